@@ -1,0 +1,233 @@
+// Handle table, events, threads and the last-error word for the POSIX build.
+#include "serial/posix/Kernel.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <unordered_map>
+
+namespace win32posix {
+namespace {
+
+// NT status values kept in OVERLAPPED::Internal while a request runs.
+constexpr ULONG_PTR kStatusPending = 0x103;
+
+thread_local DWORD t_lastError = 0;
+
+struct HandleTable {
+    std::mutex mutex;
+    std::unordered_map<HANDLE, std::shared_ptr<KernelObject>> objects;
+    std::uintptr_t next = 0x100;  // never 0 (NULL) nor -1 (INVALID_HANDLE_VALUE)
+};
+
+HandleTable& Table()
+{
+    static HandleTable* table = new HandleTable;  // outlives detached threads at exit
+    return *table;
+}
+
+class Thread : public KernelObject {
+public:
+    std::atomic<DWORD> exitCode{STILL_ACTIVE};
+};
+
+}  // namespace
+
+HANDLE RegisterHandle(std::shared_ptr<KernelObject> object)
+{
+    HandleTable& table = Table();
+    std::lock_guard lock(table.mutex);
+    table.next += 4;
+    HANDLE handle = reinterpret_cast<HANDLE>(table.next);
+    table.objects.emplace(handle, std::move(object));
+    return handle;
+}
+
+std::shared_ptr<KernelObject> LookupHandle(HANDLE handle)
+{
+    HandleTable& table = Table();
+    std::lock_guard lock(table.mutex);
+    auto it = table.objects.find(handle);
+    return it == table.objects.end() ? nullptr : it->second;
+}
+
+void Event::Set()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_signalled = true;
+    }
+    m_cv.notify_all();
+}
+
+void Event::Reset()
+{
+    std::lock_guard lock(m_mutex);
+    m_signalled = false;
+}
+
+bool Event::Wait(DWORD ms)
+{
+    std::unique_lock lock(m_mutex);
+    if (ms == INFINITE)
+        m_cv.wait(lock, [this] { return m_signalled; });
+    else if (!m_cv.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_signalled; }))
+        return false;
+    if (!m_manual)
+        m_signalled = false;
+    return true;
+}
+
+std::shared_ptr<Event> EventOf(const OVERLAPPED* ov)
+{
+    if (!ov || !ov->hEvent)
+        return nullptr;
+    return std::dynamic_pointer_cast<Event>(LookupHandle(ov->hEvent));
+}
+
+// Internal and InternalHigh are written by the completing thread and read by
+// the waiting one, so both are accessed atomically; Internal is published last.
+void BeginOverlapped(OVERLAPPED* ov)
+{
+    std::atomic_ref<ULONG_PTR>(ov->InternalHigh).store(0, std::memory_order_relaxed);
+    std::atomic_ref<ULONG_PTR>(ov->Internal).store(kStatusPending, std::memory_order_release);
+    if (auto ev = EventOf(ov))
+        ev->Reset();
+}
+
+void CompleteOverlapped(OVERLAPPED* ov, DWORD error, DWORD bytes)
+{
+    std::atomic_ref<ULONG_PTR>(ov->InternalHigh).store(bytes, std::memory_order_relaxed);
+    std::atomic_ref<ULONG_PTR>(ov->Internal).store(error, std::memory_order_release);
+    if (auto ev = EventOf(ov))
+        ev->Set();
+}
+
+BOOL FinishOverlapped(OVERLAPPED* ov, LPDWORD bytes, BOOL bWait)
+{
+    std::atomic_ref<ULONG_PTR> status(ov->Internal);
+    auto ev = EventOf(ov);
+    while (status.load(std::memory_order_acquire) == kStatusPending) {
+        if (!bWait) {
+            SetLastError(ERROR_IO_INCOMPLETE);
+            return FALSE;
+        }
+        if (ev)
+            ev->Wait(INFINITE);
+        if (status.load(std::memory_order_acquire) == kStatusPending)
+            std::this_thread::yield();  // event set by someone else: look again
+    }
+    const DWORD error = static_cast<DWORD>(status.load(std::memory_order_acquire));
+    if (bytes)
+        *bytes = static_cast<DWORD>(std::atomic_ref<ULONG_PTR>(ov->InternalHigh).load(std::memory_order_relaxed));
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace win32posix
+
+using namespace win32posix;
+
+DWORD GetLastError() { return t_lastError; }
+void SetLastError(DWORD dwErrCode) { t_lastError = dwErrCode; }
+
+BOOL CloseHandle(HANDLE hObject)
+{
+    std::shared_ptr<KernelObject> object;  // released outside the table lock
+    {
+        HandleTable& table = Table();
+        std::lock_guard lock(table.mutex);
+        auto it = table.objects.find(hObject);
+        if (it == table.objects.end()) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        object = std::move(it->second);
+        table.objects.erase(it);
+    }
+    return TRUE;
+}
+
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName)
+{
+    if (lpName) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
+    return RegisterHandle(std::make_shared<Event>(bManualReset != FALSE, bInitialState != FALSE));
+}
+
+BOOL SetEvent(HANDLE hEvent)
+{
+    auto ev = HandleAs<Event>(hEvent);
+    if (!ev)
+        return FALSE;
+    ev->Set();
+    return TRUE;
+}
+
+BOOL ResetEvent(HANDLE hEvent)
+{
+    auto ev = HandleAs<Event>(hEvent);
+    if (!ev)
+        return FALSE;
+    ev->Reset();
+    return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
+{
+    auto ev = HandleAs<Event>(hHandle);
+    if (!ev)
+        return WAIT_FAILED;
+    return ev->Wait(dwMilliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES, std::size_t, LPTHREAD_START_ROUTINE lpStartAddress,
+                    LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId)
+{
+    if (dwCreationFlags != 0 || !lpStartAddress) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    auto thread = std::make_shared<Thread>();
+    static std::atomic<DWORD> s_nextId{1};
+    const DWORD id = s_nextId.fetch_add(1, std::memory_order_relaxed);
+    try {
+        // Detached, as a Win32 thread is: it ends on its own and its handle
+        // only observes it. The lambda's reference keeps the exit-code word alive.
+        std::thread([thread, lpStartAddress, lpParameter] {
+            const DWORD code = lpStartAddress(lpParameter);
+            thread->exitCode.store(code, std::memory_order_release);
+        }).detach();
+    } catch (const std::system_error&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    if (lpThreadId)
+        *lpThreadId = id;
+    return RegisterHandle(thread);
+}
+
+BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode)
+{
+    auto thread = HandleAs<Thread>(hThread);
+    if (!thread || !lpExitCode) {
+        if (thread)
+            SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *lpExitCode = thread->exitCode.load(std::memory_order_acquire);
+    return TRUE;
+}
+
+void Sleep(DWORD dwMilliseconds)
+{
+    if (dwMilliseconds == 0)
+        std::this_thread::yield();
+    else
+        std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
+}

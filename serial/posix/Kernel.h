@@ -1,0 +1,64 @@
+// Kernel objects behind the Win32 handles on POSIX systems: the handle table,
+// events and threads. Both the product's termios driver and the tests' fake
+// driver build their port objects on this, so CloseHandle, events and threads
+// behave the same under either.
+#pragma once
+
+#include "serial/Win32Api.h"
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+namespace win32posix {
+
+// Anything a HANDLE can name. Closing the handle drops the table's reference;
+// a thread still using the object keeps it alive through its shared_ptr.
+class KernelObject {
+public:
+    virtual ~KernelObject() = default;
+};
+
+HANDLE RegisterHandle(std::shared_ptr<KernelObject> object);
+std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
+
+// The object behind a handle if it is a T; null (and ERROR_INVALID_HANDLE set)
+// for a closed, unknown or differently typed handle.
+template <class T>
+std::shared_ptr<T> HandleAs(HANDLE handle)
+{
+    auto object = std::dynamic_pointer_cast<T>(LookupHandle(handle));
+    if (!object)
+        SetLastError(ERROR_INVALID_HANDLE);
+    return object;
+}
+
+class Event : public KernelObject {
+public:
+    Event(bool manualReset, bool initialState) : m_manual(manualReset), m_signalled(initialState) {}
+    void Set();
+    void Reset();
+    // True when signalled within ms (INFINITE waits for ever). An auto-reset
+    // event is reset by the wait that sees it.
+    bool Wait(DWORD ms);
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    const bool m_manual;
+    bool m_signalled;
+};
+
+// Returns the Event for an OVERLAPPED's hEvent, or null for none.
+std::shared_ptr<Event> EventOf(const OVERLAPPED* ov);
+
+// Completion of an overlapped request: the status and byte count are kept in
+// the OVERLAPPED's Internal and InternalHigh fields, as on Windows.
+void CompleteOverlapped(OVERLAPPED* ov, DWORD error, DWORD bytes);
+void BeginOverlapped(OVERLAPPED* ov);  // marks it pending, resets its event
+// Waits (or not) for completion: TRUE with the byte count, or FALSE with
+// ERROR_IO_INCOMPLETE when still pending and bWait is FALSE, or the request's
+// own error.
+BOOL FinishOverlapped(OVERLAPPED* ov, LPDWORD bytes, BOOL bWait);
+
+}  // namespace win32posix
