@@ -1,0 +1,148 @@
+#include "link/FrameCodec.h"
+
+#include "link/Fcs.h"
+
+namespace
+{
+
+bool NeedsEscape(std::uint8_t b)
+{
+    return b == kFlag || b == kEscape;
+}
+
+// Puts the held buffer back to empty so the next frame is stored from the start.
+void RestartFrame(FrameDecoder* d)
+{
+    FrameBufferReset(d->m_pRxFrame);
+    d->m_pRxWrite = d->m_pRxFrame->abData;
+}
+
+// Opening flag while hunting: reuse the held buffer, or take one from the pool.
+// Returns false when the pool is empty, so that this flag is ignored.
+bool OpenFrame(FrameDecoder* d)
+{
+    if (d->m_pRxFrame == nullptr)
+        d->m_pRxFrame = BufferPoolGet();
+    if (d->m_pRxFrame == nullptr)
+        return false;
+    RestartFrame(d);
+    return true;
+}
+
+// Stores one unescaped body byte. Returns false when the body would exceed
+// abData; the length still counts the byte, so the frame cannot pass the
+// check, and nothing is written past the buffer.
+bool StoreByte(FrameDecoder* d, std::uint8_t b)
+{
+    FrameBuffer* p = d->m_pRxFrame;
+    if (p->wLength >= kFrameDataSize)
+    {
+        p->wLength = kFrameDataSize + 1;
+        return false;
+    }
+    ++p->wLength;
+    *d->m_pRxWrite++ = b;
+    return true;
+}
+
+// Closing flag: a good frame leaves the decoder on the receive queue; a bad one
+// stays held and is refilled from the next opening flag.
+void CloseFrame(FrameDecoder* d, FrameQueue* rxQueue)
+{
+    if (!FcsCheck(d->m_pRxFrame))
+        return;
+    Push(rxQueue, d->m_pRxFrame);
+    d->m_pRxFrame = nullptr;
+    d->m_pRxWrite = nullptr;
+}
+
+} // namespace
+
+std::uint16_t EncodeFrame(FrameBuffer* p, std::uint8_t* pOut)
+{
+    FcsAppend(p);
+    // A frame without its FCS would be taken by the station as corrupt at best;
+    // refuse the message instead of sending it bare.
+    if (p->bOverflow)
+        return 0;
+    std::uint8_t* pWrite = pOut;
+    *pWrite++ = kFlag;
+    *pWrite++ = kAddressSent;
+    *pWrite++ = kControl;
+    for (std::uint16_t i = 0; i < p->wLength; ++i)
+    {
+        const std::uint8_t b = p->abData[i];
+        if (NeedsEscape(b))
+        {
+            *pWrite++ = kEscape;
+            *pWrite++ = static_cast<std::uint8_t>(b ^ kEscapeXor);
+        }
+        else
+        {
+            *pWrite++ = b;
+        }
+    }
+    *pWrite++ = kFlag;
+    return static_cast<std::uint16_t>(pWrite - pOut);
+}
+
+// Serial reader thread only; the decoder record is touched by no other thread.
+void Decode(FrameDecoder* d, FrameQueue* rxQueue, const std::uint8_t* pBytes, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i)
+    {
+        const std::uint8_t b = pBytes[i];
+        switch (d->m_nRxState)
+        {
+        case DECODE_HUNT:
+            if (b == kFlag && OpenFrame(d))
+                d->m_nRxState = DECODE_ADDRESS;
+            break;
+        case DECODE_ADDRESS:
+            if (b != kFlag)
+                d->m_nRxState = (b == kAddressReceived) ? DECODE_CONTROL : DECODE_HUNT;
+            break;
+        case DECODE_CONTROL:
+            if (b == kFlag)
+                d->m_nRxState = DECODE_ADDRESS;
+            else
+                d->m_nRxState = (b == kControl) ? DECODE_DATA : DECODE_HUNT;
+            break;
+        case DECODE_DATA:
+            if (b == kFlag)
+            {
+                CloseFrame(d, rxQueue);
+                d->m_nRxState = DECODE_HUNT;
+            }
+            else if (b == kEscape)
+                d->m_nRxState = DECODE_ESCAPE;
+            else if (!StoreByte(d, b))
+                d->m_nRxState = DECODE_HUNT;
+            break;
+        case DECODE_ESCAPE:
+            // 7D 7F is an aborted frame; this flag opens the next one, so drop
+            // what was stored or the next frame would fail its check too.
+            if (b == kFlag)
+            {
+                RestartFrame(d);
+                d->m_nRxState = DECODE_ADDRESS;
+            }
+            else
+            {
+                d->m_nRxState = StoreByte(d, static_cast<std::uint8_t>(b ^ kEscapeXor)) ? DECODE_DATA : DECODE_HUNT;
+            }
+            break;
+        default:
+            d->m_nRxState = DECODE_HUNT;
+            break;
+        }
+    }
+}
+
+void DecoderRelease(FrameDecoder* d)
+{
+    BufferPoolPut(d->m_pRxFrame);
+    d->m_pRxFrame = nullptr;
+    d->m_pRxWrite = nullptr;
+    d->m_nRxState = DECODE_HUNT;
+}
