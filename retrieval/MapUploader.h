@@ -1,0 +1,79 @@
+// Fetches the base station's configuration image over one serial line.
+//
+// One uploader per retrieval: the window constructs it (which fills the frame
+// buffer pool and opens the port through the link), calls Start, polls
+// m_bFinished with GetTotalSize/GetReceived, reads the image once finished
+// and deletes the uploader. Received frames reach OnFrame on the link's worker
+// thread; the request/timeout loop (Run) runs on the uploader's own worker.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "link/FrameSink.h"
+#include "link/WakeSignal.h"
+#include "retrieval/Timeout.h"
+
+class CHdlcLink;
+class ITickSource;
+
+enum UploadState {
+    RequestSize = 0,
+    AwaitSize = 1,
+    RequestData = 2,
+    AwaitData = 3,
+    Complete = 4,
+    Done = 5,
+    Error = 6
+};
+
+class CMapUploader : public IFrameSink {
+public:
+    static constexpr std::uint32_t kMaxImageSize = 0x80000;  // 512 KiB
+    static constexpr std::uint32_t kReplyTimeoutMs = 10000;
+
+    // pTicks null: the system clock. Tests pass their own.
+    explicit CMapUploader(const std::string& portName, ITickSource* pTicks = nullptr);
+    virtual ~CMapUploader();
+
+    void OnFrame(FrameBuffer* pFrame) override;
+
+    void Start();
+
+    std::uint32_t GetTotalSize();
+    std::uint32_t GetReceived();
+    const std::uint8_t* GetData();  // m_dwReceived valid bytes; owned by the uploader
+    int Succeeded();                // BOOL: the retrieval ended in Done
+    int GetState();                 // the current UploadState, for tests and tracing
+
+    // Set once the retrieval has ended, with success or without. The window
+    // reads it directly: m_bFinished.load(std::memory_order_acquire).
+    std::atomic<std::uint32_t> m_bFinished;
+
+private:
+    void SendSizeRequest();
+    void SendDataRequest();
+    void SendRequest(std::uint8_t bType);
+    void Run();
+    static unsigned UploaderThreadProc(void* pParam);
+
+    void SetState(int nState);
+    void OnSizeResponse(const std::uint8_t* pMsg, std::uint32_t dwLength);
+    void OnDataChunk(const std::uint8_t* pMsg, std::uint32_t dwLength);
+    void ReportFailure();
+
+    std::atomic<std::uint32_t> m_bStop;
+    CHdlcLink* m_pLink;
+    std::thread* m_pThread;
+    std::uint8_t* m_pImage;
+    std::uint8_t* m_pWrite;
+    std::atomic<std::uint32_t> m_dwReceived;
+    std::atomic<std::uint32_t> m_dwTotal;
+    CTimeout m_timeout;
+    std::atomic<std::int32_t> m_nState;
+
+    ITickSource* m_pTicks;
+    CWakeSignal m_wake;  // state changes, stop and clock moves wake the worker
+};
