@@ -28,4 +28,13 @@
 // belong to the system, so compare with (id & 0xFFF0).
 #define IDM_ABOUTBOX             0x0010
 
+// The port drop-down's list entries ship as dialog-initialisation data, as
+// the framework lays it out: a resource of type RT_DLGINIT_TYPE named after
+// the dialog template, holding records of WORD control id, WORD message
+// (DLGINIT_CB_ADDSTRING, the Win16 value of CB_ADDSTRING: send CB_ADDSTRING),
+// DWORD byte count, that many bytes of ANSI text with its NUL; no padding
+// between records, a WORD 0 ends the list.
+#define RT_DLGINIT_TYPE          240
+#define DLGINIT_CB_ADDSTRING     0x0403
+
 #endif  // TCC_RESOURCES_RESOURCE_H
