@@ -97,9 +97,12 @@ void BeginOverlapped(OVERLAPPED* ov)
 
 void CompleteOverlapped(OVERLAPPED* ov, DWORD error, DWORD bytes)
 {
+    // The event is looked up first: once Internal is published a caller
+    // polling with GetOverlappedResult(FALSE) may return and free the record.
+    auto ev = EventOf(ov);
     std::atomic_ref<ULONG_PTR>(ov->InternalHigh).store(bytes, std::memory_order_relaxed);
     std::atomic_ref<ULONG_PTR>(ov->Internal).store(error, std::memory_order_release);
-    if (auto ev = EventOf(ov))
+    if (ev)
         ev->Set();
 }
 
@@ -148,6 +151,7 @@ BOOL CloseHandle(HANDLE hObject)
         object = std::move(it->second);
         table.objects.erase(it);
     }
+    object->OnClose();
     return TRUE;
 }
 

@@ -17,6 +17,10 @@ namespace win32posix {
 class KernelObject {
 public:
     virtual ~KernelObject() = default;
+    // Called once by CloseHandle after the handle left the table, outside the
+    // table's lock: a port ends its pending requests here, even while other
+    // threads still hold references to it.
+    virtual void OnClose() {}
 };
 
 HANDLE RegisterHandle(std::shared_ptr<KernelObject> object);
