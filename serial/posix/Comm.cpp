@@ -1,0 +1,344 @@
+// The Win32 serial calls on POSIX: termios for the line settings, poll for the
+// waits, one waiter thread per open port for overlapped WaitCommEvent.
+//
+// Reads and writes run on the caller's thread and complete synchronously
+// (TRUE, OVERLAPPED completed), bounded by the port's time-outs. Only the
+// event wait is really asynchronous.
+//
+// A line that has gone away (the other side of a pty closed, a USB adapter
+// unplugged: POLLHUP, POLLERR, EIO) fails every wait, read and write with
+// ERROR_DEVICE_NOT_CONNECTED. Requests ended by CloseHandle or a purge fail
+// with ERROR_OPERATION_ABORTED.
+#include "serial/posix/CommPort.h"
+
+#include <cerrno>
+#include <cstddef>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+using namespace win32posix;
+
+namespace {
+
+// Checks the handle and the pointer arguments a call cannot do without, with
+// the error code Windows would leave.
+std::shared_ptr<CCommPort> PortFor(HANDLE hFile)
+{
+    return HandleAs<CCommPort>(hFile);
+}
+
+BOOL Fail(DWORD error)
+{
+    SetLastError(error);
+    return FALSE;
+}
+
+BOOL Result(DWORD error)
+{
+    if (error != ERROR_SUCCESS)
+        return Fail(error);
+    return TRUE;
+}
+
+// Opens the device and claims it: Windows' serial driver lets one handle at a
+// time have a port, whatever the share mode. TIOCEXCL alone does not stop
+// root, so an advisory lock on the open file backs it.
+int OpenDevice(const char* path, DWORD& error)
+{
+    const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = ErrnoToWin32(errno);
+        return -1;
+    }
+    if (!isatty(fd)) {
+        close(fd);
+        error = ERROR_NOT_SUPPORTED;  // this driver opens serial devices only
+        return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error = errno == EWOULDBLOCK ? ERROR_ACCESS_DENIED : ErrnoToWin32(errno);
+        close(fd);
+        return -1;
+    }
+    ioctl(fd, TIOCEXCL);
+    return fd;
+}
+
+// Completes an overlapped request that ended on the caller's thread.
+BOOL FinishSync(OVERLAPPED* ov, LPDWORD count, DWORD error, DWORD bytes)
+{
+    if (count)
+        *count = bytes;
+    if (ov)
+        CompleteOverlapped(ov, error, bytes);
+    return Result(error);
+}
+
+}  // namespace
+
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES,
+                   DWORD dwCreationDisposition, DWORD, HANDLE hTemplateFile)
+{
+    if (!lpFileName || dwCreationDisposition != OPEN_EXISTING || hTemplateFile) {
+        SetLastError(lpFileName ? ERROR_INVALID_PARAMETER : ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    DWORD error = ERROR_SUCCESS;
+    const int fd = OpenDevice(lpFileName, error);
+    if (fd < 0) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto port = CCommPort::Create(fd, error);
+    if (!port) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    return RegisterHandle(std::move(port));
+}
+
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+              LPOVERLAPPED lpOverlapped)
+{
+    auto port = PortFor(hFile);
+    if (!port)
+        return FALSE;
+    if ((!lpBuffer && nNumberOfBytesToRead) || (!lpNumberOfBytesRead && !lpOverlapped))
+        return Fail(ERROR_INVALID_PARAMETER);
+    DWORD bytes = 0;
+    const DWORD error = port->Read(static_cast<std::uint8_t*>(lpBuffer), nNumberOfBytesToRead, bytes);
+    return FinishSync(lpOverlapped, lpNumberOfBytesRead, error, bytes);
+}
+
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+               LPOVERLAPPED lpOverlapped)
+{
+    auto port = PortFor(hFile);
+    if (!port)
+        return FALSE;
+    if ((!lpBuffer && nNumberOfBytesToWrite) || (!lpNumberOfBytesWritten && !lpOverlapped))
+        return Fail(ERROR_INVALID_PARAMETER);
+    DWORD bytes = 0;
+    const DWORD error = port->Write(static_cast<const std::uint8_t*>(lpBuffer), nNumberOfBytesToWrite, bytes);
+    return FinishSync(lpOverlapped, lpNumberOfBytesWritten, error, bytes);
+}
+
+BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred, BOOL bWait)
+{
+    if (!LookupHandle(hFile))
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!lpOverlapped)
+        return Fail(ERROR_INVALID_PARAMETER);
+    return FinishOverlapped(lpOverlapped, lpNumberOfBytesTransferred, bWait);
+}
+
+// Only the status-byte insertion is known, and only to be switched off: this
+// driver never inserts anything into the received data.
+BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize, LPVOID,
+                     DWORD, LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped)
+{
+    auto port = PortFor(hDevice);
+    if (!port)
+        return FALSE;
+    if (!lpBytesReturned && !lpOverlapped)
+        return Fail(ERROR_INVALID_PARAMETER);
+    DWORD error = ERROR_SUCCESS;
+    if (dwIoControlCode != IOCTL_SERIAL_LSRMST_INSERT || !lpInBuffer || nInBufferSize < 1)
+        error = ERROR_INVALID_PARAMETER;
+    else if (*static_cast<const BYTE*>(lpInBuffer) != 0)
+        error = ERROR_NOT_SUPPORTED;
+    return FinishSync(lpOverlapped, lpBytesReturned, error, 0);
+}
+
+BOOL GetCommState(HANDLE hFile, LPDCB lpDCB)
+{
+    auto port = PortFor(hFile);
+    if (!port)
+        return FALSE;
+    if (!lpDCB)
+        return Fail(ERROR_INVALID_PARAMETER);
+    *lpDCB = port->State();
+    return TRUE;
+}
+
+BOOL SetCommState(HANDLE hFile, LPDCB lpDCB)
+{
+    auto port = PortFor(hFile);
+    if (!port)
+        return FALSE;
+    if (!lpDCB || lpDCB->DCBlength != sizeof(DCB))
+        return Fail(ERROR_INVALID_PARAMETER);
+    return Result(port->SetState(*lpDCB));
+}
+
+BOOL SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue)
+{
+    auto port = PortFor(hFile);
+    if (!port)
+        return FALSE;
+    return Result(port->SetQueues(dwInQueue, dwOutQueue));
+}
+
+BOOL GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts)
+{
+    auto port = PortFor(hFile);
+    if (!port)
+        return FALSE;
+    if (!lpCommTimeouts)
+        return Fail(ERROR_INVALID_PARAMETER);
+    *lpCommTimeouts = port->Timeouts();
+    return TRUE;
+}
+
+BOOL SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts)
+{
+    auto port = PortFor(hFile);
+    if (!port)
+        return FALSE;
+    if (!lpCommTimeouts)
+        return Fail(ERROR_INVALID_PARAMETER);
+    return Result(port->SetTimeouts(*lpCommTimeouts));
+}
+
+BOOL GetCommMask(HANDLE hFile, LPDWORD lpEvtMask)
+{
+    auto port = PortFor(hFile);
+    if (!port)
+        return FALSE;
+    if (!lpEvtMask)
+        return Fail(ERROR_INVALID_PARAMETER);
+    *lpEvtMask = port->Mask();
+    return TRUE;
+}
+
+BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask)
+{
+    auto port = PortFor(hFile);
+    if (!port)
+        return FALSE;
+    return Result(port->SetMask(dwEvtMask));
+}
+
+BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped)
+{
+    auto port = PortFor(hFile);
+    if (!port)
+        return FALSE;
+    if (!lpEvtMask)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (lpOverlapped)
+        return Result(port->BeginWait(lpEvtMask, lpOverlapped));
+
+    // Without an OVERLAPPED the caller blocks; a private event carries the completion.
+    OVERLAPPED ov{};
+    ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD error = port->BeginWait(lpEvtMask, &ov);
+    if (error == ERROR_IO_PENDING) {
+        DWORD bytes = 0;
+        error = FinishOverlapped(&ov, &bytes, TRUE) ? ERROR_SUCCESS : GetLastError();
+    }
+    CloseHandle(ov.hEvent);
+    return Result(error);
+}
+
+BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat)
+{
+    auto port = PortFor(hFile);
+    if (!port)
+        return FALSE;
+    COMSTAT stat{};
+    const DWORD error = port->Status(stat);
+    if (error != ERROR_SUCCESS)
+        return Fail(error);
+    if (lpErrors)
+        *lpErrors = 0;  // termios reports no overrun or framing counts we could hand out
+    if (lpStat)
+        *lpStat = stat;
+    return TRUE;
+}
+
+BOOL PurgeComm(HANDLE hFile, DWORD dwFlags)
+{
+    auto port = PortFor(hFile);
+    if (!port)
+        return FALSE;
+    return Result(port->Purge(dwFlags));
+}
+
+BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc)
+{
+    auto port = PortFor(hFile);
+    if (!port)
+        return FALSE;
+    return Result(port->Escape(dwFunc));
+}
+
+BOOL SetCommBreak(HANDLE hFile) { return EscapeCommFunction(hFile, SETBREAK); }
+BOOL ClearCommBreak(HANDLE hFile) { return EscapeCommFunction(hFile, CLRBREAK); }
+
+BOOL TransmitCommChar(HANDLE hFile, char cChar)
+{
+    auto port = PortFor(hFile);
+    if (!port)
+        return FALSE;
+    DWORD bytes = 0;
+    const std::uint8_t byte = static_cast<std::uint8_t>(cChar);
+    DWORD error = port->Write(&byte, 1, bytes);
+    if (error == ERROR_SUCCESS && bytes != 1)
+        error = ERROR_COUNTER_TIMEOUT;
+    return Result(error);
+}
+
+BOOL GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat)
+{
+    auto port = PortFor(hFile);
+    if (!port)
+        return FALSE;
+    if (!lpModemStat)
+        return Fail(ERROR_INVALID_PARAMETER);
+    return Result(port->ModemStatus(*lpModemStat));
+}
+
+BOOL GetCommProperties(HANDLE hFile, LPCOMMPROP lpCommProp)
+{
+    auto port = PortFor(hFile);
+    if (!port)
+        return FALSE;
+    if (!lpCommProp)
+        return Fail(ERROR_INVALID_PARAMETER);
+    port->Properties(*lpCommProp);
+    return TRUE;
+}
+
+BOOL GetCommConfig(HANDLE hCommDev, LPCOMMCONFIG lpCC, LPDWORD lpdwSize)
+{
+    auto port = PortFor(hCommDev);
+    if (!port)
+        return FALSE;
+    if (!lpdwSize)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (!lpCC || *lpdwSize < sizeof(COMMCONFIG)) {
+        *lpdwSize = sizeof(COMMCONFIG);
+        return Fail(kErrorInsufficientBuffer);
+    }
+    *lpCC = COMMCONFIG{};
+    lpCC->dwSize = sizeof(COMMCONFIG);
+    lpCC->wVersion = 1;
+    lpCC->dcb = port->State();
+    lpCC->dwProviderSubType = kProviderRs232;
+    *lpdwSize = sizeof(COMMCONFIG);
+    return TRUE;
+}
+
+BOOL SetCommConfig(HANDLE hCommDev, LPCOMMCONFIG lpCC, DWORD dwSize)
+{
+    auto port = PortFor(hCommDev);
+    if (!port)
+        return FALSE;
+    if (!lpCC || dwSize < offsetof(COMMCONFIG, dcb) + sizeof(DCB) || lpCC->dcb.DCBlength != sizeof(DCB))
+        return Fail(ERROR_INVALID_PARAMETER);
+    return Result(port->SetState(lpCC->dcb));
+}
