@@ -1,0 +1,327 @@
+#include "tools/station-sim/StationSim.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "link/Fcs.h"
+
+namespace {
+
+constexpr std::uint8_t kFlag = 0x7F;
+constexpr std::uint8_t kEscape = 0x7D;
+constexpr std::uint8_t kHostAddress = 0x80;
+constexpr std::uint8_t kControl = 0x03;
+constexpr std::size_t kMaxBody = 1024;
+
+void PutBigEndian(std::vector<std::uint8_t>& out, std::uint32_t v)
+{
+    out.push_back(static_cast<std::uint8_t>(v >> 24));
+    out.push_back(static_cast<std::uint8_t>(v >> 16));
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+    out.push_back(static_cast<std::uint8_t>(v));
+}
+
+void PutEscaped(std::vector<std::uint8_t>& out, std::uint8_t b)
+{
+    if (b == kFlag || b == kEscape)
+    {
+        out.push_back(kEscape);
+        out.push_back(static_cast<std::uint8_t>(b ^ 0x20));
+    }
+    else
+    {
+        out.push_back(b);
+    }
+}
+
+std::vector<std::uint8_t> ChunkMessage(std::uint8_t bFlag, std::uint32_t dwCount)
+{
+    std::vector<std::uint8_t> msg{0x01, 0x03, bFlag};
+    PutBigEndian(msg, dwCount);
+    return msg;
+}
+
+bool IsRequest(const std::uint8_t* pMsg, std::uint8_t bType)
+{
+    return pMsg[0] == 0x01 && pMsg[1] == bType && pMsg[2] == 0x10;
+}
+
+}  // namespace
+
+std::uint32_t SimFaultFromName(const std::string& name)
+{
+    static const std::pair<const char*, std::uint32_t> kNames[] = {
+        {"no-answer", FAULT_NO_ANSWER}, {"oversize", FAULT_OVERSIZE},   {"short-last", FAULT_SHORT_LAST},
+        {"long-chunk", FAULT_LONG_CHUNK}, {"noise", FAULT_NOISE},       {"close-mid", FAULT_CLOSE_MID},
+    };
+    for (const auto& [pszName, dwFault] : kNames)
+        if (name == pszName)
+            return dwFault;
+    return FAULT_NONE;
+}
+
+std::vector<std::uint8_t> EncodeStationFrame(const std::uint8_t* pMsg, std::size_t n, std::uint8_t bAddress,
+                                             std::uint8_t bControl)
+{
+    const std::uint16_t fcs = static_cast<std::uint16_t>(~FcsCompute(pMsg, n));
+    std::vector<std::uint8_t> out;
+    out.reserve(3 + 2 * (n + 4) + 1);
+    out.push_back(kFlag);
+    out.push_back(bAddress);
+    out.push_back(bControl);
+    for (std::size_t i = 0; i < n; ++i)
+        PutEscaped(out, pMsg[i]);
+    PutEscaped(out, static_cast<std::uint8_t>(fcs & 0xFF));
+    PutEscaped(out, static_cast<std::uint8_t>(fcs >> 8));
+    out.push_back(0x00);
+    out.push_back(0x00);
+    out.push_back(kFlag);
+    return out;
+}
+
+std::vector<std::uint8_t> GenerateImage(std::uint32_t dwSize, std::uint64_t qwSeed)
+{
+    std::vector<std::uint8_t> image(dwSize);
+    std::uint64_t state = qwSeed;
+    for (std::uint32_t i = 0; i < dwSize; i += 8)
+    {
+        state += 0x9E3779B97F4A7C15ull;
+        std::uint64_t z = state;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        z ^= z >> 31;
+        for (std::uint32_t k = 0; k < 8 && i + k < dwSize; ++k)
+            image[i + k] = static_cast<std::uint8_t>(z >> (8 * k));
+    }
+    return image;
+}
+
+CStationSim::CStationSim(SimConfig config) : m_config(std::move(config)) { m_body.reserve(kMaxBody); }
+
+void CStationSim::OnReceive(const std::uint8_t* pBytes, std::size_t count)
+{
+    m_stats.qwWireReceived += count;
+    for (std::size_t i = 0; i < count; ++i)
+        OnHostByte(pBytes[i]);
+}
+
+// The host's frames mirror the station's, with address 0x80. A closing flag
+// may also open the next frame, so a host that shares flags is still heard.
+void CStationSim::OnHostByte(std::uint8_t b)
+{
+    switch (m_nHostState)
+    {
+    case HOST_HUNT:
+        if (b == kFlag)
+            m_nHostState = HOST_ADDRESS;
+        break;
+    case HOST_ADDRESS:
+        if (b == kHostAddress)
+        {
+            m_body.clear();
+            m_bBodyOverflow = false;
+            m_nHostState = HOST_CONTROL;
+        }
+        else if (b != kFlag)
+        {
+            ++m_stats.dwBadFrames;
+            m_nHostState = HOST_HUNT;
+        }
+        break;
+    case HOST_CONTROL:
+        if (b == kControl)
+            m_nHostState = HOST_DATA;
+        else
+        {
+            ++m_stats.dwBadFrames;
+            m_nHostState = b == kFlag ? HOST_ADDRESS : HOST_HUNT;
+        }
+        break;
+    case HOST_DATA:
+        if (b == kFlag)
+        {
+            OnHostFrame();
+            m_nHostState = HOST_ADDRESS;
+        }
+        else if (b == kEscape)
+            m_nHostState = HOST_ESCAPE;
+        else if (m_body.size() < kMaxBody)
+            m_body.push_back(b);
+        else
+            m_bBodyOverflow = true;
+        break;
+    case HOST_ESCAPE:
+        if (b == kFlag)
+        {
+            ++m_stats.dwBadFrames;  // 7D 7F aborts the frame
+            m_nHostState = HOST_ADDRESS;
+            break;
+        }
+        if (m_body.size() < kMaxBody)
+            m_body.push_back(static_cast<std::uint8_t>(b ^ 0x20));
+        else
+            m_bBodyOverflow = true;
+        m_nHostState = HOST_DATA;
+        break;
+    }
+}
+
+// A request is exactly message + FCS + 00 00; anything else is not answered.
+void CStationSim::OnHostFrame()
+{
+    const std::size_t n = m_body.size();
+    if (m_bBodyOverflow || n < 5 || FcsCompute(m_body.data(), n - 2) != kFcsGood || m_body[n - 2] != 0 ||
+        m_body[n - 1] != 0)
+    {
+        ++m_stats.dwBadFrames;
+        return;
+    }
+    const bool bSize = n == 7 && IsRequest(m_body.data(), 0x00);
+    const bool bData = n == 7 && IsRequest(m_body.data(), 0x02);
+    if (!bSize && !bData)
+    {
+        ++m_stats.dwIgnored;
+        return;
+    }
+    ++m_stats.dwRequests;
+    if (m_config.dwFaults & FAULT_NO_ANSWER)
+        return;
+    if (bSize)
+        PlanSizeResponse();
+    else
+        PlanTransfer();
+}
+
+bool CStationSim::Next(SimAction& action)
+{
+    if (m_plan.empty())
+        return false;
+    action = std::move(m_plan.front());
+    m_plan.pop_front();
+    if (action.nKind == SimAction::BYTES)
+        m_stats.qwWireSent += action.bytes.size();
+    return true;
+}
+
+void CStationSim::QueueMessage(const std::vector<std::uint8_t>& msg)
+{
+    m_plan.push_back({SimAction::BYTES, EncodeStationFrame(msg.data(), msg.size()), 0});
+}
+
+// A size request starts a retrieval: whatever an earlier client left queued
+// is dropped.
+void CStationSim::PlanSizeResponse()
+{
+    m_plan.clear();
+    ++m_dwRetrievals;
+    if (m_config.dwFaults & FAULT_NOISE)
+    {
+        // A chunk before the size is known must be ignored by the host.
+        std::vector<std::uint8_t> early = ChunkMessage(0x00, 4);
+        early.insert(early.end(), {0xDE, 0xAD, 0xBE, 0xEF});
+        QueueMessage(early);
+    }
+    std::uint32_t dwSize = static_cast<std::uint32_t>(m_config.image.size());
+    if (m_config.dwFaults & FAULT_OVERSIZE)
+        dwSize = std::max(dwSize, kSimOversize);
+    std::vector<std::uint8_t> msg{0x01, 0x01, 0x00};
+    PutBigEndian(msg, dwSize);
+    QueueMessage(msg);
+}
+
+// Chunks of up to kSimMaxChunk bytes, (offset, count); an empty image is one
+// empty chunk. With long-chunk the last chunk must have room for one more byte.
+std::vector<std::pair<std::uint32_t, std::uint32_t>> CStationSim::ChunkPlan() const
+{
+    const std::uint32_t dwSize = static_cast<std::uint32_t>(m_config.image.size());
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> chunks;
+    for (std::uint32_t off = 0; off < dwSize; off += kSimMaxChunk)
+        chunks.emplace_back(off, std::min(kSimMaxChunk, dwSize - off));
+    if (chunks.empty())
+        chunks.emplace_back(0, 0);
+    if ((m_config.dwFaults & FAULT_LONG_CHUNK) && chunks.back().second == kSimMaxChunk)
+    {
+        chunks.back().second -= 1;
+        chunks.emplace_back(chunks.back().first + kSimMaxChunk - 1, 1);
+    }
+    return chunks;
+}
+
+void CStationSim::PlanTransfer()
+{
+    m_plan.clear();
+    const auto chunks = ChunkPlan();
+    const std::size_t nLast = chunks.size() - 1;
+    const std::size_t nStallAt = std::min<std::size_t>(m_config.dwStallAt, nLast);
+    const std::size_t nCloseAt = chunks.size() / 2;
+    for (std::size_t i = 0; i < chunks.size(); ++i)
+    {
+        if ((m_config.dwFaults & FAULT_CLOSE_MID) && i == nCloseAt)
+        {
+            m_plan.push_back({SimAction::CLOSE, {}, 0});
+            return;
+        }
+        if (m_config.dwStallMs != 0 && i == nStallAt)
+            m_plan.push_back({SimAction::STALL, {}, m_config.dwStallMs});
+        auto [dwOffset, dwCount] = chunks[i];
+        if (i < nLast)
+        {
+            QueueChunk(dwOffset, dwCount, 0x01, 0);
+            if (m_config.dwFaults & FAULT_NOISE)
+                QueueNoise(static_cast<std::uint32_t>(i));
+        }
+        else if ((m_config.dwFaults & FAULT_SHORT_LAST) && dwCount > 0)
+            QueueChunk(dwOffset, dwCount - 1, 0x00, 0);
+        else if (m_config.dwFaults & FAULT_LONG_CHUNK)
+            QueueChunk(dwOffset, dwCount, 0x00, 1);
+        else
+            QueueChunk(dwOffset, dwCount, 0x00, 0);
+    }
+    m_plan.push_back({SimAction::SERVED, {}, 0});
+}
+
+// dwExtra bytes beyond the image's are announced and carried as well.
+void CStationSim::QueueChunk(std::uint32_t dwOffset, std::uint32_t dwCount, std::uint8_t bFlag, std::uint32_t dwExtra)
+{
+    std::vector<std::uint8_t> msg = ChunkMessage(bFlag, dwCount + dwExtra);
+    const auto first = m_config.image.begin() + dwOffset;
+    msg.insert(msg.end(), first, first + dwCount);
+    msg.insert(msg.end(), dwExtra, 0xA5);
+    QueueMessage(msg);
+}
+
+// Everything here must leave the host's image untouched: frames its decoder
+// drops (bad FCS, wrong address or control byte, bytes outside frames) and
+// well-formed messages its uploader ignores. The rejected ones carry a
+// plausible chunk, so a host that took one in would end with a wrong image.
+void CStationSim::QueueNoise(std::uint32_t dwIndex)
+{
+    std::vector<std::uint8_t> bogus = ChunkMessage(0x01, 16);
+    bogus.insert(bogus.end(), 16, static_cast<std::uint8_t>(0xE0 + (dwIndex & 0x0F)));
+    std::vector<std::uint8_t> out = {0x00, 0x55, 0xFF, 0x7E, 0x01, 0x03};  // line garbage, no flag
+
+    std::vector<std::uint8_t> frame = EncodeStationFrame(bogus.data(), bogus.size());
+    frame[3 + 7] ^= 0x01;  // first image byte after the FCS was taken; none of the bytes before it is escaped
+    out.insert(out.end(), frame.begin(), frame.end());
+
+    for (const auto& [bAddress, bControl] : {std::pair<std::uint8_t, std::uint8_t>{0x80, 0x03}, {0x02, 0x03},
+                                             {0x01, 0x13}, {0x01, 0x00}})
+    {
+        frame = EncodeStationFrame(bogus.data(), bogus.size(), bAddress, bControl);
+        out.insert(out.end(), frame.begin(), frame.end());
+    }
+
+    std::vector<std::vector<std::uint8_t>> ignored = {
+        {0x01, 0x05, 0x10, 0x00, 0x00, 0x00, 0x01, 0x42},  // unknown type
+        {0x01, 0x7F, 0x7D, 0x00, 0x00, 0x00, 0x00},        // unknown type that needs escaping
+        {0x02, 0x03, 0x01, 0x00, 0x00, 0x00, 0x02, 0x11, 0x22},  // a chunk with the wrong first byte
+        {0x01, 0x01, 0x00},                                // size response during the data
+    };
+    PutBigEndian(ignored.back(), static_cast<std::uint32_t>(m_config.image.size()) + 1000);
+    for (const auto& msg : ignored)
+    {
+        frame = EncodeStationFrame(msg.data(), msg.size());
+        out.insert(out.end(), frame.begin(), frame.end());
+    }
+    m_plan.push_back({SimAction::BYTES, std::move(out), 0});
+}

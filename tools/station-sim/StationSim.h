@@ -1,0 +1,104 @@
+// The station's side of the retrieval protocol, without any I/O.
+//
+// CStationSim decodes the host's frames (address 0x80), answers the exact size
+// and data requests and queues what the station would put on the line: frame
+// bytes, stalls, the closing of the line and the end of a served image. The
+// program around it (StationLine) reads the line, feeds OnReceive, and drains
+// Next() at line rate; tests drain it directly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+// One bit per fault; several may be combined.
+enum SimFault : std::uint32_t {
+    FAULT_NONE = 0,
+    FAULT_NO_ANSWER = 1u << 0,   // never answers anything
+    FAULT_OVERSIZE = 1u << 1,    // announces at least 524289 bytes
+    FAULT_SHORT_LAST = 1u << 2,  // the last chunk (flag 0) leaves the image one byte short
+    FAULT_LONG_CHUNK = 1u << 3,  // the last chunk carries one byte more than is missing
+    FAULT_NOISE = 1u << 4,       // frames the host must ignore, between the real ones
+    FAULT_CLOSE_MID = 1u << 5,   // the line is closed halfway through the chunks
+};
+
+// Returns the fault for a --fault name, FAULT_NONE when the name is unknown.
+std::uint32_t SimFaultFromName(const std::string& name);
+
+constexpr std::uint32_t kSimMaxChunk = 1013;          // 1020 message bytes per frame
+constexpr std::uint32_t kSimOversize = 0x80000 + 1;   // one byte above the host's limit
+
+struct SimConfig {
+    std::vector<std::uint8_t> image;
+    std::uint32_t dwFaults = FAULT_NONE;
+    std::uint32_t dwStallMs = 0;    // 0: no stall
+    std::uint32_t dwStallAt = 0;    // the stall comes before this chunk (0: right after the data request)
+};
+
+struct SimAction {
+    enum Kind { BYTES, STALL, CLOSE, SERVED };
+    Kind nKind;
+    std::vector<std::uint8_t> bytes;  // BYTES: one or more whole wire frames
+    std::uint32_t dwMs;               // STALL: how long the line stays quiet
+};
+
+struct SimStats {
+    std::uint64_t qwWireSent = 0;      // bytes handed out by Next, framing and escapes included
+    std::uint64_t qwWireReceived = 0;  // bytes given to OnReceive
+    std::uint32_t dwRequests = 0;      // exact requests recognised
+    std::uint32_t dwIgnored = 0;       // well-formed host frames that were not requests
+    std::uint32_t dwBadFrames = 0;     // host frames with a bad FCS, address, control or length
+};
+
+// Builds the station's wire frame for a message: 7F 01 03, the escaped
+// message + FCS (low byte first) + 00 00, 7F. Any address and control byte
+// may be asked for, so that noise frames share the one encoder.
+std::vector<std::uint8_t> EncodeStationFrame(const std::uint8_t* pMsg, std::size_t n,
+                                             std::uint8_t bAddress = 0x01, std::uint8_t bControl = 0x03);
+
+// The deterministic image for --size/--seed (splitmix64, little-endian words).
+std::vector<std::uint8_t> GenerateImage(std::uint32_t dwSize, std::uint64_t qwSeed);
+
+class CStationSim {
+public:
+    explicit CStationSim(SimConfig config);
+
+    // Feeds bytes read from the line. A size request replaces whatever was
+    // still queued (a new client), a data request queues the whole transfer.
+    void OnReceive(const std::uint8_t* pBytes, std::size_t count);
+
+    // Takes the next queued action; false when nothing is queued.
+    bool Next(SimAction& action);
+    bool HasPending() const { return !m_plan.empty(); }
+
+    // Counts the size requests answered; a change tells the line that a new
+    // retrieval has begun.
+    std::uint32_t Retrievals() const { return m_dwRetrievals; }
+
+    const SimStats& Stats() const { return m_stats; }
+    void ResetStats() { m_stats = SimStats{}; }
+    const std::vector<std::uint8_t>& Image() const { return m_config.image; }
+
+private:
+    enum { HOST_HUNT, HOST_ADDRESS, HOST_CONTROL, HOST_DATA, HOST_ESCAPE };
+
+    void OnHostByte(std::uint8_t b);
+    void OnHostFrame();
+    void PlanSizeResponse();
+    void PlanTransfer();
+    void QueueMessage(const std::vector<std::uint8_t>& msg);
+    void QueueChunk(std::uint32_t dwOffset, std::uint32_t dwCount, std::uint8_t bFlag, std::uint32_t dwExtra);
+    void QueueNoise(std::uint32_t dwIndex);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> ChunkPlan() const;
+
+    SimConfig m_config;
+    std::deque<SimAction> m_plan;
+    SimStats m_stats;
+
+    int m_nHostState = HOST_HUNT;
+    std::vector<std::uint8_t> m_body;  // unescaped body of the host frame being received
+    bool m_bBodyOverflow = false;
+    std::uint32_t m_dwRetrievals = 0;
+};
