@@ -1,0 +1,173 @@
+// The link engine: see HDLC.h.
+#include "link/HDLC.h"
+
+#include <new>
+
+#include "serial/AppMessageBox.h"
+#include "serial/SerialPortCtrl.h"
+
+std::atomic<LinkTraceProc> CHdlcLink::s_pfnTrace{nullptr};
+
+namespace
+{
+
+void Trace(LinkTraceProc pfn, int nDirection, const std::uint8_t* pBytes, std::uint32_t count)
+{
+    if (pfn != nullptr)
+        pfn(nDirection, pBytes, count);
+}
+
+void DrainToPool(FrameQueue* q)
+{
+    while (FrameBuffer* p = Pop(q))
+        BufferPoolPut(p);
+}
+
+}  // namespace
+
+// Every member starts zero or null; the queues are empty and the decoder
+// hunts holding no buffer. The queue locks must exist before the controller,
+// because its reader thread starts decoding into m_rxQueue at once.
+CHdlcLink::CHdlcLink(const std::string& portName, IFrameSink* pSink)
+    : m_rxQueue{}, m_txQueue{}, m_bStop(0), m_pSink(nullptr), m_pCtrl(nullptr),
+      m_pThread(nullptr), m_wake(), m_decoder{}
+{
+    m_rxQueue.pLock = new std::mutex;
+    m_txQueue.pLock = new std::mutex;
+    m_pCtrl = new (std::nothrow) CSerialPortCtrl(OnReceive, portName, this);
+    m_pSink = pSink;
+}
+
+// The worker may be inside OnFrame or a write through the controller, so it
+// is joined before anything it uses goes away. Once the controller is gone the
+// reader thread has ended and nothing pushes any more; then every buffer the
+// link holds goes back to the pool.
+CHdlcLink::~CHdlcLink()
+{
+    m_bStop.store(1, std::memory_order_release);
+    m_wake.Signal();
+    if (m_pThread != nullptr)
+    {
+        m_pThread->join();
+        delete m_pThread;
+        m_pThread = nullptr;
+    }
+    delete m_pCtrl;
+    m_pCtrl = nullptr;
+    DrainToPool(&m_rxQueue);
+    DrainToPool(&m_txQueue);
+    DecoderRelease(&m_decoder);
+    delete m_rxQueue.pLock;
+    delete m_txQueue.pLock;
+}
+
+int CHdlcLink::IsOpen()
+{
+    return m_pCtrl != nullptr && m_pCtrl->IsOpen() ? 1 : 0;
+}
+
+void CHdlcLink::Start()
+{
+    if (!IsOpen())
+    {
+        AppMessageBox("Unable to open serial port.", MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    m_bStop.store(0, std::memory_order_release);
+    try
+    {
+        m_pThread = new std::thread(LinkThreadProc, this);
+    }
+    catch (...)
+    {
+        // No thread: nothing is delivered or written, and the uploader's
+        // reply timeout ends the retrieval.
+        m_pThread = nullptr;
+    }
+}
+
+void CHdlcLink::Send(FrameBuffer* pFrame)
+{
+    if (pFrame == nullptr)
+        return;
+    Push(&m_txQueue, pFrame);
+    m_wake.Signal();
+}
+
+void CHdlcLink::SetTrace(LinkTraceProc pfnTrace)
+{
+    s_pfnTrace.store(pfnTrace, std::memory_order_release);
+}
+
+// Reader thread. pContext is the link that created the controller.
+void CHdlcLink::OnReceive(const std::uint8_t* pBytes, std::uint32_t count, void* pContext)
+{
+    static_cast<CHdlcLink*>(pContext)->Decode(pBytes, count);
+}
+
+void CHdlcLink::Decode(const std::uint8_t* pBytes, std::uint32_t count)
+{
+    Trace(s_pfnTrace.load(std::memory_order_acquire), LINK_TRACE_BURST, pBytes, count);
+    ::Decode(&m_decoder, &m_rxQueue, pBytes, count);
+    if (m_rxQueue.nCount.load(std::memory_order_acquire) != 0)
+        m_wake.Signal();
+}
+
+// Link worker. The encoded frame lives on this call's stack: the write has
+// completed when WriteRaw returns. The buffer goes back whatever the result.
+void CHdlcLink::TransmitFrame(FrameBuffer* pFrame)
+{
+    std::uint8_t abOut[kMaxEncodedFrame];
+    std::uint16_t wCount = EncodeFrame(pFrame, abOut);
+    if (wCount != 0)
+    {
+        Trace(s_pfnTrace.load(std::memory_order_acquire), LINK_TRACE_WRITE, abOut, wCount);
+        WriteRaw(abOut, wCount);
+    }
+    BufferPoolPut(pFrame);
+}
+
+int CHdlcLink::WriteRaw(const std::uint8_t* pBytes, int count)
+{
+    return m_pCtrl->Write(pBytes, count);
+}
+
+void CHdlcLink::DeliverFrame(FrameBuffer* pFrame)
+{
+    Trace(s_pfnTrace.load(std::memory_order_acquire), LINK_TRACE_FRAME, pFrame->abData,
+          pFrame->wLength);
+    m_pSink->OnFrame(pFrame);
+}
+
+// One pass delivers at most one received frame, then writes at most one. The
+// counts are read without the lock: this thread is the only consumer, so a
+// non-zero count means Pop finds a frame. The sequence is taken before the
+// counts are looked at, so a push after the look still ends the wait.
+void CHdlcLink::Run()
+{
+    for (;;)
+    {
+        std::uint32_t dwSeen = m_wake.Sequence();
+        if (m_bStop.load(std::memory_order_acquire) != 0)
+            return;
+        bool bBusy = false;
+        if (m_rxQueue.nCount.load(std::memory_order_acquire) != 0)
+        {
+            DeliverFrame(Pop(&m_rxQueue));
+            bBusy = true;
+        }
+        if (m_txQueue.nCount.load(std::memory_order_acquire) != 0)
+        {
+            TransmitFrame(Pop(&m_txQueue));
+            bBusy = true;
+        }
+        if (!bBusy)
+            m_wake.Wait(dwSeen);
+    }
+}
+
+unsigned CHdlcLink::LinkThreadProc(void* pParam)
+{
+    static_cast<CHdlcLink*>(pParam)->Run();
+    return 0;
+}

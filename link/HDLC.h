@@ -1,0 +1,65 @@
+// The link engine: moves frames between one serial line and one frame sink.
+//
+// Bytes arrive on the serial reader thread (OnReceive) and are decoded into
+// FCS-checked frames on m_rxQueue; frames posted with Send wait on m_txQueue.
+// The link's worker alternates: one received frame to the sink, then one
+// posted frame encoded and written, and sleeps on m_wake while both queues
+// are empty. Every buffer goes back to the pool, never to the heap.
+//
+// Trace hook: SetTrace(pfn) installs a process-wide function that is called
+// with (direction, bytes, count) for
+//   LINK_TRACE_WRITE  every encoded frame as written to the line (link worker),
+//   LINK_TRACE_BURST  every raw burst received from the line (reader thread),
+//   LINK_TRACE_FRAME  every decoded frame's abData/wLength, just before it is
+//                     handed to the sink (link worker).
+// The bytes are valid only during the call. With no hook installed the cost
+// is one atomic load per event. Install it before the link is constructed.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "link/FrameBuffer.h"
+#include "link/FrameCodec.h"
+#include "link/FrameSink.h"
+#include "link/WakeSignal.h"
+
+class CSerialPortCtrl;
+
+enum { LINK_TRACE_WRITE = 0, LINK_TRACE_BURST = 1, LINK_TRACE_FRAME = 2 };
+typedef void (*LinkTraceProc)(int nDirection, const std::uint8_t* pBytes, std::uint32_t count);
+
+class CHdlcLink
+{
+public:
+    CHdlcLink(const std::string& portName, IFrameSink* pSink);
+    ~CHdlcLink();
+
+    int IsOpen();  // BOOL
+    void Start();
+    void Send(FrameBuffer* pFrame);  // any thread, before or after Start
+
+    static void OnReceive(const std::uint8_t* pBytes, std::uint32_t count, void* pContext);
+    static void SetTrace(LinkTraceProc pfnTrace);
+
+private:
+    void TransmitFrame(FrameBuffer* pFrame);
+    int WriteRaw(const std::uint8_t* pBytes, int count);
+    void Decode(const std::uint8_t* pBytes, std::uint32_t count);
+    void DeliverFrame(FrameBuffer* pFrame);
+    void Run();
+    static unsigned LinkThreadProc(void* pParam);
+
+    FrameQueue m_rxQueue;
+    FrameQueue m_txQueue;
+    std::atomic<std::uint32_t> m_bStop;
+    IFrameSink* m_pSink;
+    CSerialPortCtrl* m_pCtrl;
+    std::thread* m_pThread;
+    CWakeSignal m_wake;      // pushes onto either queue and the stop wake the worker
+    FrameDecoder m_decoder;  // reader thread only, until the destructor releases it
+
+    static std::atomic<LinkTraceProc> s_pfnTrace;
+};

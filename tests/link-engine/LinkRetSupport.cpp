@@ -1,0 +1,257 @@
+// Test doubles and helpers: see LinkRetSupport.h.
+#include "tests/link-engine/LinkRetSupport.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "link/Fcs.h"
+#include "serial/AppMessageBox.h"
+#include "serial/SerialPortCtrl.h"
+
+namespace
+{
+
+struct FakeLineState
+{
+    std::mutex mutex;
+    std::condition_variable cond;
+    bool bOpens = true;
+    CSerialPortCtrl* pCurrent = nullptr;
+    ReceiveCallback pfnReceive = nullptr;
+    void* pContext = nullptr;
+    std::vector<std::uint8_t> written;
+    int nConstructed = 0;
+    int nAlive = 0;
+    std::string portName;
+};
+
+FakeLineState& Line()
+{
+    static FakeLineState s_line;
+    return s_line;
+}
+
+std::mutex g_boxLock;
+std::vector<std::pair<std::string, unsigned>> g_boxes;
+
+void PutBigEndian32(std::vector<std::uint8_t>& v, std::uint32_t x)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        v.push_back(static_cast<std::uint8_t>(x >> shift));
+}
+
+}  // namespace
+
+// ---- the controller double -------------------------------------------------
+
+CSerialPortCtrl::CSerialPortCtrl(ReceiveCallback pfnReceive, std::string portName, void* pContext)
+    : m_pPort(nullptr), m_bOpen(0), m_readerParams{nullptr, pfnReceive, pContext}
+{
+    FakeLineState& line = Line();
+    std::lock_guard<std::mutex> lock(line.mutex);
+    m_bOpen = line.bOpens ? 1 : 0;
+    ++line.nConstructed;
+    ++line.nAlive;
+    line.portName = portName;
+    if (m_bOpen)
+    {
+        line.pCurrent = this;
+        line.pfnReceive = pfnReceive;
+        line.pContext = pContext;
+    }
+    else
+    {
+        AppMessageBox("Unable to open serial port.", MB_OK | MB_ICONEXCLAMATION);
+    }
+}
+
+CSerialPortCtrl::~CSerialPortCtrl()
+{
+    FakeLineState& line = Line();
+    std::lock_guard<std::mutex> lock(line.mutex);
+    --line.nAlive;
+    if (line.pCurrent == this)
+    {
+        line.pCurrent = nullptr;
+        line.pfnReceive = nullptr;
+    }
+}
+
+int CSerialPortCtrl::IsOpen() const
+{
+    return m_bOpen;
+}
+
+int CSerialPortCtrl::Write(const void* pBytes, int count)
+{
+    FakeLineState& line = Line();
+    {
+        std::lock_guard<std::mutex> lock(line.mutex);
+        const auto* p = static_cast<const std::uint8_t*>(pBytes);
+        line.written.insert(line.written.end(), p, p + count);
+    }
+    line.cond.notify_all();
+    return 1;
+}
+
+namespace FakeLine
+{
+
+void Reset(bool bOpens)
+{
+    FakeLineState& line = Line();
+    std::lock_guard<std::mutex> lock(line.mutex);
+    line.bOpens = bOpens;
+    line.written.clear();
+    line.nConstructed = 0;
+    line.portName.clear();
+}
+
+void Receive(const std::vector<std::uint8_t>& bytes)
+{
+    FakeLineState& line = Line();
+    ReceiveCallback pfn;
+    void* pContext;
+    {
+        std::lock_guard<std::mutex> lock(line.mutex);
+        pfn = line.pfnReceive;
+        pContext = line.pContext;
+    }
+    if (pfn == nullptr)
+        return;
+    // The reader thread delivers at most 1024 bytes per call.
+    for (std::size_t i = 0; i < bytes.size(); i += 1024)
+    {
+        std::size_t n = std::min<std::size_t>(1024, bytes.size() - i);
+        pfn(bytes.data() + i, static_cast<std::uint32_t>(n), pContext);
+    }
+}
+
+std::vector<std::uint8_t> Written()
+{
+    FakeLineState& line = Line();
+    std::lock_guard<std::mutex> lock(line.mutex);
+    return line.written;
+}
+
+bool WaitWritten(std::size_t count)
+{
+    FakeLineState& line = Line();
+    std::unique_lock<std::mutex> lock(line.mutex);
+    return line.cond.wait_for(lock, std::chrono::seconds(5),
+                              [&] { return line.written.size() >= count; });
+}
+
+int Constructed()
+{
+    std::lock_guard<std::mutex> lock(Line().mutex);
+    return Line().nConstructed;
+}
+
+int Alive()
+{
+    std::lock_guard<std::mutex> lock(Line().mutex);
+    return Line().nAlive;
+}
+
+std::string LastPortName()
+{
+    std::lock_guard<std::mutex> lock(Line().mutex);
+    return Line().portName;
+}
+
+}  // namespace FakeLine
+
+// ---- message boxes ---------------------------------------------------------
+
+int AppMessageBox(const char* pszText, unsigned int nType)
+{
+    std::lock_guard<std::mutex> lock(g_boxLock);
+    g_boxes.emplace_back(pszText, nType);
+    return IDOK;
+}
+
+std::vector<std::pair<std::string, unsigned>> RecordedBoxes()
+{
+    std::lock_guard<std::mutex> lock(g_boxLock);
+    return g_boxes;
+}
+
+void ClearBoxes()
+{
+    std::lock_guard<std::mutex> lock(g_boxLock);
+    g_boxes.clear();
+}
+
+// ---- station frames --------------------------------------------------------
+
+std::vector<std::uint8_t> StationFrame(const std::vector<std::uint8_t>& message)
+{
+    std::vector<std::uint8_t> body = message;
+    std::uint16_t fcs = static_cast<std::uint16_t>(~FcsCompute(message.data(), message.size()));
+    body.push_back(static_cast<std::uint8_t>(fcs & 0xFF));
+    body.push_back(static_cast<std::uint8_t>(fcs >> 8));
+    body.push_back(0x00);
+    body.push_back(0x00);
+    std::vector<std::uint8_t> wire{0x7F, 0x01, 0x03};
+    for (std::uint8_t b : body)
+    {
+        if (b == 0x7F || b == 0x7D)
+        {
+            wire.push_back(0x7D);
+            wire.push_back(static_cast<std::uint8_t>(b ^ 0x20));
+        }
+        else
+        {
+            wire.push_back(b);
+        }
+    }
+    wire.push_back(0x7F);
+    return wire;
+}
+
+std::vector<std::uint8_t> SizeResponse(std::uint32_t dwSize)
+{
+    std::vector<std::uint8_t> msg{0x01, 0x01, 0x00};
+    PutBigEndian32(msg, dwSize);
+    return StationFrame(msg);
+}
+
+std::vector<std::uint8_t> DataChunk(std::uint8_t bFlag, std::uint32_t n,
+                                    const std::vector<std::uint8_t>& data)
+{
+    std::vector<std::uint8_t> msg{0x01, 0x03, bFlag};
+    PutBigEndian32(msg, n);
+    msg.insert(msg.end(), data.begin(), data.end());
+    return StationFrame(msg);
+}
+
+std::vector<std::uint8_t> TestImage(std::size_t size)
+{
+    std::vector<std::uint8_t> image(size);
+    std::uint32_t x = 0x12345678;
+    for (auto& b : image)
+    {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<std::uint8_t>(x >> 16);
+    }
+    return image;
+}
+
+const std::vector<std::uint8_t> kSizeRequestWire{0x7F, 0x80, 0x03, 0x01, 0x00, 0x10,
+                                                 0x91, 0x8C, 0x00, 0x00, 0x7F};
+const std::vector<std::uint8_t> kDataRequestWire{0x7F, 0x80, 0x03, 0x01, 0x02, 0x10,
+                                                 0x21, 0xBF, 0x00, 0x00, 0x7F};
+
+bool WaitUntil(const std::function<bool()>& pred)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!pred())
+    {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+}
