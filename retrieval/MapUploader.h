@@ -53,6 +53,8 @@ public:
     std::atomic<std::uint32_t> m_bFinished;
 
 private:
+    friend class CMapUploaderProbe;  // tests: sees the reply timer and the stop flag
+
     void SendSizeRequest();
     void SendDataRequest();
     void SendRequest(std::uint8_t bType);

@@ -1,0 +1,283 @@
+// The map uploader: see MapUploader.h.
+#include "retrieval/MapUploader.h"
+
+#include <cstring>
+#include <new>
+
+#include "link/FrameBuffer.h"
+#include "link/HDLC.h"
+#include "retrieval/TickSource.h"
+#include "serial/AppMessageBox.h"
+
+namespace
+{
+
+constexpr std::uint8_t kMessageStart = 0x01;
+constexpr std::uint8_t kSizeRequest = 0x00;
+constexpr std::uint8_t kSizeResponse = 0x01;
+constexpr std::uint8_t kDataRequest = 0x02;
+constexpr std::uint8_t kDataChunk = 0x03;
+constexpr std::uint8_t kRequestMarker = 0x10;
+constexpr std::uint32_t kFrameOverhead = 4;  // FCS and trailer behind every message
+constexpr std::uint32_t kHeaderLength = 7;   // 01, type, flag, 32-bit number
+
+std::uint32_t ReadBigEndian32(const std::uint8_t* p)
+{
+    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) |
+           (std::uint32_t(p[2]) << 8) | std::uint32_t(p[3]);
+}
+
+// The message is what the frame carries in front of its FCS and trailer.
+std::uint32_t MessageLength(const FrameBuffer* pFrame)
+{
+    std::uint32_t dwLength = pFrame->wLength;
+    if (dwLength > kFrameDataSize)
+        dwLength = kFrameDataSize;
+    return dwLength >= kFrameOverhead ? dwLength - kFrameOverhead : 0;
+}
+
+}  // namespace
+
+// The pool must be filled before the link exists: the link's serial reader
+// starts decoding, and taking buffers, while the link is being constructed.
+CMapUploader::CMapUploader(const std::string& portName, ITickSource* pTicks)
+    : m_bFinished(0), m_bStop(0), m_pLink(nullptr), m_pThread(nullptr), m_pImage(nullptr),
+      m_pWrite(nullptr), m_dwReceived(0), m_dwTotal(0),
+      m_timeout(kReplyTimeoutMs, pTicks), m_nState(RequestSize),
+      m_pTicks(pTicks != nullptr ? pTicks : SystemTickSource())
+{
+    m_pTicks->Attach(&m_wake);
+    BufferPoolInit();
+    m_pLink = new (std::nothrow) CHdlcLink(portName, this);
+}
+
+// The worker may be posting through the link, so it ends before the link goes;
+// the link's worker may be inside OnFrame writing the image, so the link goes
+// before the image; the pool goes last, once every buffer is back on it.
+CMapUploader::~CMapUploader()
+{
+    m_bStop.store(1, std::memory_order_release);
+    m_wake.Signal();
+    if (m_pThread != nullptr)
+    {
+        m_pThread->join();
+        delete m_pThread;
+        m_pThread = nullptr;
+    }
+    delete m_pLink;
+    m_pLink = nullptr;
+    m_pTicks->Detach(&m_wake);
+    delete[] m_pImage;
+    m_pImage = nullptr;
+    BufferPoolDestroy();
+}
+
+void CMapUploader::Start()
+{
+    if (m_pLink == nullptr || !m_pLink->IsOpen())
+    {
+        AppMessageBox("Unable to open serial port.", MB_OK | MB_ICONEXCLAMATION);
+        m_bFinished.store(1, std::memory_order_release);
+        return;
+    }
+    if (m_pThread != nullptr)
+        return;
+    m_pLink->Start();
+    m_bStop.store(0, std::memory_order_release);
+    m_bFinished.store(0, std::memory_order_release);
+    try
+    {
+        m_pThread = new std::thread(UploaderThreadProc, this);
+    }
+    catch (...)
+    {
+        m_pThread = nullptr;
+        m_nState.store(Error, std::memory_order_release);
+        AppMessageBox("Failed to communicate with system", MB_OK | MB_ICONEXCLAMATION);
+        m_bFinished.store(1, std::memory_order_release);
+    }
+}
+
+std::uint32_t CMapUploader::GetTotalSize()
+{
+    return m_dwTotal.load(std::memory_order_acquire);
+}
+
+std::uint32_t CMapUploader::GetReceived()
+{
+    return m_dwReceived.load(std::memory_order_acquire);
+}
+
+const std::uint8_t* CMapUploader::GetData()
+{
+    return m_pImage;
+}
+
+int CMapUploader::Succeeded()
+{
+    return m_nState.load(std::memory_order_acquire) == Done ? 1 : 0;
+}
+
+int CMapUploader::GetState()
+{
+    return m_nState.load(std::memory_order_acquire);
+}
+
+void CMapUploader::SendSizeRequest()
+{
+    SendRequest(kSizeRequest);
+}
+
+void CMapUploader::SendDataRequest()
+{
+    SendRequest(kDataRequest);
+}
+
+// An empty pool sends nothing; the reply timeout then ends the retrieval.
+void CMapUploader::SendRequest(std::uint8_t bType)
+{
+    FrameBuffer* p = BufferPoolGet();
+    if (p == nullptr)
+        return;
+    p->abData[0] = kMessageStart;
+    p->abData[1] = bType;
+    p->abData[2] = kRequestMarker;
+    p->wLength = 3;
+    m_pLink->Send(p);
+}
+
+// Link worker. Every state change wakes the uploader's worker.
+void CMapUploader::SetState(int nState)
+{
+    m_nState.store(nState, std::memory_order_release);
+    m_wake.Signal();
+}
+
+// Link worker. Reads only the message the frame carries: a frame too short
+// for the fields looked at is ignored when it cannot even show its type, and
+// ends the retrieval when it is a size response or chunk that is cut short.
+void CMapUploader::OnFrame(FrameBuffer* pFrame)
+{
+    const std::uint8_t* pMsg = pFrame->abData;
+    std::uint32_t dwLength = MessageLength(pFrame);
+    if (m_bFinished.load(std::memory_order_acquire) == 0 && dwLength >= 2 &&
+        pMsg[0] == kMessageStart)
+    {
+        int nState = m_nState.load(std::memory_order_acquire);
+        if (nState == AwaitSize && pMsg[1] == kSizeResponse)
+            OnSizeResponse(pMsg, dwLength);
+        else if (nState == AwaitData && pMsg[1] == kDataChunk)
+            OnDataChunk(pMsg, dwLength);
+    }
+    BufferPoolPut(pFrame);
+}
+
+void CMapUploader::OnSizeResponse(const std::uint8_t* pMsg, std::uint32_t dwLength)
+{
+    m_timeout.Restart(0);
+    if (dwLength < kHeaderLength)
+    {
+        SetState(Error);
+        return;
+    }
+    std::uint32_t dwSize = ReadBigEndian32(pMsg + 3);
+    if (dwSize > kMaxImageSize)
+    {
+        SetState(Error);
+        return;
+    }
+    std::uint8_t* pImage = new (std::nothrow) std::uint8_t[dwSize];
+    if (pImage == nullptr)
+    {
+        SetState(Error);
+        return;
+    }
+    m_pImage = pImage;
+    m_pWrite = pImage;
+    m_dwTotal.store(dwSize, std::memory_order_release);
+    SetState(RequestData);
+}
+
+void CMapUploader::OnDataChunk(const std::uint8_t* pMsg, std::uint32_t dwLength)
+{
+    m_timeout.Restart(0);
+    if (dwLength < kHeaderLength)
+    {
+        SetState(Error);
+        return;
+    }
+    std::uint32_t dwCount = ReadBigEndian32(pMsg + 3);
+    std::uint32_t dwReceived = m_dwReceived.load(std::memory_order_acquire);
+    std::uint32_t dwMissing = m_dwTotal.load(std::memory_order_acquire) - dwReceived;
+    if (dwCount > dwMissing || dwCount > dwLength - kHeaderLength)
+    {
+        SetState(Error);
+        return;
+    }
+    if (dwCount != 0)
+        std::memcpy(m_pWrite, pMsg + kHeaderLength, dwCount);
+    m_pWrite += dwCount;
+    m_dwReceived.store(dwReceived + dwCount, std::memory_order_release);
+    if (pMsg[2] == 0)
+        SetState(dwCount == dwMissing ? Complete : Error);
+}
+
+// Uploader worker. Closing the window sets m_bStop and waits for this thread;
+// a box owned by that window could then never be answered, so none is shown.
+void CMapUploader::ReportFailure()
+{
+    if (m_bStop.load(std::memory_order_acquire) == 0)
+        AppMessageBox("Failed to communicate with system", MB_OK | MB_ICONEXCLAMATION);
+    m_bFinished.store(1, std::memory_order_release);
+}
+
+// Uploader worker. Each pass does what the state asks; in the waiting states
+// it sleeps until the reply deadline or a change (state, stop, clock). The
+// wake sequence is taken before the state is read, so a change made after the
+// read still ends the sleep.
+void CMapUploader::Run()
+{
+    while (m_bStop.load(std::memory_order_acquire) == 0)
+    {
+        std::uint32_t dwSeen = m_wake.Sequence();
+        switch (m_nState.load(std::memory_order_acquire))
+        {
+        case RequestSize:
+            SendSizeRequest();
+            m_nState.store(AwaitSize, std::memory_order_release);
+            m_timeout.Restart(0);
+            break;
+        case RequestData:
+            SendDataRequest();
+            m_nState.store(AwaitData, std::memory_order_release);
+            m_timeout.Restart(0);
+            break;
+        case AwaitSize:
+        case AwaitData:
+            if (std::uint32_t dwLeft = m_timeout.Remaining())
+                m_wake.WaitFor(dwSeen, dwLeft);
+            else
+                m_nState.store(Error, std::memory_order_release);
+            break;
+        case Complete:
+            m_nState.store(Done, std::memory_order_release);
+            break;
+        case Done:
+            m_bFinished.store(1, std::memory_order_release);
+            m_bStop.store(1, std::memory_order_release);
+            break;
+        case Error:
+            ReportFailure();
+            return;
+        default:
+            m_wake.Wait(dwSeen);
+            break;
+        }
+    }
+}
+
+unsigned CMapUploader::UploaderThreadProc(void* pParam)
+{
+    static_cast<CMapUploader*>(pParam)->Run();
+    return 0;
+}

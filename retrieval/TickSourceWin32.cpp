@@ -1,0 +1,12 @@
+// The millisecond tick count on Windows.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include "retrieval/TickSource.h"
+
+std::uint32_t TickCountNow()
+{
+    return static_cast<std::uint32_t>(GetTickCount());
+}
