@@ -2,10 +2,17 @@
 
 std::uint16_t FcsCompute(const std::uint8_t* p, std::size_t n)
 {
-    std::uint16_t fcs = kFcsInit;
-    for (std::size_t i = 0; i < n; ++i)
-        fcs = FcsUpdate(fcs, p[i]);
-    return fcs;
+    const auto& t = kFcsSlices;
+    unsigned fcs = kFcsInit;
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4)
+    {
+        const unsigned x = fcs ^ p[i] ^ (static_cast<unsigned>(p[i + 1]) << 8);
+        fcs = t[3][x & 0xFFu] ^ t[2][x >> 8] ^ t[1][p[i + 2]] ^ t[0][p[i + 3]];
+    }
+    for (; i < n; ++i)
+        fcs = FcsUpdate(static_cast<std::uint16_t>(fcs), p[i]);
+    return static_cast<std::uint16_t>(fcs);
 }
 
 void FcsAppend(FrameBuffer* p)

@@ -87,8 +87,12 @@ std::uint16_t EncodeFrame(FrameBuffer* p, std::uint8_t* pOut)
 }
 
 // Serial reader thread only; the decoder record is touched by no other thread.
-void Decode(FrameDecoder* d, FrameQueue* rxQueue, const std::uint8_t* pBytes, std::size_t count)
+// It is worked on in a local copy: the body stores go through a byte pointer,
+// which the compiler must otherwise assume may overwrite the record.
+void Decode(FrameDecoder* pDecoder, FrameQueue* rxQueue, const std::uint8_t* pBytes, std::size_t count)
 {
+    FrameDecoder local = *pDecoder;
+    FrameDecoder* d = &local;
     for (std::size_t i = 0; i < count; ++i)
     {
         const std::uint8_t b = pBytes[i];
@@ -137,6 +141,7 @@ void Decode(FrameDecoder* d, FrameQueue* rxQueue, const std::uint8_t* pBytes, st
             break;
         }
     }
+    *pDecoder = local;
 }
 
 void DecoderRelease(FrameDecoder* d)
