@@ -1,0 +1,322 @@
+// guidriver: drives and reads the windows of another program in the same Wine
+// prefix, one command per run, for the GUI tests. Under Xvfb without a window
+// manager no window can be activated, so input is sent as window messages, not
+// as keystrokes. Results go to stdout; failures to stderr with exit code 1,
+// usage errors exit with 2.
+//
+// Every wait is bounded by the timeout given in seconds and polls every 50 ms:
+// another process's windows offer nothing to block on.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kPollMs = 50;
+constexpr int kMessageBoxTextId = 0xFFFF;  // the static holding a message box's text
+constexpr int kFileNameFieldId = 0x47C;    // cmb13: Save As file-name field
+
+struct Args {
+    int argc;
+    char** argv;
+    const char* At(int i) const { return i < argc ? argv[i] : nullptr; }
+};
+
+std::string WindowText(HWND hWnd) {
+    char buf[1024] = {};
+    // WM_GETTEXT, unlike GetWindowText, reads controls of other processes too.
+    SendMessageTimeoutA(hWnd, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf),
+                        SMTO_ABORTIFHUNG, 2000, nullptr);
+    return buf;
+}
+
+std::string ClassName(HWND hWnd) {
+    char buf[256] = {};
+    GetClassNameA(hWnd, buf, sizeof buf);
+    return buf;
+}
+
+struct FindRecord {
+    const char* pszTitle;
+    const char* pszClass;  // null: any class
+    HWND hFound;
+};
+
+BOOL CALLBACK FindTopLevel(HWND hWnd, LPARAM lParam) {
+    auto* rec = reinterpret_cast<FindRecord*>(lParam);
+    if (!IsWindowVisible(hWnd)) return TRUE;
+    if (rec->pszClass && ClassName(hWnd) != rec->pszClass) return TRUE;
+    if (WindowText(hWnd) != rec->pszTitle) return TRUE;
+    rec->hFound = hWnd;
+    return FALSE;
+}
+
+// A visible top-level window with exactly this title (and class, if given).
+HWND FindVisible(const char* pszTitle, const char* pszClass = nullptr) {
+    FindRecord rec{pszTitle, pszClass, nullptr};
+    EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&rec));
+    return rec.hFound;
+}
+
+BOOL CALLBACK PrintTopLevel(HWND hWnd, LPARAM) {
+    if (IsWindowVisible(hWnd))
+        std::fprintf(stderr, "  window %p class \"%s\" title \"%s\"\n", static_cast<void*>(hWnd),
+                     ClassName(hWnd).c_str(), WindowText(hWnd).c_str());
+    return TRUE;
+}
+
+// On a failure, what is on the screen is the most useful clue.
+int Fail(const char* pszFormat, const char* pszArg) {
+    std::fprintf(stderr, "guidriver: ");
+    std::fprintf(stderr, pszFormat, pszArg);
+    std::fprintf(stderr, "\nguidriver: visible top-level windows:\n");
+    EnumWindows(PrintTopLevel, 0);
+    return 1;
+}
+
+double Seconds(const char* psz) { return psz ? std::atof(psz) : 0.0; }
+
+// Polls pfnReady until it returns TRUE or the timeout passes.
+template <typename Ready>
+BOOL WaitFor(double seconds, Ready ready) {
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000.0);
+    for (;;) {
+        if (ready()) return TRUE;
+        if (GetTickCount64() >= deadline) return FALSE;
+        Sleep(kPollMs);
+    }
+}
+
+HWND WaitWindow(const char* pszTitle, double seconds, const char* pszClass = nullptr) {
+    HWND hWnd = nullptr;
+    WaitFor(seconds, [&] { return (hWnd = FindVisible(pszTitle, pszClass)) != nullptr; });
+    return hWnd;
+}
+
+// Finds the window and its control, or explains which is missing.
+struct Target {
+    HWND hDlg = nullptr;
+    HWND hCtl = nullptr;
+    int rc = 0;
+};
+
+Target FindControl(const char* pszTitle, const char* pszId) {
+    Target t;
+    t.hDlg = FindVisible(pszTitle);
+    if (!t.hDlg) {
+        t.rc = Fail("no window titled \"%s\"", pszTitle);
+        return t;
+    }
+    t.hCtl = GetDlgItem(t.hDlg, static_cast<int>(std::strtol(pszId, nullptr, 0)));
+    if (!t.hCtl) t.rc = Fail("no control with id %s", pszId);
+    return t;
+}
+
+// Posted, never sent: the click may open a modal dialog, and a sent message
+// would not return until that dialog closed.
+void PostCommand(HWND hDlg, int id, HWND hCtl) {
+    PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(hCtl));
+}
+
+// A dialog ended with EndDialog is hidden before it is destroyed; either counts.
+BOOL WaitGone(HWND hWnd, double seconds) {
+    return WaitFor(seconds, [&] { return !IsWindow(hWnd) || !IsWindowVisible(hWnd); });
+}
+
+int CmdWaitWindow(const Args& a) {
+    if (!WaitWindow(a.At(2), Seconds(a.At(3))))
+        return Fail("timed out waiting for the window \"%s\"", a.At(2));
+    return 0;
+}
+
+int CmdWaitGone(const Args& a) {
+    HWND hWnd = FindVisible(a.At(2));
+    if (hWnd && !WaitGone(hWnd, Seconds(a.At(3))))
+        return Fail("the window \"%s\" is still open", a.At(2));
+    return 0;
+}
+
+int CmdClick(const Args& a) {
+    Target t = FindControl(a.At(2), a.At(3));
+    if (t.rc) return t.rc;
+    if (!IsWindowEnabled(t.hCtl)) return Fail("control %s is disabled", a.At(3));
+    PostMessageA(t.hCtl, BM_CLICK, 0, 0);
+    return 0;
+}
+
+int CmdText(const Args& a) {
+    Target t = FindControl(a.At(2), a.At(3));
+    if (t.rc) return t.rc;
+    std::printf("%s\n", WindowText(t.hCtl).c_str());
+    return 0;
+}
+
+int CmdSetText(const Args& a) {
+    Target t = FindControl(a.At(2), a.At(3));
+    if (t.rc) return t.rc;
+    SendMessageA(t.hCtl, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a.At(4)));
+    return 0;
+}
+
+int CmdWaitText(const Args& a) {
+    const std::string wanted = a.At(4);
+    std::string last;
+    BOOL ok = WaitFor(Seconds(a.At(5)), [&] {
+        HWND hDlg = FindVisible(a.At(2));
+        HWND hCtl = hDlg ? GetDlgItem(hDlg, static_cast<int>(std::strtol(a.At(3), nullptr, 0))) : nullptr;
+        if (hCtl) last = WindowText(hCtl);
+        return hCtl && last == wanted;
+    });
+    if (!ok) {
+        std::fprintf(stderr, "guidriver: control %s shows \"%s\"\n", a.At(3), last.c_str());
+        return Fail("timed out waiting for the text \"%s\"", a.At(4));
+    }
+    return 0;
+}
+
+BOOL CALLBACK PrintChild(HWND hWnd, LPARAM) {
+    std::printf("%d\t%s\t%s\n", GetDlgCtrlID(hWnd), ClassName(hWnd).c_str(), WindowText(hWnd).c_str());
+    return TRUE;
+}
+
+// Every control of the window, one line each: id, class, text.
+int CmdTexts(const Args& a) {
+    HWND hDlg = FindVisible(a.At(2));
+    if (!hDlg) return Fail("no window titled \"%s\"", a.At(2));
+    EnumChildWindows(hDlg, PrintChild, 0);
+    return 0;
+}
+
+int CmdEnabled(const Args& a) {
+    Target t = FindControl(a.At(2), a.At(3));
+    if (t.rc) return t.rc;
+    std::printf("%d\n", IsWindowEnabled(t.hCtl) ? 1 : 0);
+    return 0;
+}
+
+// PBM_GETRANGE's structure would not cross the process boundary; asking for
+// each limit separately returns it as the result.
+int CmdProgress(const Args& a) {
+    Target t = FindControl(a.At(2), a.At(3));
+    if (t.rc) return t.rc;
+    LRESULT pos = SendMessageA(t.hCtl, PBM_GETPOS, 0, 0);
+    LRESULT lo = SendMessageA(t.hCtl, PBM_GETRANGE, TRUE, 0);
+    LRESULT hi = SendMessageA(t.hCtl, PBM_GETRANGE, FALSE, 0);
+    std::printf("%ld %ld %ld\n", static_cast<long>(pos), static_cast<long>(lo), static_cast<long>(hi));
+    return 0;
+}
+
+// Waits until the bar's position is at least the given share (percent) of its range.
+int CmdWaitProgress(const Args& a) {
+    Target t = FindControl(a.At(2), a.At(3));
+    if (t.rc) return t.rc;
+    const double share = Seconds(a.At(4)) / 100.0;
+    BOOL ok = WaitFor(Seconds(a.At(5)), [&] {
+        LRESULT pos = SendMessageA(t.hCtl, PBM_GETPOS, 0, 0);
+        LRESULT hi = SendMessageA(t.hCtl, PBM_GETRANGE, FALSE, 0);
+        return hi > 1 && static_cast<double>(pos) >= share * static_cast<double>(hi);
+    });
+    if (!ok) return Fail("timed out waiting for the progress bar to reach %s%%", a.At(4));
+    return 0;
+}
+
+// Prints the message box's text, presses OK and waits until the box has gone,
+// so a second box with the same caption is not mistaken for this one.
+int CmdMsgBox(const Args& a) {
+    HWND hBox = WaitWindow(a.At(2), Seconds(a.At(3)), "#32770");
+    if (!hBox) return Fail("timed out waiting for a message box captioned \"%s\"", a.At(2));
+    HWND hText = GetDlgItem(hBox, kMessageBoxTextId);
+    std::printf("%s\n", hText ? WindowText(hText).c_str() : "");
+    std::fflush(stdout);
+    PostCommand(hBox, IDOK, GetDlgItem(hBox, IDOK));
+    if (!WaitGone(hBox, 10.0)) return Fail("the message box \"%s\" did not close", a.At(2));
+    return 0;
+}
+
+int CmdSaveAs(const Args& a) {
+    HWND hDlg = WaitWindow("Save As", Seconds(a.At(3)), "#32770");
+    if (!hDlg) return Fail("timed out waiting for the \"%s\" dialog", "Save As");
+    HWND hName = GetDlgItem(hDlg, kFileNameFieldId);
+    if (!hName) return Fail("the Save As dialog has no file-name field%s", "");
+    SendMessageA(hName, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a.At(2)));
+    PostCommand(hDlg, IDOK, GetDlgItem(hDlg, IDOK));
+    if (!WaitGone(hDlg, 10.0)) return Fail("the Save As dialog did not close%s", "");
+    return 0;
+}
+
+int CmdSysCommand(const Args& a) {
+    HWND hWnd = FindVisible(a.At(2));
+    if (!hWnd) return Fail("no window titled \"%s\"", a.At(2));
+    PostMessageA(hWnd, WM_SYSCOMMAND, static_cast<WPARAM>(std::strtoul(a.At(3), nullptr, 0)), 0);
+    return 0;
+}
+
+int CmdClose(const Args& a) {
+    HWND hWnd = FindVisible(a.At(2));
+    if (!hWnd) return Fail("no window titled \"%s\"", a.At(2));
+    PostCommand(hWnd, IDCANCEL, GetDlgItem(hWnd, IDCANCEL));
+    return 0;
+}
+
+// Screen rectangle as an ImageMagick geometry, for cropping screenshots.
+int CmdRect(const Args& a) {
+    HWND hWnd = FindVisible(a.At(2));
+    if (!hWnd) return Fail("no window titled \"%s\"", a.At(2));
+    RECT rc{};
+    GetWindowRect(hWnd, &rc);
+    std::printf("%ldx%ld+%ld+%ld\n", rc.right - rc.left, rc.bottom - rc.top, rc.left, rc.top);
+    return 0;
+}
+
+struct Command {
+    const char* pszName;
+    int nArgs;
+    const char* pszUsage;
+    int (*pfn)(const Args&);
+};
+
+const Command kCommands[] = {
+    {"wait-window", 2, "TITLE SECONDS", CmdWaitWindow},
+    {"wait-gone", 2, "TITLE SECONDS", CmdWaitGone},
+    {"click", 2, "TITLE ID", CmdClick},
+    {"text", 2, "TITLE ID", CmdText},
+    {"settext", 3, "TITLE ID TEXT", CmdSetText},
+    {"wait-text", 4, "TITLE ID TEXT SECONDS", CmdWaitText},
+    {"texts", 1, "TITLE", CmdTexts},
+    {"enabled", 2, "TITLE ID", CmdEnabled},
+    {"progress", 2, "TITLE ID", CmdProgress},
+    {"wait-progress", 4, "TITLE ID PERCENT SECONDS", CmdWaitProgress},
+    {"msgbox", 2, "CAPTION SECONDS", CmdMsgBox},
+    {"saveas", 2, "PATH SECONDS", CmdSaveAs},
+    {"syscommand", 2, "TITLE ID", CmdSysCommand},
+    {"close", 1, "TITLE", CmdClose},
+    {"rect", 1, "TITLE", CmdRect},
+};
+
+int Usage() {
+    std::fprintf(stderr, "usage: guidriver COMMAND ARGS...\n");
+    for (const Command& c : kCommands) std::fprintf(stderr, "  %s %s\n", c.pszName, c.pszUsage);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Binary mode: the shell script compares lines, and text mode would add CRs.
+    _setmode(_fileno(stdout), _O_BINARY);
+    if (argc < 2) return Usage();
+    for (const Command& c : kCommands) {
+        if (std::strcmp(argv[1], c.pszName) != 0) continue;
+        if (argc != c.nArgs + 2) return Usage();
+        return c.pfn(Args{argc, argv});
+    }
+    return Usage();
+}

@@ -1,0 +1,229 @@
+#!/usr/bin/env bash
+# GUI tests of TandrelConfigurationController.exe under Wine, one case per run:
+#   run_gui_tests.sh probe|upload|port-fails|about|close-mid-run
+# The station is tcc-station-sim on a pty, mapped to a COM port through Wine's
+# registry; the windows are driven by guidriver.exe in the same prefix.
+#
+# Environment: WINEPREFIX, DISPLAY and friends from scripts/wine-env.sh;
+# TCC_NATIVE_BUILD (the simulator and the TIOCMGET shim); from CTest GUIDRIVER,
+# GUI_WORK, GUI_SCREENSHOTS and APP_EXE (PROBE for the probe case).
+# Exit status: 0 passed, 1 failed, 77 skipped (a prerequisite is missing).
+set -euo pipefail
+
+case_name="${1:?usage: run_gui_tests.sh CASE}"
+readonly TITLE="Halvorix Serial Configuration Uploader"
+readonly CAPTION="TandrelConfigurationController"
+readonly ABOUT="About TandrelConfigurationController"
+readonly IDC_UPLOAD=1000 IDC_PORT=1007 IDC_PROGRESS=1009 IDC_STATUS=1010 IDM_ABOUTBOX=0x0010
+
+fail() { echo "FAIL [$case_name]: $*" >&2; exit 1; }
+skip() { echo "SKIP [$case_name]: $*" >&2; exit 77; }
+note() { echo "-- $*"; }
+
+: "${WINEPREFIX:?source scripts/wine-env.sh first}"
+[ -n "${DISPLAY:-}" ] || skip "no X display (source scripts/wine-env.sh)"
+[ -n "${GUIDRIVER:-}" ] || fail "GUIDRIVER is not set (run through ctest)"
+
+work="${GUI_WORK:?}/$case_name"
+rm -rf "$work"
+mkdir -p "$work" "${GUI_SCREENSHOTS:?}"
+
+app_pid="" sim_pid=""
+cleanup() {
+  local rc=$?
+  # Kill only what this script started, then the prefix's wineserver with
+  # every Wine process of the prefix (the driver, the program, its services).
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  wineserver -k 2>/dev/null || true
+  if [ "$rc" -ne 0 ] && [ "$rc" -ne 77 ]; then
+    for f in "$work"/app.log "$work"/sim.err; do
+      [ -s "$f" ] && { echo "---- $f"; tail -n 20 "$f"; }
+    done
+  fi
+  exit "$rc"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+drv() { wine "$GUIDRIVER" "$@"; }
+
+expect_eq() {  # what, actual, expected
+  [ "$2" = "$3" ] || fail "$1: got \"$2\", expected \"$3\""
+}
+
+wait_exit() {  # pid, seconds: polls, since the process is not always our child
+  local deadline=$((SECONDS + $2))
+  while kill -0 "$1" 2>/dev/null; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.1
+  done
+}
+
+native_tools() {
+  [ -n "${TCC_NATIVE_BUILD:-}" ] || skip "TCC_NATIVE_BUILD is not set (the simulator and the shim live there)"
+  sim="$TCC_NATIVE_BUILD/tools/station-sim/tcc-station-sim"
+  shim="$TCC_NATIVE_BUILD/tests/wine/libtiocmget_shim.so"
+  [ -x "$sim" ] || fail "no simulator at $sim"
+  [ -f "$shim" ] || fail "no TIOCMGET shim at $shim"
+}
+
+start_sim() {  # simulator arguments...
+  "$sim" --pty "$@" >"$work/sim.out" 2>"$work/sim.err" &
+  sim_pid=$!
+  local deadline=$((SECONDS + 15))
+  until grep -q '^PTY ' "$work/sim.out" 2>/dev/null; do
+    kill -0 "$sim_pid" 2>/dev/null || fail "the simulator exited: $(cat "$work/sim.err")"
+    [ "$SECONDS" -lt "$deadline" ] || fail "the simulator printed no PTY line"
+    sleep 0.1
+  done
+  slave="$(sed -n 's/^PTY //p' "$work/sim.out")"
+  note "simulator on $slave"
+}
+
+# Wine reads its port mapping when its server starts, so the server is
+# restarted after the registry has changed.
+map_port() {  # port, unix device path
+  wine reg add 'HKLM\Software\Wine\Ports' /v "$1" /t REG_SZ /d "$2" /f >/dev/null 2>&1 ||
+    fail "could not map $1 in the registry"
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+}
+
+profile_files() {
+  find "$WINEPREFIX/drive_c/windows" "$WINEPREFIX/drive_c/users" -maxdepth 5 \
+       -iname 'TandrelConfigurationController.ini' 2>/dev/null
+}
+
+start_app() {
+  # A first run: no profile from an earlier case.
+  profile_files | while read -r f; do rm -f "$f"; done
+  (cd "$work" && LD_PRELOAD="${shim:-}" exec wine "$APP_EXE") >"$work/app.log" 2>&1 &
+  app_pid=$!
+  drv wait-window "$TITLE" 60 || fail "the upload window did not open"
+  drv wait-text "$TITLE" $IDC_STATUS "Idle." 10 || fail "the status never read \"Idle.\""
+}
+
+close_app() {
+  drv close "$TITLE" || fail "could not close the upload window"
+  wait_exit "$app_pid" 30 || fail "the program did not end within 30 s of Cancel"
+  app_pid=""
+}
+
+screenshot() {  # window title, png name
+  local geometry
+  geometry="$(drv rect "$1")" || fail "no window \"$1\" to photograph"
+  import -window root -display "$DISPLAY" "$work/screen.png" || fail "import could not read $DISPLAY"
+  convert "$work/screen.png" -crop "$geometry" +repage "$GUI_SCREENSHOTS/$2" ||
+    fail "could not crop the screenshot to $geometry"
+  note "screenshot $GUI_SCREENSHOTS/$2 ($geometry)"
+}
+
+ini_value() {  # file, section, key: the value, CRs removed
+  tr -d '\r' <"$1" | awk -v s="[$2]" -v k="$3" '
+    /^\[/ { in_s = ($0 == s); next }
+    in_s && index($0, k "=") == 1 { print substr($0, length(k) + 2); exit }'
+}
+
+check_profile() {  # expected Port, expected Config_File
+  local ini
+  ini="$(profile_files | head -n 1)"
+  [ -n "$ini" ] || fail "no TandrelConfigurationController.INI in the prefix after closing"
+  note "profile $ini"
+  expect_eq "Serial_Config/Port" "$(ini_value "$ini" Serial_Config Port)" "$1"
+  expect_eq "Main/Config_File" "$(ini_value "$ini" Main Config_File)" "$2"
+  local ip
+  ip="$(ini_value "$ini" IP_Config Basestation_IP_Address)"
+  [[ "$ip" =~ ^[0-9]{1,3}(\.[0-9]{1,3}){3}$ ]] || fail "IP_Config/Basestation_IP_Address is \"$ip\""
+}
+
+case_probe() {
+  [ -n "${PROBE:-}" ] || fail "PROBE is not set"
+  wine "$PROBE" >/dev/null 2>&1 &
+  local probe_pid=$! text rc=0
+  text="$(drv msgbox guidriver-probe 60)" || fail "the driver found no probe message box"
+  expect_eq "message box text" "$text" "Probe text, line one."
+  wait "$probe_pid" || rc=$?
+  expect_eq "probe exit code (IDOK)" "$rc" 1
+}
+
+case_upload() {
+  native_tools
+  start_sim --size 70000 --seed 11 --unpaced --save-image "$work/served.bin"
+  map_port COM1 "$slave"
+  start_app
+  expect_eq "port field" "$(drv text "$TITLE" $IDC_PORT)" "COM1"
+  drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
+  local out="$work/saved.qmf" win_out
+  win_out="$(winepath -w "$out")"
+  drv saveas "$win_out" 60 || fail "no Save As dialog after the transfer"
+  drv wait-text "$TITLE" $IDC_STATUS "Completed OK" 20 || fail "the status never read \"Completed OK\""
+  [ -f "$out" ] || fail "nothing was saved at $out"
+  cmp "$work/served.bin" "$out" || fail "the saved file differs from the image served"
+  expect_eq "progress (pos lo hi)" "$(drv progress "$TITLE" $IDC_PROGRESS)" "70000 0 70000"
+  expect_eq "Upload enabled" "$(drv enabled "$TITLE" $IDC_UPLOAD)" 1
+  close_app
+  check_profile 0 "$win_out"
+}
+
+case_port_fails() {
+  native_tools
+  map_port COM2 "$work/no-such-tty"
+  start_app
+  # The field forces upper case; the typed name is what Upload uses.
+  drv settext "$TITLE" $IDC_PORT "com2" || fail "could not type into the port field"
+  expect_eq "port field" "$(drv text "$TITLE" $IDC_PORT)" "COM2"
+  drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
+  local first second
+  first="$(drv msgbox "$CAPTION" 30)" || fail "no message box for the port that cannot open"
+  expect_eq "first message" "$first" "Unable to open serial port."
+  second="$(drv msgbox "$CAPTION" 30)" || fail "no second message box from Start"
+  expect_eq "second message" "$second" "Unable to open serial port."
+  drv wait-text "$TITLE" $IDC_STATUS "Failed" 10 || fail "the status never read \"Failed\""
+  expect_eq "Upload enabled" "$(drv enabled "$TITLE" $IDC_UPLOAD)" 1
+  close_app
+}
+
+case_about() {
+  start_app
+  drv syscommand "$TITLE" $IDM_ABOUTBOX || fail "could not send the About command"
+  drv wait-window "$ABOUT" 20 || fail "the About box did not open"
+  drv texts "$ABOUT" >"$work/about.txt"
+  grep -qF "TandrelConfigurationController Version 1.0" "$work/about.txt" ||
+    fail "the About box lacks its version line: $(cat "$work/about.txt")"
+  screenshot "$ABOUT" about-box.png
+  drv click "$ABOUT" 1 || fail "could not press OK in the About box"
+  drv wait-gone "$ABOUT" 10 || fail "the About box did not close"
+  expect_eq "status after About" "$(drv text "$TITLE" $IDC_STATUS)" "Idle."
+  close_app
+}
+
+case_close_mid_run() {
+  native_tools
+  # Paced at 9600 baud, 24 KiB take about half a minute: time to look at it.
+  start_sim --size 24576 --seed 5 --baud 9600
+  map_port COM1 "$slave"
+  start_app
+  drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
+  drv wait-progress "$TITLE" $IDC_PROGRESS 20 60 || fail "the bar never reached 20%"
+  expect_eq "status while running" "$(drv text "$TITLE" $IDC_STATUS)" "Upload in progress."
+  expect_eq "Upload enabled while running" "$(drv enabled "$TITLE" $IDC_UPLOAD)" 0
+  local pos lo hi
+  read -r pos lo hi <<<"$(drv progress "$TITLE" $IDC_PROGRESS)"
+  expect_eq "range while running" "$lo $hi" "0 24576"
+  [ "$pos" -lt "$hi" ] || fail "the transfer ended before the screenshot ($pos of $hi)"
+  screenshot "$TITLE" upload-window.png
+  # Closing mid-run abandons the transfer: no Save As, the program ends.
+  close_app
+  check_profile 0 "default.map"
+}
+
+case "$case_name" in
+  probe) case_probe ;;
+  upload) case_upload ;;
+  port-fails) case_port_fails ;;
+  about) case_about ;;
+  close-mid-run) case_close_mid_run ;;
+  *) fail "unknown case" ;;
+esac
+echo "PASS [$case_name]"
