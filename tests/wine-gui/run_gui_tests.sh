@@ -82,10 +82,16 @@ start_sim() {  # simulator arguments...
 }
 
 # Wine reads its port mapping when its server starts, so the server is
-# restarted after the registry has changed.
-map_port() {  # port, unix device path
-  wine reg add 'HKLM\Software\Wine\Ports' /v "$1" /t REG_SZ /d "$2" /f >/dev/null 2>&1 ||
-    fail "could not map $1 in the registry"
+# restarted after the registry has changed. Without a window manager Wine
+# draws the window frames itself only when told to, and the screenshots want
+# the captions.
+prepare_prefix() {  # [port, unix device path]
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1 ||
+    fail "could not set the X11 driver's Decorated value"
+  if [ $# -eq 2 ]; then
+    wine reg add 'HKLM\Software\Wine\Ports' /v "$1" /t REG_SZ /d "$2" /f >/dev/null 2>&1 ||
+      fail "could not map $1 in the registry"
+  fi
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
 }
@@ -150,7 +156,7 @@ case_probe() {
 case_upload() {
   native_tools
   start_sim --size 70000 --seed 11 --unpaced --save-image "$work/served.bin"
-  map_port COM1 "$slave"
+  prepare_prefix COM1 "$slave"
   start_app
   expect_eq "port field" "$(drv text "$TITLE" $IDC_PORT)" "COM1"
   drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
@@ -168,7 +174,7 @@ case_upload() {
 
 case_port_fails() {
   native_tools
-  map_port COM2 "$work/no-such-tty"
+  prepare_prefix COM2 "$work/no-such-tty"
   start_app
   # The field forces upper case; the typed name is what Upload uses.
   drv settext "$TITLE" $IDC_PORT "com2" || fail "could not type into the port field"
@@ -185,6 +191,7 @@ case_port_fails() {
 }
 
 case_about() {
+  prepare_prefix
   start_app
   drv syscommand "$TITLE" $IDM_ABOUTBOX || fail "could not send the About command"
   drv wait-window "$ABOUT" 20 || fail "the About box did not open"
@@ -202,7 +209,7 @@ case_close_mid_run() {
   native_tools
   # Paced at 9600 baud, 24 KiB take about half a minute: time to look at it.
   start_sim --size 24576 --seed 5 --baud 9600
-  map_port COM1 "$slave"
+  prepare_prefix COM1 "$slave"
   start_app
   drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
   drv wait-progress "$TITLE" $IDC_PROGRESS 20 60 || fail "the bar never reached 20%"
