@@ -13,6 +13,10 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <string>
+#include <string_view>
+
+#include <strings.h>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -67,6 +71,27 @@ int OpenDevice(const char* path, DWORD& error)
     return fd;
 }
 
+// Windows' names for the ports, bare ("COM1") or in the device namespace
+// ("\\.\COM1"), open the matching /dev/ttyS device, as Wine's defaults do;
+// anything else is a path and is opened as given.
+std::string DevicePath(const char* name)
+{
+    std::string_view view(name);
+    if (view.substr(0, 4) == "\\\\.\\")
+        view.remove_prefix(4);
+    if (view.size() < 4 || view.size() > 6 || strncasecmp(view.data(), "COM", 3) != 0)
+        return name;
+    unsigned number = 0;
+    for (char c : view.substr(3)) {
+        if (c < '0' || c > '9')
+            return name;
+        number = number * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (number == 0)
+        return name;
+    return "/dev/ttyS" + std::to_string(number - 1);
+}
+
 // Completes an overlapped request that ended on the caller's thread.
 BOOL FinishSync(OVERLAPPED* ov, LPDWORD count, DWORD error, DWORD bytes)
 {
@@ -87,7 +112,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES,
         return INVALID_HANDLE_VALUE;
     }
     DWORD error = ERROR_SUCCESS;
-    const int fd = OpenDevice(lpFileName, error);
+    const int fd = OpenDevice(DevicePath(lpFileName).c_str(), error);
     if (fd < 0) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;

@@ -1,0 +1,224 @@
+// DCB settings reach the tty (as tcgetattr sees it) and come back unchanged.
+#include "PtyPort.h"
+
+#include "serial/posix/LineSettings.h"
+
+namespace {
+
+struct LineCase {
+    const char* name;
+    DWORD baud;
+    BYTE parity;
+    BYTE byteSize;
+    BYTE stopBits;
+    bool rtscts;
+    bool xonxoff;
+    speed_t speed;
+    tcflag_t cflagWanted;  // of CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS
+};
+
+constexpr tcflag_t kLineBits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+
+const LineCase kLineCases[] = {
+    {"Even8N1_9600", 9600, EVENPARITY, 8, ONESTOPBIT, false, false, B9600, CS8 | PARENB},
+    {"None8_115200", 115200, NOPARITY, 8, ONESTOPBIT, false, false, B115200, CS8},
+    {"Odd7Two_19200", 19200, ODDPARITY, 7, TWOSTOPBITS, false, false, B19200, CS7 | PARENB | PARODD | CSTOPB},
+    {"Mark6_57600", 57600, MARKPARITY, 6, ONESTOPBIT, false, false, B57600, CS6 | PARENB | PARODD | CMSPAR},
+    {"Space5_38400", 38400, SPACEPARITY, 5, ONESTOPBIT, false, false, B38400, CS5 | PARENB | CMSPAR},
+    {"RtsCts_230400", 230400, NOPARITY, 8, ONESTOPBIT, true, false, B230400, CS8 | CRTSCTS},
+    {"XonXoff_1200", 1200, EVENPARITY, 8, ONESTOPBIT, false, true, B1200, CS8 | PARENB},
+    {"XonXoffNone_4800", 4800, NOPARITY, 8, ONESTOPBIT, false, true, B4800, CS8},
+    {"TwoStop_921600", 921600, NOPARITY, 8, TWOSTOPBITS, true, false, B921600, CS8 | CSTOPB | CRTSCTS},
+};
+
+class LineSettingsTest : public PtyPortTest, public ::testing::WithParamInterface<LineCase> {};
+
+DCB CurrentState(HANDLE h)
+{
+    DCB dcb{};
+    dcb.DCBlength = sizeof(DCB);
+    EXPECT_TRUE(GetCommState(h, &dcb));
+    return dcb;
+}
+
+// Recent Linux ptys force CS8 and drop PARENB whatever tcsetattr asked for;
+// older ones keep them. Asked of a spare pty, so the test knows which it has.
+bool PtyKeepsLineFormat()
+{
+    int master = -1, slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+        return false;
+    termios t{};
+    tcgetattr(slave, &t);
+    t.c_cflag = (t.c_cflag & ~CSIZE) | CS7 | PARENB;
+    tcsetattr(slave, TCSANOW, &t);
+    tcgetattr(slave, &t);
+    close(master);
+    close(slave);
+    return (t.c_cflag & (CSIZE | PARENB)) == (CS7 | PARENB);
+}
+
+TEST_P(LineSettingsTest, ReachTheTtyAndReadBackOrAreRefusedWhole)
+{
+    const LineCase& c = GetParam();
+    const DCB before = CurrentState(m_hComm);
+    const termios lineBefore = LineSeen();
+    DCB dcb = before;
+    dcb.BaudRate = c.baud;
+    dcb.Parity = c.parity;
+    dcb.ByteSize = c.byteSize;
+    dcb.StopBits = c.stopBits;
+    dcb.fParity = c.parity != NOPARITY;
+    dcb.fOutxCtsFlow = c.rtscts;
+    dcb.fRtsControl = c.rtscts ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+    dcb.fOutX = dcb.fInX = c.xonxoff;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    dcb.XonLim = 100;  // no termios form: kept by the driver
+    dcb.XoffLim = 77;
+    dcb.EvtChar = 0x7E;
+    const bool bPtyCanHoldIt = (c.parity == NOPARITY && c.byteSize == 8) || PtyKeepsLineFormat();
+
+    if (!bPtyCanHoldIt) {
+        SetLastError(0);
+        EXPECT_FALSE(SetCommState(m_hComm, &dcb));
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+        const termios lineAfter = LineSeen();
+        EXPECT_EQ(lineAfter.c_cflag, lineBefore.c_cflag) << "restored";
+        EXPECT_EQ(lineAfter.c_iflag, lineBefore.c_iflag) << "restored";
+        const DCB after = CurrentState(m_hComm);
+        EXPECT_EQ(std::memcmp(&after, &before, sizeof after), 0);
+        return;
+    }
+    ASSERT_TRUE(SetCommState(m_hComm, &dcb)) << GetLastError();
+    const termios t = LineSeen();
+    EXPECT_EQ(cfgetospeed(&t), c.speed);
+    EXPECT_EQ(cfgetispeed(&t), c.speed);
+    EXPECT_EQ(t.c_cflag & kLineBits, c.cflagWanted);
+    EXPECT_TRUE(t.c_cflag & CLOCAL);
+    EXPECT_TRUE(t.c_cflag & CREAD);
+    EXPECT_EQ((t.c_iflag & INPCK) != 0, c.parity != NOPARITY);
+    EXPECT_EQ((t.c_iflag & IXON) != 0, c.xonxoff);
+    EXPECT_EQ((t.c_iflag & IXOFF) != 0, c.xonxoff);
+    EXPECT_EQ(t.c_cc[VSTART], 0x11);
+    EXPECT_EQ(t.c_cc[VSTOP], 0x13);
+    EXPECT_FALSE(t.c_lflag & (ICANON | ECHO | ISIG)) << "raw mode";
+
+    const DCB back = CurrentState(m_hComm);
+    EXPECT_EQ(std::memcmp(&back, &dcb, sizeof dcb), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, LineSettingsTest, ::testing::ValuesIn(kLineCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The translation alone, on a termios record: every format, whatever a pty keeps.
+TEST(LineSettingsMap, DcbToTermiosAndBack)
+{
+    for (const LineCase& c : kLineCases) {
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        dcb.BaudRate = c.baud;
+        dcb.Parity = c.parity;
+        dcb.ByteSize = c.byteSize;
+        dcb.StopBits = c.stopBits;
+        dcb.fParity = 1;
+        dcb.fOutxCtsFlow = c.rtscts;
+        dcb.fRtsControl = c.rtscts ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+        dcb.fOutX = dcb.fInX = c.xonxoff;
+        dcb.XonChar = 0x11;
+        dcb.XoffChar = 0x13;
+        termios t{};
+        cfmakeraw(&t);
+        t.c_cflag |= CRTSCTS | PARODD;  // stale bits the translation must clear
+        ASSERT_EQ(win32posix::ApplyDcb(dcb, t), ERROR_SUCCESS) << c.name;
+        EXPECT_EQ(t.c_cflag & kLineBits, c.cflagWanted) << c.name;
+        EXPECT_EQ(cfgetospeed(&t), c.speed) << c.name;
+        EXPECT_TRUE(t.c_iflag & INPCK) << c.name;
+        const DCB back = win32posix::DcbFromTermios(t);
+        EXPECT_EQ(back.BaudRate, c.baud) << c.name;
+        EXPECT_EQ(back.Parity, c.parity) << c.name;
+        EXPECT_EQ(back.ByteSize, c.byteSize) << c.name;
+        EXPECT_EQ(back.StopBits, c.stopBits) << c.name;
+        EXPECT_EQ(back.fOutxCtsFlow, dcb.fOutxCtsFlow) << c.name;
+        EXPECT_EQ(back.fOutX, dcb.fOutX) << c.name;
+    }
+}
+
+struct RefusedCase {
+    const char* name;
+    void (*change)(DCB&);
+};
+
+const RefusedCase kRefused[] = {
+    {"UnknownBaud", [](DCB& d) { d.BaudRate = 12345; }},
+    {"ZeroBaud", [](DCB& d) { d.BaudRate = 0; }},
+    {"OneAndHalfStopBits", [](DCB& d) { d.StopBits = ONE5STOPBITS; }},
+    {"NineDataBits", [](DCB& d) { d.ByteSize = 9; }},
+    {"FourDataBits", [](DCB& d) { d.ByteSize = 4; }},
+    {"ParityCodeFive", [](DCB& d) { d.Parity = 5; }},
+    {"DsrOutputFlow", [](DCB& d) { d.fOutxDsrFlow = 1; }},
+    {"DtrHandshake", [](DCB& d) { d.fDtrControl = DTR_CONTROL_HANDSHAKE; }},
+    {"RtsToggle", [](DCB& d) { d.fRtsControl = RTS_CONTROL_TOGGLE; }},
+    {"DiscardNulls", [](DCB& d) { d.fNull = 1; }},
+    {"SameXonXoffChars", [](DCB& d) { d.fOutX = 1; d.XonChar = d.XoffChar = 0x11; }},
+    {"ShortDcbLength", [](DCB& d) { d.DCBlength = 27; }},
+};
+
+class RefusedSettingsTest : public PtyPortTest, public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(RefusedSettingsTest, FailAndLeaveTheLineAsItWas)
+{
+    const DCB before = CurrentState(m_hComm);
+    const termios lineBefore = LineSeen();
+    DCB dcb = before;
+    GetParam().change(dcb);
+    SetLastError(0);
+    EXPECT_FALSE(SetCommState(m_hComm, &dcb));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    const DCB after = CurrentState(m_hComm);
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof after), 0);
+    const termios lineAfter = LineSeen();
+    EXPECT_EQ(lineAfter.c_cflag, lineBefore.c_cflag);
+    EXPECT_EQ(lineAfter.c_iflag, lineBefore.c_iflag);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dcb, RefusedSettingsTest, ::testing::ValuesIn(kRefused),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PtyPortTest, ConfigCarriesTheDcbAndReportsItsSize)
+{
+    DWORD size = 1;
+    COMMCONFIG cc{};
+    EXPECT_FALSE(GetCommConfig(m_hComm, &cc, &size));
+    EXPECT_EQ(size, sizeof(COMMCONFIG));
+    ASSERT_TRUE(GetCommConfig(m_hComm, &cc, &size));
+    cc.dcb.BaudRate = 38400;
+    ASSERT_TRUE(SetCommConfig(m_hComm, &cc, size));
+    const termios line = LineSeen();
+    EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B38400));
+    EXPECT_EQ(CurrentState(m_hComm).BaudRate, 38400u);
+}
+
+TEST_F(PtyPortTest, PropertiesDescribeWhatCanBeSet)
+{
+    ASSERT_TRUE(SetupComm(m_hComm, 4096, 2048));
+    COMMPROP prop{};
+    ASSERT_TRUE(GetCommProperties(m_hComm, &prop));
+    EXPECT_EQ(prop.wPacketLength, sizeof(COMMPROP));
+    EXPECT_EQ(prop.dwCurrentRxQueue, 4096u);
+    EXPECT_EQ(prop.dwCurrentTxQueue, 2048u);
+    EXPECT_TRUE(prop.dwSettableBaud & 0x00020000) << "115200";
+    EXPECT_TRUE(prop.dwSettableBaud & 0x00000800) << "9600";
+    EXPECT_EQ(prop.wSettableData, 0x000F);
+}
+
+TEST_F(PtyPortTest, TimeoutsReadBackAsSet)
+{
+    COMMTIMEOUTS t{MAXDWORD, 0, 0, 0, 1000};
+    ASSERT_TRUE(SetCommTimeouts(m_hComm, &t));
+    COMMTIMEOUTS back{};
+    ASSERT_TRUE(GetCommTimeouts(m_hComm, &back));
+    EXPECT_EQ(std::memcmp(&t, &back, sizeof t), 0);
+}
+
+}  // namespace

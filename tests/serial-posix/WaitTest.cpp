@@ -1,0 +1,179 @@
+// Overlapped event waits of the POSIX serial driver: completion by received
+// bytes, by SetCommMask from another thread, by close, by a vanished line.
+// Each wait is bounded only by the event it waits on; a hang fails the CTest
+// time-out rather than passing on a clock.
+#include "PtyPort.h"
+
+#include <future>
+#include <thread>
+
+namespace {
+
+class WaitTest : public PtyPortTest {
+protected:
+    void SetUp() override
+    {
+        PtyPortTest::SetUp();
+        m_ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        ASSERT_TRUE(SetCommMask(m_hComm, EV_RXCHAR));
+    }
+    void TearDown() override
+    {
+        PtyPortTest::TearDown();
+        CloseHandle(m_ov.hEvent);
+    }
+
+    // Arms a wait that must be pending (nothing is waiting on the line).
+    void ArmPending()
+    {
+        m_mask = 0xDEAD;
+        ASSERT_FALSE(WaitCommEvent(m_hComm, &m_mask, &m_ov));
+        ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+        DWORD bytes = 0;
+        ASSERT_FALSE(GetOverlappedResult(m_hComm, &m_ov, &bytes, FALSE));
+        ASSERT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);
+    }
+
+    // GetOverlappedResult(TRUE) on a thread of its own: its result and error.
+    std::future<std::pair<BOOL, DWORD>> Finish(HANDLE h)
+    {
+        return std::async(std::launch::async, [this, h] {
+            DWORD bytes = 0;
+            const BOOL ok = GetOverlappedResult(h, &m_ov, &bytes, TRUE);
+            return std::make_pair(ok, ok ? ERROR_SUCCESS : GetLastError());
+        });
+    }
+
+    OVERLAPPED m_ov{};
+    OVERLAPPED m_ovRead{};
+    DWORD m_mask = 0;
+};
+
+TEST_F(WaitTest, CompletesAtOnceWhenBytesAreWaiting)
+{
+    FarEndSends({0x7F});
+    WaitUntilQueued(1);
+    ASSERT_TRUE(WaitCommEvent(m_hComm, &m_mask, &m_ov));
+    EXPECT_EQ(m_mask, EV_RXCHAR);
+    EXPECT_EQ(WaitForSingleObject(m_ov.hEvent, 0), WAIT_OBJECT_0);
+}
+
+TEST_F(WaitTest, PendingWaitEndsWhenTheFarEndSends)
+{
+    ArmPending();
+    auto done = Finish(m_hComm);
+    FarEndSends({1, 2});
+    const auto [ok, error] = done.get();
+    EXPECT_TRUE(ok) << error;
+    EXPECT_EQ(m_mask, EV_RXCHAR);
+}
+
+TEST_F(WaitTest, SetCommMaskFromAnotherThreadEndsTheWaitWithAnEmptyMask)
+{
+    ArmPending();
+    auto done = Finish(m_hComm);
+    std::thread([this] { EXPECT_TRUE(SetCommMask(m_hComm, 0)); }).join();
+    const auto [ok, error] = done.get();
+    EXPECT_TRUE(ok) << error;
+    EXPECT_EQ(m_mask, 0u);
+    // With the mask cleared a new wait fails at once instead of hanging.
+    EXPECT_FALSE(WaitCommEvent(m_hComm, &m_mask, &m_ov));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    DWORD bytes = 0;
+    EXPECT_FALSE(GetOverlappedResult(m_hComm, &m_ov, &bytes, TRUE));
+}
+
+TEST_F(WaitTest, SecondWaitWhileOneIsPendingIsRefused)
+{
+    ArmPending();
+    OVERLAPPED other{};
+    DWORD mask = 0;
+    EXPECT_FALSE(WaitCommEvent(m_hComm, &mask, &other));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    ASSERT_TRUE(SetCommMask(m_hComm, EV_RXCHAR));
+    DWORD bytes = 0;
+    EXPECT_TRUE(GetOverlappedResult(m_hComm, &m_ov, &bytes, TRUE));
+}
+
+TEST_F(WaitTest, CloseHandleAbortsThePendingWait)
+{
+    ArmPending();
+    auto signalled = std::async(std::launch::async, [this] { return WaitForSingleObject(m_ov.hEvent, INFINITE); });
+    std::thread([this] { EXPECT_TRUE(CloseHandle(m_hComm)); }).join();
+    m_hComm = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(signalled.get(), WAIT_OBJECT_0);
+    EXPECT_EQ(static_cast<DWORD>(m_ov.Internal), ERROR_OPERATION_ABORTED);
+}
+
+TEST_F(WaitTest, FarEndClosingEndsTheWaitWithAnError)
+{
+    ArmPending();
+    auto done = Finish(m_hComm);
+    CloseMaster();
+    const auto [ok, error] = done.get();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(error, ERROR_DEVICE_NOT_CONNECTED);
+    // And the next wait fails at once rather than spinning or hanging.
+    EXPECT_FALSE(WaitCommEvent(m_hComm, &m_mask, &m_ov));
+    EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+    std::uint8_t byte = 0;
+    DWORD read = 0;
+    EXPECT_FALSE(ReadFile(m_hComm, &byte, 1, &read, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+}
+
+// Blocking write (no time-out) with nobody reading the far end: a purge with
+// PURGE_TXABORT from another thread ends it. The purge is repeated until the
+// writer returns, since it cannot know when the writer has blocked.
+TEST_F(WaitTest, TxAbortEndsABlockedWrite)
+{
+    COMMTIMEOUTS t{MAXDWORD, 0, 0, 0, 0};
+    ASSERT_TRUE(SetCommTimeouts(m_hComm, &t));
+    auto writer = std::async(std::launch::async, [this] {
+        std::vector<std::uint8_t> lots(1 << 20, 0xAA);
+        DWORD written = 0;
+        const BOOL ok = WriteFile(m_hComm, lots.data(), static_cast<DWORD>(lots.size()), &written, nullptr);
+        return std::make_pair(ok, ok ? ERROR_SUCCESS : GetLastError());
+    });
+    while (writer.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
+        ASSERT_TRUE(PurgeComm(m_hComm, PURGE_TXABORT));
+    const auto [ok, error] = writer.get();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(error, ERROR_OPERATION_ABORTED);
+}
+
+// The serial reader's pattern: wait, read what is waiting, re-arm; a stop
+// from another thread ends it whether it is waiting or busy.
+TEST_F(WaitTest, ReaderLoopStopsOnMaskCleared)
+{
+    COMMTIMEOUTS t{MAXDWORD, 0, 0, 0, 1000};
+    ASSERT_TRUE(SetCommTimeouts(m_hComm, &t));
+    std::promise<void> firstBatch;
+    auto reader = std::async(std::launch::async, [this, &firstBatch] {
+        std::vector<std::uint8_t> got;
+        bool first = true;
+        for (;;) {
+            m_mask = 0;
+            if (!WaitCommEvent(m_hComm, &m_mask, &m_ov) && GetLastError() != ERROR_IO_PENDING)
+                break;
+            DWORD bytes = 0;
+            if (!GetOverlappedResult(m_hComm, &m_ov, &bytes, TRUE) || !(m_mask & EV_RXCHAR))
+                break;
+            std::uint8_t buf[1024];
+            DWORD read = 0;
+            ReadFile(m_hComm, buf, sizeof buf, &read, &m_ovRead);
+            got.insert(got.end(), buf, buf + read);
+            if (first && got.size() >= 3) {
+                first = false;
+                firstBatch.set_value();
+            }
+        }
+        return got;
+    });
+    FarEndSends({1, 2, 3});
+    firstBatch.get_future().wait();
+    ASSERT_TRUE(SetCommMask(m_hComm, 0));
+    EXPECT_EQ(reader.get(), (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
+}  // namespace
