@@ -95,7 +95,7 @@ CStationLine::CStationLine(const LineOptions& options) : m_options(options)
 {
     const std::uint32_t dwBaud = std::max<std::uint32_t>(options.dwBaud, 1);
     m_qwByteNs = 11ull * 1000000000ull / dwBaud;
-    m_dwSliceBytes = std::max<std::uint32_t>(1, dwBaud / 11 / 500);
+    m_dwSliceBytes = options.dwSliceBytes ? options.dwSliceBytes : std::max<std::uint32_t>(1, dwBaud / 11 / 500);
 }
 
 CStationLine::~CStationLine() { Close(); }
@@ -202,6 +202,7 @@ int CStationLine::Serve(CStationSim& sim)
                     if (m_options.bVerbose)
                         std::fprintf(stderr, "tcc-station-sim: stalling %u ms\n", action.dwMs);
                     m_qwQuietUntilNs = now + action.dwMs * 1000000ull;
+                    m_qwLineFreeNs = std::max(m_qwLineFreeNs, m_qwQuietUntilNs);
                     break;
                 case SimAction::CLOSE:
                     std::fprintf(stderr, "tcc-station-sim: closing the line mid-transfer\n");
@@ -256,8 +257,7 @@ std::int64_t CStationLine::NextWakeNs(std::uint64_t now)
         return 0;
     if (m_qwSliceStartNs == 0)
     {
-        // An idle line starts sending now; a busy one when its last byte is out.
-        m_qwSliceStartNs = std::max(m_qwLineFreeNs, now);
+        m_qwSliceStartNs = m_qwLineFreeNs;
         m_nSliceLen = std::min<std::size_t>(m_dwSliceBytes, m_pending.size() - m_nWritten);
     }
     // A slice is handed over once its last byte would have crossed the line.
@@ -309,6 +309,13 @@ void CStationLine::ReadLine(CStationSim& sim)
     if (n < 0)
         return;
     sim.OnReceive(buf, static_cast<std::size_t>(n));
+    if (sim.Requests() != m_dwSeenRequests)
+    {
+        // An answer starts once its request is in, never earlier; within a
+        // stream the clock is not reset, so a late wake-up is made up.
+        m_dwSeenRequests = sim.Requests();
+        m_qwLineFreeNs = std::max(m_qwLineFreeNs, NowNs());
+    }
     if (sim.Retrievals() != m_dwSeenRetrievals)
     {
         m_dwSeenRetrievals = sim.Retrievals();

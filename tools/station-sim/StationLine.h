@@ -13,6 +13,7 @@ struct LineOptions {
     std::string strLink;         // pty only: symlink to the slave, removed at exit
     std::uint32_t dwBaud = 115200;
     bool bPaced = true;
+    std::uint32_t dwSliceBytes = 0;  // 0: about 2 ms of line time
     bool bOnce = false;
     bool bVerbose = false;
 };
@@ -50,7 +51,7 @@ private:
     bool m_bLinked = false;
 
     std::uint64_t m_qwByteNs;            // one byte at 11 bits per byte
-    std::uint32_t m_dwSliceBytes;        // about 2 ms of line time
+    std::uint32_t m_dwSliceBytes;        // bytes handed to the line at a time
     std::vector<std::uint8_t> m_pending;  // the frame being written
     std::size_t m_nWritten = 0;
     std::uint64_t m_qwLineFreeNs = 0;    // when the line has sent all written bytes
@@ -58,6 +59,7 @@ private:
     std::size_t m_nSliceLen = 0;
     std::uint64_t m_qwQuietUntilNs = 0;  // a stall in progress
     std::uint32_t m_dwSeenRetrievals = 0;
+    std::uint32_t m_dwSeenRequests = 0;
     std::uint32_t m_dwServed = 0;
     std::uint32_t m_dwBadSeen = 0;
     std::uint32_t m_dwIgnoredSeen = 0;

@@ -4,14 +4,12 @@
 #include <utility>
 
 #include "link/Fcs.h"
+#include "link/FrameCodec.h"
 
 namespace {
 
-constexpr std::uint8_t kFlag = 0x7F;
-constexpr std::uint8_t kEscape = 0x7D;
-constexpr std::uint8_t kHostAddress = 0x80;
-constexpr std::uint8_t kControl = 0x03;
-constexpr std::size_t kMaxBody = 1024;
+constexpr std::uint8_t kHostAddress = kAddressSent;  // the host's frames, as the station sees them
+constexpr std::size_t kMaxBody = kFrameDataSize;
 
 void PutBigEndian(std::vector<std::uint8_t>& out, std::uint32_t v)
 {
@@ -26,7 +24,7 @@ void PutEscaped(std::vector<std::uint8_t>& out, std::uint8_t b)
     if (b == kFlag || b == kEscape)
     {
         out.push_back(kEscape);
-        out.push_back(static_cast<std::uint8_t>(b ^ 0x20));
+        out.push_back(static_cast<std::uint8_t>(b ^ kEscapeXor));
     }
     else
     {
@@ -158,7 +156,7 @@ void CStationSim::OnHostByte(std::uint8_t b)
             break;
         }
         if (m_body.size() < kMaxBody)
-            m_body.push_back(static_cast<std::uint8_t>(b ^ 0x20));
+            m_body.push_back(static_cast<std::uint8_t>(b ^ kEscapeXor));
         else
             m_bBodyOverflow = true;
         m_nHostState = HOST_DATA;
@@ -184,6 +182,7 @@ void CStationSim::OnHostFrame()
         return;
     }
     ++m_stats.dwRequests;
+    ++m_dwRequests;
     if (m_config.dwFaults & FAULT_NO_ANSWER)
         return;
     if (bSize)

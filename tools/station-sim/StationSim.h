@@ -76,6 +76,8 @@ public:
     // Counts the size requests answered; a change tells the line that a new
     // retrieval has begun.
     std::uint32_t Retrievals() const { return m_dwRetrievals; }
+    // Counts the exact requests recognised, answered or not.
+    std::uint32_t Requests() const { return m_dwRequests; }
 
     const SimStats& Stats() const { return m_stats; }
     void ResetStats() { m_stats = SimStats{}; }
@@ -101,4 +103,5 @@ private:
     std::vector<std::uint8_t> m_body;  // unescaped body of the host frame being received
     bool m_bBodyOverflow = false;
     std::uint32_t m_dwRetrievals = 0;
+    std::uint32_t m_dwRequests = 0;
 };

@@ -32,6 +32,8 @@ Line:
   --device PATH     a serial device instead, set to raw 8E1 at --baud
   --baud B          line rate (default 115200); output is paced to B/11 bytes a
                     second (8 data bits, even parity, 1 stop bit)
+  --slice N         paced output is written N bytes at a time (default: about
+                    2 ms of line time, 20 bytes at 115200 baud)
   --unpaced         write as fast as the line takes it
 
 Image:
@@ -158,6 +160,12 @@ int ParseOptions(int argc, char** argv, Options* pOpt)
             if (!number(4000000) || v == 0)
                 return Usage("bad --baud value ", pszValue ? pszValue : "");
             pOpt->line.dwBaud = static_cast<std::uint32_t>(v);
+        }
+        else if (arg == "--slice")
+        {
+            if (!number(65536) || v == 0)
+                return Usage("bad --slice value ", pszValue ? pszValue : "");
+            pOpt->line.dwSliceBytes = static_cast<std::uint32_t>(v);
         }
         else if (arg == "--size")
         {

@@ -1,0 +1,10 @@
+// The command-line front end's message box: one line on standard error. It
+// returns at once, so a worker that "waits for the user" simply goes on.
+#include "serial/AppMessageBox.h"
+#include "tools/tcc-upload/Console.h"
+
+int AppMessageBox(const char* pszText, unsigned int /*nType*/)
+{
+    ConsoleLine("tcc-upload: " + FlattenMessage(pszText));
+    return IDOK;
+}

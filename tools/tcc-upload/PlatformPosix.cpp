@@ -1,0 +1,210 @@
+#include "tools/tcc-upload/Platform.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <string_view>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::atomic<int> g_bInterrupted{0};
+
+void OnInterrupt(int) { g_bInterrupted.store(1); }
+
+std::string ReadFirstLine(const std::string& path)
+{
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+std::string RealPath(const std::string& path)
+{
+    char sz[PATH_MAX];
+    return realpath(path.c_str(), sz) ? std::string(sz) : std::string();
+}
+
+std::string BaseName(const std::string& path)
+{
+    const std::size_t n = path.rfind('/');
+    return n == std::string::npos ? path : path.substr(n + 1);
+}
+
+std::vector<std::string> DirEntries(const char* pszDir)
+{
+    std::vector<std::string> names;
+    if (DIR* pDir = opendir(pszDir))
+    {
+        while (const dirent* pEnt = readdir(pDir))
+            if (pEnt->d_name[0] != '.')
+                names.emplace_back(pEnt->d_name);
+        closedir(pDir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The USB device above a tty in sysfs: the first ancestor with idVendor.
+std::string UsbDescription(const std::string& ttyName)
+{
+    std::string dir = RealPath("/sys/class/tty/" + ttyName + "/device");
+    for (; dir.size() > 1; dir = dir.substr(0, dir.rfind('/')))
+    {
+        const std::string vendor = ReadFirstLine(dir + "/idVendor");
+        if (vendor.empty())
+            continue;
+        std::string text = ReadFirstLine(dir + "/manufacturer");
+        const std::string product = ReadFirstLine(dir + "/product");
+        if (!product.empty())
+            text += (text.empty() ? "" : " ") + product;
+        text += (text.empty() ? "" : ", ") + ("USB " + vendor + ":" + ReadFirstLine(dir + "/idProduct"));
+        const std::string serial = ReadFirstLine(dir + "/serial");
+        if (!serial.empty())
+            text += ", serial " + serial;
+        return text;
+    }
+    return {};
+}
+
+}  // namespace
+
+int StderrIsTerminal() { return isatty(STDERR_FILENO) ? 1 : 0; }
+
+void InstallInterruptHandler()
+{
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+int WasInterrupted() { return g_bInterrupted.load(); }
+
+// A tty is a port when its device has a driver; serial8250 registers its
+// legacy ports whether or not a UART answers, and marks the missing ones with
+// type 0, which are left out.
+std::vector<std::string> ListSerialPorts()
+{
+    std::vector<std::string> lines;
+    for (const std::string& name : DirEntries("/sys/class/tty"))
+    {
+        const std::string base = "/sys/class/tty/" + name;
+        const std::string driver = BaseName(RealPath(base + "/device/driver"));
+        if (driver.empty())
+            continue;
+        if (ReadFirstLine(base + "/type") == "0")
+            continue;
+        std::string line = "/dev/" + name + "  (" + driver;
+        const std::string usb = UsbDescription(name);
+        if (!usb.empty())
+            line += "; " + usb;
+        lines.push_back(line + ")");
+    }
+    for (const std::string& name : DirEntries("/dev/serial/by-id"))
+    {
+        const std::string link = "/dev/serial/by-id/" + name;
+        const std::string target = RealPath(link);
+        std::string line = link + "  -> " + (target.empty() ? "(dangling)" : target);
+        const std::string usb = target.empty() ? std::string() : UsbDescription(BaseName(target));
+        if (!usb.empty())
+            line += "  (" + usb + ")";
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+CAtomicFile::~CAtomicFile() { Discard(); }
+
+void CAtomicFile::SetError(const char* pszWhat)
+{
+    m_strError = std::string(pszWhat) + " " + m_strTarget + ": " + std::strerror(errno);
+}
+
+// mkstemp makes the file 0600; the target gets the usual umask'd 0666.
+int CAtomicFile::Create(const std::string& targetPath)
+{
+    Discard();
+    m_strTarget = targetPath;
+    const std::size_t nSlash = targetPath.rfind('/');
+    const std::string dir = nSlash == std::string::npos ? std::string() : targetPath.substr(0, nSlash + 1);
+    std::string temp = dir + "." + BaseName(targetPath) + ".XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0)
+    {
+        SetError("cannot write");
+        return 0;
+    }
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    m_hFile = fd;
+    m_strTemp = temp;
+    return 1;
+}
+
+int CAtomicFile::Write(const std::uint8_t* pBytes, std::size_t count)
+{
+    while (count > 0)
+    {
+        const ssize_t n = write(static_cast<int>(m_hFile), pBytes, count);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+        {
+            if (n == 0)
+                errno = EIO;
+            SetError("cannot write");
+            return 0;
+        }
+        pBytes += n;
+        count -= static_cast<std::size_t>(n);
+    }
+    return 1;
+}
+
+// The data reaches the disk before the rename, so a crash leaves the old
+// file or the new one, never a torn one.
+int CAtomicFile::Commit()
+{
+    if (fsync(static_cast<int>(m_hFile)) != 0)
+    {
+        SetError("cannot write");
+        return 0;
+    }
+    const int nClosed = close(static_cast<int>(m_hFile));
+    m_hFile = -1;
+    if (nClosed != 0)
+    {
+        SetError("cannot write");
+        return 0;
+    }
+    if (rename(m_strTemp.c_str(), m_strTarget.c_str()) != 0)
+    {
+        SetError("cannot replace");
+        return 0;
+    }
+    m_strTemp.clear();
+    return 1;
+}
+
+void CAtomicFile::Discard()
+{
+    if (m_hFile >= 0)
+        close(static_cast<int>(m_hFile));
+    m_hFile = -1;
+    if (!m_strTemp.empty())
+        unlink(m_strTemp.c_str());
+    m_strTemp.clear();
+}
