@@ -1,0 +1,414 @@
+// CMapUploader against a scripted station on the in-memory line, with the
+// clock in the test's hand.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <new>
+
+#include "link/FrameBuffer.h"
+#include "retrieval/MapUploader.h"
+#include "serial/AppMessageBox.h"
+#include "tests/link-engine/LinkRetSupport.h"
+#include "tests/retrieval/UploaderTestSupport.h"
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Lets a test refuse the image's allocation.
+static std::atomic<bool> g_bFailArrayNew{false};
+
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept
+{
+    if (g_bFailArrayNew.load())
+        return nullptr;
+    try
+    {
+        return ::operator new[](n);
+    }
+    catch (...)
+    {
+        return nullptr;
+    }
+}
+
+namespace
+{
+
+constexpr std::uint32_t kBase = 1000000;
+const std::pair<std::string, unsigned> kFailureBox{"Failed to communicate with system",
+                                                   MB_OK | MB_ICONEXCLAMATION};
+const std::pair<std::string, unsigned> kNotOpenBox{"Unable to open serial port.",
+                                                   MB_OK | MB_ICONEXCLAMATION};
+
+Bytes Concat(const Bytes& a, const Bytes& b)
+{
+    Bytes all = a;
+    all.insert(all.end(), b.begin(), b.end());
+    return all;
+}
+
+// Chunks of at most 1013 bytes; the last carries flag 0.
+std::vector<Bytes> ChunksOf(const Bytes& image)
+{
+    std::vector<Bytes> frames;
+    std::size_t offset = 0;
+    do
+    {
+        std::size_t n = std::min<std::size_t>(1013, image.size() - offset);
+        Bytes part(image.begin() + long(offset), image.begin() + long(offset + n));
+        offset += n;
+        frames.push_back(DataChunk(offset < image.size() ? 1 : 0, std::uint32_t(n), part));
+    } while (offset < image.size());
+    return frames;
+}
+
+Bytes SizeMessageFrame(const Bytes& message)
+{
+    return StationFrame(message);
+}
+
+class MapUploaderTest : public ::testing::Test
+{
+protected:
+    explicit MapUploaderTest(std::uint32_t dwStart = kBase) : m_ticks(dwStart) {}
+
+    void SetUp() override
+    {
+        FakeLine::Reset(true);
+        ClearBoxes();
+    }
+    void TearDown() override
+    {
+        m_pUploader.reset();
+        EXPECT_EQ(FakeLine::Alive(), 0);
+        g_bFailArrayNew.store(false);
+    }
+
+    void Create()
+    {
+        m_pUploader = std::make_unique<CMapUploader>("COM1", &m_ticks);
+        m_ticks.Observe(m_pUploader.get());
+    }
+    void CreateAndStart()
+    {
+        Create();
+        m_pUploader->Start();
+        m_worker = CMapUploaderProbe::Worker(*m_pUploader);
+    }
+    CMapUploader& U() { return *m_pUploader; }
+
+    // The worker has looked at the clock k times in state s. Restarting the
+    // timer is its first look in a waiting state, so 2 means "restarted and
+    // now waiting".
+    void Settle(int nState, int k = 2)
+    {
+        ASSERT_TRUE(WaitUntil([&] { return m_ticks.ReadingsBy(m_worker, nState) >= k; }))
+            << "state " << nState << ", now " << U().GetState();
+    }
+    // Every buffer home again: the frames fed so far have been handled.
+    void Quiet()
+    {
+        ASSERT_TRUE(WaitUntil([] { return BufferPoolFreeCount() == kPoolBufferCount; }));
+    }
+    void Feed(const Bytes& frame)
+    {
+        FakeLine::Receive(frame);
+        Quiet();
+    }
+    void ToAwaitData(std::uint32_t dwSize)
+    {
+        Settle(AwaitSize);
+        ASSERT_TRUE(FakeLine::WaitWritten(11));
+        EXPECT_EQ(U().GetTotalSize(), 0u);
+        FakeLine::Receive(SizeResponse(dwSize));
+        Settle(AwaitData);
+        ASSERT_TRUE(FakeLine::WaitWritten(22));
+        EXPECT_EQ(FakeLine::Written(), Concat(kSizeRequestWire, kDataRequestWire));
+        EXPECT_EQ(U().GetTotalSize(), dwSize);
+    }
+    void ExpectFinished(bool bSucceeded)
+    {
+        ASSERT_TRUE(WaitUntil([&] { return U().m_bFinished.load() != 0; }));
+        EXPECT_EQ(U().Succeeded() != 0, bSucceeded);
+        using Boxes = std::vector<std::pair<std::string, unsigned>>;
+        EXPECT_EQ(RecordedBoxes(), bSucceeded ? Boxes{} : Boxes{kFailureBox});
+    }
+
+    CFakeTicks m_ticks;
+    std::unique_ptr<CMapUploader> m_pUploader;
+    std::thread::id m_worker;
+};
+
+// ---- whole retrievals --------------------------------------------------------
+
+class ImageSizeTest : public MapUploaderTest, public ::testing::WithParamInterface<std::uint32_t>
+{
+};
+
+// Each accepted chunk restarts the wait, so 9999 ms between chunks never
+// times out however long the whole transfer takes.
+TEST_P(ImageSizeTest, ImageArrivesIntactChunkByChunk)
+{
+    Bytes image = TestImage(GetParam());
+    CreateAndStart();
+    ToAwaitData(GetParam());
+    std::uint32_t dwExpected = 0;
+    for (const Bytes& chunk : ChunksOf(image))
+    {
+        FakeLine::Receive(chunk);
+        dwExpected += std::min<std::uint32_t>(1013, GetParam() - dwExpected);
+        ASSERT_TRUE(WaitUntil([&] { return U().GetReceived() == dwExpected; }))
+            << "state " << U().GetState() << " received " << U().GetReceived();
+        m_ticks.Advance(9999);
+    }
+    ExpectFinished(true);
+    EXPECT_EQ(U().GetReceived(), GetParam());
+    EXPECT_EQ(Bytes(U().GetData(), U().GetData() + U().GetReceived()), image);
+    Quiet();
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ImageSizeTest,
+                         ::testing::Values(0u, 1u, 1013u, 1014u, 5000u, 524288u));
+
+// ---- scripted endings ---------------------------------------------------------
+
+struct ScriptCase
+{
+    const char* pszName;
+    Bytes sizeFrame;              // answered to the size request
+    std::vector<Bytes> chunks;    // fed one by one in AwaitData
+    int nEnd;                     // Done, Error, or AwaitData (then silence)
+    std::uint32_t dwReceived;
+};
+
+std::vector<ScriptCase> ScriptCases()
+{
+    Bytes ten = TestImage(10);
+    return {
+        {"EmptyImageWithEmptyLastChunk", SizeResponse(0), {DataChunk(0, 0, {})}, Done, 0},
+        {"EmptyImageWithOneByte", SizeResponse(0), {DataChunk(0, 1, {0xAA})}, Error, 0},
+        {"FullButFlaggedThenEmptyLast", SizeResponse(10),
+         {DataChunk(1, 10, ten), DataChunk(0, 0, {})}, Done, 10},
+        {"FullButFlaggedThenOneMore", SizeResponse(10),
+         {DataChunk(1, 10, ten), DataChunk(1, 1, {0x55})}, Error, 10},
+        {"FullButFlaggedThenSilence", SizeResponse(10), {DataChunk(1, 10, ten)}, AwaitData, 10},
+        {"LastChunkBeforeFull", SizeResponse(10),
+         {DataChunk(0, 9, Bytes(ten.begin(), ten.end() - 1))}, Error, 9},
+        {"ShortLastChunk", SizeResponse(1014),
+         {DataChunk(1, 1013, TestImage(1013)), DataChunk(0, 1, {0x01})}, Done, 1014},
+        {"ChunkLongerThanMissing", SizeResponse(10),
+         {DataChunk(1, 5, Bytes(ten.begin(), ten.begin() + 5)), DataChunk(0, 6, TestImage(6))},
+         Error, 5},
+        {"ChunkClaimsMoreThanItCarries", SizeResponse(100), {DataChunk(1, 100, ten)}, Error, 0},
+        {"ChunkCutBeforeItsCount", SizeResponse(10),
+         {SizeMessageFrame({0x01, 0x03, 0x00, 0x00, 0x00})}, Error, 0},
+        {"SizeAboveLimit", SizeResponse(524289), {}, Error, 0},
+        {"SizeResponseCutShort", SizeMessageFrame({0x01, 0x01, 0x00, 0x00, 0x00, 0x10}), {},
+         Error, 0},
+        {"TinyMessagesIgnoredThenLastChunk", SizeResponse(3),
+         {SizeMessageFrame({0x01}), SizeMessageFrame({0x02, 0x03}), DataChunk(0, 3, {1, 2, 3})},
+         Done, 3},
+    };
+}
+
+class ScriptTest : public MapUploaderTest, public ::testing::WithParamInterface<ScriptCase>
+{
+};
+
+TEST_P(ScriptTest, EndsAsScripted)
+{
+    const ScriptCase& c = GetParam();
+    CreateAndStart();
+    Settle(AwaitSize);
+    FakeLine::Receive(c.sizeFrame);
+    if (!c.chunks.empty())
+    {
+        Settle(AwaitData);
+        for (const Bytes& chunk : c.chunks)
+            Feed(chunk);
+    }
+    if (c.nEnd == AwaitData)
+    {
+        Settle(AwaitData);
+        m_ticks.Advance(9999);
+        Settle(AwaitData, 3);  // looked at the clock again and went back to sleep
+        EXPECT_EQ(U().GetState(), AwaitData);
+        m_ticks.Advance(1);
+    }
+    ExpectFinished(c.nEnd == Done);
+    EXPECT_EQ(U().GetReceived(), c.dwReceived);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ScriptTest, ::testing::ValuesIn(ScriptCases()),
+                         [](const auto& info) { return std::string(info.param.pszName); });
+
+// ---- the reply timeout -----------------------------------------------------------
+
+class SizeTimeoutTest : public MapUploaderTest, public ::testing::WithParamInterface<std::uint32_t>
+{
+protected:
+    SizeTimeoutTest() : MapUploaderTest(GetParam()) {}
+};
+
+// Also across the wrap of the 32-bit tick count: a deadline computed modulo
+// 2^32 lies numerically below "now" there and must not expire at once.
+TEST_P(SizeTimeoutTest, NoAnswerEndsInErrorAfterExactly10000ms)
+{
+    CreateAndStart();
+    Settle(AwaitSize);
+    m_ticks.Advance(9999);
+    Settle(AwaitSize, 3);
+    EXPECT_EQ(U().GetState(), AwaitSize);
+    EXPECT_TRUE(RecordedBoxes().empty());
+    m_ticks.Advance(1);
+    ExpectFinished(false);
+    EXPECT_EQ(FakeLine::Written(), kSizeRequestWire);
+}
+
+INSTANTIATE_TEST_SUITE_P(Starts, SizeTimeoutTest,
+                         ::testing::Values(kBase, 0xFFFFFFFFu - 3000u, 0xFFFFFFFFu, 0u));
+
+TEST_F(MapUploaderTest, FramesOutOfTurnAreIgnoredAndDoNotExtendTheWait)
+{
+    CreateAndStart();
+    Settle(AwaitSize);
+    m_ticks.Advance(6000);
+    Feed(DataChunk(0, 0, {}));  // a chunk while the size is awaited
+    EXPECT_EQ(CMapUploaderProbe::TimerRemaining(U()), 4000u);
+    EXPECT_EQ(U().GetState(), AwaitSize);
+
+    FakeLine::Receive(SizeResponse(4));
+    Settle(AwaitData);
+    m_ticks.Advance(6000);
+    Feed(SizeResponse(8));                          // a size while data is awaited
+    Feed(StationFrame({0x02, 0x03, 0x00, 0, 0, 0, 0}));  // wrong first byte
+    Feed(StationFrame({}));                         // no message at all
+    EXPECT_EQ(CMapUploaderProbe::TimerRemaining(U()), 4000u);
+    EXPECT_EQ(U().GetTotalSize(), 4u);
+    m_ticks.Advance(4000);
+    ExpectFinished(false);
+}
+
+// ---- resources -------------------------------------------------------------
+
+TEST_F(MapUploaderTest, EmptyPoolSendsNothingAndTimesOut)
+{
+    Create();
+    std::vector<FrameBuffer*> taken;
+    while (FrameBuffer* p = BufferPoolGet())
+        taken.push_back(p);
+    U().Start();
+    m_worker = CMapUploaderProbe::Worker(U());
+    Settle(AwaitSize);
+    m_ticks.Advance(10000);
+    ExpectFinished(false);
+    EXPECT_TRUE(FakeLine::Written().empty());
+    for (FrameBuffer* p : taken)
+        BufferPoolPut(p);
+}
+
+TEST_F(MapUploaderTest, ImageMemoryRefusedEndsInError)
+{
+    CreateAndStart();
+    Settle(AwaitSize);
+    g_bFailArrayNew.store(true);
+    FakeLine::Receive(SizeResponse(1000));
+    ExpectFinished(false);
+    g_bFailArrayNew.store(false);
+    EXPECT_EQ(U().GetData(), nullptr);
+}
+
+TEST_F(MapUploaderTest, PortNotOpenShowsTwoBoxesAndFinishesWithoutWorker)
+{
+    FakeLine::Reset(false);
+    Create();
+    U().Start();
+    EXPECT_EQ(RecordedBoxes(), (std::vector<std::pair<std::string, unsigned>>{kNotOpenBox,
+                                                                            kNotOpenBox}));
+    EXPECT_NE(U().m_bFinished.load(), 0u);
+    EXPECT_EQ(U().Succeeded(), 0);
+    EXPECT_EQ(U().GetState(), RequestSize);
+    EXPECT_EQ(CMapUploaderProbe::Worker(U()), std::thread::id());
+}
+
+// ---- closing -------------------------------------------------------------------
+
+// The window deletes the uploader while its worker is deciding that the reply
+// is overdue: the worker must end without the failure box, which the closing
+// window could never answer.
+TEST_F(MapUploaderTest, ClosingWhileTheFailureIsReachedShowsNoBox)
+{
+    CreateAndStart();
+    Settle(AwaitSize);
+    CMapUploader* pUploader = m_pUploader.get();
+    std::atomic<bool> bHeld{false};
+    m_ticks.SetHook([&](int) {
+        if (std::this_thread::get_id() != m_worker || bHeld.exchange(true))
+            return;
+        while (!CMapUploaderProbe::Stopping(*pUploader))
+            std::this_thread::yield();
+        m_ticks.Set(m_ticks.Now() + 20000);  // the reply is now overdue
+    });
+    m_ticks.Advance(1);  // wakes the worker into the hook
+    std::thread closer([&] { m_pUploader.reset(); });
+    closer.join();
+    EXPECT_TRUE(bHeld.load());
+    EXPECT_TRUE(RecordedBoxes().empty());
+    m_ticks.SetHook(nullptr);
+}
+
+TEST_F(MapUploaderTest, ClosingDuringATransferEndsBothWorkers)
+{
+    CreateAndStart();
+    ToAwaitData(5000);
+    FakeLine::Receive(ChunksOf(TestImage(5000))[0]);
+    ASSERT_TRUE(WaitUntil([&] { return U().GetReceived() == 1013; }));
+    m_pUploader.reset();
+    EXPECT_TRUE(RecordedBoxes().empty());
+}
+
+// ---- the timer itself ------------------------------------------------------
+
+struct TimerCase
+{
+    std::uint32_t dwStart;
+    std::uint32_t dwElapsed;
+    std::uint32_t dwRemaining;
+};
+
+class TimeoutTest : public ::testing::TestWithParam<TimerCase>
+{
+};
+
+TEST_P(TimeoutTest, RemainingCountsFromTheRestart)
+{
+    const TimerCase& c = GetParam();
+    CFakeTicks ticks(c.dwStart);
+    CTimeout timeout(10000, &ticks);
+    timeout.Restart(0);
+    ticks.Advance(c.dwElapsed);
+    EXPECT_EQ(timeout.Remaining(), c.dwRemaining);
+    EXPECT_EQ(timeout.IsExpired() != 0, c.dwRemaining == 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ticks, TimeoutTest,
+    ::testing::Values(TimerCase{0, 0, 10000}, TimerCase{5, 9999, 1}, TimerCase{5, 10000, 0},
+                      TimerCase{5, 0x7FFFFFFF, 0}, TimerCase{0xFFFFFFFF, 0, 10000},
+                      TimerCase{0xFFFFFFFF, 1, 9999}, TimerCase{0xFFFFF000, 9999, 1},
+                      TimerCase{0xFFFFF000, 10000, 0}, TimerCase{0xFFFFD8F1, 9999, 1}));
+
+TEST(TimeoutPeriodTest, RestartWithAPeriodReplacesItAndZeroKeepsIt)
+{
+    CFakeTicks ticks(100);
+    CTimeout timeout(10000, &ticks);
+    timeout.Restart(50);
+    EXPECT_EQ(timeout.Remaining(), 50u);
+    ticks.Advance(20);
+    timeout.Restart(0);
+    EXPECT_EQ(timeout.Remaining(), 50u);
+    ticks.Advance(50);
+    EXPECT_TRUE(timeout.IsExpired());
+}
+
+}  // namespace
