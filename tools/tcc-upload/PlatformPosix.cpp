@@ -77,6 +77,23 @@ std::string UsbDescription(const std::string& ttyName)
     return {};
 }
 
+// Newer kernels put serial-base "port" and "ctrl" devices between the tty and
+// the UART's own device; the UART's driver says more.
+std::string DriverName(const std::string& device)
+{
+    std::string dir = RealPath(device);
+    std::string driver = RealPath(device + "/driver");
+    for (int i = 0; i < 3 && driver.find("/bus/serial-base/") != std::string::npos; ++i)
+    {
+        dir = dir.substr(0, dir.rfind('/'));
+        const std::string parent = RealPath(dir + "/driver");
+        if (parent.empty())
+            break;
+        driver = parent;
+    }
+    return BaseName(driver);
+}
+
 }  // namespace
 
 int StderrIsTerminal() { return isatty(STDERR_FILENO) ? 1 : 0; }
@@ -101,7 +118,7 @@ std::vector<std::string> ListSerialPorts()
     for (const std::string& name : DirEntries("/sys/class/tty"))
     {
         const std::string base = "/sys/class/tty/" + name;
-        const std::string driver = BaseName(RealPath(base + "/device/driver"));
+        const std::string driver = DriverName(base + "/device");
         if (driver.empty())
             continue;
         if (ReadFirstLine(base + "/type") == "0")
