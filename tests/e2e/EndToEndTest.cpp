@@ -1,0 +1,290 @@
+// Whole retrievals over a real pseudo terminal: the product's POSIX serial
+// driver on one side, the station simulator on the other.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <algorithm>
+#include <fstream>
+#include <future>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/FrameBuffer.h"
+#include "retrieval/MapUploader.h"
+#include "serial/AppMessageBox.h"
+#include "tests/fakes/RecordingMessageBox.h"
+#include "tests/retrieval/UploaderTestSupport.h"
+
+extern char** environ;
+
+using Bytes = std::vector<std::uint8_t>;
+
+namespace
+{
+
+const std::string kFailure = "Failed to communicate with system";
+
+bool WaitFor(const std::function<bool()>& pred, int seconds = 20)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!pred())
+    {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+Bytes ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+int CountEntries(const char* pszDir)
+{
+    int n = 0;
+    if (DIR* d = opendir(pszDir))
+    {
+        while (dirent* e = readdir(d))
+            n += e->d_name[0] != '.';
+        closedir(d);
+    }
+    return n;
+}
+
+// One simulator process on a fresh pty.
+class CStation
+{
+public:
+    explicit CStation(std::vector<std::string> args)
+    {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        args.insert(args.begin(), {TCC_STATION_SIM, "--pty"});
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn(&m_pid, TCC_STATION_SIM, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        m_pOut = fdopen(fds[0], "r");
+        char line[256] = {};
+        if (m_pOut != nullptr && std::fgets(line, sizeof line, m_pOut) != nullptr &&
+            std::strncmp(line, "PTY ", 4) == 0)
+        {
+            m_strPty.assign(line + 4);
+            while (!m_strPty.empty() && (m_strPty.back() == '\n' || m_strPty.back() == '\r'))
+                m_strPty.pop_back();
+        }
+    }
+    ~CStation()
+    {
+        if (m_pid > 0)
+        {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+        if (m_pOut != nullptr)
+            std::fclose(m_pOut);
+    }
+    const std::string& Pty() const { return m_strPty; }
+    bool Exited()
+    {
+        if (m_pid <= 0)
+            return true;
+        if (waitpid(m_pid, nullptr, WNOHANG) == m_pid)
+        {
+            m_pid = -1;
+            return true;
+        }
+        return false;
+    }
+
+private:
+    pid_t m_pid = -1;
+    FILE* m_pOut = nullptr;
+    std::string m_strPty;
+};
+
+class EndToEndTest : public ::testing::Test
+{
+protected:
+    // The controller reads "UploadConfig.ini" from the working directory.
+    static void SetUpTestSuite()
+    {
+        char dir[] = "/tmp/tcc-e2e-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        s_strDir = dir;
+        ASSERT_EQ(chdir(dir), 0);
+        std::ofstream("UploadConfig.ini") << "BAUDRATE=115200\n";
+    }
+    void SetUp() override { msgbox::Reset(); }
+
+    std::string ImagePath(const char* pszName) { return s_strDir + "/" + pszName; }
+
+    std::vector<std::string> Texts()
+    {
+        std::vector<std::string> texts;
+        for (const msgbox::Entry& e : msgbox::Entries())
+            texts.push_back(e.text);
+        return texts;
+    }
+
+    static std::string s_strDir;
+};
+
+std::string EndToEndTest::s_strDir;
+
+class ImageTest : public EndToEndTest, public ::testing::WithParamInterface<std::uint32_t>
+{
+};
+
+TEST_P(ImageTest, ImageIsSavedExactly)
+{
+    std::string served = ImagePath("served.bin");
+    CStation station({"--unpaced", "--size", std::to_string(GetParam()), "--save-image", served});
+    ASSERT_FALSE(station.Pty().empty());
+    {
+        CMapUploader uploader(station.Pty());
+        uploader.Start();
+        ASSERT_TRUE(WaitFor([&] { return uploader.m_bFinished.load(std::memory_order_acquire); }));
+        EXPECT_TRUE(uploader.Succeeded());
+        ASSERT_EQ(uploader.GetReceived(), GetParam());
+        Bytes image(uploader.GetData(), uploader.GetData() + uploader.GetReceived());
+        EXPECT_EQ(image, ReadFile(served));
+    }
+    EXPECT_TRUE(Texts().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ImageTest,
+                         ::testing::Values(0u, 1u, 1013u, 1014u, 100000u, 524288u));
+
+struct FaultCase
+{
+    const char* pszFault;
+    bool bSucceeds;
+    bool bNeedsTimeout;  // ends only by the reply timeout
+};
+
+class FaultTest : public EndToEndTest, public ::testing::WithParamInterface<FaultCase>
+{
+};
+
+// The clock is the test's: a fault that ends by silence is timed out by hand
+// once the station has said all it will.
+TEST_P(FaultTest, EndsAsItMust)
+{
+    const FaultCase& c = GetParam();
+    CStation station({"--unpaced", "--size", "20000", "--fault", c.pszFault});
+    ASSERT_FALSE(station.Pty().empty());
+    CFakeTicks ticks(5000);
+    {
+        CMapUploader uploader(station.Pty(), &ticks);
+        ticks.Observe(&uploader);
+        uploader.Start();
+        if (c.bNeedsTimeout)
+        {
+            std::thread::id worker = CMapUploaderProbe::Worker(uploader);
+            int nWaiting = std::string(c.pszFault) == "no-answer" ? AwaitSize : AwaitData;
+            ASSERT_TRUE(WaitFor([&] { return ticks.ReadingsBy(worker, nWaiting) >= 2; }));
+            if (std::string(c.pszFault) == "close-mid")
+            {
+                ASSERT_TRUE(WaitFor([&] { return station.Exited(); }));
+            }
+            ASSERT_TRUE(WaitFor([] { return BufferPoolFreeCount() >= kPoolBufferCount - 1; }));
+            ticks.Advance(10000);
+        }
+        ASSERT_TRUE(WaitFor([&] { return uploader.m_bFinished.load(std::memory_order_acquire); }));
+        EXPECT_EQ(uploader.Succeeded() != 0, c.bSucceeds);
+        EXPECT_LE(uploader.GetReceived(), uploader.GetTotalSize());
+        ticks.Observe(nullptr);
+    }
+    EXPECT_EQ(Texts(), c.bSucceeds ? std::vector<std::string>{} : std::vector<std::string>{kFailure});
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultTest,
+                         ::testing::Values(FaultCase{"noise", true, false},
+                                           FaultCase{"oversize", false, false},
+                                           FaultCase{"short-last", false, false},
+                                           FaultCase{"long-chunk", false, false},
+                                           FaultCase{"no-answer", false, true},
+                                           FaultCase{"close-mid", false, true}),
+                         [](const auto& info) {
+                             std::string name = info.param.pszFault;
+                             name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+                             return name;
+                         });
+
+TEST_F(EndToEndTest, PortThatDoesNotOpenShowsTwoBoxes)
+{
+    CMapUploader uploader("/dev/tcc-no-such-port");
+    uploader.Start();
+    EXPECT_NE(uploader.m_bFinished.load(), 0u);
+    EXPECT_EQ(uploader.Succeeded(), 0);
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"Unable to open serial port.",
+                                                 "Unable to open serial port."}));
+}
+
+// A paced station takes most of a minute for the largest image; closing the
+// window part-way must not wait for it.
+TEST_F(EndToEndTest, ClosingDuringATransferReturnsPromptly)
+{
+    CStation station({"--size", "524288"});
+    ASSERT_FALSE(station.Pty().empty());
+    auto pUploader = std::make_unique<CMapUploader>(station.Pty());
+    pUploader->Start();
+    ASSERT_TRUE(WaitFor([&] { return pUploader->GetReceived() > 0; }));
+    auto started = std::chrono::steady_clock::now();
+    auto closing = std::async(std::launch::async, [&] { pUploader.reset(); });
+    EXPECT_EQ(closing.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    closing.wait();
+    std::printf("close took %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - started)
+                                           .count()));
+    EXPECT_TRUE(Texts().empty());
+}
+
+// Many retrievals in one process leave nothing behind: every buffer, thread
+// and descriptor of each run is gone with its uploader.
+TEST_F(EndToEndTest, SoakOf200RetrievalsLeavesNothingBehind)
+{
+    CStation station({"--unpaced", "--size", "3000"});
+    ASSERT_FALSE(station.Pty().empty());
+    int nFds = CountEntries("/proc/self/fd");
+    int nTasks = CountEntries("/proc/self/task");
+    for (int i = 0; i < 200; ++i)
+    {
+        CMapUploader uploader(station.Pty());
+        uploader.Start();
+        ASSERT_TRUE(WaitFor([&] { return uploader.m_bFinished.load(std::memory_order_acquire); }))
+            << "run " << i;
+        ASSERT_TRUE(uploader.Succeeded()) << "run " << i;
+        ASSERT_EQ(uploader.GetReceived(), 3000u);
+        ASSERT_TRUE(WaitFor([] { return BufferPoolFreeCount() == kPoolBufferCount; }));
+    }
+    EXPECT_EQ(CountEntries("/proc/self/fd"), nFds);
+    EXPECT_EQ(CountEntries("/proc/self/task"), nTasks);
+    EXPECT_TRUE(Texts().empty());
+}
+
+}  // namespace
