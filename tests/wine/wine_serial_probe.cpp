@@ -1,0 +1,106 @@
+// Windows console program that the Wine test runs against a pty: opens a port
+// through CSerialPortCtrl, exactly as the link engine does, sends the size
+// request frame and waits (at most 10 s) until the reader thread has handed
+// over the expected reply. Prints what it sends and receives in hex.
+//
+// Usage: wine_serial_probe.exe [port [expected-reply-hex]]
+//   port defaults to COM1; without an expected reply any bytes will do.
+// Exit code 0: the reply arrived; 1: it did not; 2: the port did not open.
+#include "serial/AppMessageBox.h"
+#include "serial/SerialPortCtrl.h"
+
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::uint8_t kSizeRequest[] = {0x7F, 0x80, 0x03, 0x01, 0x00, 0x10, 0x91, 0x8C, 0x00, 0x00, 0x7F};
+
+struct Received {
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::vector<std::uint8_t> bytes;
+};
+
+void OnReceive(const std::uint8_t* pBytes, std::uint32_t count, void* pContext)
+{
+    auto* received = static_cast<Received*>(pContext);
+    {
+        std::lock_guard lock(received->mutex);
+        received->bytes.insert(received->bytes.end(), pBytes, pBytes + count);
+    }
+    received->cv.notify_all();
+}
+
+std::string Hex(const std::uint8_t* p, std::size_t n)
+{
+    std::string text;
+    char byte[4];
+    for (std::size_t i = 0; i < n; ++i) {
+        std::snprintf(byte, sizeof byte, i ? " %02X" : "%02X", p[i]);
+        text += byte;
+    }
+    return text;
+}
+
+std::vector<std::uint8_t> ParseHex(const std::string& text)
+{
+    std::vector<std::uint8_t> bytes;
+    std::string digits;
+    for (char c : text) {
+        if (std::isxdigit(static_cast<unsigned char>(c)))
+            digits += c;
+    }
+    for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
+        bytes.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+}  // namespace
+
+// A console program has no window to own a message box: the text goes to stdout.
+int AppMessageBox(const char* pszText, unsigned int)
+{
+    std::printf("message box: %s\n", pszText);
+    std::fflush(stdout);
+    return IDOK;
+}
+
+int main(int argc, char** argv)
+{
+    const std::string port = argc > 1 ? argv[1] : "COM1";
+    const std::vector<std::uint8_t> expected = argc > 2 ? ParseHex(argv[2]) : std::vector<std::uint8_t>{};
+    Received received;
+    auto* ctrl = new CSerialPortCtrl(OnReceive, port, &received);
+    if (!ctrl->IsOpen()) {
+        std::printf("probe: %s did not open\n", port.c_str());
+        delete ctrl;
+        return 2;
+    }
+    std::printf("probe: sent %s\n", Hex(kSizeRequest, sizeof kSizeRequest).c_str());
+    std::fflush(stdout);
+    ctrl->Write(kSizeRequest, sizeof kSizeRequest);
+
+    bool ok = false;
+    {
+        std::unique_lock lock(received.mutex);
+        ok = received.cv.wait_for(lock, std::chrono::seconds(10), [&] {
+            if (expected.empty())
+                return !received.bytes.empty();
+            return received.bytes.size() >= expected.size();
+        });
+        if (ok && !expected.empty())
+            ok = std::vector<std::uint8_t>(received.bytes.begin(), received.bytes.begin() + expected.size()) ==
+                 expected;
+        std::printf("probe: received %s\n", Hex(received.bytes.data(), received.bytes.size()).c_str());
+    }
+    delete ctrl;  // stops the reader thread: it must end although the line stays quiet
+    std::printf("probe: %s\n", ok ? "reply as expected" : "no expected reply within 10 s");
+    return ok ? 0 : 1;
+}
