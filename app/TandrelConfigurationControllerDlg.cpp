@@ -1,0 +1,234 @@
+#include "app/TandrelConfigurationControllerDlg.h"
+
+#include "app/ui/FileDialog.h"
+#include "app/ui/FileStore.h"
+#include "app/ui/WinApp.h"
+#include "retrieval/MapUploader.h"
+
+namespace {
+
+constexpr UINT_PTR kPollTimerId = 1;
+constexpr UINT kPollPeriodMs = 250;
+constexpr UINT kSysCommandMask = 0xFFF0;  // the low four bits are the system's
+
+const char kSectionMain[] = "Main";
+const char kKeyConfigFile[] = "Config_File";
+const char kDefaultConfigFile[] = "default.map";
+const char kSectionSerial[] = "Serial_Config";
+const char kKeyPort[] = "Port";
+const char kSectionIP[] = "IP_Config";
+const char kKeyBasestationIP[] = "Basestation_IP_Address";
+const char kDefaultBasestationIP[] = "192.168.1.1";
+
+const char kSaveFilter[] = "Halvorix config files (*.qmf)|*.qmf|All Files (*.*)|*.*||";
+const char kSaveDefaultExt[] = "qmf";
+
+std::string Substitute(std::string strText, const char* pszMarker, const std::string& strValue)
+{
+    std::size_t nAt = strText.find(pszMarker);
+    if (nAt != std::string::npos)
+        strText.replace(nAt, std::char_traits<char>::length(pszMarker), strValue);
+    return strText;
+}
+
+// Range 0..1 while the size is unknown, an empty bar; PBM_SETRANGE32 takes
+// ints, and images are at most 512 KiB.
+void ShowProgress(const CProgressCtrl& ctlProgress, std::uint32_t dwTotal, std::uint32_t dwReceived)
+{
+    if (dwTotal == 0) {
+        ctlProgress.SetRange32(0, 1);
+        ctlProgress.SetPos(0);
+    } else {
+        ctlProgress.SetRange32(0, static_cast<int>(dwTotal));
+        ctlProgress.SetPos(static_cast<int>(dwReceived));
+    }
+}
+
+}  // namespace
+
+CUploaderDlg::CUploaderDlg(HWND hParent)
+    : CDialog(IDD_UPLOADER_DIALOG, hParent),
+      m_hIcon(AfxGetApp()->LoadIcon(IDR_MAINFRAME)),
+      m_nTimer(0),
+      m_pUploader(nullptr)
+{
+}
+
+void CUploaderDlg::DoDataExchange(CDataExchange* pDX)
+{
+    DDX_Control(pDX, IDC_UPLOAD, m_btnUpload);
+    DDX_Control(pDX, IDC_PROGRESS, m_ctlProgress);
+    DDX_Control(pDX, IDC_PORT, m_cbPort);
+    DDX_Text(pDX, IDC_STATUS, m_strStatus);
+}
+
+BOOL CUploaderDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+
+    AddAboutMenuEntry();
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+
+    m_pUploader = nullptr;
+    ReadSettings();
+
+    m_strStatus = "Idle.";
+    UpdateData();
+    return TRUE;  // the focus goes to the first tab stop, Upload
+}
+
+void CUploaderDlg::AddAboutMenuEntry() const
+{
+    HMENU hSysMenu = GetSystemMenu(FALSE);
+    if (hSysMenu == nullptr)
+        return;
+    std::string strAbout = AfxGetApp()->LoadString(IDS_ABOUTBOX);
+    if (strAbout.empty())
+        return;
+    ::AppendMenuA(hSysMenu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuA(hSysMenu, MF_STRING, IDM_ABOUTBOX, strAbout.c_str());
+}
+
+void CUploaderDlg::ReadSettings()
+{
+    CWinApp* pApp = AfxGetApp();
+    m_strBasestationIP = pApp->GetProfileString(kSectionIP, kKeyBasestationIP, kDefaultBasestationIP);
+    // An index outside the list leaves no entry selected and the field empty.
+    m_cbPort.SetCurSel(pApp->GetProfileInt(kSectionSerial, kKeyPort, 0));
+    m_strConfigFile = pApp->GetProfileString(kSectionMain, kKeyConfigFile, kDefaultConfigFile);
+}
+
+void CUploaderDlg::WriteSettings() const
+{
+    CWinApp* pApp = AfxGetApp();
+    pApp->WriteProfileInt(kSectionSerial, kKeyPort, m_cbPort.GetCurSel());  // CB_ERR: -1
+    pApp->WriteProfileString(kSectionMain, kKeyConfigFile, m_strConfigFile);
+    pApp->WriteProfileString(kSectionIP, kKeyBasestationIP, m_strBasestationIP);
+}
+
+void CUploaderDlg::OnUpload()
+{
+    if (m_pUploader != nullptr)
+        return;  // a click queued while the button was being disabled
+
+    // The combo box forces letters to upper case, so this is the port name.
+    std::string strPort = m_cbPort.GetWindowText();
+    m_pUploader = new CMapUploader(strPort);
+    m_pUploader->Start();  // shows its own message when the port is not open
+
+    m_nTimer = static_cast<std::uint32_t>(SetTimer(kPollTimerId, kPollPeriodMs));
+    m_strStatus = "Upload in progress.";
+    m_btnUpload.EnableWindow(FALSE);
+    UpdateData();
+}
+
+void CUploaderDlg::OnTimer(UINT_PTR)
+{
+    if (m_pUploader != nullptr) {
+        // Acquire: the image and counters the workers wrote before raising
+        // the flag are visible from here on.
+        if (m_pUploader->m_bFinished.load(std::memory_order_acquire) == 0)
+            ShowProgress(m_ctlProgress, m_pUploader->GetTotalSize(), m_pUploader->GetReceived());
+        else
+            EndRun();
+    }
+    SetMsgHandled(FALSE);  // and the default timer handling
+}
+
+// The order matters: no tick may arrive while Save As is open or after the
+// uploader is gone, and the status changes only once Save As has closed.
+void CUploaderDlg::EndRun()
+{
+    KillTimer(m_nTimer);
+    m_nTimer = 0;
+
+    // The range is set from the final size too: a run that ended before any
+    // tick saw the size would otherwise be drawn against the range of the
+    // previous run (or the control's 0..100), not as a full bar.
+    ShowProgress(m_ctlProgress, m_pUploader->GetTotalSize(), m_pUploader->GetReceived());
+    m_btnUpload.EnableWindow(TRUE);
+
+    if (m_pUploader->Succeeded()) {
+        m_strStatus = "Completed OK";
+        SaveImageAs();
+    } else {
+        m_strStatus = "Failed";
+    }
+    UpdateData();
+
+    delete m_pUploader;  // waits for its threads and closes the port
+    m_pUploader = nullptr;
+}
+
+void CUploaderDlg::SaveImageAs()
+{
+    std::string strPath = m_strConfigFile;
+    if (!SaveAsDialog(m_hWnd, kSaveFilter, kSaveDefaultExt, strPath))
+        return;
+
+    FileErrorCause cause = none;
+    switch (SaveFileReplacing(strPath, m_pUploader->GetData(), m_pUploader->GetReceived(), &cause)) {
+    case SaveCantOpen:
+        AppMessageBox(Substitute("Can't open file %s", "%s", strPath).c_str(), MB_OK | MB_ICONEXCLAMATION);
+        return;
+    case SaveFailed:
+        AppMessageBox(FileErrorText(cause, strPath).c_str(), MB_OK | MB_ICONSTOP);
+        return;
+    case SaveOk:
+        break;
+    }
+
+    m_strConfigFile = strPath;
+    AfxGetApp()->WriteProfileString(kSectionMain, kKeyConfigFile, m_strConfigFile);
+}
+
+void CUploaderDlg::OnCancel()
+{
+    WriteSettings();
+    if (m_pUploader != nullptr) {
+        KillTimer(m_nTimer);
+        m_nTimer = 0;
+        delete m_pUploader;  // abandons the run: its threads stop, the port closes
+        m_pUploader = nullptr;
+    }
+    CDialog::OnCancel();
+}
+
+void CUploaderDlg::OnSysCommand(UINT nID, LPARAM)
+{
+    if ((nID & kSysCommandMask) == IDM_ABOUTBOX) {
+        CAboutDlg dlgAbout;
+        dlgAbout.DoModal();
+    } else {
+        SetMsgHandled(FALSE);  // move, close and the rest: the system's
+    }
+}
+
+void CUploaderDlg::OnPaint()
+{
+    if (!IsIconic()) {
+        SetMsgHandled(FALSE);
+        return;
+    }
+    CPaintDC dc(m_hWnd);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.m_hDC), 0);
+    int cxIcon = ::GetSystemMetrics(SM_CXICON);
+    int cyIcon = ::GetSystemMetrics(SM_CYICON);
+    RECT rect;
+    GetClientRect(&rect);
+    int x = (rect.right - rect.left - cxIcon + 1) / 2;
+    int y = (rect.bottom - rect.top - cyIcon + 1) / 2;
+    dc.DrawIcon(x, y, m_hIcon);
+}
+
+HICON CUploaderDlg::OnQueryDragIcon()
+{
+    return m_hIcon;
+}
+
+void CUploaderDlg::OnDestroy()
+{
+    AfxGetApp()->WinHelp(0, HELP_QUIT);
+    SetMsgHandled(FALSE);
+}

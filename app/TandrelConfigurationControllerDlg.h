@@ -1,0 +1,60 @@
+// The upload window (template 102) and the About box (template 100).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/ui/Dialog.h"
+#include "resources/resource.h"
+
+class CMapUploader;
+
+class CUploaderDlg : public CDialog {
+public:
+    explicit CUploaderDlg(HWND hParent = nullptr);
+    ~CUploaderDlg() override = default;
+
+    BEGIN_MSG_MAP(CUploaderDlg)
+        MSG_WM_SYSCOMMAND(OnSysCommand)
+        MSG_WM_DESTROY(OnDestroy)
+        MSG_WM_PAINT(OnPaint)
+        MSG_WM_QUERYDRAGICON(OnQueryDragIcon)
+        COMMAND_BN_CLICKED(IDC_UPLOAD, OnUpload)
+        MSG_WM_TIMER(OnTimer)
+    END_MSG_MAP()
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    void OnCancel() override;
+
+    void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnDestroy();
+    void OnPaint();
+    HICON OnQueryDragIcon();
+    void OnUpload();
+    void OnTimer(UINT_PTR nIDEvent);
+    void SaveImageAs();
+
+private:
+    void AddAboutMenuEntry() const;
+    void ReadSettings();
+    void WriteSettings() const;
+    void EndRun();
+
+    CButton m_btnUpload;
+    CProgressCtrl m_ctlProgress;
+    CComboBox m_cbPort;
+    std::string m_strBasestationIP;
+    std::string m_strStatus;
+    HICON m_hIcon;
+    std::uint32_t m_nTimer;
+    std::string m_strConfigFile;
+    CMapUploader* m_pUploader;
+};
+
+class CAboutDlg : public CDialog {
+public:
+    CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
+    ~CAboutDlg() override = default;
+};

@@ -1,0 +1,12 @@
+// The Windows entry point: hands the process to the application object.
+#include "app/ui/Platform.h"
+#include "app/ui/WinApp.h"
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
+{
+    PlatformSetInstance(hInstance);
+    // The progress bar's window class lives in comctl32.
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS};
+    ::InitCommonControlsEx(&icc);
+    return AfxGetApp()->Run();
+}

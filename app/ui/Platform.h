@@ -1,0 +1,56 @@
+// The operating-system services of the dialog layer other than the window
+// manager: one implementation per platform, picked by the build.
+//   app/ui/win32/     the real Win32 calls
+//   app/ui/headless/  plain C++ for unit tests: folders and the module path
+//                     injected, the Save As dialog and sockets scripted,
+//                     profiles as real INI files, file errors injectable
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "app/ui/UiApi.h"
+
+// Module, folders and paths.
+void PlatformSetInstance(HINSTANCE hInstance);  // by the entry point
+HINSTANCE PlatformInstance();
+std::string PlatformModulePath();
+std::string PlatformAppDataFolder();  // the per-user settings folder; "" when unknown
+std::string PlatformWindowsFolder();  // where a profile named without a folder lives
+char PlatformPathSeparator();
+
+// Modal dialog: runs template nIDTemplate with pfnProc until EndDialog.
+INT_PTR PlatformRunModal(UINT nIDTemplate, HWND hParent, DLGPROC pfnProc, LPARAM lParam);
+// The template's initialisation data (the resources' RT_DLGINIT layout), or
+// null when it has none.
+const BYTE* PlatformLoadDlgInit(UINT nIDTemplate, DWORD* pcbSize);
+
+// Sockets layer.
+BOOL PlatformSocketsStartup(WORD wVersionRequested, WORD* pwVersionGranted);
+void PlatformSocketsCleanup();
+
+// The Save As dialog; pszFilter is the NUL-separated pair list ending in two
+// NULs. strPath holds the initial name and receives the chosen full path.
+// FALSE when the user cancels.
+BOOL PlatformSaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDefExt, std::string& strPath);
+
+// Private profile file at a full path.
+std::string PlatformProfileGetString(const std::string& strPath, const char* pszSection, const char* pszKey,
+                                     const char* pszDefault);
+int PlatformProfileGetInt(const std::string& strPath, const char* pszSection, const char* pszKey, int nDefault);
+BOOL PlatformProfileWriteString(const std::string& strPath, const char* pszSection, const char* pszKey,
+                                const char* pszValue);
+
+// Files. Failures return FALSE with the Win32 error code in *pdwError.
+BOOL PlatformFileExists(const std::string& strPath);
+BOOL PlatformCreateFolder(const std::string& strPath);  // TRUE also when it exists
+BOOL PlatformCopyFile(const std::string& strFrom, const std::string& strTo);
+BOOL PlatformDeleteFile(const std::string& strPath);
+// Opens an existing file for exclusive writing and closes it again, without
+// changing it: can the user replace it?
+BOOL PlatformProbeWritable(const std::string& strPath, DWORD* pdwError);
+// Creates strPath (never an existing file: ERROR_FILE_EXISTS), writes the
+// bytes in one write and closes it. On failure the file may be left behind.
+BOOL PlatformWriteNewFile(const std::string& strPath, const void* pData, std::size_t cbData, DWORD* pdwError);
+// Moves strFrom over strTo, replacing it, once the data is on the disk.
+BOOL PlatformReplaceFile(const std::string& strFrom, const std::string& strTo, DWORD* pdwError);

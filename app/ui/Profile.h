@@ -1,0 +1,36 @@
+// The program's private profile: sections, keys, integers and texts.
+//
+// The file keeps the name derived from the executable (name.INI) but lives
+// in the per-user settings folder, which a standard user can write; a bare
+// name would put it in the Windows folder, where writes silently fail. Until
+// that file exists, reads come from the old place, so settings written by
+// earlier versions carry over; the first write starts from a copy of it.
+#pragma once
+
+#include <string>
+
+#include "app/ui/UiApi.h"
+
+class CProfile {
+public:
+    // strUserFolder: the per-user settings folder ("" unknown: use the old place).
+    void SetLocation(const std::string& strName, const std::string& strUserFolder,
+                     const std::string& strLegacyFolder);
+
+    int GetInt(const char* pszSection, const char* pszKey, int nDefault) const;
+    std::string GetString(const char* pszSection, const char* pszKey, const char* pszDefault) const;
+    BOOL WriteInt(const char* pszSection, const char* pszKey, int nValue) const;
+    BOOL WriteString(const char* pszSection, const char* pszKey, const std::string& strValue) const;
+
+    const std::string& GetPath() const { return m_strPath; }
+
+private:
+    const std::string& ReadPath() const;
+    BOOL PrepareWrite() const;
+
+    std::string m_strFolder;
+    std::string m_strPath;
+    std::string m_strLegacyPath;
+};
+
+std::string JoinPath(const std::string& strFolder, const std::string& strName);

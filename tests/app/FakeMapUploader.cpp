@@ -1,0 +1,58 @@
+#include "tests/app/FakeMapUploader.h"
+
+#include "retrieval/MapUploader.h"
+
+FakeUploaderControl& FakeUploader()
+{
+    static FakeUploaderControl control;
+    return control;
+}
+
+void FakeUploaderReset() { FakeUploader() = FakeUploaderControl(); }
+
+void FakeUploaderFinish(int bSucceeded)
+{
+    FakeUploader().bSucceeded = bSucceeded;
+    FakeUploader().pLive->m_bFinished.store(1, std::memory_order_release);
+}
+
+void FakeUploaderComplete(const std::vector<std::uint8_t>& image)
+{
+    FakeUploaderControl& fake = FakeUploader();
+    fake.image = image;
+    fake.dwTotal = fake.dwReceived = static_cast<std::uint32_t>(image.size());
+    FakeUploaderFinish(1);
+}
+
+CMapUploader::CMapUploader(const std::string& portName, ITickSource* pTicks)
+    : m_bFinished(0), m_bStop(0), m_pLink(nullptr), m_pThread(nullptr), m_pImage(nullptr), m_pWrite(nullptr),
+      m_dwReceived(0), m_dwTotal(0), m_timeout(kReplyTimeoutMs, pTicks), m_nState(RequestSize), m_pTicks(pTicks)
+{
+    FakeUploaderControl& fake = FakeUploader();
+    fake.portNames.push_back(portName);
+    fake.pLive = this;
+    fake.dwTotal = fake.dwReceived = 0;
+    fake.image.clear();
+    fake.bSucceeded = 0;
+}
+
+CMapUploader::~CMapUploader()
+{
+    ++FakeUploader().nDeletes;
+    FakeUploader().pLive = nullptr;
+}
+
+void CMapUploader::OnFrame(FrameBuffer*) {}
+
+void CMapUploader::Start()
+{
+    ++FakeUploader().nStarts;
+    if (FakeUploader().bFinishOnStart)
+        m_bFinished.store(1, std::memory_order_release);
+}
+
+std::uint32_t CMapUploader::GetTotalSize() { return FakeUploader().dwTotal; }
+std::uint32_t CMapUploader::GetReceived() { return FakeUploader().dwReceived; }
+const std::uint8_t* CMapUploader::GetData() { return FakeUploader().image.data(); }
+int CMapUploader::Succeeded() { return FakeUploader().bSucceeded; }
+int CMapUploader::GetState() { return FakeUploader().bSucceeded ? Done : RequestSize; }

@@ -1,0 +1,28 @@
+// A stand-in for CMapUploader (same header, linked instead of
+// MapUploader.cpp): the test decides what the "station" has done.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CMapUploader;
+
+struct FakeUploaderControl {
+    std::vector<std::string> portNames;  // one per construction
+    int nStarts = 0;
+    int nDeletes = 0;
+    CMapUploader* pLive = nullptr;
+    std::uint32_t dwTotal = 0;
+    std::uint32_t dwReceived = 0;
+    std::vector<std::uint8_t> image;
+    int bSucceeded = 0;
+    int bFinishOnStart = 0;  // as when the port does not open
+};
+
+FakeUploaderControl& FakeUploader();
+void FakeUploaderReset();
+// Raises the live uploader's finished flag, as its worker does at the end.
+void FakeUploaderFinish(int bSucceeded);
+// A finished successful run with this image.
+void FakeUploaderComplete(const std::vector<std::uint8_t>& image);
