@@ -156,6 +156,9 @@ DWORD WINAPI ReaderThreadProc(LPVOID pParam)
     std::uint8_t abBuffer[kReadChunk];
 
     pPort->SetMask(EV_RXCHAR);
+    // Setting the mask forgets the events seen so far: bytes that arrived
+    // before it would wait for the next byte, so take them now.
+    DeliverWaitingBytes(pPort, pParams, pContext, abBuffer);
     switch (ArmNextWait(pPort)) {
     case ARM_OK:
         break;
