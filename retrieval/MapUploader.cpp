@@ -192,6 +192,7 @@ void CMapUploader::OnSizeResponse(const std::uint8_t* pMsg, std::uint32_t dwLeng
         SetState(Error);
         return;
     }
+    delete[] m_pImage;  // null: only one size response is ever taken
     m_pImage = pImage;
     m_pWrite = pImage;
     m_dwTotal.store(dwSize, std::memory_order_release);

@@ -57,8 +57,8 @@ CSerialPortCtrl::CSerialPortCtrl(ReceiveCallback pfnReceive, std::string portNam
     if (m_bOpen)
     {
         line.pCurrent = this;
-        line.pfnReceive = pfnReceive;
-        line.pContext = pContext;
+        line.pfnReceive = m_readerParams.pfnReceive;
+        line.pContext = m_readerParams.pContext;
     }
     else
     {
@@ -71,7 +71,7 @@ CSerialPortCtrl::~CSerialPortCtrl()
     FakeLineState& line = Line();
     std::lock_guard<std::mutex> lock(line.mutex);
     --line.nAlive;
-    if (line.pCurrent == this)
+    if (line.pCurrent == this && m_pPort == nullptr)
     {
         line.pCurrent = nullptr;
         line.pfnReceive = nullptr;

@@ -350,6 +350,7 @@ TEST_F(MapUploaderTest, ClosingWhileTheFailureIsReachedShowsNoBox)
         m_ticks.Set(m_ticks.Now() + 20000);  // the reply is now overdue
     });
     m_ticks.Advance(1);  // wakes the worker into the hook
+    ASSERT_TRUE(WaitUntil([&] { return bHeld.load(); }));
     std::thread closer([&] { m_pUploader.reset(); });
     closer.join();
     EXPECT_TRUE(bHeld.load());
