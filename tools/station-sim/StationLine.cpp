@@ -334,7 +334,9 @@ void CStationLine::ReadLine(CStationSim& sim)
 }
 
 // Closing the master hangs the slave up and discards what the host has not
-// read yet, so before an exit wait (bounded) until the host has taken it all.
+// read yet. A write to the master reaches the slave's input queue through a
+// kernel work item, so an empty queue is believed only once it has stayed
+// empty for a while (bounded: a host that never reads does not keep us).
 void CStationLine::DrainToHost()
 {
     if (m_fdSlave < 0)
@@ -342,12 +344,17 @@ void CStationLine::DrainToHost()
         tcdrain(m_fd);
         return;
     }
-    for (int i = 0; i < 1000 && !g_bSignalled; ++i)
+    constexpr int kPollMs = 5;
+    constexpr int kQuietPolls = 100;    // 500 ms without a queued byte
+    constexpr int kMaxPolls = 4000;     // 20 s at most
+    int nQuiet = 0;
+    for (int i = 0; i < kMaxPolls && nQuiet < kQuietPolls && !g_bSignalled; ++i)
     {
         int nQueued = 0;
-        if (ioctl(m_fdSlave, FIONREAD, &nQueued) != 0 || nQueued == 0)
+        if (ioctl(m_fdSlave, FIONREAD, &nQueued) != 0)
             return;
-        usleep(5000);
+        nQuiet = nQueued == 0 ? nQuiet + 1 : 0;
+        usleep(kPollMs * 1000);
     }
 }
 
