@@ -23,12 +23,13 @@ const char kDefaultBasestationIP[] = "192.168.1.1";
 const char kSaveFilter[] = "Halvorix config files (*.qmf)|*.qmf|All Files (*.*)|*.*||";
 const char kSaveDefaultExt[] = "qmf";
 
-std::string Substitute(std::string strText, const char* pszMarker, const std::string& strValue)
+// Built by concatenation: g++ 12 warns falsely (-Wrestrict) on string::replace.
+std::string Substitute(const std::string& strText, const char* pszMarker, const std::string& strValue)
 {
     std::size_t nAt = strText.find(pszMarker);
-    if (nAt != std::string::npos)
-        strText.replace(nAt, std::char_traits<char>::length(pszMarker), strValue);
-    return strText;
+    if (nAt == std::string::npos)
+        return strText;
+    return strText.substr(0, nAt) + strValue + strText.substr(nAt + std::char_traits<char>::length(pszMarker));
 }
 
 // Range 0..1 while the size is unknown, an empty bar; PBM_SETRANGE32 takes

@@ -60,7 +60,7 @@ std::string FileErrorText(FileErrorCause cause, const std::string& strPath)
     std::size_t nIndex = static_cast<std::size_t>(cause);
     std::string strText = nIndex < std::size(kTexts) ? kTexts[nIndex] : kTexts[generic];
     std::size_t nAt = strText.find("%1");
-    if (nAt != std::string::npos)
-        strText.replace(nAt, 2, strPath);
-    return strText;
+    if (nAt == std::string::npos)
+        return strText;
+    return strText.substr(0, nAt) + strPath + strText.substr(nAt + 2);
 }
