@@ -19,7 +19,7 @@ std::uint16_t BitwiseFcs(std::uint16_t fcs, std::uint8_t byte)
 FrameBuffer BufferWith(const Bytes& bytes)
 {
     FrameBuffer b{};
-    std::memcpy(b.abData, bytes.data(), bytes.size());
+    std::copy(bytes.begin(), bytes.end(), b.abData);
     b.wLength = static_cast<std::uint16_t>(bytes.size());
     return b;
 }

@@ -24,7 +24,7 @@ class EncodeVectors : public ::testing::TestWithParam<EncodeCase>
 TEST_P(EncodeVectors, WritesKnownWireBytes)
 {
     FrameBuffer b{};
-    std::memcpy(b.abData, GetParam().message.data(), GetParam().message.size());
+    std::copy(GetParam().message.begin(), GetParam().message.end(), b.abData);
     b.wLength = static_cast<std::uint16_t>(GetParam().message.size());
     std::uint8_t out[kMaxEncodedFrame];
     const std::uint16_t n = EncodeFrame(&b, out);
