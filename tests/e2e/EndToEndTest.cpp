@@ -270,10 +270,17 @@ TEST_F(EndToEndTest, SoakOf200RetrievalsLeavesNothingBehind)
 {
     CStation station({"--unpaced", "--size", "3000"});
     ASSERT_FALSE(station.Pty().empty());
-    int nFds = CountEntries("/proc/self/fd");
-    int nTasks = CountEntries("/proc/self/task");
+    // Counted after the first run: a sanitizer runtime starts a helper thread
+    // of its own the first time the process starts threads.
+    int nFds = 0;
+    int nTasks = 0;
     for (int i = 0; i < 200; ++i)
     {
+        if (i == 1)
+        {
+            nFds = CountEntries("/proc/self/fd");
+            nTasks = CountEntries("/proc/self/task");
+        }
         CMapUploader uploader(station.Pty());
         uploader.Start();
         ASSERT_TRUE(WaitFor([&] { return uploader.m_bFinished.load(std::memory_order_acquire); }))
