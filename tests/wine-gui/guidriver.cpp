@@ -67,9 +67,12 @@ HWND FindVisible(const char* pszTitle, const char* pszClass = nullptr) {
 }
 
 BOOL CALLBACK PrintTopLevel(HWND hWnd, LPARAM) {
-    if (IsWindowVisible(hWnd))
-        std::fprintf(stderr, "  window %p class \"%s\" title \"%s\"\n", static_cast<void*>(hWnd),
-                     ClassName(hWnd).c_str(), WindowText(hWnd).c_str());
+    if (!IsWindowVisible(hWnd)) return TRUE;
+    std::fprintf(stderr, "  window %p class \"%s\" title \"%s\"", static_cast<void*>(hWnd),
+                 ClassName(hWnd).c_str(), WindowText(hWnd).c_str());
+    if (HWND hText = GetDlgItem(hWnd, kMessageBoxTextId))
+        std::fprintf(stderr, " text \"%s\"", WindowText(hText).c_str());
+    std::fprintf(stderr, "\n");
     return TRUE;
 }
 

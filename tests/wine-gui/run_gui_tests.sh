@@ -37,7 +37,7 @@ cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
   wineserver -k 2>/dev/null || true
   if [ "$rc" -ne 0 ] && [ "$rc" -ne 77 ]; then
-    for f in "$work"/app.log "$work"/sim.err; do
+    for f in "$work"/app.log "$work"/sim.err "$work"/wineserver.log; do
       [ -s "$f" ] && { echo "---- $f"; tail -n 20 "$f"; }
     done
   fi
@@ -94,6 +94,9 @@ prepare_prefix() {  # [port, unix device path]
   fi
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
+  # Started here, so its diagnostics land in the case's folder rather than in
+  # the output of whichever Wine process happened to start it.
+  wineserver -p5 >>"$work/wineserver.log" 2>&1 || fail "could not start wineserver"
 }
 
 profile_files() {
@@ -160,6 +163,9 @@ case_upload() {
   start_app
   expect_eq "port field" "$(drv text "$TITLE" $IDC_PORT)" "COM1"
   drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
+  # No UploadConfig.ini in the working folder: the line runs at its default.
+  expect_eq "message without a baud-rate file" "$(drv msgbox "$CAPTION" 30)" \
+    "Using Defaults, Contact Technical Support if communications fail."
   local out="$work/saved.qmf" win_out
   win_out="$(winepath -w "$out")"
   drv saveas "$win_out" 60 || fail "no Save As dialog after the transfer"
@@ -173,12 +179,13 @@ case_upload() {
 }
 
 case_port_fails() {
-  native_tools
-  prepare_prefix COM2 "$work/no-such-tty"
+  # Wine maps COMn to /dev/ttyS(n-1) unless told otherwise, and opens even a
+  # mapping to a missing file; no machine has a hundredth serial device.
+  prepare_prefix
   start_app
   # The field forces upper case; the typed name is what Upload uses.
-  drv settext "$TITLE" $IDC_PORT "com2" || fail "could not type into the port field"
-  expect_eq "port field" "$(drv text "$TITLE" $IDC_PORT)" "COM2"
+  drv settext "$TITLE" $IDC_PORT "com99" || fail "could not type into the port field"
+  expect_eq "port field" "$(drv text "$TITLE" $IDC_PORT)" "COM99"
   drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
   local first second
   first="$(drv msgbox "$CAPTION" 30)" || fail "no message box for the port that cannot open"
@@ -209,6 +216,7 @@ case_close_mid_run() {
   native_tools
   # Paced at 9600 baud, 24 KiB take about half a minute: time to look at it.
   start_sim --size 24576 --seed 5 --baud 9600
+  printf 'BAUDRATE=9600\r\n' >"$work/UploadConfig.ini"
   prepare_prefix COM1 "$slave"
   start_app
   drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
