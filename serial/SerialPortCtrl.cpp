@@ -123,8 +123,10 @@ ArmResult ArmNextWait(CSerialPort* pPort)
 {
     if (pPort->StopRequested())
         return ARM_STOPPED;
-    if (!pPort->BeginWaitEvent())
-        return ARM_FAILED;
+    if (!pPort->BeginWaitEvent()) {
+        // The Windows driver refuses a wait on the empty mask the stop left.
+        return pPort->StopRequested() ? ARM_STOPPED : ARM_FAILED;
+    }
     if (pPort->StopRequested())
         pPort->SetMask(0);
     return ARM_OK;
