@@ -274,6 +274,7 @@ TEST_P(SizeTimeoutTest, NoAnswerEndsInErrorAfterExactly10000ms)
     EXPECT_TRUE(RecordedBoxes().empty());
     m_ticks.Advance(1);
     ExpectFinished(false);
+    ASSERT_TRUE(FakeLine::WaitWritten(11));
     EXPECT_EQ(FakeLine::Written(), kSizeRequestWire);
 }
 
