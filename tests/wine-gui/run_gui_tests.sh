@@ -168,12 +168,28 @@ case_upload() {
     "Using Defaults, Contact Technical Support if communications fail."
   local out="$work/saved.qmf" win_out
   win_out="$(winepath -w "$out")"
-  drv saveas "$win_out" 60 || fail "no Save As dialog after the transfer"
+  drv wait-window "Save As" 60 || fail "no Save As dialog after the transfer"
+  expect_eq "Save As proposes" "$(drv text "Save As" 0x47C)" "default.map"
+  # The status changes only once the dialog has closed.
+  expect_eq "status under Save As" "$(drv text "$TITLE" $IDC_STATUS)" "Upload in progress."
+  drv saveas "$win_out" 10 || fail "could not save through the Save As dialog"
   drv wait-text "$TITLE" $IDC_STATUS "Completed OK" 20 || fail "the status never read \"Completed OK\""
   [ -f "$out" ] || fail "nothing was saved at $out"
   cmp "$work/served.bin" "$out" || fail "the saved file differs from the image served"
   expect_eq "progress (pos lo hi)" "$(drv progress "$TITLE" $IDC_PROGRESS)" "70000 0 70000"
   expect_eq "Upload enabled" "$(drv enabled "$TITLE" $IDC_UPLOAD)" 1
+
+  # A second run from the same window; cancelling its Save As keeps the file
+  # and the remembered name.
+  drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload a second time"
+  drv msgbox "$CAPTION" 30 >/dev/null || fail "no baud-rate box on the second run"
+  drv wait-window "Save As" 60 || fail "no Save As dialog after the second transfer"
+  # The path just saved is proposed; the dialog opens its folder and shows
+  # the file part in the field.
+  expect_eq "second Save As proposes" "$(drv text "Save As" 0x47C)" "saved.qmf"
+  drv close "Save As" || fail "could not cancel the Save As dialog"
+  drv wait-text "$TITLE" $IDC_STATUS "Completed OK" 20 || fail "cancelled Save As: no \"Completed OK\""
+  cmp "$work/served.bin" "$out" || fail "the saved file changed after a cancelled Save As"
   close_app
   check_profile 0 "$win_out"
 }
