@@ -33,8 +33,8 @@ cleanup() {
   local rc=$?
   # Kill only what this script started, then the prefix's wineserver with
   # every Wine process of the prefix (the driver, the program, its services).
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  if [ -n "$app_pid" ]; then kill "$app_pid" 2>/dev/null || true; fi
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; fi
   wineserver -k 2>/dev/null || true
   if [ "$rc" -ne 0 ] && [ "$rc" -ne 77 ]; then
     for f in "$work"/app.log "$work"/sim.err "$work"/wineserver.log; do
