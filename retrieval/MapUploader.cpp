@@ -243,14 +243,18 @@ void CMapUploader::Run()
         std::uint32_t dwSeen = m_wake.Sequence();
         switch (m_nState.load(std::memory_order_acquire))
         {
+        // The state moves on before the request is posted: a station that
+        // answers before this thread runs again (a preempted worker loses the
+        // CPU for a whole scheduling quantum) would otherwise find the
+        // uploader still in the request state, and its reply would be dropped.
         case RequestSize:
-            SendSizeRequest();
             m_nState.store(AwaitSize, std::memory_order_release);
+            SendSizeRequest();
             m_timeout.Restart(0);
             break;
         case RequestData:
-            SendDataRequest();
             m_nState.store(AwaitData, std::memory_order_release);
+            SendDataRequest();
             m_timeout.Restart(0);
             break;
         case AwaitSize:
