@@ -47,6 +47,11 @@ configure_build "$TCC_BUILD_ROOT/win" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DTCC_BENCH=OFF
 # shellcheck source=wine-env.sh
 . "$root/scripts/wine-env.sh"
+stop_wine() {
+  wineserver -k 2>/dev/null || true
+  if [ -n "${TCC_XVFB_PID:-}" ]; then kill "$TCC_XVFB_PID" 2>/dev/null || true; fi
+}
+trap stop_wine EXIT
 run_ctest wine "$TCC_BUILD_ROOT/win" -j1
 
 echo

@@ -5,12 +5,17 @@ export WINEPREFIX="$TCC_BUILD_ROOT/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
+# A display of our own unless one is given: Xvfb picks a free number and
+# reports it (-displayfd), so a stale socket of an earlier server is no trap.
+# The caller stops it with: kill "$TCC_XVFB_PID".
 if [ -z "${DISPLAY:-}" ]; then
-  export DISPLAY=:97
-  if ! [ -e /tmp/.X11-unix/X97 ]; then
-    Xvfb :97 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    for _ in $(seq 50); do [ -e /tmp/.X11-unix/X97 ] && break; sleep 0.1; done
-  fi
+  displayfile="$(mktemp)"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
+  export TCC_XVFB_PID=$!
+  for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
+  [ -s "$displayfile" ] || { echo "wine-env: Xvfb did not start" >&2; return 1; }
+  export DISPLAY=":$(head -n1 "$displayfile")"
+  rm -f "$displayfile"
 fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "wine: creating prefix $WINEPREFIX"
