@@ -1,0 +1,20 @@
+# tcc_gtest(target [LABELS label...] [PROPERTIES prop value...]): registers a
+# GoogleTest binary with CTest. Natively every test case is its own CTest test;
+# under Wine each process start costs seconds, so there the binary is one test.
+function(tcc_gtest target)
+  cmake_parse_arguments(arg "" "" "LABELS;PROPERTIES" ${ARGN})
+  set(props ${arg_PROPERTIES})
+  if(arg_LABELS)
+    list(APPEND props LABELS "${arg_LABELS}")
+  endif()
+  if(CMAKE_CROSSCOMPILING)
+    add_test(NAME ${target} COMMAND ${target})
+    if(props)
+      set_tests_properties(${target} PROPERTIES ${props})
+    endif()
+  elseif(props)
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+  else()
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+  endif()
+endfunction()
