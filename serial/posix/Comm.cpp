@@ -1,5 +1,7 @@
 // The Win32 serial calls on POSIX: termios for the line settings, poll for the
-// waits, one waiter thread per open port for overlapped WaitCommEvent.
+// waits. An overlapped WaitCommEvent is served on the thread that calls
+// GetOverlappedResult for it, or by the port's waiter thread when its event
+// is waited on instead.
 //
 // Reads and writes run on the caller's thread and complete synchronously
 // (TRUE, OVERLAPPED completed), bounded by the port's time-outs. Only the
@@ -153,10 +155,13 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
 
 BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred, BOOL bWait)
 {
-    if (!LookupHandle(hFile))
+    auto object = LookupHandle(hFile);
+    if (!object)
         return Fail(ERROR_INVALID_HANDLE);
     if (!lpOverlapped)
         return Fail(ERROR_INVALID_PARAMETER);
+    if (auto port = std::dynamic_pointer_cast<CCommPort>(object))
+        port->ServeWait(lpOverlapped, bWait);
     return FinishOverlapped(lpOverlapped, lpNumberOfBytesTransferred, bWait);
 }
 
@@ -262,6 +267,7 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped)
     ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     DWORD error = port->BeginWait(lpEvtMask, &ov);
     if (error == ERROR_IO_PENDING) {
+        port->ServeWait(&ov, TRUE);
         DWORD bytes = 0;
         error = FinishOverlapped(&ov, &bytes, TRUE) ? ERROR_SUCCESS : GetLastError();
     }

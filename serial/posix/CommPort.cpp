@@ -40,6 +40,12 @@ void Signal(int efd)
     [[maybe_unused]] ssize_t n = write(efd, &one, sizeof one);  // a full counter still wakes
 }
 
+void Drain(int efd)
+{
+    std::uint64_t count = 0;
+    [[maybe_unused]] ssize_t n = read(efd, &count, sizeof count);
+}
+
 }  // namespace
 
 std::shared_ptr<CCommPort> CCommPort::Create(int fd, DWORD& error)
@@ -58,18 +64,22 @@ std::shared_ptr<CCommPort> CCommPort::Create(int fd, DWORD& error)
         return nullptr;
     }
     const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd < 0) {
+    const int callerWakeFd = wakeFd < 0 ? -1 : eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (callerWakeFd < 0) {
         error = ErrnoToWin32(errno);
+        if (wakeFd >= 0)
+            close(wakeFd);
         close(fd);
         return nullptr;
     }
     std::shared_ptr<CCommPort> port;
     try {
-        port.reset(new CCommPort(fd, wakeFd, DcbFromTermios(t)));
+        port.reset(new CCommPort(fd, wakeFd, callerWakeFd, DcbFromTermios(t)));
         port->m_waiter = std::thread([raw = port.get()] { raw->WaiterLoop(); });
     } catch (const std::exception&) {
         error = ERROR_NOT_ENOUGH_MEMORY;
         if (!port) {
+            close(callerWakeFd);
             close(wakeFd);
             close(fd);
         }
@@ -78,11 +88,15 @@ std::shared_ptr<CCommPort> CCommPort::Create(int fd, DWORD& error)
     return port;
 }
 
-CCommPort::CCommPort(int fd, int wakeFd, const DCB& dcb) : m_fd(fd), m_wakeFd(wakeFd), m_dcb(dcb) {}
+CCommPort::CCommPort(int fd, int wakeFd, int callerWakeFd, const DCB& dcb)
+    : m_fd(fd), m_wakeFd(wakeFd), m_callerWakeFd(callerWakeFd), m_dcb(dcb)
+{
+}
 
 CCommPort::~CCommPort()
 {
     OnClose();
+    close(m_callerWakeFd);
     close(m_wakeFd);
     close(m_fd);
 }
@@ -100,7 +114,9 @@ void CCommPort::OnClose()
         AbortBlocked(true, true);
     }
     m_cvWait.notify_all();
-    Kick();
+    KickServer(Server::Waiter);  // to see m_bClosed
+    if (bHadWait && wait.server == Server::Caller)
+        KickServer(Server::Caller);
     if (m_waiter.joinable())
         m_waiter.join();
     if (bHadWait)
@@ -200,7 +216,7 @@ DWORD CCommPort::SetMask(DWORD dwMask)
         bHadWait = TakeWait(m_wait.gen, wait);
     }
     if (bHadWait) {
-        Kick();
+        KickServer(wait.server);
         *wait.pdwMask = 0;  // published by the completion's release store
         CompleteOverlapped(wait.ov, ERROR_SUCCESS, 0);
     }
@@ -219,13 +235,15 @@ bool CCommPort::TakeWait(std::uint64_t gen, PendingWait& wait)
 }
 
 // Level-triggered: bytes already waiting end the wait at once, so a reader
-// that takes only part of them is woken again for the rest.
+// that takes only part of them is woken again for the rest. A pending wait is
+// served by nobody until its caller waits for it (ServeWait, OnEventWait).
 DWORD CCommPort::BeginWait(LPDWORD pdwMask, OVERLAPPED* ov)
 {
     DWORD error = ERROR_SUCCESS;
+    std::uint64_t gen = 0;
     {
         std::lock_guard lock(m_mutex);
-        int avail = 0;
+        DWORD events = 0;
         pollfd pfd{m_fd, POLLIN, 0};
         if (m_bClosed)
             return ERROR_INVALID_HANDLE;
@@ -233,37 +251,172 @@ DWORD CCommPort::BeginWait(LPDWORD pdwMask, OVERLAPPED* ov)
             return ERROR_INVALID_PARAMETER;  // one wait per port, as on Windows
         if (m_dwMask == 0) {
             error = ERROR_INVALID_PARAMETER;
-        } else if (ioctl(m_fd, FIONREAD, &avail) == 0 && avail > 0) {
-            *pdwMask = EV_RXCHAR;
-        } else if (poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL))) {
-            error = ERROR_DEVICE_NOT_CONNECTED;
+        } else if (poll(&pfd, 1, 0) > 0 && Outcome(pfd.revents, events, error)) {
+            if (error == ERROR_SUCCESS)
+                *pdwMask = events;
         } else {
             BeginOverlapped(ov);
-            m_wait = PendingWait{ov, pdwMask, ++m_nextGen};
+            gen = ++m_nextGen;
+            m_wait = PendingWait{ov, pdwMask, gen, Server::None};
             m_bWaitPending = true;
             error = ERROR_IO_PENDING;
         }
     }
-    if (error == ERROR_IO_PENDING)
-        m_cvWait.notify_all();
-    else
+    if (error != ERROR_IO_PENDING)
         CompleteOverlapped(ov, error, 0);
+    else if (auto ev = EventOf(ov))
+        ev->SetWaitHook(weak_from_this(), gen);  // outside m_mutex: it may call OnEventWait
     return error;
 }
 
-void CCommPort::Kick() { Signal(m_wakeFd); }
+void CCommPort::KickServer(Server server)
+{
+    if (server == Server::Waiter)
+        Signal(m_wakeFd);
+    else if (server == Server::Caller)
+        Signal(m_callerWakeFd);
+}
 
-// Serves one pending wait at a time: poll the tty and the wake eventfd, then
-// complete the wait if it is still the one polled for (SetCommMask or close
-// may have taken it meanwhile). Sleeps on the condition variable when no wait
-// is pending, so a readable or hung-up tty never makes it spin.
+// What a poll of the tty means for a wait: true with its outcome, false when
+// it goes on. A hung-up line still hands over the bytes it had received first.
+bool CCommPort::Outcome(short revents, DWORD& events, DWORD& error)
+{
+    events = 0;
+    error = ERROR_SUCCESS;
+    if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        int avail = 0;
+        if (ioctl(m_fd, FIONREAD, &avail) == 0 && avail > 0)
+            events = EV_RXCHAR;
+        else
+            error = ERROR_DEVICE_NOT_CONNECTED;
+        return true;
+    }
+    if (revents & POLLIN) {
+        events = EV_RXCHAR;
+        return true;
+    }
+    return false;
+}
+
+// Completes wait gen unless SetCommMask or close has taken it meanwhile.
+void CCommPort::EndWait(std::uint64_t gen, DWORD events, DWORD error)
+{
+    PendingWait wait;
+    bool bTaken = false;
+    {
+        std::lock_guard lock(m_mutex);
+        bTaken = TakeWait(gen, wait);
+    }
+    if (bTaken) {
+        *wait.pdwMask = events;  // published by the completion's release store
+        CompleteOverlapped(wait.ov, error, 0);
+    }
+}
+
+// Looks at the line without blocking; true when wait gen ended.
+bool CCommPort::EndIfReady(std::uint64_t gen)
+{
+    pollfd pfd{m_fd, POLLIN, 0};
+    DWORD events = 0, error = ERROR_SUCCESS;
+    if (poll(&pfd, 1, 0) <= 0 || !Outcome(pfd.revents, events, error))
+        return false;
+    EndWait(gen, events, error);
+    return true;
+}
+
+void CCommPort::HandToWaiter(std::uint64_t gen)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_bWaitPending || m_wait.gen != gen || m_wait.server != Server::None)
+            return;
+        m_wait.server = Server::Waiter;
+    }
+    m_cvWait.notify_all();
+}
+
+// Someone waits on the event rather than in GetOverlappedResult: bytes that
+// came already signal it now (a zero time-out sees them), later ones through
+// the waiter thread.
+void CCommPort::OnEventWait(std::uint64_t gen)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_bWaitPending || m_wait.gen != gen || m_wait.server != Server::None)
+            return;
+    }
+    if (!EndIfReady(gen))
+        HandToWaiter(gen);
+}
+
+void CCommPort::ServeWait(OVERLAPPED* ov, BOOL bWait)
+{
+    std::uint64_t gen = 0;
+    bool bServe = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_bClosed || !m_bWaitPending || m_wait.ov != ov || m_wait.server != Server::None)
+            return;
+        gen = m_wait.gen;
+        if (bWait && !m_bCallerServing) {
+            m_wait.server = Server::Caller;
+            m_bCallerServing = true;
+            bServe = true;
+        }
+    }
+    if (bServe)
+        ServeOnCaller(gen);
+    else if (!EndIfReady(gen) && bWait)
+        HandToWaiter(gen);  // a thread still serves an older wait: the event carries this one
+}
+
+// Polls the tty and m_callerWakeFd until wait gen ends: by the line here, or
+// by SetCommMask or close, which kick m_callerWakeFd after taking the wait.
+// Only this thread drains that fd (m_bCallerServing), so no kick is lost.
+void CCommPort::ServeOnCaller(std::uint64_t gen)
+{
+    pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_callerWakeFd, POLLIN, 0}};
+    bool bFailed = false;
+    for (;;) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            bFailed = true;
+            break;
+        }
+        if (fds[1].revents & POLLIN)
+            Drain(m_callerWakeFd);
+        DWORD events = 0, error = ERROR_SUCCESS;
+        if (Outcome(fds[0].revents, events, error)) {
+            EndWait(gen, events, error);
+            break;
+        }
+        std::lock_guard lock(m_mutex);
+        if (!m_bWaitPending || m_wait.gen != gen)
+            break;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_bCallerServing = false;
+        if (bFailed && m_bWaitPending && m_wait.gen == gen)
+            m_wait.server = Server::None;  // out of resources: leave it to the waiter
+    }
+    if (bFailed)
+        HandToWaiter(gen);
+}
+
+// Serves the waits handed to it, one at a time: poll the tty and the wake
+// eventfd, then complete the wait if it is still the one polled for
+// (SetCommMask or close may have taken it meanwhile). Sleeps on the condition
+// variable otherwise, so a readable or hung-up tty never makes it spin.
 void CCommPort::WaiterLoop()
 {
     for (;;) {
         std::uint64_t gen = 0;
         {
             std::unique_lock lock(m_mutex);
-            m_cvWait.wait(lock, [this] { return m_bClosed || m_bWaitPending; });
+            m_cvWait.wait(lock,
+                          [this] { return m_bClosed || (m_bWaitPending && m_wait.server == Server::Waiter); });
             if (m_bClosed)
                 return;
             gen = m_wait.gen;
@@ -271,30 +424,11 @@ void CCommPort::WaiterLoop()
         pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
         if (poll(fds, 2, -1) < 0)
             continue;  // EINTR
-        if (fds[1].revents & POLLIN) {
-            std::uint64_t count = 0;
-            [[maybe_unused]] ssize_t n = read(m_wakeFd, &count, sizeof count);
-        }
-        if (!fds[0].revents)
-            continue;
+        if (fds[1].revents & POLLIN)
+            Drain(m_wakeFd);
         DWORD events = 0, error = ERROR_SUCCESS;
-        int avail = 0;
-        if (ioctl(m_fd, FIONREAD, &avail) == 0 && avail > 0)
-            events = EV_RXCHAR;
-        else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))
-            error = ERROR_DEVICE_NOT_CONNECTED;
-        else
-            continue;  // another thread read the bytes first
-        PendingWait wait;
-        bool bTaken = false;
-        {
-            std::lock_guard lock(m_mutex);
-            bTaken = TakeWait(gen, wait);
-        }
-        if (bTaken) {
-            *wait.pdwMask = events;  // published by the completion's release store
-            CompleteOverlapped(wait.ov, error, 0);
-        }
+        if (Outcome(fds[0].revents, events, error))
+            EndWait(gen, events, error);
     }
 }
 

@@ -14,11 +14,14 @@ namespace win32posix {
 // One open tty. Every call returns a Win32 error code (ERROR_SUCCESS when it
 // worked); Comm.cpp turns that into the BOOL-and-last-error form.
 //
-// Threads: any number of callers, plus the port's own waiter thread, which
-// serves the one overlapped WaitCommEvent a port may have pending. All mutable
-// state is guarded by m_mutex; the fd itself is closed only by the destructor,
-// so a call still running on another thread never sees it reused.
-class CCommPort : public KernelObject {
+// Threads: any number of callers, plus the port's own waiter thread. The one
+// overlapped WaitCommEvent a port may have pending is served by whoever waits
+// for it: GetOverlappedResult(TRUE) polls the tty on its own thread (no
+// hand-off, no wake-up of a second thread per received burst); a wait on the
+// OVERLAPPED's event hands it to the waiter thread. All mutable state is
+// guarded by m_mutex; the fds are closed only by the destructor, so a call
+// still running on another thread never sees them reused.
+class CCommPort : public KernelObject, public std::enable_shared_from_this<CCommPort> {
 public:
     // Takes ownership of fd (a tty, already claimed) and puts it in raw mode.
     // Null and error set when that or the waiter thread fails; fd is then closed.
@@ -40,9 +43,15 @@ public:
     // A pending wait ends at once, successfully, with an empty mask.
     DWORD SetMask(DWORD dwMask);
     // ERROR_SUCCESS when the wait completed at once (ov completed too),
-    // ERROR_IO_PENDING when the waiter thread will complete it, else the error
-    // (ov is then completed with that error, so GetOverlappedResult never hangs).
+    // ERROR_IO_PENDING when it is left pending, else the error (ov is then
+    // completed with that error, so GetOverlappedResult never hangs).
     DWORD BeginWait(LPDWORD pdwMask, OVERLAPPED* ov);
+    // For GetOverlappedResult: when ov is this port's pending wait, ends it if
+    // the line is ready; with bWait, blocks on the calling thread until it ends.
+    // Does nothing for any other OVERLAPPED or a wait the waiter thread serves.
+    void ServeWait(OVERLAPPED* ov, BOOL bWait);
+    // A thread is about to wait on the pending wait's event.
+    void OnEventWait(std::uint64_t gen) override;
     DWORD Read(std::uint8_t* pBytes, DWORD dwCount, DWORD& dwDone);
     DWORD Write(const std::uint8_t* pBytes, DWORD dwCount, DWORD& dwDone);
     DWORD Status(COMSTAT& stat);
@@ -55,10 +64,14 @@ private:
     using Clock = std::chrono::steady_clock;
     static constexpr Clock::time_point kNoDeadline = Clock::time_point::max();
 
+    // Who polls the tty for the pending wait: nobody yet, a thread inside
+    // ServeWait (woken through m_callerWakeFd) or the waiter (m_wakeFd).
+    enum class Server { None, Caller, Waiter };
     struct PendingWait {
         OVERLAPPED* ov = nullptr;
         LPDWORD pdwMask = nullptr;
         std::uint64_t gen = 0;
+        Server server = Server::None;
     };
     // A read or write blocked in poll; purge and close wake it through efd.
     struct Blocked {
@@ -68,17 +81,23 @@ private:
     };
     enum class Wake { Ready, Timeout, Aborted, Hangup, NoResources };
 
-    CCommPort(int fd, int wakeFd, const DCB& dcb);
+    CCommPort(int fd, int wakeFd, int callerWakeFd, const DCB& dcb);
 
     Wake WaitFor(short events, Clock::time_point deadline, bool bRead);
     void AbortBlocked(bool bReads, bool bWrites);  // m_mutex held
     bool TakeWait(std::uint64_t gen, PendingWait& wait);  // m_mutex held
-    void Kick();  // wakes the waiter thread out of its poll
+    void KickServer(Server server);  // wakes a wait's server out of its poll
+    bool Outcome(short revents, DWORD& events, DWORD& error);
+    bool EndIfReady(std::uint64_t gen);
+    void EndWait(std::uint64_t gen, DWORD events, DWORD error);
+    void HandToWaiter(std::uint64_t gen);
+    void ServeOnCaller(std::uint64_t gen);
     void WaiterLoop();
     DWORD SetModemLine(int line, bool bOn);
 
     const int m_fd;
     const int m_wakeFd;
+    const int m_callerWakeFd;
     std::mutex m_mutex;
     std::condition_variable m_cvWait;
     DCB m_dcb;
@@ -88,6 +107,7 @@ private:
     DWORD m_dwOutQueue = 4096;
     bool m_bClosed = false;
     bool m_bWaitPending = false;
+    bool m_bCallerServing = false;  // only one thread at a time drains m_callerWakeFd
     PendingWait m_wait;
     std::uint64_t m_nextGen = 0;
     std::vector<Blocked*> m_blocked;

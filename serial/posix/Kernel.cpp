@@ -66,16 +66,45 @@ void Event::Reset()
     m_signalled = false;
 }
 
+// The waiter is counted before the hook is read, so a hook set meanwhile
+// either is seen here or sees the waiter and runs itself.
 bool Event::Wait(DWORD ms)
 {
     std::unique_lock lock(m_mutex);
+    ++m_waiters;
+    if (!m_signalled && !m_hooks.empty()) {
+        const std::vector<Hook> hooks = m_hooks;
+        lock.unlock();
+        for (const Hook& hook : hooks)
+            if (auto object = hook.owner.lock())
+                object->OnEventWait(hook.tag);
+        lock.lock();
+    }
+    bool bSignalled = true;
     if (ms == INFINITE)
         m_cv.wait(lock, [this] { return m_signalled; });
-    else if (!m_cv.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_signalled; }))
-        return false;
-    if (!m_manual)
+    else
+        bSignalled = m_cv.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_signalled; });
+    --m_waiters;
+    if (bSignalled && !m_manual)
         m_signalled = false;
-    return true;
+    return bSignalled;
+}
+
+void Event::SetWaitHook(const std::weak_ptr<KernelObject>& owner, std::uint64_t tag)
+{
+    bool bWaitedOn = false;
+    {
+        std::lock_guard lock(m_mutex);
+        std::erase_if(m_hooks, [&owner](const Hook& hook) {
+            return hook.owner.expired() || (!hook.owner.owner_before(owner) && !owner.owner_before(hook.owner));
+        });
+        m_hooks.push_back(Hook{owner, tag});
+        bWaitedOn = m_waiters > 0 && !m_signalled;
+    }
+    if (bWaitedOn)
+        if (auto object = owner.lock())
+            object->OnEventWait(tag);
 }
 
 std::shared_ptr<Event> EventOf(const OVERLAPPED* ov)

@@ -7,8 +7,10 @@
 #include "serial/Win32Api.h"
 
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace win32posix {
 
@@ -21,6 +23,9 @@ public:
     // table's lock: a port ends its pending requests here, even while other
     // threads still hold references to it.
     virtual void OnClose() {}
+    // Called by Event::Wait, outside the event's lock, when a thread is about
+    // to wait on an event this object has claimed with SetWaitHook(tag).
+    virtual void OnEventWait(std::uint64_t /*tag*/) {}
 };
 
 HANDLE RegisterHandle(std::shared_ptr<KernelObject> object);
@@ -45,12 +50,22 @@ public:
     // True when signalled within ms (INFINITE waits for ever). An auto-reset
     // event is reset by the wait that sees it.
     bool Wait(DWORD ms);
+    // Lets a driver complete a request only once somebody waits on its event:
+    // owner->OnEventWait(tag) runs before each wait, and at once when a thread
+    // is already waiting. One hook per owner: a later one replaces its earlier.
+    void SetWaitHook(const std::weak_ptr<KernelObject>& owner, std::uint64_t tag);
 
 private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
     const bool m_manual;
     bool m_signalled;
+    struct Hook {
+        std::weak_ptr<KernelObject> owner;
+        std::uint64_t tag;
+    };
+    int m_waiters = 0;
+    std::vector<Hook> m_hooks;  // usually none or one: one per port using this event
 };
 
 // Returns the Event for an OVERLAPPED's hEvent, or null for none.

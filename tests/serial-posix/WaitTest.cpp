@@ -6,6 +6,10 @@
 
 #include <future>
 #include <thread>
+#include <utility>
+#include <vector>
+
+#include <poll.h>
 
 namespace {
 
@@ -120,6 +124,82 @@ TEST_F(WaitTest, FarEndClosingEndsTheWaitWithAnError)
     DWORD read = 0;
     EXPECT_FALSE(ReadFile(m_hComm, &byte, 1, &read, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+}
+
+// A pending wait ends the same whoever observes it: GetOverlappedResult(TRUE)
+// polls the line on its own thread, a wait on the event is served by the
+// port's waiter thread, and both may be at it at once.
+enum class Ending { FarEndSends, MaskCleared, FarEndCloses };
+struct Observed {
+    bool bResult;  // a thread in GetOverlappedResult(TRUE)
+    bool bEvent;   // a thread in WaitForSingleObject(INFINITE)
+    Ending ending;
+    DWORD dwError;
+    DWORD dwMask;
+};
+
+class ObservedWaitTest : public WaitTest, public ::testing::WithParamInterface<Observed> {};
+
+TEST_P(ObservedWaitTest, EndsForEveryObserver)
+{
+    const Observed& p = GetParam();
+    ArmPending();
+    std::future<std::pair<BOOL, DWORD>> result;
+    std::future<DWORD> signalled;
+    if (p.bResult)
+        result = Finish(m_hComm);
+    if (p.bEvent)
+        signalled = std::async(std::launch::async, [this] { return WaitForSingleObject(m_ov.hEvent, INFINITE); });
+    switch (p.ending) {
+    case Ending::FarEndSends: FarEndSends({9}); break;
+    case Ending::MaskCleared: ASSERT_TRUE(SetCommMask(m_hComm, 0)); break;
+    case Ending::FarEndCloses: CloseMaster(); break;
+    }
+    if (p.bEvent) {
+        EXPECT_EQ(signalled.get(), WAIT_OBJECT_0);
+    }
+    if (p.bResult) {
+        const auto [ok, error] = result.get();
+        EXPECT_EQ(ok ? ERROR_SUCCESS : error, p.dwError);
+    }
+    DWORD bytes = 0;
+    EXPECT_EQ(GetOverlappedResult(m_hComm, &m_ov, &bytes, FALSE) ? ERROR_SUCCESS : GetLastError(), p.dwError);
+    EXPECT_EQ(m_mask, p.dwMask);
+}
+
+std::vector<Observed> AllObservations()
+{
+    std::vector<Observed> all;
+    for (const auto& [bResult, bEvent] : {std::pair{true, false}, {false, true}, {true, true}}) {
+        all.push_back({bResult, bEvent, Ending::FarEndSends, ERROR_SUCCESS, EV_RXCHAR});
+        all.push_back({bResult, bEvent, Ending::MaskCleared, ERROR_SUCCESS, 0});
+        all.push_back({bResult, bEvent, Ending::FarEndCloses, ERROR_DEVICE_NOT_CONNECTED, 0});
+    }
+    return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Observers, ObservedWaitTest, ::testing::ValuesIn(AllObservations()));
+
+// Without anyone blocked on it, a wait the line has satisfied is seen by a
+// poll of the result or of the event.
+TEST_F(WaitTest, PolledPendingWaitSeesBytesThatArrived)
+{
+    for (const bool bPollEvent : {false, true}) {
+        SCOPED_TRACE(bPollEvent ? "event" : "result");
+        ArmPending();
+        FarEndSends({5});
+        pollfd pfd{m_slave, POLLIN, 0};  // our own view of the tty: the byte is there
+        ASSERT_EQ(poll(&pfd, 1, -1), 1);
+        DWORD bytes = 0;
+        if (bPollEvent) {
+            EXPECT_EQ(WaitForSingleObject(m_ov.hEvent, 0), WAIT_OBJECT_0);
+        }
+        EXPECT_TRUE(GetOverlappedResult(m_hComm, &m_ov, &bytes, FALSE));
+        EXPECT_EQ(m_mask, EV_RXCHAR);
+        std::uint8_t byte = 0;
+        DWORD read = 0;
+        ASSERT_TRUE(ReadFile(m_hComm, &byte, 1, &read, &m_ovRead));
+    }
 }
 
 // Blocking write (no time-out) with nobody reading the far end: a purge with
