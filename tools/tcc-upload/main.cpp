@@ -17,8 +17,9 @@ namespace {
 enum { EXIT_OK = 0, EXIT_RETRIEVAL_FAILED = 1, EXIT_USAGE = 2, EXIT_WRITE_FAILED = 3 };
 
 // The window polls every 250 ms; a finer poll reads the same things and only
-// trims the wait after the last chunk. The progress line keeps the window's pace.
-constexpr auto kPollInterval = std::chrono::milliseconds(10);
+// trims the wait after the last chunk (40 ms: under 1 % of a 64 KiB run at
+// 115200 baud, and few wake-ups). The progress line keeps the window's pace.
+constexpr auto kPollInterval = std::chrono::milliseconds(40);
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
 
 const char kUsage[] =
