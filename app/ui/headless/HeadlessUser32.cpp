@@ -17,16 +17,16 @@
 
 namespace {
 
-struct ControlSpec {
+struct ControlTemplate {
     int nID;
     const char* pszClass;
     const char* pszText;
     LONG lStyle;
 };
 
-const std::vector<ControlSpec>* FindTemplate(UINT nTemplate)
+const std::vector<ControlTemplate>* FindTemplate(UINT nTemplate)
 {
-    static const std::vector<ControlSpec> kUploader = {
+    static const std::vector<ControlTemplate> kUploader = {
         {IDC_UPLOAD, "button", "Upload", 0},
         {IDCANCEL, "button", "Cancel", 0},
         {ID_HELP, "button", "&Help", 0},
@@ -35,7 +35,7 @@ const std::vector<ControlSpec>* FindTemplate(UINT nTemplate)
         {IDC_PROGRESS, "msctls_progress32", "", 0},
         {IDC_STATUS, "edit", "", 0},
     };
-    static const std::vector<ControlSpec> kAbout = {
+    static const std::vector<ControlTemplate> kAbout = {
         {-1, "static", "", 0},
         {-1, "static", "TandrelConfigurationController Version 1.0", 0},
         {-1, "static", "", 0},
@@ -211,20 +211,20 @@ LRESULT DefaultDialogMessage(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
 
 HWND CreateDialogWindow(UINT nTemplate, HWND hParent, DLGPROC pfnProc)
 {
-    const std::vector<ControlSpec>* pSpecs = FindTemplate(nTemplate);
-    if (pSpecs == nullptr)
+    const std::vector<ControlTemplate>* pControls = FindTemplate(nTemplate);
+    if (pControls == nullptr)
         return nullptr;
     HWND hDlg = new HWND__;
     hDlg->strClass = "dialog";
     hDlg->nTemplate = nTemplate;
     hDlg->pParent = hParent;
     hDlg->pfnProc = pfnProc;
-    for (const ControlSpec& spec : *pSpecs) {
+    for (const ControlTemplate& item : *pControls) {
         auto pControl = std::make_unique<HWND__>();
-        pControl->nID = spec.nID;
-        pControl->strClass = spec.pszClass;
-        pControl->strText = spec.pszText;
-        pControl->lStyle = spec.lStyle;
+        pControl->nID = item.nID;
+        pControl->strClass = item.pszClass;
+        pControl->strText = item.pszText;
+        pControl->lStyle = item.lStyle;
         pControl->pParent = hDlg;
         hDlg->children.push_back(std::move(pControl));
     }
