@@ -11,13 +11,7 @@
 
 #ifdef _WIN32
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "serial/Win32Api.h"  // <windows.h>, included the one way the program does
 #include <commctrl.h>
 
 #else  // !_WIN32
