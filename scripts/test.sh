@@ -1,10 +1,27 @@
 #!/usr/bin/env bash
-# The project's whole test run: installs what is missing, then builds and tests
-# the native build, a clang ASan/UBSan build, a TSan build, the fuzz targets
-# and the Windows cross build under Wine. Usage: scripts/test.sh
+# The project's test run: installs what is missing, then builds and tests the
+# stages named, in this order (all of them when none is named):
+#   native  g++ build, unit and end-to-end tests
+#   asan    clang build with AddressSanitizer + UndefinedBehaviorSanitizer
+#   tsan    clang build with ThreadSanitizer, the multi-threaded tests
+#   fuzz    the libFuzzer targets of the asan build, bounded in time
+#   wine    the Windows cross build (mingw-w64), its tests under Wine
+# Usage: scripts/test.sh [native] [asan] [tsan] [fuzz] [wine]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
+
+all_stages=(native asan tsan fuzz wine)
+declare -A wanted=()
+for s in "$@"; do
+  case " ${all_stages[*]} " in
+    *" $s "*) wanted[$s]=1 ;;
+    *) echo "test.sh: unknown stage '$s' (stages: ${all_stages[*]})" >&2; exit 2 ;;
+  esac
+done
+if ((${#wanted[@]} == 0)); then for s in "${all_stages[@]}"; do wanted[$s]=1; done; fi
+want() { [ -n "${wanted[$1]:-}" ]; }
+
 "$root/scripts/setup.sh"
 
 export TCC_BUILD_ROOT="$root/build"
@@ -23,36 +40,49 @@ run_ctest() {  # name, dir, ctest args...
   summary+=("$name: ok")
 }
 
-stage "native build (g++)"
-configure_build "$TCC_BUILD_ROOT/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-export TCC_NATIVE_BUILD="$TCC_BUILD_ROOT/native"
-run_ctest native "$TCC_BUILD_ROOT/native"
+# The native build also serves the Wine stage (the simulator and the shim run
+# on the Linux side), so that stage builds it even when it is not tested.
+if want native || want wine; then
+  stage "native build (g++)"
+  configure_build "$TCC_BUILD_ROOT/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  export TCC_NATIVE_BUILD="$TCC_BUILD_ROOT/native"
+  if want native; then run_ctest native "$TCC_BUILD_ROOT/native"; fi
+fi
 
-stage "sanitizer build (clang, AddressSanitizer + UndefinedBehaviorSanitizer)"
-CC=clang CXX=clang++ configure_build "$TCC_BUILD_ROOT/asan" -DCMAKE_BUILD_TYPE=Debug \
-  -DTCC_SANITIZE=address,undefined -DTCC_BENCH=OFF -DTCC_FUZZ=ON
-ASAN_OPTIONS=detect_leaks=1 run_ctest asan "$TCC_BUILD_ROOT/asan"
+# The fuzz targets are built with the sanitizers, in the asan build.
+if want asan || want fuzz; then
+  stage "sanitizer build (clang, AddressSanitizer + UndefinedBehaviorSanitizer)"
+  CC=clang CXX=clang++ configure_build "$TCC_BUILD_ROOT/asan" -DCMAKE_BUILD_TYPE=Debug \
+    -DTCC_SANITIZE=address,undefined -DTCC_BENCH=OFF -DTCC_FUZZ=ON
+  if want asan; then ASAN_OPTIONS=detect_leaks=1 run_ctest asan "$TCC_BUILD_ROOT/asan"; fi
+fi
 
-stage "thread sanitizer build (clang)"
-CC=clang CXX=clang++ configure_build "$TCC_BUILD_ROOT/tsan" -DCMAKE_BUILD_TYPE=Debug \
-  -DTCC_SANITIZE=thread -DTCC_BENCH=OFF
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest tsan "$TCC_BUILD_ROOT/tsan" -L threads
+if want tsan; then
+  stage "thread sanitizer build (clang)"
+  CC=clang CXX=clang++ configure_build "$TCC_BUILD_ROOT/tsan" -DCMAKE_BUILD_TYPE=Debug \
+    -DTCC_SANITIZE=thread -DTCC_BENCH=OFF
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest tsan "$TCC_BUILD_ROOT/tsan" -L threads
+fi
 
-stage "fuzzing (libFuzzer, bounded)"
-"$root/scripts/fuzz.sh" "$TCC_BUILD_ROOT/asan" "${TCC_FUZZ_SECONDS:-60}"
-summary+=("fuzz: ok")
+if want fuzz; then
+  stage "fuzzing (libFuzzer, bounded)"
+  "$root/scripts/fuzz.sh" "$TCC_BUILD_ROOT/asan" "${TCC_FUZZ_SECONDS:-60}"
+  summary+=("fuzz: ok")
+fi
 
-stage "Windows cross build (mingw-w64), tests under Wine"
-configure_build "$TCC_BUILD_ROOT/win" -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DTCC_BENCH=OFF
-# shellcheck source=wine-env.sh
-. "$root/scripts/wine-env.sh"
-stop_wine() {
-  wineserver -k 2>/dev/null || true
-  if [ -n "${TCC_XVFB_PID:-}" ]; then kill "$TCC_XVFB_PID" 2>/dev/null || true; fi
-}
-trap stop_wine EXIT
-run_ctest wine "$TCC_BUILD_ROOT/win" -j1
+if want wine; then
+  stage "Windows cross build (mingw-w64), tests under Wine"
+  configure_build "$TCC_BUILD_ROOT/win" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DTCC_BENCH=OFF
+  # shellcheck source=wine-env.sh
+  . "$root/scripts/wine-env.sh"
+  stop_wine() {
+    wineserver -k 2>/dev/null || true
+    if [ -n "${TCC_XVFB_PID:-}" ]; then kill "$TCC_XVFB_PID" 2>/dev/null || true; fi
+  }
+  trap stop_wine EXIT
+  run_ctest wine "$TCC_BUILD_ROOT/win" -j1
+fi
 
 echo
 echo "==== summary"
