@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build of tcc-upload runs a whole retrieval under Wine: COM1 is
 # mapped to a station simulator's pty, and the saved file must equal what the
-# simulator served; a port that does not exist must fail with exit status 1.
+# simulator served, also with the rate from --baud and a --json report; a port
+# that does not exist must fail with exit status 1.
 # Environment: scripts/wine-env.sh (WINEPREFIX...), TCC_NATIVE_BUILD.
 # Usage: run_wine_upload.sh path/to/tcc-upload.exe
 set -euo pipefail
@@ -50,13 +51,46 @@ cat "$work/upload.err"
 cmp -s "$work/out.qmf" "$work/served.bin" || fail "the saved image differs from the served one"
 echo "wine_tcc_upload: 30000 bytes saved exactly"
 
+# json_check FILE KEY=VALUE...: the one JSON object in FILE has those values
+# (VALUE as Python writes it: 57600, saved, None).
+json_check() {
+  python3 - "$@" <<'PY' || fail "the --json report of $1 is wrong: $(cat "$1")"
+import json, sys
+with open(sys.argv[1], encoding="utf-8") as f:
+    lines = [l for l in f.read().splitlines() if l.strip()]
+assert len(lines) == 1, lines
+report = json.loads(lines[0])
+for pair in sys.argv[2:]:
+    key, want = pair.split("=", 1)
+    assert str(report[key]) == want, (key, report[key], want)
+PY
+}
+
+# --baud takes the place of UploadConfig.ini: no file, no "Using Defaults".
+rm -f "$work/UploadConfig.ini" "$work/out.qmf"
 set +e
-LD_PRELOAD="$shim" timeout 60 wine "$upload" --port COM99 --output "Z:$work/none.qmf" --quiet \
-  >/dev/null 2>"$work/fail.err"
+LD_PRELOAD="$shim" timeout 60 wine "$upload" --port COM1 --output "Z:$work/out.qmf" --baud 57600 --json \
+  >"$work/json.out" 2>"$work/json.err"
+rc=$?
+set -e
+cat "$work/json.err"
+[ "$rc" -eq 0 ] || fail "tcc-upload.exe --baud --json exited with $rc"
+cmp -s "$work/out.qmf" "$work/served.bin" || fail "the image saved with --baud differs from the served one"
+grep -q "Using Defaults" "$work/json.err" && fail "--baud still read UploadConfig.ini"
+grep -q "saved 30000 bytes to Z:$work/out.qmf in .* s (.* KiB/s)" "$work/json.err" || fail "no summary"
+json_check "$work/json.out" result=saved port=COM1 baud=57600 bytes=30000 attempts=1 frames_dropped=0 message=None
+echo "wine_tcc_upload: --baud 57600 --json: $(cat "$work/json.out")"
+
+set +e
+LD_PRELOAD="$shim" timeout 60 wine "$upload" --port COM99 --output "Z:$work/none.qmf" --quiet --json \
+  >"$work/fail.out" 2>"$work/fail.err"
 rc=$?
 set -e
 cat "$work/fail.err"
 [ "$rc" -eq 1 ] || fail "a missing port gave exit status $rc, not 1"
 grep -q "Unable to open serial port." "$work/fail.err" || fail "no \"Unable to open serial port.\" message"
 [ ! -e "$work/none.qmf" ] || fail "a failed retrieval left a file behind"
+json_check "$work/fail.out" result=failed port=COM99 baud=None "message=Unable to open serial port."
+echo "wine_tcc_upload: --list-ports:"
+LD_PRELOAD="$shim" timeout 60 wine "$upload" --list-ports 2>&1 | sed 's/^/    /'
 echo "wine_tcc_upload: ok"

@@ -219,7 +219,7 @@ bool WaitForFinish(CMapUploader& uploader, bool bProgress)
 // trace when asked for. Called on the link worker and the serial reader.
 std::atomic<std::uint64_t> g_qwWireSent{0};
 std::atomic<std::uint64_t> g_qwWireReceived{0};
-bool g_bTrace = false;  // set before the first link exists
+std::atomic<bool> g_bTrace{false};  // set before the first link exists
 
 void OnLinkEvent(int nDirection, const std::uint8_t* pBytes, std::uint32_t count)
 {
@@ -227,7 +227,7 @@ void OnLinkEvent(int nDirection, const std::uint8_t* pBytes, std::uint32_t count
         g_qwWireSent.fetch_add(count, std::memory_order_relaxed);
     else if (nDirection == LINK_TRACE_BURST)
         g_qwWireReceived.fetch_add(count, std::memory_order_relaxed);
-    if (g_bTrace)
+    if (g_bTrace.load(std::memory_order_relaxed))
         TraceLinkEvent(nDirection, pBytes, count);
 }
 
@@ -307,7 +307,7 @@ int Retrieve(const Options& opt)
         ConsoleInit(!opt.bQuiet && StderrIsTerminal());
         InstallInterruptHandler();
         CSerialPortCtrl::SetFixedBaudRate(opt.dwBaud);
-        g_bTrace = opt.bTrace;
+        g_bTrace.store(opt.bTrace, std::memory_order_relaxed);
         CHdlcLink::SetTrace(OnLinkEvent);  // before the link exists
         nExit = RunAttempts(file, opt, &report);
         file.Discard();
