@@ -28,8 +28,7 @@ constexpr auto kPollInterval = std::chrono::milliseconds(40);
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
 
 const char kUsage[] =
-    "Usage: tcc-upload --port PORT --output FILE [--baud B] [--retries N] [--json]\n"
-    "                  [--quiet] [--trace]\n"
+    "Usage: tcc-upload --port PORT --output FILE [OPTION]...\n"
     "  or:  tcc-upload --list-ports\n"
     "\n"
     "Fetches the base station's configuration image over the serial port PORT and\n"
