@@ -50,7 +50,10 @@ bool StoreByte(FrameDecoder* d, std::uint8_t b)
 void CloseFrame(FrameDecoder* d, FrameQueue* rxQueue)
 {
     if (!FcsCheck(d->m_pRxFrame))
+    {
+        ++d->m_dwDropped;
         return;
+    }
     Push(rxQueue, d->m_pRxFrame);
     d->m_pRxFrame = nullptr;
     d->m_pRxWrite = nullptr;
@@ -103,14 +106,17 @@ void Decode(FrameDecoder* pDecoder, FrameQueue* rxQueue, const std::uint8_t* pBy
                 d->m_nRxState = DECODE_ADDRESS;
             break;
         case DECODE_ADDRESS:
-            if (b != kFlag)
-                d->m_nRxState = (b == kAddressReceived) ? DECODE_CONTROL : DECODE_HUNT;
+            if (b == kFlag)
+                break;
+            d->m_nRxState = (b == kAddressReceived) ? DECODE_CONTROL : DECODE_HUNT;
+            d->m_dwDropped += d->m_nRxState == DECODE_HUNT;
             break;
         case DECODE_CONTROL:
             if (b == kFlag)
                 d->m_nRxState = DECODE_ADDRESS;
             else
                 d->m_nRxState = (b == kControl) ? DECODE_DATA : DECODE_HUNT;
+            d->m_dwDropped += d->m_nRxState != DECODE_DATA;
             break;
         case DECODE_DATA:
             if (b == kFlag)
@@ -121,7 +127,10 @@ void Decode(FrameDecoder* pDecoder, FrameQueue* rxQueue, const std::uint8_t* pBy
             else if (b == kEscape)
                 d->m_nRxState = DECODE_ESCAPE;
             else if (!StoreByte(d, b))
+            {
                 d->m_nRxState = DECODE_HUNT;
+                ++d->m_dwDropped;
+            }
             break;
         case DECODE_ESCAPE:
             // 7D 7F is an aborted frame; this flag opens the next one, so drop
@@ -130,10 +139,12 @@ void Decode(FrameDecoder* pDecoder, FrameQueue* rxQueue, const std::uint8_t* pBy
             {
                 RestartFrame(d);
                 d->m_nRxState = DECODE_ADDRESS;
+                ++d->m_dwDropped;
             }
             else
             {
                 d->m_nRxState = StoreByte(d, static_cast<std::uint8_t>(b ^ kEscapeXor)) ? DECODE_DATA : DECODE_HUNT;
+                d->m_dwDropped += d->m_nRxState == DECODE_HUNT;
             }
             break;
         default:

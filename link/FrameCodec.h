@@ -30,6 +30,7 @@ struct FrameDecoder
     FrameBuffer* m_pRxFrame;    // buffer being filled, null when none is held
     std::uint8_t* m_pRxWrite;   // m_pRxFrame->abData + wLength while storing
     std::int32_t m_nRxState;
+    std::uint32_t m_dwDropped;  // frames thrown away: bad FCS, address or control, too long, aborted, cut short
 };
 
 // Runs the decoder over count bytes; each good frame is pushed onto rxQueue.

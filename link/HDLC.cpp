@@ -7,6 +7,7 @@
 #include "serial/SerialPortCtrl.h"
 
 std::atomic<LinkTraceProc> CHdlcLink::s_pfnTrace{nullptr};
+std::atomic<std::uint32_t> CHdlcLink::s_dwFramesDropped{0};
 
 namespace
 {
@@ -99,6 +100,11 @@ void CHdlcLink::SetTrace(LinkTraceProc pfnTrace)
     s_pfnTrace.store(pfnTrace, std::memory_order_release);
 }
 
+std::uint32_t CHdlcLink::FramesDropped()
+{
+    return s_dwFramesDropped.load(std::memory_order_relaxed);
+}
+
 // Reader thread. pContext is the link that created the controller.
 void CHdlcLink::OnReceive(const std::uint8_t* pBytes, std::uint32_t count, void* pContext)
 {
@@ -108,7 +114,10 @@ void CHdlcLink::OnReceive(const std::uint8_t* pBytes, std::uint32_t count, void*
 void CHdlcLink::Decode(const std::uint8_t* pBytes, std::uint32_t count)
 {
     Trace(s_pfnTrace.load(std::memory_order_acquire), LINK_TRACE_BURST, pBytes, count);
+    const std::uint32_t dwDropped = m_decoder.m_dwDropped;
     ::Decode(&m_decoder, &m_rxQueue, pBytes, count);
+    if (m_decoder.m_dwDropped != dwDropped)
+        s_dwFramesDropped.fetch_add(m_decoder.m_dwDropped - dwDropped, std::memory_order_relaxed);
     if (m_rxQueue.nCount.load(std::memory_order_acquire) != 0)
         m_wake.Signal();
 }

@@ -43,6 +43,9 @@ public:
 
     static void OnReceive(const std::uint8_t* pBytes, std::uint32_t count, void* pContext);
     static void SetTrace(LinkTraceProc pfnTrace);
+    // Received frames the decoders of all links so far have thrown away (bad
+    // FCS, unwanted address or control byte, too long, aborted), for reports.
+    static std::uint32_t FramesDropped();
 
 private:
     void TransmitFrame(FrameBuffer* pFrame);
@@ -62,4 +65,5 @@ private:
     FrameDecoder m_decoder;  // reader thread only, until the destructor releases it
 
     static std::atomic<LinkTraceProc> s_pfnTrace;
+    static std::atomic<std::uint32_t> s_dwFramesDropped;  // a count only: relaxed
 };

@@ -5,6 +5,7 @@
 #include "serial/ReaderThread.h"
 #include "serial/SerialPort.h"
 
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -148,6 +149,9 @@ void DeliverWaitingBytes(CSerialPort* pPort, const ReaderThreadParams* pParams, 
     } while (dwRead == static_cast<DWORD>(kReadChunk) && !pPort->StopRequested());
 }
 
+std::atomic<std::uint32_t> g_dwFixedBaudRate{0};
+std::atomic<std::uint32_t> g_dwLastBaudRate{0};
+
 }  // namespace
 
 DWORD WINAPI ReaderThreadProc(LPVOID pParam)
@@ -193,7 +197,9 @@ CSerialPortCtrl::CSerialPortCtrl(ReceiveCallback pfnReceive, std::string portNam
         AppMessageBox(kTextNotOpen, MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    const DWORD dwBaudRate = ReadBaudRateFile();
+    const DWORD dwFixed = g_dwFixedBaudRate.load(std::memory_order_relaxed);
+    const DWORD dwBaudRate = dwFixed != 0 ? dwFixed : ReadBaudRateFile();
+    g_dwLastBaudRate.store(dwBaudRate, std::memory_order_relaxed);
     // Results are not looked at: a refused setting leaves the driver's own.
     m_pPort->SetBaudRate(dwBaudRate);
     m_pPort->SetLineFormat(EVENPARITY, 8, ONESTOPBIT);
@@ -220,4 +226,14 @@ int CSerialPortCtrl::Write(const void* pBytes, int count)
     if (m_pPort)
         m_pPort->Write(pBytes, count);
     return TRUE;
+}
+
+void CSerialPortCtrl::SetFixedBaudRate(std::uint32_t dwRate)
+{
+    g_dwFixedBaudRate.store(dwRate, std::memory_order_relaxed);
+}
+
+std::uint32_t CSerialPortCtrl::LastBaudRate()
+{
+    return g_dwLastBaudRate.load(std::memory_order_relaxed);
 }

@@ -41,6 +41,14 @@ public:
     // Hands the bytes to the port; write failures are not reported (always TRUE).
     int Write(const void* pBytes, int count);
 
+    // A rate chosen by a caller that takes it from its own command line: every
+    // controller constructed afterwards sets dwRate and neither reads nor
+    // reports on "UploadConfig.ini"; 0 hands the choice back to the file. The
+    // window never calls it. Call it while no controller is being constructed.
+    static void SetFixedBaudRate(std::uint32_t dwRate);
+    // The rate the latest controller set on its open port; 0 before any did.
+    static std::uint32_t LastBaudRate();
+
 private:
     CSerialPort* m_pPort;
     int m_bOpen;

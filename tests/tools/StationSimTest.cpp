@@ -249,6 +249,36 @@ TEST_F(StationSimTest, StallComesBeforeTheChunkAskedFor)
     }
 }
 
+// With the faults for the first transfer only, a second size request meets a
+// healthy station; without, every transfer has them.
+TEST_F(StationSimTest, FirstTransferOnlyFaultsEndAtTheSecondSizeRequest)
+{
+    for (const bool bFirstOnly : {true, false})
+    {
+        SimConfig config;
+        config.image = GenerateImage(3000, 1);
+        config.dwFaults = FAULT_OVERSIZE | FAULT_SHORT_LAST;
+        config.dwStallMs = 500;
+        config.bFirstTransferOnly = bFirstOnly;
+        CStationSim sim(config);
+        std::vector<Outcome> outcomes;
+        for (int i = 0; i < 3; ++i)
+        {
+            const Reply size = Exchange(sim, kSizeRequest);
+            const Reply data = Exchange(sim, kDataRequest);
+            outcomes.push_back(ReadAsHost(size, data));
+            EXPECT_EQ(data.stallBeforeMessage.size(), bFirstOnly && i > 0 ? 0u : 1u) << i;
+        }
+        for (std::size_t i = 0; i < outcomes.size(); ++i)
+        {
+            const bool bFaulty = !bFirstOnly || i == 0;
+            EXPECT_EQ(outcomes[i].dwTotal, bFaulty ? kSimOversize : 3000u) << bFirstOnly << i;
+            EXPECT_EQ(outcomes[i].bShortLast, bFaulty) << bFirstOnly << i;
+        }
+        EXPECT_TRUE(outcomes.back().image == sim.Image() || !bFirstOnly);
+    }
+}
+
 // Known wire bytes, not a round trip: the decoding example's frame.
 TEST(StationFrameTest, EncodesEscapesAndFcsAsOnTheWire)
 {

@@ -1,10 +1,13 @@
 // tcc-upload's pieces that need no line: message flattening, the trace's view
-// of received bytes, and the file that replaces its target only when complete.
+// of received bytes, the file that replaces its target only when complete,
+// port discovery on a made-up sysfs, and the run's report.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -15,7 +18,10 @@
 
 #include "tools/station-sim/StationSim.h"
 #include "tools/tcc-upload/Console.h"
+#include "tests/tools/FlatJson.h"
 #include "tools/tcc-upload/Platform.h"
+#include "tools/tcc-upload/Ports.h"
+#include "tools/tcc-upload/Report.h"
 #include "tools/tcc-upload/Trace.h"
 
 namespace {
@@ -197,6 +203,221 @@ TEST_F(AtomicFileTest, FailuresNameTheTargetAndTheReason)
     blocked.Discard();
     EXPECT_EQ(Entries(), std::vector<std::string>{"taken"});
     rmdir(folder.c_str());
+}
+
+// A sysfs and /dev laid out as the kernel and udev lay them out, below a
+// private root: USB adapters with and without a by-id link, legacy UARTs
+// (one behind the newer serial-base devices, one absent), a virtual console,
+// ptys and by-id links that dangle or leave the root.
+class PortDiscoveryTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char szTemplate[] = "/tmp/tcc-ports-XXXXXX";
+        ASSERT_NE(mkdtemp(szTemplate), nullptr);
+        m_root = szTemplate;
+    }
+    void TearDown() override { std::filesystem::remove_all(m_root); }
+
+    void File(const std::string& path, const std::string& text = "")
+    {
+        std::filesystem::create_directories(std::filesystem::path(m_root + path).parent_path());
+        std::ofstream(m_root + path) << text;
+    }
+    // bInside: the target is a path below the root; else as given.
+    void Link(const std::string& path, const std::string& target, bool bInside = true)
+    {
+        std::filesystem::create_directories(std::filesystem::path(m_root + path).parent_path());
+        std::filesystem::create_symlink(bInside ? m_root + target : target, m_root + path);
+    }
+    void Dir(const std::string& path) { std::filesystem::create_directories(m_root + path); }
+    // A tty whose device is devicePath, bound to driver (a sysfs bus path).
+    void Tty(const std::string& name, const std::string& devicePath, const std::string& driver)
+    {
+        Dir(devicePath);
+        Dir(driver);
+        Link(devicePath + "/driver", driver);
+        Dir(devicePath + "/tty/" + name);
+        Link(devicePath + "/tty/" + name + "/device", devicePath);
+        Link("/sys/class/tty/" + name, devicePath + "/tty/" + name);
+    }
+    void UsbDevice(const std::string& path, const char* pszVendor, const char* pszProduct, const char* pszMaker,
+                   const char* pszName, const char* pszSerial)
+    {
+        File(path + "/idVendor", std::string(pszVendor) + "\n");
+        File(path + "/idProduct", std::string(pszProduct) + "\n");
+        if (pszMaker)
+            File(path + "/manufacturer", std::string(pszMaker) + "\n");
+        File(path + "/product", std::string(pszName) + "\n");
+        if (pszSerial)
+            File(path + "/serial", std::string(pszSerial) + "\n");
+    }
+
+    std::string m_root;
+};
+
+TEST_F(PortDiscoveryTest, EachPortOnceWithWhatItIs)
+{
+    const std::string ftdi = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2";
+    UsbDevice(ftdi, "0403", "6001", "FTDI", "FT232R USB UART", "A900abcd");
+    Tty("ttyUSB0", ftdi + "/1-2:1.0/ttyUSB0", "/sys/bus/usb-serial/drivers/ftdi_sio");
+    File("/dev/ttyUSB0");
+    const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A900abcd-if00-port0";
+    std::filesystem::create_directories(m_root + "/dev/serial/by-id");
+    std::filesystem::create_symlink("../../ttyUSB0", m_root + byId);  // as udev makes it
+
+    const std::string pico = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-3";
+    UsbDevice(pico, "2e8a", "000a", nullptr, "Pico", nullptr);
+    Tty("ttyACM0", pico + "/1-3:1.0", "/sys/bus/usb/drivers/cdc_acm");
+
+    Tty("ttyS0", "/sys/devices/platform/serial8250/serial8250:0/serial8250:0.0", "/sys/bus/platform/drivers/serial8250");
+    File("/sys/class/tty/ttyS0/type", "4\n");
+    Tty("ttyS1", "/sys/devices/platform/serial8250/serial8250:0/serial8250:0.1", "/sys/bus/platform/drivers/serial8250");
+    File("/sys/class/tty/ttyS1/type", "0\n");  // registered, no UART answers
+    // Newer kernels: the tty's device is a serial-base port under a ctrl under the UART.
+    const std::string pnp = "/sys/devices/pnp0/00:01";
+    Dir("/sys/bus/pnp/drivers/serial");
+    Link(pnp + "/driver", "/sys/bus/pnp/drivers/serial");
+    Dir("/sys/bus/serial-base/drivers/ctrl");
+    Link(pnp + "/00:01:0/driver", "/sys/bus/serial-base/drivers/ctrl");
+    Tty("ttyS10", pnp + "/00:01:0/00:01:0.0", "/sys/bus/serial-base/drivers/port");
+    Tty("ttyS2", "/sys/devices/platform/serial8250/serial8250:0/serial8250:0.2", "/sys/bus/platform/drivers/serial8250");
+
+    Dir("/sys/devices/virtual/tty/tty0");
+    Link("/sys/class/tty/tty0", "/sys/devices/virtual/tty/tty0");  // no device: not a port
+    Link("/dev/serial/by-id/usb-Gone-if00-port0", "/dev/ttyUSB9");
+    Link("/dev/serial/by-id/usb-Elsewhere-if00", "/dev/null", false);
+    File("/dev/pts/0");
+    File("/dev/pts/ptmx");
+
+    std::vector<std::string> lines;
+    const std::vector<SerialPortInfo> ports = FindSerialPorts(m_root);
+    for (const SerialPortInfo& port : ports)
+        lines.push_back(DescribePort(port));
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "/dev/null  USB adapter (/dev/serial/by-id/usb-Elsewhere-if00)",
+                         "/dev/pts/0  pty",
+                         "/dev/ttyACM0  USB adapter: Pico, 2e8a:000a (cdc_acm)",
+                         "/dev/ttyS0  built-in UART (serial8250)",
+                         "/dev/ttyS2  built-in UART (serial8250)",
+                         "/dev/ttyS10  built-in UART (serial)",
+                         "/dev/ttyUSB0  USB adapter: FTDI FT232R USB UART, 0403:6001, serial A900abcd (ftdi_sio, " +
+                             byId + ")",
+                     }));
+    std::vector<std::string> usb;
+    for (const SerialPortInfo& port : UsbAdapters(ports))
+        usb.push_back(port.strName);
+    EXPECT_EQ(usb, (std::vector<std::string>{"/dev/null", "/dev/ttyACM0", "/dev/ttyUSB0"}));
+}
+
+TEST_F(PortDiscoveryTest, AnEmptyOrMissingTreeHasNoPorts)
+{
+    EXPECT_TRUE(FindSerialPorts(m_root).empty());
+    EXPECT_TRUE(FindSerialPorts(m_root + "/no-such-folder").empty());
+}
+
+TEST(SerialCommTest, BuiltInUartsAreSerialNDevicesTheRestAdapters)
+{
+    struct {
+        const char* pszDevice;
+        PortKind nKind;
+    } const cases[] = {
+        {"\\Device\\Serial0", PORT_UART},      {"\\Device\\Serial12", PORT_UART},
+        {"\\Device\\VCP0", PORT_USB},          {"\\Device\\USBSER000", PORT_USB},
+        {"\\Device\\Silabser0", PORT_USB},     {"\\Device\\ProlificSerial0", PORT_USB},
+        {"\\Device\\BthModem0", PORT_OTHER},   {"\\Device\\", PORT_OTHER},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(KindOfSerialCommDevice(c.pszDevice), c.nKind) << c.pszDevice;
+}
+
+TEST(ReportTest, JsonParsesWithEveryDocumentedKey)
+{
+    RunReport report;
+    report.strPort = "COM3";
+    report.dwBaud = 57600;
+    report.dwBytes = 1234;
+    report.strOutput = "C:\\maps\\\"new\".qmf";
+    report.dSeconds = 12.5;
+    report.dwAttempts = 3;
+    report.qwWireSent = 66;
+    report.qwWireReceived = 5000000000ull;
+    report.dwFramesDropped = 7;
+    report.strMessage = "Failed to communicate with system";
+
+    std::map<std::string, JsonValue> object;
+    ASSERT_TRUE(CFlatJson().Parse(FormatJson(report), &object)) << FormatJson(report);
+    std::vector<std::string> keys;
+    for (const auto& entry : object)
+        keys.push_back(entry.first);
+    EXPECT_EQ(keys, (std::vector<std::string>{"attempts", "baud", "bytes", "frames_dropped", "message", "output",
+                                              "port", "result", "seconds", "wire_bytes_received",
+                                              "wire_bytes_sent"}));
+    EXPECT_EQ(object["result"].text, "failed");
+    EXPECT_EQ(object["port"].text, "COM3");
+    EXPECT_EQ(object["baud"].number, 57600);
+    EXPECT_EQ(object["bytes"].number, 1234);
+    EXPECT_EQ(object["output"].text, report.strOutput);
+    EXPECT_EQ(object["seconds"].number, 12.5);
+    EXPECT_EQ(object["attempts"].number, 3);
+    EXPECT_EQ(object["wire_bytes_sent"].number, 66);
+    EXPECT_EQ(object["wire_bytes_received"].text, "5000000000");
+    EXPECT_EQ(object["frames_dropped"].number, 7);
+    EXPECT_EQ(object["message"].text, report.strMessage);
+
+    report.bSaved = true;
+    report.dwBaud = 0;
+    ASSERT_TRUE(CFlatJson().Parse(FormatJson(report), &object));
+    EXPECT_EQ(object["result"].text, "saved");
+    EXPECT_EQ(object["message"].nKind, JsonValue::NUL) << "no message once saved";
+    EXPECT_EQ(object["baud"].nKind, JsonValue::NUL) << "no rate known";
+}
+
+// Whatever bytes a path or message holds, the output stays valid JSON.
+TEST(ReportTest, QuotingEscapesAndReplacesWhatIsNotUtf8)
+{
+    const std::string kBad = "\xEF\xBF\xBD";  // U+FFFD as the parser gives it back
+    struct {
+        std::string in;
+        std::string quoted;
+        std::string decoded;
+    } const cases[] = {
+        {"a\"b\\c/", "\"a\\\"b\\\\c/\"", "a\"b\\c/"},
+        {"tab\tline\n\x01\x1F", "\"tab\\u0009line\\u000a\\u0001\\u001f\"", "tab\tline\n\x01\x1F"},
+        {"caf\xC3\xA9 \xF0\x9F\x98\x80", "\"caf\xC3\xA9 \xF0\x9F\x98\x80\"", "caf\xC3\xA9 \xF0\x9F\x98\x80"},
+        {"caf\xE9", "\"caf\\ufffd\"", "caf" + kBad},            // a code-page byte
+        {"\xC0\xAF", "\"\\ufffd\\ufffd\"", kBad + kBad},       // overlong slash
+        {"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\"", kBad + kBad + kBad},  // a surrogate
+        {"\xE2\x82", "\"\\ufffd\\ufffd\"", kBad + kBad},       // cut short at the end
+        {"\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\"", kBad + kBad + kBad + kBad},  // above U+10FFFF
+    };
+    for (const auto& c : cases)
+    {
+        EXPECT_EQ(JsonQuote(c.in), c.quoted) << c.in;
+        std::map<std::string, JsonValue> object;
+        ASSERT_TRUE(CFlatJson().Parse("{\"k\": " + JsonQuote(c.in) + "}", &object)) << c.in;
+        EXPECT_EQ(object["k"].text, c.decoded) << c.in;
+    }
+}
+
+TEST(ReportTest, SummaryGivesSizeTimeRateAndAttempts)
+{
+    RunReport report;
+    report.bSaved = true;
+    report.dwBytes = 70000;
+    report.strOutput = "station.qmf";
+    report.dAttemptSeconds = 6.25;
+    report.dSeconds = 6.3;
+    report.dwAttempts = 1;
+    EXPECT_EQ(FormatSummary(report), "tcc-upload: saved 70000 bytes to station.qmf in 6.25 s (10.9 KiB/s)");
+    report.dwAttempts = 2;
+    report.dSeconds = 16.31;
+    EXPECT_EQ(FormatSummary(report),
+              "tcc-upload: saved 70000 bytes to station.qmf in 6.25 s (10.9 KiB/s); 2 attempts, 16.3 s in all");
+    report.bSaved = false;
+    EXPECT_EQ(FormatSummary(report), "tcc-upload: retrieval failed after 2 attempts; nothing written");
+    report.dwAttempts = 1;
+    EXPECT_EQ(FormatSummary(report), "tcc-upload: retrieval failed; nothing written");
 }
 
 }  // namespace

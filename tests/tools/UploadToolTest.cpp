@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "tests/tools/FlatJson.h"
 
 namespace {
 
@@ -30,17 +34,21 @@ std::string ReadAll(const std::string& path)
 struct RunResult {
     int nExit = -1;
     std::string strErr;
+    std::string strOut;
 };
 
 // Runs a program in dir with stderr captured; stdout goes to outFd (or is
-// discarded). Returns the child's pid.
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& dir, int outFd, const std::string& errPath)
+// discarded); env adds NAME=VALUE entries. Returns the child's pid.
+pid_t Spawn(const std::vector<std::string>& argv, const std::string& dir, int outFd, const std::string& errPath,
+            const std::vector<std::string>& env = {})
 {
     const pid_t pid = fork();
     if (pid != 0)
         return pid;
     if (chdir(dir.c_str()) != 0)
         _exit(127);
+    for (const std::string& entry : env)
+        putenv(const_cast<char*>(entry.c_str()));
     const int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int nullFd = open("/dev/null", O_RDWR);
     dup2(nullFd, 0);
@@ -112,14 +120,37 @@ protected:
         return nExit;
     }
 
-    RunResult Upload(const std::vector<std::string>& args)
+    RunResult Upload(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
     {
         std::vector<std::string> argv{TCC_UPLOAD};
         argv.insert(argv.end(), args.begin(), args.end());
         RunResult r;
-        r.nExit = WaitExit(Spawn(argv, m_dir, -1, m_dir + "/upload.err"));
+        const int outFd = open((m_dir + "/upload.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        r.nExit = WaitExit(Spawn(argv, m_dir, outFd, m_dir + "/upload.err", env));
+        close(outFd);
         r.strErr = ReadAll(m_dir + "/upload.err");
+        r.strOut = ReadAll(m_dir + "/upload.out");
         return r;
+    }
+
+    // The --json line: exactly one object on standard output.
+    static std::map<std::string, JsonValue> Json(const RunResult& r)
+    {
+        std::map<std::string, JsonValue> object;
+        EXPECT_EQ(std::count(r.strOut.begin(), r.strOut.end(), '\n'), 1) << r.strOut;
+        EXPECT_TRUE(CFlatJson().Parse(r.strOut, &object)) << r.strOut;
+        return object;
+    }
+
+    // The simulator's "served" lines: (image bytes, wire bytes sent, received).
+    std::vector<std::vector<unsigned long long>> Served() const
+    {
+        std::vector<std::vector<unsigned long long>> served;
+        const std::string err = ReadAll(m_dir + "/sim.err");
+        const std::regex line(R"(served (\d+) bytes \(wire: (\d+) bytes sent, (\d+) received\))");
+        for (auto it = std::sregex_iterator(err.begin(), err.end(), line); it != std::sregex_iterator(); ++it)
+            served.push_back({std::stoull((*it)[1]), std::stoull((*it)[2]), std::stoull((*it)[3])});
+        return served;
     }
 
     // Names in the folder other than the fixture's own files.
@@ -132,7 +163,7 @@ protected:
             {
                 const std::string n = e->d_name;
                 if (n != "." && n != ".." && n != "UploadConfig.ini" && n != "served.bin" && n != "sim.err" &&
-                    n != "upload.err")
+                    n != "upload.err" && n != "upload.out")
                     names.push_back(n);
             }
             closedir(d);
@@ -154,12 +185,25 @@ TEST_F(UploadToolTest, UsageErrorsExitTwo)
         {"--port"},
         {"--port", "/dev/null", "--output", "x.qmf", "--bogus"},
         {"--list-ports", "--port", "/dev/null"},
+        {"--list-ports", "--json"},
+        {"--port", "/dev/null", "--output", "x.qmf", "--retries", "-1", "--json"},
+        {"--port", "/dev/null", "--output", "x.qmf", "--retries", "100"},
+        {"--port", "/dev/null", "--output", "x.qmf", "--retries", "two"},
+        {"--port", "/dev/null", "--output", "x.qmf", "--baud"},
     };
     for (const auto& args : cases)
     {
         const RunResult r = Upload(args);
         EXPECT_EQ(r.nExit, 2) << r.strErr;
         EXPECT_NE(r.strErr.find("Usage: tcc-upload"), std::string::npos);
+        EXPECT_EQ(r.strOut, "") << "no JSON for a usage error";
+    }
+    // A rate the controller does not offer names the five it does.
+    for (const char* pszBaud : {"4800", "115201", "-9600", "9600x", " 9600", "0x2580", "99999999999"})
+    {
+        const RunResult r = Upload({"--port", "/dev/null", "--output", "x.qmf", "--baud", pszBaud, "--json"});
+        EXPECT_EQ(r.nExit, 2) << pszBaud;
+        EXPECT_NE(r.strErr.find("9600, 19200, 38400, 57600 or 115200"), std::string::npos) << r.strErr;
     }
     EXPECT_TRUE(Leftovers().empty());
     EXPECT_EQ(Upload({"--list-ports"}).nExit, 0);
@@ -174,7 +218,9 @@ TEST_F(UploadToolTest, SavesTheServedImage)
     const std::string image = ReadAll(m_dir + "/served.bin");
     EXPECT_EQ(image.size(), 70000u);
     EXPECT_TRUE(ReadAll(m_dir + "/station.qmf") == image);
-    EXPECT_EQ(r.strErr, "tcc-upload: saved 70000 bytes to station.qmf\n");
+    EXPECT_TRUE(std::regex_match(
+        r.strErr, std::regex(R"(tcc-upload: saved 70000 bytes to station\.qmf in \d+\.\d\d s \(\d+\.\d KiB/s\)\n)")))
+        << r.strErr;
     EXPECT_EQ(Leftovers(), std::vector<std::string>{"station.qmf"});
 }
 
@@ -251,6 +297,173 @@ TEST_F(UploadToolTest, UnwritableOutputExitsThreeNamingPathAndCause)
     EXPECT_EQ(r.nExit, 3) << r.strErr;
     EXPECT_NE(r.strErr.find("cannot replace taken: Is a directory"), std::string::npos) << r.strErr;
     EXPECT_EQ(Leftovers(), std::vector<std::string>{"taken"});
+}
+
+// The report's counts are the simulator's, seen from the other end: what it
+// sent arrived, what it received was sent, and each of its noise blocks holds
+// five frames the link must throw away (bad FCS, two wrong addresses, two
+// wrong control bytes).
+TEST_F(UploadToolTest, JsonReportAgreesWithTheStation)
+{
+    StartSim({"--size", "5000", "--fault", "noise", "--once"});
+    RunResult r = Upload({"--port", m_pty, "--output", "station.qmf", "--json", "--quiet"});
+    EXPECT_EQ(r.nExit, 0) << r.strErr;
+    EXPECT_EQ(WaitSim(), 0);
+    EXPECT_EQ(r.strErr, "") << "--quiet";
+    auto json = Json(r);
+    const auto served = Served();
+    ASSERT_EQ(served.size(), 1u);
+    EXPECT_EQ(json["result"].text, "saved");
+    EXPECT_EQ(json["port"].text, m_pty);
+    EXPECT_EQ(json["baud"].number, 115200);
+    EXPECT_EQ(json["bytes"].number, 5000);
+    EXPECT_EQ(json["output"].text, "station.qmf");
+    EXPECT_EQ(json["attempts"].number, 1);
+    EXPECT_EQ(json["wire_bytes_received"].number, served[0][1]);
+    EXPECT_EQ(json["wire_bytes_sent"].number, served[0][2]);
+    EXPECT_EQ(json["frames_dropped"].number, 4 * 5) << "5000 bytes: 5 chunks, 4 noise blocks";
+    EXPECT_EQ(json["message"].nKind, JsonValue::NUL);
+    EXPECT_GE(json["seconds"].number, 0);
+
+    r = Upload({"--port", m_dir + "/no-such-port", "--output", "station.qmf", "--json"});
+    EXPECT_EQ(r.nExit, 1) << r.strErr;
+    json = Json(r);
+    EXPECT_EQ(json["result"].text, "failed");
+    EXPECT_EQ(json["message"].text, "Unable to open serial port.");
+    EXPECT_EQ(json["baud"].nKind, JsonValue::NUL) << "the port never opened";
+    EXPECT_EQ(json["wire_bytes_sent"].number, 0);
+
+    r = Upload({"--port", m_dir + "/no-such-port", "--output", "no-such-folder/x.qmf", "--json"});
+    EXPECT_EQ(r.nExit, 3) << r.strErr;
+    json = Json(r);
+    EXPECT_EQ(json["result"].text, "failed");
+    EXPECT_EQ(json["attempts"].number, 0);
+    EXPECT_NE(json["message"].text.find("cannot write no-such-folder/x.qmf"), std::string::npos);
+}
+
+// --baud replaces UploadConfig.ini and its messages; without it the file
+// decides as it does for the window.
+TEST_F(UploadToolTest, BaudOptionReplacesTheRateFile)
+{
+    struct {
+        const char* pszFile;  // nullptr: no file
+        const char* pszBaud;  // nullptr: no --baud
+        double baud;
+        const char* pszMessage;  // expected on standard error, nullptr: none
+    } const cases[] = {
+        {nullptr, "9600", 9600, nullptr},
+        {"BAUDRATE=4800\n", "19200", 19200, nullptr},
+        {"BAUDRATE=38400\n", "57600", 57600, nullptr},
+        {"BAUDRATE=38400\n", nullptr, 38400, nullptr},
+        {nullptr, nullptr, 115200, "Using Defaults, Contact Technical Support if communications fail."},
+        {"BAUDRATE=4800\n", nullptr, 57600, "BaudRate 4800 Not Supported, Using Defaults."},
+    };
+    StartSim({"--size", "3000"});
+    for (const auto& c : cases)
+    {
+        std::remove((m_dir + "/UploadConfig.ini").c_str());
+        if (c.pszFile)
+            std::ofstream(m_dir + "/UploadConfig.ini") << c.pszFile;
+        std::vector<std::string> args = {"--port", m_pty, "--output", "station.qmf", "--json", "--quiet"};
+        if (c.pszBaud)
+            args.insert(args.end(), {"--baud", c.pszBaud});
+        const RunResult r = Upload(args);
+        EXPECT_EQ(r.nExit, 0) << r.strErr;
+        EXPECT_EQ(Json(r)["baud"].number, c.baud) << r.strOut;
+        if (c.pszMessage)
+            EXPECT_NE(r.strErr.find(c.pszMessage), std::string::npos) << r.strErr;
+        else
+            EXPECT_EQ(r.strErr, "");
+    }
+    EXPECT_TRUE(ReadAll(m_dir + "/station.qmf") == ReadAll(m_dir + "/served.bin"));
+}
+
+// Only a failed retrieval is tried again, each time with a new uploader; a
+// saved image or a failed save ends the run.
+TEST_F(UploadToolTest, RetriesFollowAFailedRetrievalOnly)
+{
+    struct {
+        std::vector<std::string> simArgs;
+        std::string strRetries;
+        int nExit;
+        double attempts;
+        std::size_t nServed;
+        const char* pszErr;
+    } const cases[] = {
+        {{"--fault", "oversize", "--first-transfer-only"}, "0", 1, 1, 0, "retrieval failed; nothing written"},
+        {{"--fault", "oversize", "--first-transfer-only"}, "2", 0, 2, 1, "; 2 attempts, "},
+        {{"--fault", "short-last", "--first-transfer-only"}, "1", 0, 2, 2, "attempt 1 of 2 failed; trying again"},
+        {{"--fault", "oversize"}, "2", 1, 3, 0, "retrieval failed after 3 attempts; nothing written"},
+        {{}, "3", 0, 1, 1, "saved 3000 bytes"},
+    };
+    for (const auto& c : cases)
+    {
+        std::vector<std::string> simArgs = {"--size", "3000"};
+        simArgs.insert(simArgs.end(), c.simArgs.begin(), c.simArgs.end());
+        StartSim(simArgs);
+        std::remove((m_dir + "/station.qmf").c_str());
+        const RunResult r = Upload({"--port", m_pty, "--output", "station.qmf", "--json", "--retries", c.strRetries});
+        StopSim();
+        EXPECT_EQ(r.nExit, c.nExit) << r.strErr;
+        EXPECT_NE(r.strErr.find(c.pszErr), std::string::npos) << r.strErr;
+        auto json = Json(r);
+        EXPECT_EQ(json["attempts"].number, c.attempts) << r.strErr;
+        EXPECT_EQ(Served().size(), c.nServed) << "transfers the station finished";
+        if (c.nExit == 0)
+            EXPECT_TRUE(ReadAll(m_dir + "/station.qmf") == ReadAll(m_dir + "/served.bin"));
+        else
+        {
+            EXPECT_EQ(json["message"].text, "Failed to communicate with system");
+            EXPECT_TRUE(Leftovers().empty());
+        }
+    }
+
+    // A save that fails is not a failed retrieval.
+    StartSim({"--size", "2000"});
+    ASSERT_EQ(mkdir((m_dir + "/taken").c_str(), 0755), 0);
+    const RunResult r = Upload({"--port", m_pty, "--output", "taken", "--json", "--retries", "3"});
+    StopSim();
+    EXPECT_EQ(r.nExit, 3) << r.strErr;
+    EXPECT_EQ(Json(r)["attempts"].number, 1);
+    EXPECT_EQ(Served().size(), 1u);
+}
+
+// TCC_UPLOAD_ROOT puts a made-up /dev/serial/by-id in front of the program,
+// whose adapters are links to the simulator's pty.
+TEST_F(UploadToolTest, PortAutoTakesTheOneUsbAdapterOrListsThem)
+{
+    StartSim({"--size", "2000"});
+    const std::string root = m_dir + "/root";
+    const std::string byId = root + "/dev/serial/by-id";
+    ASSERT_EQ(std::system(("mkdir -p '" + byId + "'").c_str()), 0);
+    const std::vector<std::string> env = {"TCC_UPLOAD_ROOT=" + root};
+    const std::vector<std::string> args = {"--port", "auto", "--output", "station.qmf", "--json"};
+
+    RunResult r = Upload(args, env);
+    EXPECT_EQ(r.nExit, 2) << r.strErr;
+    EXPECT_NE(r.strErr.find("--port auto needs exactly one USB serial adapter, and there is none"),
+              std::string::npos) << r.strErr;
+    EXPECT_EQ(r.strOut, "");
+
+    ASSERT_EQ(symlink(m_pty.c_str(), (byId + "/usb-Halvorix_Sim_0001-if00").c_str()), 0);
+    const std::string line = m_pty + "  USB adapter (/dev/serial/by-id/usb-Halvorix_Sim_0001-if00)";
+    r = Upload(args, env);
+    EXPECT_EQ(r.nExit, 0) << r.strErr;
+    EXPECT_NE(r.strErr.find("tcc-upload: --port auto: " + line + "\n"), std::string::npos) << r.strErr;
+    EXPECT_EQ(Json(r)["port"].text, m_pty);
+    EXPECT_TRUE(ReadAll(m_dir + "/station.qmf") == ReadAll(m_dir + "/served.bin"));
+
+    r = Upload({"--list-ports"}, env);
+    EXPECT_EQ(r.nExit, 0);
+    EXPECT_EQ(r.strOut, line + "\n");
+
+    ASSERT_EQ(symlink("/dev/null", (byId + "/usb-Other_Adapter-if00").c_str()), 0);
+    r = Upload(args, env);
+    EXPECT_EQ(r.nExit, 2) << r.strErr;
+    EXPECT_NE(r.strErr.find("and 2 are present:\n  /dev/null  USB adapter (/dev/serial/by-id/usb-Other_Adapter-if00)\n  " +
+                            line + "\n"),
+              std::string::npos)
+        << r.strErr;
 }
 
 }  // namespace

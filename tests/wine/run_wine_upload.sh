@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build of tcc-upload runs a whole retrieval under Wine: COM1 is
 # mapped to a station simulator's pty, and the saved file must equal what the
-# simulator served; a port that does not exist must fail with exit status 1.
+# simulator served, also with the rate from --baud and a --json report; a port
+# that does not exist must fail with exit status 1.
 # Environment: scripts/wine-env.sh (WINEPREFIX...), TCC_NATIVE_BUILD.
 # Usage: run_wine_upload.sh path/to/tcc-upload.exe
 set -euo pipefail
@@ -38,25 +39,55 @@ wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$slave" /f >/dev/n
 wineserver -k 2>/dev/null || true
 wineserver -w 2>/dev/null || true
 
+# upload NAME ARGS...: runs tcc-upload.exe, its output in NAME.out and NAME.err,
+# its exit status in rc.
+upload() {
+  local name="$1"; shift
+  set +e
+  LD_PRELOAD="$shim" timeout 60 wine "$upload" "$@" >"$work/$name.out" 2>"$work/$name.err"
+  rc=$?
+  set -e
+  cat "$work/$name.err"
+}
+
 echo "BAUDRATE=115200" >"$work/UploadConfig.ini"
 cd "$work"
-set +e
-LD_PRELOAD="$shim" timeout 60 wine "$upload" --port COM1 --output "Z:$work/out.qmf" --quiet \
-  >"$work/upload.out" 2>"$work/upload.err"
-rc=$?
-set -e
-cat "$work/upload.err"
+upload upload --port COM1 --output "Z:$work/out.qmf" --quiet
 [ "$rc" -eq 0 ] || fail "tcc-upload.exe exited with $rc"
 cmp -s "$work/out.qmf" "$work/served.bin" || fail "the saved image differs from the served one"
 echo "wine_tcc_upload: 30000 bytes saved exactly"
 
-set +e
-LD_PRELOAD="$shim" timeout 60 wine "$upload" --port COM99 --output "Z:$work/none.qmf" --quiet \
-  >/dev/null 2>"$work/fail.err"
-rc=$?
-set -e
-cat "$work/fail.err"
+# json_check FILE KEY=VALUE...: the one JSON object in FILE has those values
+# (VALUE as Python writes it: 57600, saved, None).
+json_check() {
+  python3 - "$@" <<'PY' || fail "the --json report of $1 is wrong: $(cat "$1")"
+import json, sys
+with open(sys.argv[1], encoding="utf-8") as f:
+    lines = [l for l in f.read().splitlines() if l.strip()]
+assert len(lines) == 1, lines
+report = json.loads(lines[0])
+for pair in sys.argv[2:]:
+    key, want = pair.split("=", 1)
+    assert str(report[key]) == want, (key, report[key], want)
+PY
+}
+
+# --baud takes the place of UploadConfig.ini: no file, no "Using Defaults".
+rm -f "$work/UploadConfig.ini" "$work/out.qmf"
+upload json --port COM1 --output "Z:$work/out.qmf" --baud 57600 --json
+[ "$rc" -eq 0 ] || fail "tcc-upload.exe --baud --json exited with $rc"
+cmp -s "$work/out.qmf" "$work/served.bin" || fail "the image saved with --baud differs from the served one"
+grep -q "Using Defaults" "$work/json.err" && fail "--baud still read UploadConfig.ini"
+grep -q "saved 30000 bytes to Z:$work/out.qmf in .* s (.* KiB/s)" "$work/json.err" || fail "no summary"
+json_check "$work/json.out" result=saved port=COM1 baud=57600 bytes=30000 attempts=1 frames_dropped=0 message=None
+echo "wine_tcc_upload: --baud 57600 --json: $(cat "$work/json.out")"
+
+upload fail --port COM99 --output "Z:$work/none.qmf" --quiet --json
 [ "$rc" -eq 1 ] || fail "a missing port gave exit status $rc, not 1"
 grep -q "Unable to open serial port." "$work/fail.err" || fail "no \"Unable to open serial port.\" message"
 [ ! -e "$work/none.qmf" ] || fail "a failed retrieval left a file behind"
+json_check "$work/fail.out" result=failed port=COM99 baud=None "message=Unable to open serial port."
+echo "wine_tcc_upload: --list-ports:"
+upload ports --list-ports
+sed 's/^/    /' "$work/ports.out"
 echo "wine_tcc_upload: ok"

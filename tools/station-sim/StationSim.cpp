@@ -183,12 +183,25 @@ void CStationSim::OnHostFrame()
     }
     ++m_stats.dwRequests;
     ++m_dwRequests;
-    if (m_config.dwFaults & FAULT_NO_ANSWER)
+    m_dwSizeRequests += bSize;
+    if (Faults() & FAULT_NO_ANSWER)
         return;
     if (bSize)
         PlanSizeResponse();
     else
         PlanTransfer();
+}
+
+// A transfer ends with the next size request: a host trying again meets a
+// healthy station when the faults are for the first transfer only.
+bool CStationSim::FaultsApply() const
+{
+    return !m_config.bFirstTransferOnly || m_dwSizeRequests <= 1;
+}
+
+std::uint32_t CStationSim::Faults() const
+{
+    return FaultsApply() ? m_config.dwFaults : FAULT_NONE;
 }
 
 bool CStationSim::Next(SimAction& action)
@@ -213,7 +226,7 @@ void CStationSim::PlanSizeResponse()
 {
     m_plan.clear();
     ++m_dwRetrievals;
-    if (m_config.dwFaults & FAULT_NOISE)
+    if (Faults() & FAULT_NOISE)
     {
         // A chunk before the size is known must be ignored by the host.
         std::vector<std::uint8_t> early = ChunkMessage(0x00, 4);
@@ -221,7 +234,7 @@ void CStationSim::PlanSizeResponse()
         QueueMessage(early);
     }
     std::uint32_t dwSize = static_cast<std::uint32_t>(m_config.image.size());
-    if (m_config.dwFaults & FAULT_OVERSIZE)
+    if (Faults() & FAULT_OVERSIZE)
         dwSize = std::max(dwSize, kSimOversize);
     std::vector<std::uint8_t> msg{0x01, 0x01, 0x00};
     PutBigEndian(msg, dwSize);
@@ -238,7 +251,7 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> CStationSim::ChunkPlan() co
         chunks.emplace_back(off, std::min(kSimMaxChunk, dwSize - off));
     if (chunks.empty())
         chunks.emplace_back(0, 0);
-    if ((m_config.dwFaults & FAULT_LONG_CHUNK) && chunks.back().second == kSimMaxChunk)
+    if ((Faults() & FAULT_LONG_CHUNK) && chunks.back().second == kSimMaxChunk)
     {
         chunks.back().second -= 1;
         chunks.emplace_back(chunks.back().first + kSimMaxChunk - 1, 1);
@@ -255,23 +268,23 @@ void CStationSim::PlanTransfer()
     const std::size_t nCloseAt = chunks.size() / 2;
     for (std::size_t i = 0; i < chunks.size(); ++i)
     {
-        if ((m_config.dwFaults & FAULT_CLOSE_MID) && i == nCloseAt)
+        if ((Faults() & FAULT_CLOSE_MID) && i == nCloseAt)
         {
             m_plan.push_back({SimAction::CLOSE, {}, 0});
             return;
         }
-        if (m_config.dwStallMs != 0 && i == nStallAt)
+        if (m_config.dwStallMs != 0 && i == nStallAt && FaultsApply())
             m_plan.push_back({SimAction::STALL, {}, m_config.dwStallMs});
         auto [dwOffset, dwCount] = chunks[i];
         if (i < nLast)
         {
             QueueChunk(dwOffset, dwCount, 0x01, 0);
-            if (m_config.dwFaults & FAULT_NOISE)
+            if (Faults() & FAULT_NOISE)
                 QueueNoise(static_cast<std::uint32_t>(i));
         }
-        else if ((m_config.dwFaults & FAULT_SHORT_LAST) && dwCount > 0)
+        else if ((Faults() & FAULT_SHORT_LAST) && dwCount > 0)
             QueueChunk(dwOffset, dwCount - 1, 0x00, 0);
-        else if (m_config.dwFaults & FAULT_LONG_CHUNK)
+        else if (Faults() & FAULT_LONG_CHUNK)
             QueueChunk(dwOffset, dwCount, 0x00, 1);
         else
             QueueChunk(dwOffset, dwCount, 0x00, 0);

@@ -35,6 +35,7 @@ struct SimConfig {
     std::uint32_t dwFaults = FAULT_NONE;
     std::uint32_t dwStallMs = 0;    // 0: no stall
     std::uint32_t dwStallAt = 0;    // the stall comes before this chunk (0: right after the data request)
+    bool bFirstTransferOnly = false;  // faults and stall until the second size request only
 };
 
 struct SimAction {
@@ -94,6 +95,8 @@ private:
     void QueueChunk(std::uint32_t dwOffset, std::uint32_t dwCount, std::uint8_t bFlag, std::uint32_t dwExtra);
     void QueueNoise(std::uint32_t dwIndex);
     std::vector<std::pair<std::uint32_t, std::uint32_t>> ChunkPlan() const;
+    bool FaultsApply() const;      // faults and stall apply to the current transfer
+    std::uint32_t Faults() const;  // the faults that apply to the current transfer
 
     SimConfig m_config;
     std::deque<SimAction> m_plan;
@@ -104,4 +107,5 @@ private:
     bool m_bBodyOverflow = false;
     std::uint32_t m_dwRetrievals = 0;
     std::uint32_t m_dwRequests = 0;
+    std::uint32_t m_dwSizeRequests = 0;  // answered or not
 };

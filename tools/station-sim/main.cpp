@@ -17,6 +17,7 @@ constexpr std::uint32_t kMaxImage = 16u << 20;  // far above what any host accep
 const char kHelp[] = R"HELP(Usage: tcc-station-sim [--pty [--link PATH] | --device PATH]
                        [--image FILE | --size N [--seed S]]
                        [--baud B | --unpaced] [--fault NAME]... [--stall-ms N [--stall-at K]]
+                       [--first-transfer-only]
                        [--once] [--save-image FILE] [--verbose]
 
 Plays the base station for a configuration retrieval. It answers the host's
@@ -56,6 +57,10 @@ Faults (--fault may be given more than once):
   --stall-ms N      stay quiet N ms before chunk K of the data (--stall-at K,
   --stall-at K      counted from 0; default 0: between the data request and the
                     first chunk). Beyond 10000 ms the host's reply timeout expires.
+  --first-transfer-only
+                    the faults and the stall apply to the first transfer only; from
+                    the second size request on the station answers correctly (a
+                    host that tries again then succeeds)
 
 Other:
   --once            exit 0 once one transfer has been served and read by the host
@@ -144,6 +149,8 @@ int ParseOptions(int argc, char** argv, Options* pOpt)
             pOpt->line.bPaced = false;
         else if (arg == "--once")
             pOpt->line.bOnce = true;
+        else if (arg == "--first-transfer-only")
+            pOpt->sim.bFirstTransferOnly = true;
         else if (arg == "--verbose")
             pOpt->line.bVerbose = true;
         else if (arg == "--link" || arg == "--device" || arg == "--image" || arg == "--save-image")

@@ -8,6 +8,7 @@ namespace {
 std::mutex g_consoleLock;
 bool g_bProgress = false;
 std::size_t g_nProgressWidth = 0;  // columns the shown progress line takes, 0: none shown
+std::string g_strLastMessage;
 
 // Carriage return and spaces rather than terminal escapes, which an older
 // Windows console would print literally.
@@ -41,6 +42,22 @@ void ConsoleLine(const std::string& text)
     ClearProgressLocked();
     std::fprintf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);
+}
+
+void ConsoleMessage(const char* pszText)
+{
+    const std::string text = FlattenMessage(pszText);
+    ConsoleLine("tcc-upload: " + text);
+    std::lock_guard<std::mutex> lock(g_consoleLock);
+    g_strLastMessage = text;
+}
+
+std::string ConsoleTakeMessage()
+{
+    std::lock_guard<std::mutex> lock(g_consoleLock);
+    std::string text;
+    text.swap(g_strLastMessage);
+    return text;
 }
 
 void ConsoleProgress(const std::string& text)

@@ -18,5 +18,12 @@ void ConsoleProgress(const std::string& text);
 // Removes the progress line, if one is shown.
 void ConsoleEndProgress();
 
+// A message box's text as one line after "tcc-upload: ", kept as well as the
+// latest message for the run's report.
+void ConsoleMessage(const char* pszText);
+
+// The latest text ConsoleMessage showed since the previous call; empty if none.
+std::string ConsoleTakeMessage();
+
 // A message box text as one line: line breaks become sentence breaks.
 std::string FlattenMessage(const char* pszText);

@@ -5,6 +5,6 @@
 
 int AppMessageBox(const char* pszText, unsigned int /*nType*/)
 {
-    ConsoleLine("tcc-upload: " + FlattenMessage(pszText));
+    ConsoleMessage(pszText);
     return IDOK;
 }

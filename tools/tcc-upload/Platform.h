@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/tcc-upload/Ports.h"
+
 // BOOL: standard error is an interactive terminal (console).
 int StderrIsTerminal();
 
@@ -16,9 +18,8 @@ int StderrIsTerminal();
 void InstallInterruptHandler();
 int WasInterrupted();
 
-// One line per serial port: the name to pass to --port, then what is known
-// about it.
-std::vector<std::string> ListSerialPorts();
+// The machine's serial ports, sorted by name.
+std::vector<SerialPortInfo> ListSerialPorts();
 
 // Writes a file beside its target and puts it in the target's place only once
 // it is complete and on disk; until Commit, the target is untouched.

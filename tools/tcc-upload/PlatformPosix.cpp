@@ -1,11 +1,14 @@
 #include "tools/tcc-upload/Platform.h"
+#include "tools/tcc-upload/Ports.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <string_view>
 
 #include <dirent.h>
@@ -55,26 +58,26 @@ std::vector<std::string> DirEntries(const char* pszDir)
     return names;
 }
 
-// The USB device above a tty in sysfs: the first ancestor with idVendor.
-std::string UsbDescription(const std::string& ttyName)
+// The USB device above a tty in sysfs: the first ancestor with idVendor,
+// looked for no higher than top. Returns false when there is none.
+bool FillUsbFacts(const std::string& top, const std::string& ttyName, SerialPortInfo* pPort)
 {
-    std::string dir = RealPath("/sys/class/tty/" + ttyName + "/device");
-    for (; dir.size() > 1; dir = dir.substr(0, dir.rfind('/')))
+    std::string dir = RealPath(top + "/sys/class/tty/" + ttyName + "/device");
+    for (; dir.size() > top.size() + 1; dir = dir.substr(0, dir.rfind('/')))
     {
         const std::string vendor = ReadFirstLine(dir + "/idVendor");
         if (vendor.empty())
             continue;
-        std::string text = ReadFirstLine(dir + "/manufacturer");
-        const std::string product = ReadFirstLine(dir + "/product");
-        if (!product.empty())
-            text += (text.empty() ? "" : " ") + product;
-        text += (text.empty() ? "" : ", ") + ("USB " + vendor + ":" + ReadFirstLine(dir + "/idProduct"));
-        const std::string serial = ReadFirstLine(dir + "/serial");
-        if (!serial.empty())
-            text += ", serial " + serial;
-        return text;
+        std::string product = ReadFirstLine(dir + "/manufacturer");
+        const std::string name = ReadFirstLine(dir + "/product");
+        if (!name.empty())
+            product += (product.empty() ? "" : " ") + name;
+        pPort->strProduct = product;
+        pPort->strUsbId = vendor + ":" + ReadFirstLine(dir + "/idProduct");
+        pPort->strSerial = ReadFirstLine(dir + "/serial");
+        return true;
     }
-    return {};
+    return false;
 }
 
 // Newer kernels put serial-base "port" and "ctrl" devices between the tty and
@@ -111,35 +114,57 @@ int WasInterrupted() { return g_bInterrupted.load(); }
 
 // A tty is a port when its device has a driver; serial8250 registers its
 // legacy ports whether or not a UART answers, and marks the missing ones with
-// type 0, which are left out.
-std::vector<std::string> ListSerialPorts()
+// type 0, which are left out. A by-id link names a USB adapter even where
+// sysfs says less; a dangling one is an adapter just pulled out.
+std::vector<SerialPortInfo> FindSerialPorts(const std::string& root)
 {
-    std::vector<std::string> lines;
-    for (const std::string& name : DirEntries("/sys/class/tty"))
+    std::string top = root.empty() ? std::string() : RealPath(root);
+    if (top.empty())
+        top = root;
+    std::map<std::string, SerialPortInfo> found;
+    for (const std::string& name : DirEntries((top + "/sys/class/tty").c_str()))
     {
-        const std::string base = "/sys/class/tty/" + name;
+        const std::string base = top + "/sys/class/tty/" + name;
         const std::string driver = DriverName(base + "/device");
-        if (driver.empty())
+        if (driver.empty() || ReadFirstLine(base + "/type") == "0")
             continue;
-        if (ReadFirstLine(base + "/type") == "0")
-            continue;
-        std::string line = "/dev/" + name + "  (" + driver;
-        const std::string usb = UsbDescription(name);
-        if (!usb.empty())
-            line += "; " + usb;
-        lines.push_back(line + ")");
+        SerialPortInfo& port = found["/dev/" + name];
+        port.strName = "/dev/" + name;
+        port.strDetail = driver;
+        port.nKind = FillUsbFacts(top, name, &port) ? PORT_USB : PORT_UART;
     }
-    for (const std::string& name : DirEntries("/dev/serial/by-id"))
+    const std::string byId = "/dev/serial/by-id/";
+    for (const std::string& name : DirEntries((top + byId).c_str()))
     {
-        const std::string link = "/dev/serial/by-id/" + name;
-        const std::string target = RealPath(link);
-        std::string line = link + "  -> " + (target.empty() ? "(dangling)" : target);
-        const std::string usb = target.empty() ? std::string() : UsbDescription(BaseName(target));
-        if (!usb.empty())
-            line += "  (" + usb + ")";
-        lines.push_back(line);
+        std::string device = RealPath(top + byId + name);
+        if (device.empty())
+            continue;
+        if (!top.empty() && device.compare(0, top.size() + 1, top + "/") == 0)
+            device.erase(0, top.size());
+        SerialPortInfo& port = found[device];
+        port.strName = device;
+        port.nKind = PORT_USB;
+        port.strDetail += (port.strDetail.empty() ? "" : ", ") + byId + name;
     }
-    return lines;
+    for (const std::string& name : DirEntries((top + "/dev/pts").c_str()))
+    {
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;  // ptmx
+        SerialPortInfo& port = found["/dev/pts/" + name];
+        port.strName = "/dev/pts/" + name;
+        port.nKind = PORT_PTY;
+    }
+    std::vector<SerialPortInfo> ports;
+    for (auto& entry : found)
+        ports.push_back(std::move(entry.second));
+    SortPorts(ports);
+    return ports;
+}
+
+std::vector<SerialPortInfo> ListSerialPorts()
+{
+    const char* pszRoot = std::getenv("TCC_UPLOAD_ROOT");
+    return FindSerialPorts(pszRoot ? pszRoot : "");
 }
 
 CAtomicFile::~CAtomicFile() { Discard(); }

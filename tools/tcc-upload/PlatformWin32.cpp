@@ -43,13 +43,14 @@ void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); 
 int WasInterrupted() { return g_bInterrupted.load(); }
 
 // The serial port drivers publish their ports under SERIALCOMM: the value's
-// name is the kernel device, its data the COM name.
-std::vector<std::string> ListSerialPorts()
+// name is the kernel device, its data the COM name. The vendor and product of
+// an adapter are not kept there.
+std::vector<SerialPortInfo> ListSerialPorts()
 {
-    std::vector<std::string> lines;
+    std::vector<SerialPortInfo> ports;
     HKEY hKey = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &hKey) != ERROR_SUCCESS)
-        return lines;
+        return ports;
     for (DWORD i = 0;; ++i)
     {
         char szName[256];
@@ -63,11 +64,15 @@ std::vector<std::string> ListSerialPorts()
         if (nResult != ERROR_SUCCESS || dwType != REG_SZ)
             continue;
         abData[cbData] = '\0';
-        lines.push_back(std::string(reinterpret_cast<const char*>(abData)) + "  (" + szName + ")");
+        SerialPortInfo port;
+        port.strName = reinterpret_cast<const char*>(abData);
+        port.nKind = KindOfSerialCommDevice(szName);
+        port.strDetail = szName;
+        ports.push_back(port);
     }
     RegCloseKey(hKey);
-    std::sort(lines.begin(), lines.end());
-    return lines;
+    SortPorts(ports);
+    return ports;
 }
 
 CAtomicFile::~CAtomicFile() { Discard(); }

@@ -1,15 +1,20 @@
 // tcc-upload: one configuration retrieval from the command line, driven
 // through CMapUploader exactly as the upload window drives it.
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "link/HDLC.h"
 #include "retrieval/MapUploader.h"
+#include "serial/SerialPortCtrl.h"
 #include "tools/tcc-upload/Console.h"
 #include "tools/tcc-upload/Platform.h"
+#include "tools/tcc-upload/Report.h"
 #include "tools/tcc-upload/Trace.h"
 
 namespace {
@@ -23,24 +28,65 @@ constexpr auto kPollInterval = std::chrono::milliseconds(40);
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
 
 const char kUsage[] =
-    "Usage: tcc-upload --port PORT --output FILE [--quiet] [--trace]\n"
-    "       tcc-upload --list-ports\n"
+    "Usage: tcc-upload --port PORT --output FILE [OPTION]...\n"
+    "  or:  tcc-upload --list-ports\n"
     "\n"
-    "Fetches the base station's configuration image over the serial port PORT\n"
-    "(a device path such as /dev/ttyUSB0, or COM3 on Windows) and saves it to FILE,\n"
-    "which is replaced only once the whole image has arrived. The baud rate comes\n"
-    "from UploadConfig.ini in the current directory (115200 without it).\n"
+    "Fetches the base station's configuration image over the serial port PORT and\n"
+    "saves it to FILE, which is replaced only once the whole image has arrived.\n"
+    "Progress, messages and the closing summary go to standard error.\n"
     "\n"
-    "  --quiet       no progress line and no closing summary\n"
-    "  --trace       hex dump of every frame sent and received on standard error\n"
-    "  --list-ports  the serial ports of this machine\n"
+    "Options:\n"
+    "  --port PORT    the serial port: a device path such as /dev/ttyUSB0, or COM3\n"
+    "                 on Windows; auto takes the one USB serial adapter present\n"
+    "  --output FILE  where the image is saved\n"
+    "  --baud B       the line rate: 9600, 19200, 38400, 57600 or 115200; without\n"
+    "                 it UploadConfig.ini in the current directory decides (115200\n"
+    "                 when the file is missing)\n"
+    "  --retries N    after a failed retrieval, try again up to N more times (0 to\n"
+    "                 99, default 0); never once the image is saved\n"
+    "  --json         at the end, one JSON object on standard output (keys below)\n"
+    "  --quiet        no progress line, no note of the port auto took and no closing\n"
+    "                 summary (size, time, rate and attempts)\n"
+    "  --trace        hex dump of every frame sent and received on standard error\n"
+    "  --list-ports   the serial ports of this machine and what each one is: USB\n"
+    "                 adapter (with vendor and product where known), built-in\n"
+    "                 UART, pty\n"
+    "  -h, --help     this text\n"
     "\n"
-    "Exit status: 0 saved, 1 the retrieval failed (nothing written), 2 usage error,\n"
-    "3 the file could not be written.\n";
+    "JSON keys:\n"
+    "  result               \"saved\" or \"failed\"\n"
+    "  port                 the port used (the one auto took)\n"
+    "  baud                 the line rate set; null when the port never opened\n"
+    "  bytes                image bytes the last attempt received\n"
+    "  output               FILE as given\n"
+    "  seconds              the whole run, every attempt included\n"
+    "  attempts             retrievals started\n"
+    "  wire_bytes_sent      bytes written to the line, framing included\n"
+    "  wire_bytes_received  bytes read from the line\n"
+    "  frames_dropped       received frames the link threw away (bad FCS, wrong\n"
+    "                       address or control byte, too long, aborted)\n"
+    "  message              why the run failed; null when saved\n"
+    "The byte and frame counts cover every attempt. A usage error prints no JSON.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the image was saved\n"
+    "  1  the retrieval failed (nothing written)\n"
+    "  2  usage error, and --port auto finding no USB serial adapter or several\n"
+    "  3  the file could not be written\n"
+    "\n"
+    "Environment:\n"
+    "  TCC_UPLOAD_ROOT  Linux: look for ports in sys/ and dev/ below this folder\n"
+    "                   instead of the machine's own (for tests)\n";
+
+const char kAutoPort[] = "auto";
+constexpr std::uint32_t kMaxRetries = 99;
 
 struct Options {
     std::string strPort;
     std::string strOutput;
+    std::uint32_t dwBaud = 0;  // 0: UploadConfig.ini decides
+    std::uint32_t dwRetries = 0;
+    bool bJson = false;
     bool bQuiet = false;
     bool bTrace = false;
     bool bListPorts = false;
@@ -50,6 +96,26 @@ int Usage(const std::string& why)
 {
     std::fprintf(stderr, "tcc-upload: %s\n%s", why.c_str(), kUsage);
     return EXIT_USAGE;
+}
+
+// Digits only, no sign or blanks; false when out of range.
+bool ParseCount(const std::string& text, std::uint32_t dwMax, std::uint32_t* pValue)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const unsigned long value = std::stoul(text);
+    if (value > dwMax)
+        return false;
+    *pValue = static_cast<std::uint32_t>(value);
+    return true;
+}
+
+bool IsSupportedBaud(std::uint32_t dwBaud)
+{
+    for (std::uint32_t dwRate : {9600u, 19200u, 38400u, 57600u, 115200u})
+        if (dwBaud == dwRate)
+            return true;
+    return false;
 }
 
 // Returns -1 when the options are good, else the exit status.
@@ -67,19 +133,36 @@ int ParseOptions(int argc, char** argv, Options* pOpt)
             pOpt->bQuiet = true;
         else if (arg == "--trace")
             pOpt->bTrace = true;
+        else if (arg == "--json")
+            pOpt->bJson = true;
         else if (arg == "--list-ports")
             pOpt->bListPorts = true;
-        else if (arg == "--port" || arg == "--output")
+        else if (arg == "--port" || arg == "--output" || arg == "--baud" || arg == "--retries")
         {
             if (i + 1 >= argc || argv[i + 1][0] == '\0')
                 return Usage("missing value for " + arg);
-            (arg == "--port" ? pOpt->strPort : pOpt->strOutput) = argv[++i];
+            const std::string value = argv[++i];
+            if (arg == "--port")
+                pOpt->strPort = value;
+            else if (arg == "--output")
+                pOpt->strOutput = value;
+            else if (arg == "--baud")
+            {
+                if (!ParseCount(value, UINT32_MAX, &pOpt->dwBaud) || !IsSupportedBaud(pOpt->dwBaud))
+                    return Usage("--baud " + value + ": the rate must be 9600, 19200, 38400, 57600 or 115200");
+            }
+            else if (!ParseCount(value, kMaxRetries, &pOpt->dwRetries))
+                return Usage("--retries " + value + ": a count from 0 to " + std::to_string(kMaxRetries));
         }
         else
             return Usage("unknown option " + arg);
     }
     if (pOpt->bListPorts)
-        return pOpt->strPort.empty() && pOpt->strOutput.empty() ? -1 : Usage("--list-ports takes no other option");
+    {
+        const bool bAlone = pOpt->strPort.empty() && pOpt->strOutput.empty() && pOpt->dwBaud == 0 &&
+                            pOpt->dwRetries == 0 && !pOpt->bJson;
+        return bAlone ? -1 : Usage("--list-ports takes no other option");
+    }
     if (pOpt->strPort.empty() || pOpt->strOutput.empty())
         return Usage("--port and --output are both needed");
     return -1;
@@ -131,56 +214,144 @@ bool WaitForFinish(CMapUploader& uploader, bool bProgress)
     return true;
 }
 
-int SaveImage(CAtomicFile& file, CMapUploader& uploader, const Options& opt)
+// Every link event passes here: the wire counts for the report, and the
+// trace when asked for. Called on the link worker and the serial reader.
+std::atomic<std::uint64_t> g_qwWireSent{0};
+std::atomic<std::uint64_t> g_qwWireReceived{0};
+std::atomic<bool> g_bTrace{false};  // set before the first link exists
+
+void OnLinkEvent(int nDirection, const std::uint8_t* pBytes, std::uint32_t count)
 {
-    const std::uint32_t dwBytes = uploader.GetReceived();
-    if (!file.Write(uploader.GetData(), dwBytes) || !file.Commit())
+    if (nDirection == LINK_TRACE_WRITE)
+        g_qwWireSent.fetch_add(count, std::memory_order_relaxed);
+    else if (nDirection == LINK_TRACE_BURST)
+        g_qwWireReceived.fetch_add(count, std::memory_order_relaxed);
+    if (g_bTrace.load(std::memory_order_relaxed))
+        TraceLinkEvent(nDirection, pBytes, count);
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int SaveImage(CAtomicFile& file, CMapUploader& uploader, RunReport* pReport)
+{
+    if (!file.Write(uploader.GetData(), uploader.GetReceived()) || !file.Commit())
     {
-        ConsoleLine("tcc-upload: " + file.ErrorText());
+        pReport->strMessage = file.ErrorText();
+        ConsoleLine("tcc-upload: " + pReport->strMessage);
         return EXIT_WRITE_FAILED;
     }
-    if (!opt.bQuiet)
-        ConsoleLine("tcc-upload: saved " + std::to_string(dwBytes) + " bytes to " + opt.strOutput);
     return EXIT_OK;
+}
+
+// The window's run, once per attempt: a new uploader for the port, Start,
+// wait, save on success, delete. A saved image, a failed save and an
+// interruption end the run; only a failed retrieval is tried again.
+int RunAttempts(CAtomicFile& file, const Options& opt, RunReport* pReport)
+{
+    const bool bProgress = !opt.bQuiet && StderrIsTerminal();
+    for (;;)
+    {
+        ++pReport->dwAttempts;
+        const auto start = std::chrono::steady_clock::now();
+        CMapUploader* pUploader = new CMapUploader(opt.strPort);
+        pUploader->Start();
+        const bool bFinished = WaitForFinish(*pUploader, bProgress);
+        ConsoleEndProgress();
+        pReport->dAttemptSeconds = SecondsSince(start);
+        pReport->dwBytes = pUploader->GetReceived();
+        const bool bRetrieved = bFinished && pUploader->Succeeded();
+        const int nSaved = bRetrieved ? SaveImage(file, *pUploader, pReport) : EXIT_RETRIEVAL_FAILED;
+        delete pUploader;
+        const std::string message = ConsoleTakeMessage();
+        if (bRetrieved)
+            return nSaved;
+        if (!bFinished || WasInterrupted())
+        {
+            pReport->strMessage = "interrupted";
+            ConsoleLine("tcc-upload: interrupted; nothing written");
+            return EXIT_RETRIEVAL_FAILED;
+        }
+        pReport->strMessage = message.empty() ? "the retrieval failed" : message;
+        if (pReport->dwAttempts > opt.dwRetries)
+            break;
+        if (!opt.bQuiet)
+            ConsoleLine("tcc-upload: attempt " + std::to_string(pReport->dwAttempts) + " of " +
+                        std::to_string(opt.dwRetries + 1) + " failed; trying again");
+    }
+    if (!opt.bQuiet)
+        ConsoleLine(FormatSummary(*pReport));
+    return EXIT_RETRIEVAL_FAILED;
 }
 
 int Retrieve(const Options& opt)
 {
+    const auto start = std::chrono::steady_clock::now();
+    RunReport report;
+    report.strPort = opt.strPort;
+    report.strOutput = opt.strOutput;
     // The temporary file comes first: a folder that cannot take the file is
     // reported before the station is asked for anything.
     CAtomicFile file;
+    int nExit = EXIT_WRITE_FAILED;
     if (!file.Create(opt.strOutput))
     {
-        ConsoleLine("tcc-upload: " + file.ErrorText());
-        return EXIT_WRITE_FAILED;
+        report.strMessage = file.ErrorText();
+        ConsoleLine("tcc-upload: " + report.strMessage);
     }
-    const bool bProgress = !opt.bQuiet && StderrIsTerminal();
-    ConsoleInit(bProgress);
-    InstallInterruptHandler();
-    if (opt.bTrace)
-        CHdlcLink::SetTrace(TraceLinkEvent);  // before the link exists
-
-    CMapUploader* pUploader = new CMapUploader(opt.strPort);
-    pUploader->Start();
-    const bool bFinished = WaitForFinish(*pUploader, bProgress);
-    ConsoleEndProgress();
-
-    int nExit = EXIT_RETRIEVAL_FAILED;
-    if (!bFinished)
-        ConsoleLine("tcc-upload: interrupted; nothing written");
-    else if (pUploader->Succeeded())
-        nExit = SaveImage(file, *pUploader, opt);
-    else if (!opt.bQuiet)
-        ConsoleLine("tcc-upload: retrieval failed; nothing written");
-    delete pUploader;
-    file.Discard();
+    else
+    {
+        ConsoleInit(!opt.bQuiet && StderrIsTerminal());
+        InstallInterruptHandler();
+        CSerialPortCtrl::SetFixedBaudRate(opt.dwBaud);
+        g_bTrace.store(opt.bTrace, std::memory_order_relaxed);
+        CHdlcLink::SetTrace(OnLinkEvent);  // before the link exists
+        nExit = RunAttempts(file, opt, &report);
+        file.Discard();
+    }
+    report.bSaved = nExit == EXIT_OK;
+    report.dSeconds = SecondsSince(start);
+    report.dwBaud = CSerialPortCtrl::LastBaudRate();
+    report.qwWireSent = g_qwWireSent.load(std::memory_order_relaxed);
+    report.qwWireReceived = g_qwWireReceived.load(std::memory_order_relaxed);
+    report.dwFramesDropped = CHdlcLink::FramesDropped();
+    if (report.bSaved && !opt.bQuiet)
+        ConsoleLine(FormatSummary(report));
+    if (opt.bJson)
+    {
+        std::printf("%s\n", FormatJson(report).c_str());
+        std::fflush(stdout);
+    }
     return nExit;
+}
+
+// auto: the one USB serial adapter, named on standard error; with none or
+// several it is a usage error that lists them. Returns -1 when the port is set.
+int ResolveAutoPort(Options* pOpt)
+{
+    if (pOpt->strPort != kAutoPort)
+        return -1;
+    const std::vector<SerialPortInfo> adapters = UsbAdapters(ListSerialPorts());
+    if (adapters.size() == 1)
+    {
+        pOpt->strPort = adapters[0].strName;
+        if (!pOpt->bQuiet)
+            ConsoleLine("tcc-upload: --port auto: " + DescribePort(adapters[0]));
+        return -1;
+    }
+    std::fprintf(stderr, "tcc-upload: --port auto needs exactly one USB serial adapter, and %s\n",
+                 adapters.empty() ? "there is none" : (std::to_string(adapters.size()) + " are present:").c_str());
+    for (const SerialPortInfo& port : adapters)
+        std::fprintf(stderr, "  %s\n", DescribePort(port).c_str());
+    return EXIT_USAGE;
 }
 
 int ListPorts()
 {
-    for (const std::string& line : ListSerialPorts())
-        std::printf("%s\n", line.c_str());
+    for (const SerialPortInfo& port : ListSerialPorts())
+        std::printf("%s\n", DescribePort(port).c_str());
     return EXIT_OK;
 }
 
@@ -189,8 +360,10 @@ int ListPorts()
 int main(int argc, char** argv)
 {
     Options opt;
-    const int nParsed = ParseOptions(argc, argv, &opt);
-    if (nParsed >= 0)
-        return nParsed;
+    int nExit = ParseOptions(argc, argv, &opt);
+    if (nExit < 0 && !opt.bListPorts)
+        nExit = ResolveAutoPort(&opt);
+    if (nExit >= 0)
+        return nExit;
     return opt.bListPorts ? ListPorts() : Retrieve(opt);
 }

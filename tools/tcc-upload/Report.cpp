@@ -1,0 +1,106 @@
+#include "tools/tcc-upload/Report.h"
+
+#include <cstdio>
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence that starts at s[i], 0 when
+// there is none (stray continuation bytes, overlong forms, surrogates).
+std::size_t Utf8Length(const std::string& s, std::size_t i)
+{
+    const auto at = [&](std::size_t k) { return k < s.size() ? static_cast<unsigned char>(s[k]) : 0u; };
+    const unsigned b = at(i);
+    unsigned lo = 0x80, hi = 0xBF;
+    std::size_t n;
+    if (b >= 0xC2 && b <= 0xDF)
+        n = 2;
+    else if (b >= 0xE0 && b <= 0xEF)
+    {
+        n = 3;
+        lo = b == 0xE0 ? 0xA0 : lo;
+        hi = b == 0xED ? 0x9F : hi;
+    }
+    else if (b >= 0xF0 && b <= 0xF4)
+    {
+        n = 4;
+        lo = b == 0xF0 ? 0x90 : lo;
+        hi = b == 0xF4 ? 0x8F : hi;
+    }
+    else
+        return 0;
+    if (at(i + 1) < lo || at(i + 1) > hi)
+        return 0;
+    for (std::size_t k = 2; k < n; ++k)
+        if (at(i + k) < 0x80 || at(i + k) > 0xBF)
+            return 0;
+    return n;
+}
+
+std::string Number(double value, const char* pszFormat)
+{
+    char sz[32];
+    std::snprintf(sz, sizeof sz, pszFormat, value);
+    return sz;
+}
+
+}  // namespace
+
+std::string JsonQuote(const std::string& text)
+{
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size();)
+    {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\')
+            out += std::string("\\") + static_cast<char>(c);
+        else if (c < 0x20)
+        {
+            char sz[8];
+            std::snprintf(sz, sizeof sz, "\\u%04x", c);
+            out += sz;
+        }
+        else if (c < 0x80)
+            out += static_cast<char>(c);
+        else if (const std::size_t n = Utf8Length(text, i))
+        {
+            out.append(text, i, n);
+            i += n;
+            continue;
+        }
+        else
+            out += "\\ufffd";
+        ++i;
+    }
+    return out + "\"";
+}
+
+std::string FormatJson(const RunReport& r)
+{
+    std::string out = "{\"result\": ";
+    out += r.bSaved ? "\"saved\"" : "\"failed\"";
+    out += ", \"port\": " + JsonQuote(r.strPort);
+    out += ", \"baud\": " + (r.dwBaud ? std::to_string(r.dwBaud) : std::string("null"));
+    out += ", \"bytes\": " + std::to_string(r.dwBytes);
+    out += ", \"output\": " + JsonQuote(r.strOutput);
+    out += ", \"seconds\": " + Number(r.dSeconds, "%.3f");
+    out += ", \"attempts\": " + std::to_string(r.dwAttempts);
+    out += ", \"wire_bytes_sent\": " + std::to_string(r.qwWireSent);
+    out += ", \"wire_bytes_received\": " + std::to_string(r.qwWireReceived);
+    out += ", \"frames_dropped\": " + std::to_string(r.dwFramesDropped);
+    out += ", \"message\": " + (r.bSaved ? std::string("null") : JsonQuote(r.strMessage));
+    return out + "}";
+}
+
+std::string FormatSummary(const RunReport& r)
+{
+    const std::string attempts = std::to_string(r.dwAttempts) + " attempts";
+    if (!r.bSaved)
+        return "tcc-upload: retrieval failed" + (r.dwAttempts > 1 ? " after " + attempts : std::string()) +
+               "; nothing written";
+    const double rate = r.dAttemptSeconds > 0 ? r.dwBytes / r.dAttemptSeconds / 1024.0 : 0.0;
+    std::string text = "tcc-upload: saved " + std::to_string(r.dwBytes) + " bytes to " + r.strOutput + " in " +
+                       Number(r.dAttemptSeconds, "%.2f") + " s (" + Number(rate, "%.1f") + " KiB/s)";
+    if (r.dwAttempts > 1)
+        text += "; " + attempts + ", " + Number(r.dSeconds, "%.1f") + " s in all";
+    return text;
+}
