@@ -45,7 +45,7 @@ std::string ClassName(HWND hWnd) {
 }
 
 struct FindRecord {
-    const char* pszTitle;
+    const char* pszTitle;  // null: any title
     const char* pszClass;  // null: any class
     HWND hFound;
 };
@@ -54,7 +54,7 @@ BOOL CALLBACK FindTopLevel(HWND hWnd, LPARAM lParam) {
     auto* rec = reinterpret_cast<FindRecord*>(lParam);
     if (!IsWindowVisible(hWnd)) return TRUE;
     if (rec->pszClass && ClassName(hWnd) != rec->pszClass) return TRUE;
-    if (WindowText(hWnd) != rec->pszTitle) return TRUE;
+    if (rec->pszTitle && WindowText(hWnd) != rec->pszTitle) return TRUE;
     rec->hFound = hWnd;
     return FALSE;
 }
@@ -137,6 +137,15 @@ BOOL WaitGone(HWND hWnd, double seconds) {
 int CmdWaitWindow(const Args& a) {
     if (!WaitWindow(a.At(2), Seconds(a.At(3))))
         return Fail("timed out waiting for the window \"%s\"", a.At(2));
+    return 0;
+}
+
+// Windows whose title a test cannot know (the help viewer's is the help
+// file's): found by class; prints the title.
+int CmdWaitClass(const Args& a) {
+    HWND hWnd = WaitWindow(nullptr, Seconds(a.At(3)), a.At(2));
+    if (!hWnd) return Fail("timed out waiting for a window of class \"%s\"", a.At(2));
+    std::printf("%s\n", WindowText(hWnd).c_str());
     return 0;
 }
 
@@ -288,6 +297,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"wait-window", 2, "TITLE SECONDS", CmdWaitWindow},
+    {"wait-class", 2, "CLASS SECONDS", CmdWaitClass},
     {"wait-gone", 2, "TITLE SECONDS", CmdWaitGone},
     {"click", 2, "TITLE ID", CmdClick},
     {"text", 2, "TITLE ID", CmdText},
