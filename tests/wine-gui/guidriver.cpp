@@ -164,6 +164,17 @@ int CmdClick(const Args& a) {
     return 0;
 }
 
+// A key pressed in a control: posted, so that it passes through the owning
+// dialog's message loop (and its message filters) as a typed key does.
+int CmdKey(const Args& a) {
+    Target t = FindControl(a.At(2), a.At(3));
+    if (t.rc) return t.rc;
+    const WPARAM vk = static_cast<WPARAM>(std::strtoul(a.At(4), nullptr, 0));
+    PostMessageA(t.hCtl, WM_KEYDOWN, vk, 1);
+    PostMessageA(t.hCtl, WM_KEYUP, vk, 0xC0000001);
+    return 0;
+}
+
 int CmdText(const Args& a) {
     Target t = FindControl(a.At(2), a.At(3));
     if (t.rc) return t.rc;
@@ -300,6 +311,7 @@ const Command kCommands[] = {
     {"wait-class", 2, "CLASS SECONDS", CmdWaitClass},
     {"wait-gone", 2, "TITLE SECONDS", CmdWaitGone},
     {"click", 2, "TITLE ID", CmdClick},
+    {"key", 3, "TITLE ID VIRTUAL-KEY", CmdKey},
     {"text", 2, "TITLE ID", CmdText},
     {"settext", 3, "TITLE ID TEXT", CmdSetText},
     {"wait-text", 4, "TITLE ID TEXT SECONDS", CmdWaitText},

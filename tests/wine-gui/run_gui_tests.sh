@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # GUI tests of TandrelConfigurationController.exe under Wine, one case per run:
-#   run_gui_tests.sh probe|upload|port-fails|about|help|close-mid-run
+#   run_gui_tests.sh probe|upload|port-fails|about|help|help-f1|close-mid-run
 # The station is tcc-station-sim on a pty, mapped to a COM port through Wine's
 # registry; the windows are driven by guidriver.exe in the same prefix.
 #
@@ -228,15 +228,20 @@ case_about() {
   close_app
 }
 
-# Help opens the compiled help beside the program in Windows' HTML Help
-# viewer. Without its HTML engine Wine's viewer shows no page, so the test
-# looks for the viewer's window and for the absence of the failure box.
-case_help() {
+# Help (the button, or F1 in the upload window) opens the compiled help
+# beside the program in Windows' HTML Help viewer. Without its HTML engine
+# Wine's viewer shows no page, so the test looks for the viewer's window and
+# for the absence of the failure box.
+case_help() {  # button|f1
   local chm="${APP_EXE%.exe}.chm" title
   [ -f "$chm" ] || fail "no help file at $chm (target tcc_help)"
   prepare_prefix
   start_app
-  drv click "$TITLE" "$ID_HELP" || fail "could not press Help"
+  if [ "$1" = f1 ]; then
+    drv key "$TITLE" $IDC_UPLOAD 0x70 || fail "could not press F1"
+  else
+    drv click "$TITLE" "$ID_HELP" || fail "could not press Help"
+  fi
   title="$(drv wait-class "HH Parent" 30)" || fail "the HTML Help viewer did not open"
   note "help viewer \"$title\""
   if drv msgbox "$CAPTION" 2 >"$work/box.txt" 2>/dev/null; then
@@ -272,7 +277,8 @@ case "$case_name" in
   upload) case_upload ;;
   port-fails) case_port_fails ;;
   about) case_about ;;
-  help) case_help ;;
+  help) case_help button ;;
+  help-f1) case_help f1 ;;
   close-mid-run) case_close_mid_run ;;
   *) fail "unknown case" ;;
 esac
