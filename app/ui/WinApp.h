@@ -27,7 +27,6 @@ public:
 
     const std::string& GetProgramName() const { return m_strProgramName; }
     const std::string& GetHelpPath() const { return m_strHelpPath; }
-    const std::string& GetHtmlHelpPath() const { return m_strHtmlHelpPath; }
     const std::string& GetProfileName() const { return m_strProfileName; }
     const CProfile& GetProfile() const { return m_profile; }
 
