@@ -1,6 +1,7 @@
 # tcc_add_help(): the compiled HTML Help file beside the Windows program,
 # built from docs/help by target tcc_help (part of ALL). The build fails when
 # the compiler is missing or the help does not compile.
+
 # Cached, so that the tests of tests/help see them too.
 set(TCC_HELP_SOURCE ${PROJECT_SOURCE_DIR}/docs/help CACHE INTERNAL "")
 set(TCC_HELP_CHM ${CMAKE_BINARY_DIR}/app/TandrelConfigurationController.chm CACHE INTERNAL "")
