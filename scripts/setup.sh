@@ -16,3 +16,22 @@ if ((${#missing[@]})); then
   $sudo apt-get update -qq
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+
+# The help compiler for the Windows build. Debian's fp-utils-3.2.2 depends on
+# the 200 MB fpc-source-3.2.2 that chmcmd does not need, so unless it is
+# installed already, only the package's files are unpacked into the build
+# tree, where the build looks for chmcmd and chmls.
+root="$(cd "$(dirname "$0")/.." && pwd)"
+fp_utils="$root/build/tools/fp-utils"
+if ! command -v chmcmd-3.2.2 >/dev/null && ! command -v chmcmd >/dev/null &&
+   [ ! -x "$fp_utils/usr/bin/chmcmd-3.2.2" ]; then
+  echo "setup: unpacking fp-utils-3.2.2 (chmcmd, chmls) into $fp_utils"
+  download="$(mktemp -d)"
+  chmod 0755 "$download"  # apt fetches as its own user
+  (cd "$download" && apt-get download -qq fp-utils-3.2.2) ||
+    { sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"; $sudo apt-get update -qq &&
+      (cd "$download" && apt-get download -qq fp-utils-3.2.2); }
+  mkdir -p "$fp_utils"
+  dpkg-deb -x "$download"/fp-utils-3.2.2_*.deb "$fp_utils"
+  rm -rf "$download"
+fi

@@ -110,11 +110,13 @@ INT_PTR CDialog::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam)
             pApp->SetMainWindowHandle(m_hWnd);
         return OnInitDialog();
     }
+    LRESULT lResult = 0;
+    BOOL bHandled = ProcessWindowMessage(uMsg, wParam, lParam, lResult);
+    // The destroy handlers still act for the main window (the help viewer is
+    // told to quit on its behalf); only after them is it gone.
     if (uMsg == WM_DESTROY && bMainWindow)
         pApp->SetMainWindowHandle(nullptr);
-
-    LRESULT lResult = 0;
-    if (ProcessWindowMessage(uMsg, wParam, lParam, lResult)) {
+    if (bHandled) {
         // WM_QUERYDRAGICON is one of the few whose result a dialog procedure
         // returns directly; the others go through DWLP_MSGRESULT.
         if (uMsg == WM_QUERYDRAGICON)
@@ -139,6 +141,11 @@ INT_PTR CDialog::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam)
 BOOL TranslateHelpKey(HWND hDlg, UINT uMsg, WPARAM wParam)
 {
     if (uMsg != WM_KEYDOWN || wParam != VK_F1)
+        return FALSE;
+    // The key filter sees every dialog of the thread: Save As, message boxes,
+    // the help viewer. Their F1 is their own; only the program's dialogs
+    // (those this layer runs) have a topic.
+    if (::GetWindowLongPtrA(hDlg, DWLP_DLGPROC) != reinterpret_cast<LONG_PTR>(&CDialog::DialogProc))
         return FALSE;
     // Shift+F1 and the like are the system's, not the Help command.
     if (::GetKeyState(VK_SHIFT) < 0 || ::GetKeyState(VK_CONTROL) < 0 || ::GetKeyState(VK_MENU) < 0)

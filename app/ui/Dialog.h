@@ -52,6 +52,7 @@ protected:
     BOOL IsMsgHandled() const { return m_bMsgHandled; }
 
 private:
+    friend BOOL TranslateHelpKey(HWND hDlg, UINT uMsg, WPARAM wParam);
     static INT_PTR CALLBACK DialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
     INT_PTR HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam);
     void ExecuteDlgInit() const;

@@ -13,6 +13,7 @@
 
 #include "serial/Win32Api.h"  // <windows.h>, included the one way the program does
 #include <commctrl.h>
+#include <htmlhelp.h>
 
 #else  // !_WIN32
 
@@ -95,6 +96,7 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define SC_CLOSE 0xF060
 
 #define DWLP_MSGRESULT 0
+#define DWLP_DLGPROC 8
 #define DWLP_USER 16
 
 #define CBS_DROPDOWN 0x0002L
@@ -114,6 +116,8 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
 #define HELP_CONTEXT 0x0001u
 #define HELP_QUIT 0x0002u
+#define HH_HELP_CONTEXT 0x000F
+#define HH_CLOSE_ALL 0x0012
 
 LRESULT SendMessageA(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 HWND GetDlgItem(HWND hDlg, int nIDDlgItem);
@@ -140,5 +144,6 @@ int LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax)
 HICON LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName);
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 BOOL WinHelpA(HWND hWndMain, LPCSTR lpszHelp, UINT uCommand, ULONG_PTR dwData);
+HWND HtmlHelpA(HWND hwndCaller, LPCSTR pszFile, UINT uCommand, ULONG_PTR dwData);
 
 #endif  // _WIN32

@@ -83,6 +83,7 @@ void CWinApp::DeriveNames()
     std::string strModulePath = PlatformModulePath();
     m_strProgramName = ProgramNameFromPath(strModulePath);
     m_strHelpPath = ReplaceExtension(strModulePath, ".HLP");
+    m_strHtmlHelpPath = ReplaceExtension(strModulePath, ".chm");
     m_strProfileName = ReplaceExtension(strModulePath.substr(FileNameStart(strModulePath)), ".INI");
     std::string strUserFolder = PlatformAppDataFolder();
     if (!strUserFolder.empty())
@@ -124,13 +125,28 @@ std::string CWinApp::LoadString(UINT nID) const
     return std::string(szText, nLength > 0 ? static_cast<std::size_t>(nLength) : 0);
 }
 
-void CWinApp::WinHelp(ULONG_PTR dwData, UINT nCmd) const
+void CWinApp::WinHelp(ULONG_PTR dwData, UINT nCmd)
 {
-    if (!::WinHelpA(GetMainWindowHandle(), m_strHelpPath.c_str(), nCmd, dwData))
+    HWND hWnd = GetMainWindowHandle();
+    BOOL bOk = FALSE;
+    if (nCmd != HELP_CONTEXT) {
+        bOk = ::WinHelpA(hWnd, m_strHelpPath.c_str(), nCmd, dwData);
+        if (nCmd == HELP_QUIT && m_bHtmlHelpOpened) {
+            ::HtmlHelpA(nullptr, nullptr, HH_CLOSE_ALL, 0);
+            m_bHtmlHelpOpened = FALSE;
+        }
+    } else if (PlatformFileExists(m_strHelpPath)) {
+        // Installations that still ship a WinHelp file keep their viewer.
+        bOk = ::WinHelpA(hWnd, m_strHelpPath.c_str(), nCmd, dwData);
+    } else if (PlatformFileExists(m_strHtmlHelpPath)) {
+        bOk = ::HtmlHelpA(hWnd, m_strHtmlHelpPath.c_str(), HH_HELP_CONTEXT, dwData) != nullptr;
+        m_bHtmlHelpOpened = m_bHtmlHelpOpened || bOk;
+    }
+    if (!bOk)
         AppMessageBox("Failed to launch help.");
 }
 
-void CWinApp::OnHelp(CDialog* pSource) const
+void CWinApp::OnHelp(CDialog* pSource)
 {
     // Without a dialog there is no topic, and nothing is shown.
     if (pSource != nullptr)

@@ -38,10 +38,12 @@ public:
     HICON LoadIcon(UINT nIDResource) const;
     std::string LoadString(UINT nID) const;
 
-    // Opens the help file at dwData (HELP_CONTEXT) or closes it (HELP_QUIT).
-    void WinHelp(ULONG_PTR dwData, UINT nCmd = HELP_CONTEXT) const;
+    // Opens the help at topic dwData (HELP_CONTEXT): the WinHelp file when
+    // there is one beside the program, else the compiled HTML Help file.
+    // HELP_QUIT closes whichever viewer was opened.
+    void WinHelp(ULONG_PTR dwData, UINT nCmd = HELP_CONTEXT);
     // The Help command: the topic of the dialog the user is in.
-    void OnHelp(CDialog* pSource) const;
+    void OnHelp(CDialog* pSource);
 
     // Starts the sockets layer at exactly version 1.1; the framework releases
     // it after ExitInstance. FALSE when it is not available in that version.
@@ -57,6 +59,8 @@ private:
 
     std::string m_strProgramName;
     std::string m_strHelpPath;
+    std::string m_strHtmlHelpPath;
+    BOOL m_bHtmlHelpOpened = FALSE;
     std::string m_strProfileName;
     CProfile m_profile;
     std::atomic<HWND> m_hMainWnd;

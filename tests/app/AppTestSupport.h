@@ -58,6 +58,12 @@ protected:
     }
     std::string LegacyProfilePath() const { return m_strRoot + "/windows/TandrelConfigurationController.INI"; }
     std::string OutPath(const char* pszName) const { return m_strRoot + "/out/" + pszName; }
+    // A file beside the program (a help file), found by its name only.
+    void WriteBesideProgram(const char* pszName) const
+    {
+        mkdir((m_strRoot + "/bin").c_str(), 0700);
+        WriteWholeFile(m_strRoot + "/bin/" + pszName, "x");
+    }
 
     static HWND Ctl(HWND hDlg, int nID) { return HeadlessControl(hDlg, nID); }
     static std::string Status(HWND hDlg) { return Ctl(hDlg, IDC_STATUS)->strText; }

@@ -45,7 +45,7 @@ std::string ClassName(HWND hWnd) {
 }
 
 struct FindRecord {
-    const char* pszTitle;
+    const char* pszTitle;  // null: any title
     const char* pszClass;  // null: any class
     HWND hFound;
 };
@@ -54,7 +54,7 @@ BOOL CALLBACK FindTopLevel(HWND hWnd, LPARAM lParam) {
     auto* rec = reinterpret_cast<FindRecord*>(lParam);
     if (!IsWindowVisible(hWnd)) return TRUE;
     if (rec->pszClass && ClassName(hWnd) != rec->pszClass) return TRUE;
-    if (WindowText(hWnd) != rec->pszTitle) return TRUE;
+    if (rec->pszTitle && WindowText(hWnd) != rec->pszTitle) return TRUE;
     rec->hFound = hWnd;
     return FALSE;
 }
@@ -140,6 +140,15 @@ int CmdWaitWindow(const Args& a) {
     return 0;
 }
 
+// Windows whose title a test cannot know (the help viewer's is the help
+// file's): found by class; prints the title.
+int CmdWaitClass(const Args& a) {
+    HWND hWnd = WaitWindow(nullptr, Seconds(a.At(3)), a.At(2));
+    if (!hWnd) return Fail("timed out waiting for a window of class \"%s\"", a.At(2));
+    std::printf("%s\n", WindowText(hWnd).c_str());
+    return 0;
+}
+
 int CmdWaitGone(const Args& a) {
     HWND hWnd = FindVisible(a.At(2));
     if (hWnd && !WaitGone(hWnd, Seconds(a.At(3))))
@@ -152,6 +161,17 @@ int CmdClick(const Args& a) {
     if (t.rc) return t.rc;
     if (!IsWindowEnabled(t.hCtl)) return Fail("control %s is disabled", a.At(3));
     PostMessageA(t.hCtl, BM_CLICK, 0, 0);
+    return 0;
+}
+
+// A key pressed in a control: posted, so that it passes through the owning
+// dialog's message loop (and its message filters) as a typed key does.
+int CmdKey(const Args& a) {
+    Target t = FindControl(a.At(2), a.At(3));
+    if (t.rc) return t.rc;
+    const WPARAM vk = static_cast<WPARAM>(std::strtoul(a.At(4), nullptr, 0));
+    PostMessageA(t.hCtl, WM_KEYDOWN, vk, 1);
+    PostMessageA(t.hCtl, WM_KEYUP, vk, 0xC0000001);
     return 0;
 }
 
@@ -288,8 +308,10 @@ struct Command {
 
 const Command kCommands[] = {
     {"wait-window", 2, "TITLE SECONDS", CmdWaitWindow},
+    {"wait-class", 2, "CLASS SECONDS", CmdWaitClass},
     {"wait-gone", 2, "TITLE SECONDS", CmdWaitGone},
     {"click", 2, "TITLE ID", CmdClick},
+    {"key", 3, "TITLE ID VIRTUAL-KEY", CmdKey},
     {"text", 2, "TITLE ID", CmdText},
     {"settext", 3, "TITLE ID TEXT", CmdSetText},
     {"wait-text", 4, "TITLE ID TEXT SECONDS", CmdWaitText},

@@ -98,14 +98,16 @@ typedef std::function<BOOL(const HeadlessSaveAsRequest& request, std::string& st
 void HeadlessSetSaveAsHandler(HeadlessSaveAsHandler fnHandler);  // none: cancel
 std::vector<HeadlessSaveAsRequest> HeadlessSaveAsRequests();
 
-// Help viewer.
+// Help viewers: WinHelp and HTML Help calls, in order.
 struct HeadlessHelpCall {
     HWND hOwner;
     std::string strPath;
     UINT uCommand;
     ULONG_PTR dwData;
+    BOOL bHtmlHelp = FALSE;
 };
 void HeadlessSetHelpResult(BOOL bResult);
+void HeadlessSetHtmlHelpOpens(BOOL bOpens);  // FALSE: HtmlHelpA returns no window
 std::vector<HeadlessHelpCall> HeadlessHelpCalls();
 
 // Module path and folders.

@@ -77,6 +77,8 @@ struct UiState {
     BOOL bShift = FALSE, bCtrl = FALSE, bAlt = FALSE;
     std::vector<HeadlessHelpCall> helpCalls;
     BOOL bHelpResult = TRUE;
+    BOOL bHtmlHelpOpens = TRUE;
+    int nHtmlHelpWindows = 0;
 };
 
 UiState& Ui()
@@ -286,7 +288,12 @@ LONG_PTR SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong)
     return lOld;
 }
 
-LONG_PTR GetWindowLongPtrA(HWND hWnd, int nIndex) { return nIndex == DWLP_USER ? hWnd->lUser : hWnd->lMsgResult; }
+LONG_PTR GetWindowLongPtrA(HWND hWnd, int nIndex)
+{
+    if (nIndex == DWLP_DLGPROC)
+        return reinterpret_cast<LONG_PTR>(hWnd->pfnProc);
+    return nIndex == DWLP_USER ? hWnd->lUser : hWnd->lMsgResult;
+}
 
 UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, void*)
 {
@@ -374,6 +381,16 @@ BOOL WinHelpA(HWND hWndMain, LPCSTR lpszHelp, UINT uCommand, ULONG_PTR dwData)
 {
     Ui().helpCalls.push_back({hWndMain, lpszHelp, uCommand, dwData});
     return Ui().bHelpResult;
+}
+
+// A window handle that only stands for "the viewer opened": never dereferenced.
+HWND HtmlHelpA(HWND hwndCaller, LPCSTR pszFile, UINT uCommand, ULONG_PTR dwData)
+{
+    UiState& ui = Ui();
+    ui.helpCalls.push_back({hwndCaller, pszFile != nullptr ? pszFile : "", uCommand, dwData, TRUE});
+    if (uCommand != HH_HELP_CONTEXT || !ui.bHtmlHelpOpens)
+        return nullptr;
+    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(++ui.nHtmlHelpWindows));
 }
 
 // --- the modal loop and the platform's dialog services ----------------------
@@ -493,6 +510,8 @@ BOOL HeadlessWaitForMessageBoxes(std::size_t nCount)
 }
 
 void HeadlessSetHelpResult(BOOL bResult) { Ui().bHelpResult = bResult; }
+
+void HeadlessSetHtmlHelpOpens(BOOL bOpens) { Ui().bHtmlHelpOpens = bOpens; }
 
 std::vector<HeadlessHelpCall> HeadlessHelpCalls() { return Ui().helpCalls; }
 
