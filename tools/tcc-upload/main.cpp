@@ -8,6 +8,7 @@
 
 #include "link/HDLC.h"
 #include "retrieval/MapUploader.h"
+#include "Version.h"
 #include "tools/tcc-upload/Console.h"
 #include "tools/tcc-upload/Platform.h"
 #include "tools/tcc-upload/Trace.h"
@@ -24,7 +25,7 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(250);
 
 const char kUsage[] =
     "Usage: tcc-upload --port PORT --output FILE [--quiet] [--trace]\n"
-    "       tcc-upload --list-ports\n"
+    "  or:  tcc-upload --list-ports\n"
     "\n"
     "Fetches the base station's configuration image over the serial port PORT\n"
     "(a device path such as /dev/ttyUSB0, or COM3 on Windows) and saves it to FILE,\n"
@@ -34,6 +35,7 @@ const char kUsage[] =
     "  --quiet       no progress line and no closing summary\n"
     "  --trace       hex dump of every frame sent and received on standard error\n"
     "  --list-ports  the serial ports of this machine\n"
+    "  --version     the program's name and version\n"
     "\n"
     "Exit status: 0 saved, 1 the retrieval failed (nothing written), 2 usage error,\n"
     "3 the file could not be written.\n";
@@ -61,6 +63,11 @@ int ParseOptions(int argc, char** argv, Options* pOpt)
         if (arg == "--help" || arg == "-h")
         {
             std::fputs(kUsage, stdout);
+            return EXIT_OK;
+        }
+        if (arg == "--version")
+        {
+            std::puts("tcc-upload " TCC_VERSION);
             return EXIT_OK;
         }
         if (arg == "--quiet")
