@@ -18,7 +18,8 @@ version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$native/CMakeCache.txt"
 file_version="$(sed -n 's/^#define TCC_FILE_VERSION "\(.*\)"$/\1/p' "$native/generated/Version.h")"
 [ -n "$version" ] && [ -n "$file_version" ] || die "no version in $native (not configured?)"
 
-: "${SOURCE_DATE_EPOCH:=$(git -C "$root" log -1 --format=%ct)}"
+SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || true)}"
+[ -n "$SOURCE_DATE_EPOCH" ] || die "not a git clone: set SOURCE_DATE_EPOCH to the release's time"
 export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C
 umask 022
 

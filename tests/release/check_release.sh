@@ -11,7 +11,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 dir="$(realpath "${1:?usage: check_release.sh ARTEFACT_DIR}")"
-: "${WINEPREFIX:?source scripts/wine-env.sh first}" "${DISPLAY:?no X display}"
+: "${WINEPREFIX:?source scripts/wine-env.sh first}" "${DISPLAY:?no X display}" "${TCC_BUILD_ROOT:?}"
 native="$TCC_BUILD_ROOT/native" win="$TCC_BUILD_ROOT/win"
 
 passed=0
@@ -81,7 +81,22 @@ zip_names="$(python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sy
 for f in TandrelConfigurationController.exe README.txt; do
   grep -qxF "$name/$f" <<<"$zip_names" || fail "the zip lacks $name/$f: $zip_names"
 done
-ok "the zip holds the program and the readme"
+if [ -f "$win/app/TandrelConfigurationController.chm" ]; then
+  grep -qxF "$name/TandrelConfigurationController.chm" <<<"$zip_names" || fail "the build has a help file, the zip not"
+fi
+# Nothing to install beside the program: it imports only Windows' own DLLs.
+python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))' \
+  "$dir/$name-win64.zip" "$name/TandrelConfigurationController.exe" >"$TCC_BUILD_ROOT/release-check-program.exe"
+imports="$(x86_64-w64-mingw32-objdump -p "$TCC_BUILD_ROOT/release-check-program.exe" | sed -n 's/^\s*DLL Name: //p' |
+  tr 'A-Z' 'a-z' | sort | xargs)"
+for dll in $imports; do
+  case "$dll" in
+    advapi32.dll | comctl32.dll | comdlg32.dll | gdi32.dll | kernel32.dll | msvcrt.dll | shell32.dll | \
+    ole32.dll | user32.dll | ws2_32.dll | hhctrl.ocx) ;;
+    *) fail "the program needs $dll, which Windows does not have (imports: $imports)" ;;
+  esac
+done
+ok "the zip holds the program and the readme; the program imports only Windows' DLLs ($imports)"
 
 # ---- Windows installer under Wine
 readonly TITLE="Halvorix Serial Configuration Uploader"
@@ -113,12 +128,12 @@ wine_idle() { timeout 120 wineserver -w || fail "Wine processes still running af
 
 wine "$dir/$name-setup.exe" /S >"$work/setup.log" 2>&1 || fail "the installer failed: $(cat "$work/setup.log")"
 wine_idle
-for f in TandrelConfigurationController.exe README.txt Uninstall.exe; do
+installed=(TandrelConfigurationController.exe README.txt Uninstall.exe)
+[ ! -f "$win/app/TandrelConfigurationController.chm" ] || installed+=(TandrelConfigurationController.chm)
+for f in "${installed[@]}"; do
   [ -f "$progdir/$f" ] || fail "the installer left no $f in $progdir"
 done
-python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))' \
-  "$dir/$name-win64.zip" "$name/TandrelConfigurationController.exe" >"$work/from-zip.exe"
-cmp -s "$progdir/TandrelConfigurationController.exe" "$work/from-zip.exe" ||
+cmp -s "$progdir/TandrelConfigurationController.exe" "$TCC_BUILD_ROOT/release-check-program.exe" ||
   fail "the installer and the zip hold different programs"
 [ -f "$shortcut" ] || fail "no Start-menu shortcut at $shortcut"
 expect_eq "Add/Remove Programs DisplayVersion" "$(reg_value DisplayVersion)" "$version"
