@@ -2,6 +2,7 @@
 ; Windows build installs (`cmake --install`) into STAGE:
 ;   makensis -DVERSION=1.0.0 -DFILE_VERSION=1.0.0.1 -DSTAGE=dir -DOUTFILE=setup.exe
 ; /S installs and uninstalls without a window.
+
 ; A 64-bit installer for the 64-bit program: it sees the 64-bit Program Files
 ; and registry, and 64-bit Windows (and Wine without its 32-bit part) runs it.
 Target amd64-unicode
