@@ -6,12 +6,14 @@
 #   tsan    clang build with ThreadSanitizer, the multi-threaded tests
 #   fuzz    the libFuzzer targets of the asan build, bounded in time
 #   wine    the Windows cross build (mingw-w64), its tests under Wine
-# Usage: scripts/test.sh [native] [asan] [tsan] [fuzz] [wine]
+#   release the installer and packages packed from the native and Windows
+#           builds; a silent install, start and uninstall under Wine
+# Usage: scripts/test.sh [native] [asan] [tsan] [fuzz] [wine] [release]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
-all_stages=(native asan tsan fuzz wine)
+all_stages=(native asan tsan fuzz wine release)
 declare -A wanted=()
 for s in "$@"; do
   case " ${all_stages[*]} " in
@@ -41,8 +43,9 @@ run_ctest() {  # name, dir, ctest args...
 }
 
 # The native build also serves the Wine stage (the simulator and the shim run
-# on the Linux side), so that stage builds it even when it is not tested.
-if want native || want wine; then
+# on the Linux side) and the release stage (the tools and man pages), so those
+# stages build it even when it is not tested.
+if want native || want wine || want release; then
   stage "native build (g++)"
   configure_build "$TCC_BUILD_ROOT/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo
   export TCC_NATIVE_BUILD="$TCC_BUILD_ROOT/native"
@@ -70,7 +73,7 @@ if want fuzz; then
   summary+=("fuzz: ok")
 fi
 
-if want wine; then
+if want wine || want release; then
   stage "Windows cross build (mingw-w64), tests under Wine"
   configure_build "$TCC_BUILD_ROOT/win" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DTCC_BENCH=OFF
@@ -81,7 +84,14 @@ if want wine; then
     if [ -n "${TCC_XVFB_PID:-}" ]; then kill "$TCC_XVFB_PID" 2>/dev/null || true; fi
   }
   trap stop_wine EXIT
-  run_ctest wine "$TCC_BUILD_ROOT/win" -j1
+  if want wine; then run_ctest wine "$TCC_BUILD_ROOT/win" -j1; fi
+fi
+
+if want release; then
+  stage "release: installer and packages from the test builds, installed and removed under Wine"
+  "$root/scripts/package.sh" "$TCC_BUILD_ROOT/native" "$TCC_BUILD_ROOT/win" "$TCC_BUILD_ROOT/release-check"
+  bash "$root/tests/release/check_release.sh" "$TCC_BUILD_ROOT/release-check"
+  summary+=("release: ok")
 fi
 
 echo

@@ -22,3 +22,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1 || true
   wineserver -w || true
 fi
+# Wine's own fonts (Debian's fonts-wine: MS Sans Serif for the dialogs, Marlett
+# for the caption buttons) sit in Wine's data folder, where this Wine does not
+# look; without them a close box shows an "r". It finds them in the prefix.
+if [ -d /usr/share/wine/fonts ]; then
+  cp -n /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+fi

@@ -12,6 +12,7 @@
 #include "link/HDLC.h"
 #include "retrieval/MapUploader.h"
 #include "serial/SerialPortCtrl.h"
+#include "Version.h"
 #include "tools/tcc-upload/Console.h"
 #include "tools/tcc-upload/Platform.h"
 #include "tools/tcc-upload/Report.h"
@@ -127,6 +128,11 @@ int ParseOptions(int argc, char** argv, Options* pOpt)
         if (arg == "--help" || arg == "-h")
         {
             std::fputs(kUsage, stdout);
+            return EXIT_OK;
+        }
+        if (arg == "--version")
+        {
+            std::puts("tcc-upload " TCC_VERSION);
             return EXIT_OK;
         }
         if (arg == "--quiet")
