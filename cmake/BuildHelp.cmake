@@ -1,4 +1,5 @@
-# Compiles docs/help into the .chm: cmake -DCHMCMD= -DSOURCE= -DSTAGE= -DOUTPUT= -P
+# Compiles docs/help into the .chm:
+#   cmake -DCHMCMD= -DPYTHON= -DSOURCE= -DOUTPUT= -P BuildHelp.cmake
 #
 # chmcmd 3.2.2 writes each context id's topic as the project folder's
 # absolute path plus the page ("/build/.../help/upload-window.htm"), and
@@ -7,12 +8,17 @@
 # relative links stay inside that copy. The contents and the index use the
 # plain copies.
 cmake_minimum_required(VERSION 3.25)
-foreach(var CHMCMD SOURCE STAGE OUTPUT)
+foreach(var CHMCMD PYTHON SOURCE OUTPUT)
   if(NOT ${var})
     message(FATAL_ERROR "BuildHelp: ${var} is not set")
   endif()
 endforeach()
 
+# That path is inside the file, so the pages are compiled in one fixed folder
+# whatever the build folder is: a release must not depend on where it was
+# built. The lock keeps two builds on this machine out of each other's way.
+set(STAGE /tmp/tcc-help-stage)
+file(LOCK ${STAGE}.lock GUARD PROCESS TIMEOUT 900)
 file(REMOVE_RECURSE ${STAGE})
 file(COPY ${SOURCE}/ DESTINATION ${STAGE})
 file(GLOB projects ${STAGE}/*.hhp)
@@ -55,4 +61,11 @@ string(REPLACE "[FILES]\n" "[FILES]\n${mirror_files}" project "${project}")
 file(WRITE ${projects} "${project}")
 compile("Duplicate anchor definitions|Anchor [^ ]+ undefined")
 
+# chmcmd also stamps the build time into two uncompressed fields.
+execute_process(COMMAND ${PYTHON} ${CMAKE_CURRENT_LIST_DIR}/chm_clear_times.py ${built}
+                RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "BuildHelp: could not clear the time stamps of ${built}")
+endif()
 file(COPY_FILE ${built} ${OUTPUT})
+file(REMOVE_RECURSE ${STAGE})

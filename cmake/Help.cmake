@@ -11,13 +11,15 @@ function(tcc_add_help)
   # system has none.
   find_program(TCC_CHMCMD NAMES chmcmd chmcmd-3.2.2
                HINTS ${PROJECT_SOURCE_DIR}/build/tools/fp-utils/usr/bin REQUIRED)
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
   file(GLOB sources CONFIGURE_DEPENDS ${TCC_HELP_SOURCE}/*)
   add_custom_command(
     OUTPUT ${TCC_HELP_CHM}
-    COMMAND ${CMAKE_COMMAND} -DCHMCMD=${TCC_CHMCMD} -DSOURCE=${TCC_HELP_SOURCE}
-            -DSTAGE=${CMAKE_BINARY_DIR}/app/help -DOUTPUT=${TCC_HELP_CHM}
+    COMMAND ${CMAKE_COMMAND} -DCHMCMD=${TCC_CHMCMD} -DPYTHON=${Python3_EXECUTABLE}
+            -DSOURCE=${TCC_HELP_SOURCE} -DOUTPUT=${TCC_HELP_CHM}
             -P ${PROJECT_SOURCE_DIR}/cmake/BuildHelp.cmake
     DEPENDS ${sources} ${PROJECT_SOURCE_DIR}/cmake/BuildHelp.cmake
+            ${PROJECT_SOURCE_DIR}/cmake/chm_clear_times.py
     COMMENT "Compiling the help file"
     VERBATIM)
   add_custom_target(tcc_help ALL DEPENDS ${TCC_HELP_CHM})
