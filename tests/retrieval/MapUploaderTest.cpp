@@ -349,29 +349,91 @@ TEST_F(MapUploaderTest, PortNotOpenShowsTwoBoxesAndFinishesWithoutWorker)
 
 // ---- closing -------------------------------------------------------------------
 
-// The window deletes the uploader while its worker is deciding that the reply
-// is overdue: the worker must end without the failure box, which the closing
-// window could never answer.
+// The window deletes the uploader just after its worker has found the reply
+// overdue and passed the stop test: the worker must end without the failure
+// box, which the closing window could never answer.
 TEST_F(MapUploaderTest, ClosingWhileTheFailureIsReachedShowsNoBox)
 {
-    CreateAndStart();
-    Settle(AwaitSize);
+    Create();
     CMapUploader* pUploader = m_pUploader.get();
-    std::atomic<bool> bHeld{false};
-    m_ticks.SetHook([&](int) {
-        if (std::this_thread::get_id() != m_worker || bHeld.exchange(true))
-            return;
+    std::atomic<bool> bReporting{false};
+    CMapUploaderProbe::HookReporting(U(), [&] {
+        bReporting.store(true);
         while (!CMapUploaderProbe::Stopping(*pUploader))
             std::this_thread::yield();
-        m_ticks.Set(m_ticks.Now() + 20000);  // the reply is now overdue
     });
-    m_ticks.Advance(1);  // wakes the worker into the hook
-    ASSERT_TRUE(WaitUntil([&] { return bHeld.load(); }));
+    U().Start();
+    m_worker = CMapUploaderProbe::Worker(U());
+    Settle(AwaitSize);
+    m_ticks.Advance(10000);
+    ASSERT_TRUE(WaitUntil([&] { return bReporting.load(); }));
     std::thread closer([&] { m_pUploader.reset(); });
     closer.join();
-    EXPECT_TRUE(bHeld.load());
     EXPECT_TRUE(RecordedBoxes().empty());
+}
+
+// A close whose wake lands between the worker taking the wake sequence and
+// testing the stop flag must still end the worker at once, not after the
+// rest of the reply period.
+TEST_F(MapUploaderTest, ClosingAsTheWorkerWakesEndsItWithoutAnotherWait)
+{
+    Create();
+    CMapUploader* pUploader = m_pUploader.get();
+    std::atomic<bool> bArmed{false};
+    std::atomic<bool> bAtPoint{false};
+    CMapUploaderProbe::HookSequenceTaken(U(), [&] {
+        if (!bArmed.exchange(false))
+            return;
+        std::uint32_t dwSeen = CMapUploaderProbe::WakeSequence(*pUploader);
+        bAtPoint.store(true);
+        while (!CMapUploaderProbe::Stopping(*pUploader) ||
+               CMapUploaderProbe::WakeSequence(*pUploader) == dwSeen)
+            std::this_thread::yield();
+    });
+    U().Start();
+    m_worker = CMapUploaderProbe::Worker(U());
+    Settle(AwaitSize);
+    int nLooks = m_ticks.ReadingsBy(m_worker, AwaitSize);
+    // A look at the clock after the stop means the worker went back to sleep
+    // on a wake already spent; wake it so that the failure costs no time.
+    m_ticks.SetHook([&](int) {
+        if (std::this_thread::get_id() == m_worker && CMapUploaderProbe::Stopping(*pUploader))
+            m_ticks.Advance(0);
+    });
+    bArmed.store(true);
+    m_ticks.Advance(1);
+    ASSERT_TRUE(WaitUntil([&] { return bAtPoint.load(); }));
+    std::thread closer([&] { m_pUploader.reset(); });
+    closer.join();
     m_ticks.SetHook(nullptr);
+    EXPECT_EQ(m_ticks.ReadingsBy(m_worker, AwaitSize), nLooks);
+}
+
+// The last chunk arrives while the worker finds the reply overdue: the run
+// ends one way only. Here the worker wins, so the chunk that comes after the
+// failure box must not turn the state into Complete.
+TEST_F(MapUploaderTest, ReplyAtTheDeadlineLosingToTheTimeoutLeavesTheRunFailed)
+{
+    CreateAndStart();
+    ToAwaitData(10);
+    std::atomic<bool> bHeld{false};
+    std::thread::id test = std::this_thread::get_id();
+    m_ticks.SetHook([&](int nState) {
+        std::thread::id self = std::this_thread::get_id();
+        if (self == m_worker || self == test || nState != AwaitData || bHeld.exchange(true))
+            return;
+        // The link's worker is restarting the timer for the chunk: the
+        // deadline passes before it gets the time.
+        m_ticks.Advance(10000);
+        while (U().m_bFinished.load() == 0)
+            std::this_thread::yield();
+    });
+    FakeLine::Receive(DataChunk(0, 10, TestImage(10)));
+    Quiet();
+    m_ticks.SetHook(nullptr);
+    EXPECT_TRUE(bHeld.load());
+    ExpectFinished(false);
+    EXPECT_EQ(U().GetState(), Error);
 }
 
 TEST_F(MapUploaderTest, ClosingDuringATransferEndsBothWorkers)

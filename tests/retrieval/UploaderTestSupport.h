@@ -21,6 +21,22 @@ public:
     {
         return u.m_pThread != nullptr ? u.m_pThread->get_id() : std::thread::id();
     }
+    static std::uint32_t WakeSequence(CMapUploader& u) { return u.m_wake.Sequence(); }
+    // The hook runs on the worker at the point named; set it before Start.
+    static void HookSequenceTaken(CMapUploader& u, std::function<void()> fn)
+    {
+        u.m_testHook = [fn](int nPoint) {
+            if (nPoint == CMapUploader::HOOK_SEQUENCE_TAKEN)
+                fn();
+        };
+    }
+    static void HookReporting(CMapUploader& u, std::function<void()> fn)
+    {
+        u.m_testHook = [fn](int nPoint) {
+            if (nPoint == CMapUploader::HOOK_REPORTING)
+                fn();
+        };
+    }
 };
 
 // Moves only when told; wakes the attached sleepers when it moves. Records
