@@ -110,4 +110,29 @@ TEST_F(WorkerWaitTest, AWorkersBoxCanDisableItsOwnerWhileTheOwnerWaits)
     EXPECT_FALSE(::IsWindowEnabled(m_hWnd));
 }
 
+// The whole of it: a worker's message box owned by a window of the waiting
+// thread appears, is answered (as a person would, from outside), and the
+// wait ends with the owner enabled again.
+TEST_F(WorkerWaitTest, AWorkersMessageBoxOwnedByTheWaitingThreadsWindowCompletes)
+{
+    static const char kCaption[] = "TccWorkerWaitBox";
+    HWND hWnd = m_hWnd;
+    std::atomic<int> nAnswer{0};
+    std::thread worker([hWnd, &nAnswer] {
+        nAnswer = ::MessageBoxA(hWnd, "Failed to communicate with system", kCaption,
+                                MB_OK | MB_ICONEXCLAMATION);
+    });
+    std::thread person([] {
+        HWND hBox = nullptr;
+        while ((hBox = ::FindWindowA("#32770", kCaption)) == nullptr)
+            ::Sleep(1);
+        ::PostMessageA(hBox, WM_COMMAND, IDOK, 0);
+    });
+    SetWorkerWait(WaitServingSentMessages);
+    WaitForWorker(worker);
+    person.join();
+    EXPECT_EQ(nAnswer.load(), IDOK);
+    EXPECT_TRUE(::IsWindowEnabled(m_hWnd));
+}
+
 }  // namespace
