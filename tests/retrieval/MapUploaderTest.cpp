@@ -418,6 +418,7 @@ TEST_F(MapUploaderTest, ReplyAtTheDeadlineLosingToTheTimeoutLeavesTheRunFailed)
     ToAwaitData(10);
     std::atomic<bool> bHeld{false};
     std::thread::id test = std::this_thread::get_id();
+    CMapUploader* pUploader = m_pUploader.get();
     m_ticks.SetHook([&](int nState) {
         std::thread::id self = std::this_thread::get_id();
         if (self == m_worker || self == test || nState != AwaitData || bHeld.exchange(true))
@@ -425,7 +426,7 @@ TEST_F(MapUploaderTest, ReplyAtTheDeadlineLosingToTheTimeoutLeavesTheRunFailed)
         // The link's worker is restarting the timer for the chunk: the
         // deadline passes before it gets the time.
         m_ticks.Advance(10000);
-        while (U().m_bFinished.load() == 0)
+        while (pUploader->m_bFinished.load() == 0)
             std::this_thread::yield();
     });
     FakeLine::Receive(DataChunk(0, 10, TestImage(10)));
