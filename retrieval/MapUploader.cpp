@@ -276,9 +276,13 @@ void CMapUploader::Run()
         case AwaitSize:
         case AwaitData:
             if (std::uint32_t dwLeft = m_timeout.Remaining())
+            {
                 m_wake.WaitFor(dwSeen, dwLeft);
-            else
-                MoveState(nState, Error);  // lost to a reply: the next pass follows it
+                break;
+            }
+            if (m_testHook)
+                m_testHook(HOOK_OVERDUE);
+            MoveState(nState, Error);  // lost to a reply: the next pass follows it
             break;
         case Complete:
             MoveState(Complete, Done);

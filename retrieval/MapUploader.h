@@ -83,6 +83,6 @@ private:
 
     // Tests: called on the worker at the points below, to force one
     // interleaving of the worker with the closing thread. Set before Start.
-    enum { HOOK_SEQUENCE_TAKEN, HOOK_REPORTING };
+    enum { HOOK_SEQUENCE_TAKEN, HOOK_OVERDUE, HOOK_REPORTING };
     std::function<void(int)> m_testHook;
 };

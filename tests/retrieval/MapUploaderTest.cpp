@@ -437,6 +437,28 @@ TEST_F(MapUploaderTest, ReplyAtTheDeadlineLosingToTheTimeoutLeavesTheRunFailed)
     EXPECT_EQ(U().GetState(), Error);
 }
 
+// The other way round: the worker has found the reply overdue when the last
+// chunk completes the image. The image wins; no failure box follows it.
+TEST_F(MapUploaderTest, ReplyAtTheDeadlineBeatingTheTimeoutCompletesTheRun)
+{
+    Create();
+    CMapUploader* pUploader = m_pUploader.get();
+    std::atomic<bool> bOverdue{false};
+    CMapUploaderProbe::HookOverdue(U(), [&] {
+        bOverdue.store(true);
+        while (pUploader->GetState() != Complete)
+            std::this_thread::yield();
+    });
+    U().Start();
+    m_worker = CMapUploaderProbe::Worker(U());
+    ToAwaitData(10);
+    m_ticks.Advance(10000);
+    ASSERT_TRUE(WaitUntil([&] { return bOverdue.load(); }));
+    FakeLine::Receive(DataChunk(0, 10, TestImage(10)));
+    ExpectFinished(true);
+    EXPECT_EQ(Bytes(U().GetData(), U().GetData() + U().GetReceived()), TestImage(10));
+}
+
 TEST_F(MapUploaderTest, ClosingDuringATransferEndsBothWorkers)
 {
     CreateAndStart();

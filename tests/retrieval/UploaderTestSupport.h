@@ -37,6 +37,13 @@ public:
                 fn();
         };
     }
+    static void HookOverdue(CMapUploader& u, std::function<void()> fn)
+    {
+        u.m_testHook = [fn](int nPoint) {
+            if (nPoint == CMapUploader::HOOK_OVERDUE)
+                fn();
+        };
+    }
 };
 
 // Moves only when told; wakes the attached sleepers when it moves. Records
