@@ -101,9 +101,13 @@ protected:
         m_pUploader = std::make_unique<CMapUploader>("COM1", &m_ticks);
         m_ticks.Observe(m_pUploader.get());
     }
-    void CreateAndStart()
+    // hook, if given, runs on the worker at nHookPoint (CMapUploaderProbe::k...).
+    void CreateAndStart(int nHookPoint = -1, std::function<void()> hook = nullptr)
     {
         Create();
+        m_pRaw = m_pUploader.get();
+        if (hook)
+            CMapUploaderProbe::Hook(*m_pUploader, nHookPoint, std::move(hook));
         m_pUploader->Start();
         m_worker = CMapUploaderProbe::Worker(*m_pUploader);
     }
@@ -148,6 +152,7 @@ protected:
 
     CFakeTicks m_ticks;
     std::unique_ptr<CMapUploader> m_pUploader;
+    CMapUploader* m_pRaw = nullptr;  // for hooks: closing tests reset m_pUploader on another thread
     std::thread::id m_worker;
 };
 
@@ -354,16 +359,12 @@ TEST_F(MapUploaderTest, PortNotOpenShowsTwoBoxesAndFinishesWithoutWorker)
 // box, which the closing window could never answer.
 TEST_F(MapUploaderTest, ClosingWhileTheFailureIsReachedShowsNoBox)
 {
-    Create();
-    CMapUploader* pUploader = m_pUploader.get();
     std::atomic<bool> bReporting{false};
-    CMapUploaderProbe::HookReporting(U(), [&] {
+    CreateAndStart(CMapUploaderProbe::kReporting, [&] {
         bReporting.store(true);
-        while (!CMapUploaderProbe::Stopping(*pUploader))
+        while (!CMapUploaderProbe::Stopping(*m_pRaw))
             std::this_thread::yield();
     });
-    U().Start();
-    m_worker = CMapUploaderProbe::Worker(U());
     Settle(AwaitSize);
     m_ticks.Advance(10000);
     ASSERT_TRUE(WaitUntil([&] { return bReporting.load(); }));
@@ -377,27 +378,23 @@ TEST_F(MapUploaderTest, ClosingWhileTheFailureIsReachedShowsNoBox)
 // rest of the reply period.
 TEST_F(MapUploaderTest, ClosingAsTheWorkerWakesEndsItWithoutAnotherWait)
 {
-    Create();
-    CMapUploader* pUploader = m_pUploader.get();
     std::atomic<bool> bArmed{false};
     std::atomic<bool> bAtPoint{false};
-    CMapUploaderProbe::HookSequenceTaken(U(), [&] {
+    CreateAndStart(CMapUploaderProbe::kSequenceTaken, [&] {
         if (!bArmed.exchange(false))
             return;
-        std::uint32_t dwSeen = CMapUploaderProbe::WakeSequence(*pUploader);
+        std::uint32_t dwSeen = CMapUploaderProbe::WakeSequence(*m_pRaw);
         bAtPoint.store(true);
-        while (!CMapUploaderProbe::Stopping(*pUploader) ||
-               CMapUploaderProbe::WakeSequence(*pUploader) == dwSeen)
+        while (!CMapUploaderProbe::Stopping(*m_pRaw) ||
+               CMapUploaderProbe::WakeSequence(*m_pRaw) == dwSeen)
             std::this_thread::yield();
     });
-    U().Start();
-    m_worker = CMapUploaderProbe::Worker(U());
     Settle(AwaitSize);
     int nLooks = m_ticks.ReadingsBy(m_worker, AwaitSize);
     // A look at the clock after the stop means the worker went back to sleep
     // on a wake already spent; wake it so that the failure costs no time.
     m_ticks.SetHook([&](int) {
-        if (std::this_thread::get_id() == m_worker && CMapUploaderProbe::Stopping(*pUploader))
+        if (std::this_thread::get_id() == m_worker && CMapUploaderProbe::Stopping(*m_pRaw))
             m_ticks.Advance(0);
     });
     bArmed.store(true);
@@ -418,7 +415,6 @@ TEST_F(MapUploaderTest, ReplyAtTheDeadlineLosingToTheTimeoutLeavesTheRunFailed)
     ToAwaitData(10);
     std::atomic<bool> bHeld{false};
     std::thread::id test = std::this_thread::get_id();
-    CMapUploader* pUploader = m_pUploader.get();
     m_ticks.SetHook([&](int nState) {
         std::thread::id self = std::this_thread::get_id();
         if (self == m_worker || self == test || nState != AwaitData || bHeld.exchange(true))
@@ -426,7 +422,7 @@ TEST_F(MapUploaderTest, ReplyAtTheDeadlineLosingToTheTimeoutLeavesTheRunFailed)
         // The link's worker is restarting the timer for the chunk: the
         // deadline passes before it gets the time.
         m_ticks.Advance(10000);
-        while (pUploader->m_bFinished.load() == 0)
+        while (m_pRaw->m_bFinished.load() == 0)
             std::this_thread::yield();
     });
     FakeLine::Receive(DataChunk(0, 10, TestImage(10)));
@@ -441,16 +437,12 @@ TEST_F(MapUploaderTest, ReplyAtTheDeadlineLosingToTheTimeoutLeavesTheRunFailed)
 // chunk completes the image. The image wins; no failure box follows it.
 TEST_F(MapUploaderTest, ReplyAtTheDeadlineBeatingTheTimeoutCompletesTheRun)
 {
-    Create();
-    CMapUploader* pUploader = m_pUploader.get();
     std::atomic<bool> bOverdue{false};
-    CMapUploaderProbe::HookOverdue(U(), [&] {
+    CreateAndStart(CMapUploaderProbe::kOverdue, [&] {
         bOverdue.store(true);
-        while (pUploader->GetState() != Complete)
+        while (m_pRaw->GetState() != Complete)
             std::this_thread::yield();
     });
-    U().Start();
-    m_worker = CMapUploaderProbe::Worker(U());
     ToAwaitData(10);
     m_ticks.Advance(10000);
     ASSERT_TRUE(WaitUntil([&] { return bOverdue.load(); }));

@@ -22,25 +22,16 @@ public:
         return u.m_pThread != nullptr ? u.m_pThread->get_id() : std::thread::id();
     }
     static std::uint32_t WakeSequence(CMapUploader& u) { return u.m_wake.Sequence(); }
-    // The hook runs on the worker at the point named; set it before Start.
-    static void HookSequenceTaken(CMapUploader& u, std::function<void()> fn)
+    // Points of the worker's loop where a test hook runs: between taking the
+    // wake sequence and the stop test, on finding the reply overdue, and
+    // before the failure box. Set the hook before Start.
+    static constexpr int kSequenceTaken = CMapUploader::HOOK_SEQUENCE_TAKEN;
+    static constexpr int kOverdue = CMapUploader::HOOK_OVERDUE;
+    static constexpr int kReporting = CMapUploader::HOOK_REPORTING;
+    static void Hook(CMapUploader& u, int nPoint, std::function<void()> fn)
     {
-        u.m_testHook = [fn](int nPoint) {
-            if (nPoint == CMapUploader::HOOK_SEQUENCE_TAKEN)
-                fn();
-        };
-    }
-    static void HookReporting(CMapUploader& u, std::function<void()> fn)
-    {
-        u.m_testHook = [fn](int nPoint) {
-            if (nPoint == CMapUploader::HOOK_REPORTING)
-                fn();
-        };
-    }
-    static void HookOverdue(CMapUploader& u, std::function<void()> fn)
-    {
-        u.m_testHook = [fn](int nPoint) {
-            if (nPoint == CMapUploader::HOOK_OVERDUE)
+        u.m_testHook = [nPoint, fn](int nAt) {
+            if (nAt == nPoint)
                 fn();
         };
     }
