@@ -1,6 +1,8 @@
 // The Windows entry point: hands the process to the application object.
 #include "app/ui/Platform.h"
 #include "app/ui/WinApp.h"
+#include "app/ui/win32/WorkerWait.h"
+#include "retrieval/WorkerWait.h"
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
 {
@@ -8,5 +10,6 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
     // The progress bar's window class lives in comctl32.
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS};
     ::InitCommonControlsEx(&icc);
+    SetWorkerWait(WaitServingSentMessages);
     return AfxGetApp()->Run();
 }

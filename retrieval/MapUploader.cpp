@@ -7,6 +7,7 @@
 #include "link/FrameBuffer.h"
 #include "link/HDLC.h"
 #include "retrieval/TickSource.h"
+#include "retrieval/WorkerWait.h"
 #include "serial/AppMessageBox.h"
 
 namespace
@@ -60,7 +61,7 @@ CMapUploader::~CMapUploader()
     m_wake.Signal();
     if (m_pThread != nullptr)
     {
-        m_pThread->join();
+        WaitForWorker(*m_pThread);
         delete m_pThread;
         m_pThread = nullptr;
     }
@@ -146,11 +147,21 @@ void CMapUploader::SendRequest(std::uint8_t bType)
     m_pLink->Send(p);
 }
 
-// Link worker. Every state change wakes the uploader's worker.
-void CMapUploader::SetState(int nState)
+// Each transition is made only from the state it expects: the worker's
+// timeout and a reply at the deadline race for the same word, and exactly one
+// of them may decide how the run ends. A change made by the link's worker
+// wakes the uploader's worker; the uploader's own moves need no wake.
+bool CMapUploader::MoveState(int nFrom, int nTo)
 {
-    m_nState.store(nState, std::memory_order_release);
-    m_wake.Signal();
+    std::int32_t nExpected = nFrom;
+    return m_nState.compare_exchange_strong(nExpected, nTo, std::memory_order_acq_rel,
+                                            std::memory_order_acquire);
+}
+
+void CMapUploader::Answer(int nFrom, int nTo)
+{
+    if (MoveState(nFrom, nTo))
+        m_wake.Signal();
 }
 
 // Link worker. Reads only the message the frame carries: a frame too short
@@ -177,26 +188,26 @@ void CMapUploader::OnSizeResponse(const std::uint8_t* pMsg, std::uint32_t dwLeng
     m_timeout.Restart(0);
     if (dwLength < kHeaderLength)
     {
-        SetState(Error);
+        Answer(AwaitSize, Error);
         return;
     }
     std::uint32_t dwSize = ReadBigEndian32(pMsg + 3);
     if (dwSize > kMaxImageSize)
     {
-        SetState(Error);
+        Answer(AwaitSize, Error);
         return;
     }
     std::uint8_t* pImage = new (std::nothrow) std::uint8_t[dwSize];
     if (pImage == nullptr)
     {
-        SetState(Error);
+        Answer(AwaitSize, Error);
         return;
     }
     delete[] m_pImage;  // null: only one size response is ever taken
     m_pImage = pImage;
     m_pWrite = pImage;
     m_dwTotal.store(dwSize, std::memory_order_release);
-    SetState(RequestData);
+    Answer(AwaitSize, RequestData);
 }
 
 void CMapUploader::OnDataChunk(const std::uint8_t* pMsg, std::uint32_t dwLength)
@@ -204,7 +215,7 @@ void CMapUploader::OnDataChunk(const std::uint8_t* pMsg, std::uint32_t dwLength)
     m_timeout.Restart(0);
     if (dwLength < kHeaderLength)
     {
-        SetState(Error);
+        Answer(AwaitData, Error);
         return;
     }
     std::uint32_t dwCount = ReadBigEndian32(pMsg + 3);
@@ -212,7 +223,7 @@ void CMapUploader::OnDataChunk(const std::uint8_t* pMsg, std::uint32_t dwLength)
     std::uint32_t dwMissing = m_dwTotal.load(std::memory_order_acquire) - dwReceived;
     if (dwCount > dwMissing || dwCount > dwLength - kHeaderLength)
     {
-        SetState(Error);
+        Answer(AwaitData, Error);
         return;
     }
     if (dwCount != 0)
@@ -220,7 +231,7 @@ void CMapUploader::OnDataChunk(const std::uint8_t* pMsg, std::uint32_t dwLength)
     m_pWrite += dwCount;
     m_dwReceived.store(dwReceived + dwCount, std::memory_order_release);
     if (pMsg[2] == 0)
-        SetState(dwCount == dwMissing ? Complete : Error);
+        Answer(AwaitData, dwCount == dwMissing ? Complete : Error);
 }
 
 // Uploader worker. Closing the window sets m_bStop and waits for this thread;
@@ -234,44 +245,55 @@ void CMapUploader::ReportFailure()
 
 // Uploader worker. Each pass does what the state asks; in the waiting states
 // it sleeps until the reply deadline or a change (state, stop, clock). The
-// wake sequence is taken before the state is read, so a change made after the
-// read still ends the sleep.
+// wake sequence is taken before the stop flag and the state are read, so a
+// stop or change made after the read still ends the sleep.
 void CMapUploader::Run()
 {
-    while (m_bStop.load(std::memory_order_acquire) == 0)
+    for (;;)
     {
         std::uint32_t dwSeen = m_wake.Sequence();
-        switch (m_nState.load(std::memory_order_acquire))
+        if (m_testHook)
+            m_testHook(HOOK_SEQUENCE_TAKEN);
+        if (m_bStop.load(std::memory_order_acquire) != 0)
+            return;
+        int nState = m_nState.load(std::memory_order_acquire);
+        switch (nState)
         {
         // The state moves on before the request is posted: a station that
         // answers before this thread runs again (a preempted worker loses the
         // CPU for a whole scheduling quantum) would otherwise find the
         // uploader still in the request state, and its reply would be dropped.
         case RequestSize:
-            m_nState.store(AwaitSize, std::memory_order_release);
+            MoveState(RequestSize, AwaitSize);
             SendSizeRequest();
             m_timeout.Restart(0);
             break;
         case RequestData:
-            m_nState.store(AwaitData, std::memory_order_release);
+            MoveState(RequestData, AwaitData);
             SendDataRequest();
             m_timeout.Restart(0);
             break;
         case AwaitSize:
         case AwaitData:
             if (std::uint32_t dwLeft = m_timeout.Remaining())
+            {
                 m_wake.WaitFor(dwSeen, dwLeft);
-            else
-                m_nState.store(Error, std::memory_order_release);
+                break;
+            }
+            if (m_testHook)
+                m_testHook(HOOK_OVERDUE);
+            MoveState(nState, Error);  // lost to a reply: the next pass follows it
             break;
         case Complete:
-            m_nState.store(Done, std::memory_order_release);
+            MoveState(Complete, Done);
             break;
         case Done:
             m_bFinished.store(1, std::memory_order_release);
             m_bStop.store(1, std::memory_order_release);
             break;
         case Error:
+            if (m_testHook)
+                m_testHook(HOOK_REPORTING);
             ReportFailure();
             return;
         default:

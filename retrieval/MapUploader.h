@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -61,7 +62,8 @@ private:
     void Run();
     static unsigned UploaderThreadProc(void* pParam);
 
-    void SetState(int nState);
+    bool MoveState(int nFrom, int nTo);
+    void Answer(int nFrom, int nTo);
     void OnSizeResponse(const std::uint8_t* pMsg, std::uint32_t dwLength);
     void OnDataChunk(const std::uint8_t* pMsg, std::uint32_t dwLength);
     void ReportFailure();
@@ -78,4 +80,9 @@ private:
 
     ITickSource* m_pTicks;
     CWakeSignal m_wake;  // state changes, stop and clock moves wake the worker
+
+    // Tests: called on the worker at the points below, to force one
+    // interleaving of the worker with the closing thread. Set before Start.
+    enum { HOOK_SEQUENCE_TAKEN, HOOK_OVERDUE, HOOK_REPORTING };
+    std::function<void(int)> m_testHook;
 };

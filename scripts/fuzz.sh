@@ -5,7 +5,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$1"; total="${2:-60}"
 mapfile -t targets < <(find "$build" -maxdepth 3 -type f -name 'fuzz_*' -perm -u+x | sort)
-if ((${#targets[@]} == 0)); then echo "fuzz: no targets built"; exit 0; fi
+# A build without targets (no clang, TCC_FUZZ off) has fuzzed nothing: fail.
+if ((${#targets[@]} == 0)); then echo "fuzz: no targets built in $build" >&2; exit 1; fi
 each=$(( total / ${#targets[@]} )); ((each > 0)) || each=1
 for t in "${targets[@]}"; do
   name="$(basename "$t")"

@@ -2,6 +2,7 @@
 #include "serial/SerialPortCtrl.h"
 
 #include "serial/AppMessageBox.h"
+#include "serial/BaudRateFile.h"
 #include "serial/ReaderThread.h"
 #include "serial/SerialPort.h"
 
@@ -58,7 +59,8 @@ int ParseValue(const char* pText)
     return static_cast<int>(nValue);
 }
 
-// The rate named by the file's text; pText[nLength] is its terminating zero.
+}  // namespace
+
 DWORD BaudRateFromText(const char* pText, std::size_t nLength)
 {
     if (nLength < kKeyLength || std::strncmp(pText, kBaudRateKey, kKeyLength) != 0)
@@ -73,6 +75,8 @@ DWORD BaudRateFromText(const char* pText, std::size_t nLength)
     AppMessageBox(szText, MB_OK);
     return kUnsupportedBaudRate;
 }
+
+namespace {
 
 long FileLength(std::FILE* pFile)
 {

@@ -284,8 +284,11 @@ BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat)
     const DWORD error = port->Status(stat);
     if (error != ERROR_SUCCESS)
         return Fail(error);
+    // Parity and framing errors come from the marks the reads took out;
+    // termios reports no overrun count we could hand out.
+    const DWORD dwErrors = port->TakeLineErrors();
     if (lpErrors)
-        *lpErrors = 0;  // termios reports no overrun or framing counts we could hand out
+        *lpErrors = dwErrors;
     if (lpStat)
         *lpStat = stat;
     return TRUE;

@@ -149,6 +149,8 @@ DWORD CCommPort::SetState(const DCB& dcb)
         tcsetattr(m_fd, TCSANOW, &before);
         return ERROR_INVALID_PARAMETER;
     }
+    m_bMarked = (got.c_iflag & PARMRK) != 0;
+    m_marked = MarkedInput{};
     // DTR and RTS follow the DCB where the device has the lines at all.
     DWORD error = SetModemLine(TIOCM_DTR, dcb.fDtrControl == DTR_CONTROL_ENABLE);
     if (error == ERROR_SUCCESS && dcb.fRtsControl != RTS_CONTROL_HANDSHAKE)
@@ -500,10 +502,13 @@ DWORD CCommPort::Read(std::uint8_t* pBytes, DWORD dwCount, DWORD& dwDone)
     while (dwDone < dwCount) {
         const ssize_t n = read(m_fd, pBytes + dwDone, dwCount - dwDone);
         if (n > 0) {
-            dwDone += static_cast<DWORD>(n);
-            if (bFirstBytes)
+            // A read that held only part of an error mark gives no byte yet.
+            const DWORD dwKept = Unmark(pBytes + dwDone, static_cast<DWORD>(n));
+            dwDone += dwKept;
+            if (bFirstBytes && dwDone != 0)
                 break;
-            lastByte = Clock::now();
+            if (dwKept != 0)
+                lastByte = Clock::now();
             continue;
         }
         if (n == 0)  // end of file on a tty: the line hung up
@@ -563,6 +568,28 @@ DWORD CCommPort::Write(const std::uint8_t* pBytes, DWORD dwCount, DWORD& dwDone)
     return ERROR_SUCCESS;
 }
 
+// Reads run one at a time (one OVERLAPPED per direction); the lock is for a
+// SetCommState or purge on another thread.
+DWORD CCommPort::Unmark(std::uint8_t* pBytes, DWORD dwCount)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_bMarked)
+        return dwCount;
+    DWORD dwMarked = 0;
+    const DWORD dwKept = UnmarkInput(m_marked, pBytes, dwCount, dwMarked);
+    if (dwMarked != 0)
+        m_dwLineErrors |= CE_RXPARITY;  // the tty marks framing errors alike
+    return dwKept;
+}
+
+DWORD CCommPort::TakeLineErrors()
+{
+    std::lock_guard lock(m_mutex);
+    const DWORD dwErrors = m_dwLineErrors;
+    m_dwLineErrors = 0;
+    return dwErrors;
+}
+
 DWORD CCommPort::Status(COMSTAT& stat)
 {
     int inQueue = 0, outQueue = 0;
@@ -587,6 +614,10 @@ DWORD CCommPort::Purge(DWORD dwFlags)
     const bool bRx = (dwFlags & PURGE_RXCLEAR) != 0, bTx = (dwFlags & PURGE_TXCLEAR) != 0;
     if ((bRx || bTx) && tcflush(m_fd, bRx && bTx ? TCIOFLUSH : bRx ? TCIFLUSH : TCOFLUSH) != 0)
         return ErrnoToWin32(errno);
+    if (bRx) {
+        std::lock_guard lock(m_mutex);
+        m_marked = MarkedInput{};  // the rest of a cut mark went with the queue
+    }
     return ERROR_SUCCESS;
 }
 

@@ -55,6 +55,8 @@ public:
     DWORD Read(std::uint8_t* pBytes, DWORD dwCount, DWORD& dwDone);
     DWORD Write(const std::uint8_t* pBytes, DWORD dwCount, DWORD& dwDone);
     DWORD Status(COMSTAT& stat);
+    // The CE_ flags gathered since the last call, which clears them.
+    DWORD TakeLineErrors();
     DWORD Purge(DWORD dwFlags);
     DWORD Escape(DWORD dwFunc);
     DWORD ModemStatus(DWORD& dwStatus);
@@ -94,6 +96,7 @@ private:
     void ServeOnCaller(std::uint64_t gen);
     void WaiterLoop();
     DWORD SetModemLine(int line, bool bOn);
+    DWORD Unmark(std::uint8_t* pBytes, DWORD dwCount);
 
     const int m_fd;
     const int m_wakeFd;
@@ -108,6 +111,9 @@ private:
     bool m_bClosed = false;
     bool m_bWaitPending = false;
     bool m_bCallerServing = false;  // only one thread at a time drains m_callerWakeFd
+    bool m_bMarked = false;         // the tty marks errors (PARMRK): reads unmark them
+    MarkedInput m_marked;
+    DWORD m_dwLineErrors = 0;
     PendingWait m_wait;
     std::uint64_t m_nextGen = 0;
     std::vector<Blocked*> m_blocked;

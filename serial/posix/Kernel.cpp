@@ -14,6 +14,8 @@ constexpr ULONG_PTR kStatusPending = 0x103;
 
 thread_local DWORD t_lastError = 0;
 
+std::atomic<void (*)(OVERLAPPED*)> g_pfnCompletionHook{nullptr};
+
 struct HandleTable {
     std::mutex mutex;
     std::unordered_map<HANDLE, std::shared_ptr<KernelObject>> objects;
@@ -124,15 +126,30 @@ void BeginOverlapped(OVERLAPPED* ov)
         ev->Reset();
 }
 
+// A waiter that sees the status may re-arm the record at once, and the re-arm
+// resets the event: a signal given after that would reach the new, still
+// pending request. So the status is published and the event set in one step
+// under the event's lock, which the re-arm's reset has to wait for.
 void CompleteOverlapped(OVERLAPPED* ov, DWORD error, DWORD bytes)
 {
     // The event is looked up first: once Internal is published a caller
     // polling with GetOverlappedResult(FALSE) may return and free the record.
     auto ev = EventOf(ov);
-    std::atomic_ref<ULONG_PTR>(ov->InternalHigh).store(bytes, std::memory_order_relaxed);
-    std::atomic_ref<ULONG_PTR>(ov->Internal).store(error, std::memory_order_release);
+    auto publish = [ov, error, bytes] {
+        std::atomic_ref<ULONG_PTR>(ov->InternalHigh).store(bytes, std::memory_order_relaxed);
+        std::atomic_ref<ULONG_PTR>(ov->Internal).store(error, std::memory_order_release);
+    };
     if (ev)
-        ev->Set();
+        ev->SetAfter(publish);
+    else
+        publish();
+    if (auto pfnHook = g_pfnCompletionHook.load(std::memory_order_acquire))
+        pfnHook(ov);
+}
+
+void SetCompletionHook(void (*pfnHook)(OVERLAPPED* ov))
+{
+    g_pfnCompletionHook.store(pfnHook, std::memory_order_release);
 }
 
 BOOL FinishOverlapped(OVERLAPPED* ov, LPDWORD bytes, BOOL bWait)

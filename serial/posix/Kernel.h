@@ -46,6 +46,19 @@ class Event : public KernelObject {
 public:
     Event(bool manualReset, bool initialState) : m_manual(manualReset), m_signalled(initialState) {}
     void Set();
+    // Runs publish and signals the event as one step under the event's lock:
+    // a Reset can then never fall between what publish made visible and the
+    // signal, and a thread the signal wakes sees what publish wrote.
+    template <class F>
+    void SetAfter(F&& publish)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            publish();
+            m_signalled = true;
+        }
+        m_cv.notify_all();
+    }
     void Reset();
     // True when signalled within ms (INFINITE waits for ever). An auto-reset
     // event is reset by the wait that sees it.
@@ -74,6 +87,9 @@ std::shared_ptr<Event> EventOf(const OVERLAPPED* ov);
 // Completion of an overlapped request: the status and byte count are kept in
 // the OVERLAPPED's Internal and InternalHigh fields, as on Windows.
 void CompleteOverlapped(OVERLAPPED* ov, DWORD error, DWORD bytes);
+// Tests: runs inside CompleteOverlapped once the waiter can see the request
+// ended, to act as that waiter (re-arm the record) at the worst moment.
+void SetCompletionHook(void (*pfnHook)(OVERLAPPED* ov));
 void BeginOverlapped(OVERLAPPED* ov);  // marks it pending, resets its event
 // Waits (or not) for completion: TRUE with the byte count, or FALSE with
 // ERROR_IO_INCOMPLETE when still pending and bWait is FALSE, or the request's

@@ -30,7 +30,7 @@ constexpr tcflag_t kStickParity = CMSPAR;
 constexpr tcflag_t kStickParity = 0;
 #endif
 constexpr tcflag_t kCflagBits = CSIZE | PARENB | PARODD | kStickParity | CSTOPB | CRTSCTS;
-constexpr tcflag_t kIflagBits = INPCK | IXON | IXOFF;
+constexpr tcflag_t kIflagBits = INPCK | PARMRK | IXON | IXOFF;
 
 bool ParityBits(BYTE parity, tcflag_t& bits)
 {
@@ -146,8 +146,10 @@ DWORD ApplyDcb(const DCB& dcb, termios& t)
     if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE)
         n.c_cflag |= CRTSCTS;
     n.c_iflag &= ~(kIflagBits | IXANY | ISTRIP | IGNPAR | PARMRK);
+    // Without PARMRK a byte with a parity error reads as 0x00; with it the
+    // byte comes through marked, and the port unmarks it and counts the error.
     if (dcb.fParity)
-        n.c_iflag |= INPCK;
+        n.c_iflag |= INPCK | PARMRK;
     if (dcb.fOutX)
         n.c_iflag |= IXON;
     if (dcb.fInX)
@@ -193,12 +195,67 @@ DCB DcbFromTermios(const termios& t)
     return dcb;
 }
 
+namespace {
+
+// A C library that passes rates through as numbers hands back the driver's
+// own figure; one with speed codes hands back a code of the table.
+DWORD RateOfSpeed(speed_t speed)
+{
+    const DWORD baud = BaudForSpeed(speed);
+    return baud != 0 ? baud : static_cast<DWORD>(speed);
+}
+
+}  // namespace
+
+bool RateWithinTolerance(DWORD wanted, DWORD got)
+{
+    const std::uint64_t diff = wanted > got ? wanted - got : got - wanted;
+    return diff * 50 <= wanted;
+}
+
 bool LineSettingsTook(const termios& wanted, const termios& got)
 {
     return (wanted.c_cflag & kCflagBits) == (got.c_cflag & kCflagBits) &&
            (wanted.c_iflag & kIflagBits) == (got.c_iflag & kIflagBits) &&
-           cfgetospeed(&wanted) == cfgetospeed(&got) && cfgetispeed(&wanted) == cfgetispeed(&got) &&
+           RateWithinTolerance(RateOfSpeed(cfgetospeed(&wanted)), RateOfSpeed(cfgetospeed(&got))) &&
+           RateWithinTolerance(RateOfSpeed(cfgetispeed(&wanted)), RateOfSpeed(cfgetispeed(&got))) &&
            wanted.c_cc[VSTART] == got.c_cc[VSTART] && wanted.c_cc[VSTOP] == got.c_cc[VSTOP];
+}
+
+DWORD UnmarkInput(MarkedInput& in, std::uint8_t* pBytes, DWORD count, DWORD& dwMarked)
+{
+    DWORD out = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        const std::uint8_t c = pBytes[i];
+        switch (in.nState) {
+        case 0:
+            if (c == 0xFF)
+                in.nState = 1;
+            else
+                pBytes[out++] = c;
+            break;
+        case 1:
+            if (c == 0x00) {
+                in.nState = 2;
+            } else {
+                // 0xFF 0xFF is a doubled 0xFF. Any other follower comes only
+                // from bytes queued before marking was switched on: both are
+                // kept where the buffer has room for the pair.
+                if (c == 0xFF || out < i)
+                    pBytes[out++] = 0xFF;
+                if (c != 0xFF)
+                    pBytes[out++] = c;
+                in.nState = 0;
+            }
+            break;
+        default:
+            pBytes[out++] = c;
+            ++dwMarked;
+            in.nState = 0;
+            break;
+        }
+    }
+    return out;
 }
 
 }  // namespace win32posix

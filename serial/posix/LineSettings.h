@@ -4,6 +4,8 @@
 
 #include "serial/Win32Api.h"
 
+#include <cstdint>
+
 #include <termios.h>
 
 namespace win32posix {
@@ -31,7 +33,22 @@ DWORD ApplyDcb(const DCB& dcb, termios& t);
 DCB DcbFromTermios(const termios& t);
 
 // Whether the device kept every setting ApplyDcb made (a pty or a driver may
-// drop some and still let tcsetattr succeed).
+// drop some and still let tcsetattr succeed). The speed may come back as the
+// rate the UART's divisor really gives, within the 2% a UART tolerates.
 bool LineSettingsTook(const termios& wanted, const termios& got);
+bool RateWithinTolerance(DWORD wanted, DWORD got);
+
+// Received bytes as the tty hands them over with parity checking on (INPCK
+// with PARMRK): 0xFF 0xFF stands for a data byte 0xFF, and 0xFF 0x00 c for the
+// byte c received with a parity or framing error. A sequence cut by the end of
+// one read goes on in the next, so the state lives as long as the port.
+struct MarkedInput {
+    int nState = 0;  // 0 plain, 1 after 0xFF, 2 after 0xFF 0x00
+};
+
+// Unmarks pBytes[0..count) in place and returns how many bytes remain; each
+// byte that came with an error mark is kept, as Windows delivers it, and
+// counted in dwMarked.
+DWORD UnmarkInput(MarkedInput& in, std::uint8_t* pBytes, DWORD count, DWORD& dwMarked);
 
 }  // namespace win32posix

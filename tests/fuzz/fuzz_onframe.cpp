@@ -6,6 +6,10 @@
 // 16-bit little-endian wLength (taken modulo 1025) followed by up to that many
 // data bytes. No worker runs: the uploader is never started, so this thread is
 // the link's worker as far as OnFrame is concerned.
+//
+// One uploader serves every input: building one fills the pool and opens the
+// line, which would cost far more than the frames it is fed. Between inputs
+// it is put back to the state a new one starts in.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +22,16 @@ class CMapUploaderProbe
 {
 public:
     static void SetState(CMapUploader& u, int nState) { u.m_nState.store(nState); }
+    static void Renew(CMapUploader& u)
+    {
+        delete[] u.m_pImage;
+        u.m_pImage = nullptr;
+        u.m_pWrite = nullptr;
+        u.m_dwReceived.store(0);
+        u.m_dwTotal.store(0);
+        u.m_bFinished.store(0);
+        u.m_nState.store(RequestSize);
+    }
 };
 
 namespace
@@ -48,8 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
 {
     if (size < 5)
         return 0;
-    FakeLine::Reset(true);
-    CMapUploader u("COM1");
+    static CMapUploader* s_pUploader = [] {
+        FakeLine::Reset(true);
+        return new CMapUploader("COM1");
+    }();
+    CMapUploader& u = *s_pUploader;
+    CMapUploaderProbe::Renew(u);
     int nState = pData[0] & 7;
     if (pData[0] & 8)
     {

@@ -101,9 +101,13 @@ protected:
         m_pUploader = std::make_unique<CMapUploader>("COM1", &m_ticks);
         m_ticks.Observe(m_pUploader.get());
     }
-    void CreateAndStart()
+    // hook, if given, runs on the worker at nHookPoint (CMapUploaderProbe::k...).
+    void CreateAndStart(int nHookPoint = -1, std::function<void()> hook = nullptr)
     {
         Create();
+        m_pRaw = m_pUploader.get();
+        if (hook)
+            CMapUploaderProbe::Hook(*m_pUploader, nHookPoint, std::move(hook));
         m_pUploader->Start();
         m_worker = CMapUploaderProbe::Worker(*m_pUploader);
     }
@@ -148,6 +152,7 @@ protected:
 
     CFakeTicks m_ticks;
     std::unique_ptr<CMapUploader> m_pUploader;
+    CMapUploader* m_pRaw = nullptr;  // for hooks: closing tests reset m_pUploader on another thread
     std::thread::id m_worker;
 };
 
@@ -349,29 +354,101 @@ TEST_F(MapUploaderTest, PortNotOpenShowsTwoBoxesAndFinishesWithoutWorker)
 
 // ---- closing -------------------------------------------------------------------
 
-// The window deletes the uploader while its worker is deciding that the reply
-// is overdue: the worker must end without the failure box, which the closing
-// window could never answer.
+// The window deletes the uploader just after its worker has found the reply
+// overdue and passed the stop test: the worker must end without the failure
+// box, which the closing window could never answer.
 TEST_F(MapUploaderTest, ClosingWhileTheFailureIsReachedShowsNoBox)
 {
-    CreateAndStart();
-    Settle(AwaitSize);
-    CMapUploader* pUploader = m_pUploader.get();
-    std::atomic<bool> bHeld{false};
-    m_ticks.SetHook([&](int) {
-        if (std::this_thread::get_id() != m_worker || bHeld.exchange(true))
-            return;
-        while (!CMapUploaderProbe::Stopping(*pUploader))
+    std::atomic<bool> bReporting{false};
+    CreateAndStart(CMapUploaderProbe::kReporting, [&] {
+        bReporting.store(true);
+        while (!CMapUploaderProbe::Stopping(*m_pRaw))
             std::this_thread::yield();
-        m_ticks.Set(m_ticks.Now() + 20000);  // the reply is now overdue
     });
-    m_ticks.Advance(1);  // wakes the worker into the hook
-    ASSERT_TRUE(WaitUntil([&] { return bHeld.load(); }));
+    Settle(AwaitSize);
+    m_ticks.Advance(10000);
+    ASSERT_TRUE(WaitUntil([&] { return bReporting.load(); }));
     std::thread closer([&] { m_pUploader.reset(); });
     closer.join();
-    EXPECT_TRUE(bHeld.load());
     EXPECT_TRUE(RecordedBoxes().empty());
+}
+
+// A close whose wake lands between the worker taking the wake sequence and
+// testing the stop flag must still end the worker at once, not after the
+// rest of the reply period.
+TEST_F(MapUploaderTest, ClosingAsTheWorkerWakesEndsItWithoutAnotherWait)
+{
+    std::atomic<bool> bArmed{false};
+    std::atomic<bool> bAtPoint{false};
+    CreateAndStart(CMapUploaderProbe::kSequenceTaken, [&] {
+        if (!bArmed.exchange(false))
+            return;
+        std::uint32_t dwSeen = CMapUploaderProbe::WakeSequence(*m_pRaw);
+        bAtPoint.store(true);
+        while (!CMapUploaderProbe::Stopping(*m_pRaw) ||
+               CMapUploaderProbe::WakeSequence(*m_pRaw) == dwSeen)
+            std::this_thread::yield();
+    });
+    Settle(AwaitSize);
+    int nLooks = m_ticks.ReadingsBy(m_worker, AwaitSize);
+    // A look at the clock after the stop means the worker went back to sleep
+    // on a wake already spent; wake it so that the failure costs no time.
+    m_ticks.SetHook([&](int) {
+        if (std::this_thread::get_id() == m_worker && CMapUploaderProbe::Stopping(*m_pRaw))
+            m_ticks.Advance(0);
+    });
+    bArmed.store(true);
+    m_ticks.Advance(1);
+    ASSERT_TRUE(WaitUntil([&] { return bAtPoint.load(); }));
+    std::thread closer([&] { m_pUploader.reset(); });
+    closer.join();
     m_ticks.SetHook(nullptr);
+    EXPECT_EQ(m_ticks.ReadingsBy(m_worker, AwaitSize), nLooks);
+}
+
+// The last chunk arrives while the worker finds the reply overdue: the run
+// ends one way only. Here the worker wins, so the chunk that comes after the
+// failure box must not turn the state into Complete.
+TEST_F(MapUploaderTest, ReplyAtTheDeadlineLosingToTheTimeoutLeavesTheRunFailed)
+{
+    CreateAndStart();
+    ToAwaitData(10);
+    std::atomic<bool> bHeld{false};
+    std::thread::id test = std::this_thread::get_id();
+    m_ticks.SetHook([&](int nState) {
+        std::thread::id self = std::this_thread::get_id();
+        if (self == m_worker || self == test || nState != AwaitData || bHeld.exchange(true))
+            return;
+        // The link's worker is restarting the timer for the chunk: the
+        // deadline passes before it gets the time.
+        m_ticks.Advance(10000);
+        while (m_pRaw->m_bFinished.load() == 0)
+            std::this_thread::yield();
+    });
+    FakeLine::Receive(DataChunk(0, 10, TestImage(10)));
+    Quiet();
+    m_ticks.SetHook(nullptr);
+    EXPECT_TRUE(bHeld.load());
+    ExpectFinished(false);
+    EXPECT_EQ(U().GetState(), Error);
+}
+
+// The other way round: the worker has found the reply overdue when the last
+// chunk completes the image. The image wins; no failure box follows it.
+TEST_F(MapUploaderTest, ReplyAtTheDeadlineBeatingTheTimeoutCompletesTheRun)
+{
+    std::atomic<bool> bOverdue{false};
+    CreateAndStart(CMapUploaderProbe::kOverdue, [&] {
+        bOverdue.store(true);
+        while (m_pRaw->GetState() != Complete)
+            std::this_thread::yield();
+    });
+    ToAwaitData(10);
+    m_ticks.Advance(10000);
+    ASSERT_TRUE(WaitUntil([&] { return bOverdue.load(); }));
+    FakeLine::Receive(DataChunk(0, 10, TestImage(10)));
+    ExpectFinished(true);
+    EXPECT_EQ(Bytes(U().GetData(), U().GetData() + U().GetReceived()), TestImage(10));
 }
 
 TEST_F(MapUploaderTest, ClosingDuringATransferEndsBothWorkers)

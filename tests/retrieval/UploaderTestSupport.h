@@ -21,6 +21,20 @@ public:
     {
         return u.m_pThread != nullptr ? u.m_pThread->get_id() : std::thread::id();
     }
+    static std::uint32_t WakeSequence(CMapUploader& u) { return u.m_wake.Sequence(); }
+    // Points of the worker's loop where a test hook runs: between taking the
+    // wake sequence and the stop test, on finding the reply overdue, and
+    // before the failure box. Set the hook before Start.
+    static constexpr int kSequenceTaken = CMapUploader::HOOK_SEQUENCE_TAKEN;
+    static constexpr int kOverdue = CMapUploader::HOOK_OVERDUE;
+    static constexpr int kReporting = CMapUploader::HOOK_REPORTING;
+    static void Hook(CMapUploader& u, int nPoint, std::function<void()> fn)
+    {
+        u.m_testHook = [nPoint, fn](int nAt) {
+            if (nAt == nPoint)
+                fn();
+        };
+    }
 };
 
 // Moves only when told; wakes the attached sleepers when it moves. Records

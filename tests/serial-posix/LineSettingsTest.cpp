@@ -98,6 +98,7 @@ TEST_P(LineSettingsTest, ReachTheTtyAndReadBackOrAreRefusedWhole)
     EXPECT_TRUE(t.c_cflag & CLOCAL);
     EXPECT_TRUE(t.c_cflag & CREAD);
     EXPECT_EQ((t.c_iflag & INPCK) != 0, c.parity != NOPARITY);
+    EXPECT_EQ((t.c_iflag & PARMRK) != 0, c.parity != NOPARITY) << "errors marked, not zeroed";
     EXPECT_EQ((t.c_iflag & IXON) != 0, c.xonxoff);
     EXPECT_EQ((t.c_iflag & IXOFF) != 0, c.xonxoff);
     EXPECT_EQ(t.c_cc[VSTART], 0x11);
@@ -219,6 +220,67 @@ TEST_F(PtyPortTest, TimeoutsReadBackAsSet)
     COMMTIMEOUTS back{};
     ASSERT_TRUE(GetCommTimeouts(m_hComm, &back));
     EXPECT_EQ(std::memcmp(&t, &back, sizeof t), 0);
+}
+
+// A driver may report the rate its divisor really gives rather than the one
+// asked for; a UART copes with 2% either way, so that much is no refusal.
+TEST(LineSettingsRate, ReadBackWithinTheUartToleranceIsTaken)
+{
+    struct RateCase {
+        DWORD wanted;
+        DWORD got;
+        bool bTaken;
+    };
+    const RateCase cases[] = {
+        {115200, 115200, true}, {115200, 115384, true}, {115200, 112896, true},
+        {115200, 117504, true}, {115200, 117505, false}, {115200, 112895, false},
+        {9600, 9615, true},     {57600, 115200, false},  {115200, 0, false},
+    };
+    for (const RateCase& c : cases)
+        EXPECT_EQ(win32posix::RateWithinTolerance(c.wanted, c.got), c.bTaken) << c.wanted << " " << c.got;
+
+    termios wanted{}, got{};
+    cfmakeraw(&wanted);
+    cfsetspeed(&wanted, B115200);
+    got = wanted;
+    EXPECT_TRUE(win32posix::LineSettingsTook(wanted, got));
+    cfsetspeed(&got, B57600);
+    EXPECT_FALSE(win32posix::LineSettingsTook(wanted, got));
+}
+
+// The marks as the tty writes them with INPCK | PARMRK, cut into two reads at
+// every place: the bytes come out once each, marked ones counted.
+TEST(LineSettingsMarks, UnmarkedAcrossEveryCut)
+{
+    struct MarkCase {
+        const char* name;
+        std::vector<std::uint8_t> raw;
+        std::vector<std::uint8_t> bytes;
+        DWORD dwMarked;
+    };
+    const MarkCase cases[] = {
+        {"Plain", {0x7F, 0x01, 0x00, 0x7D}, {0x7F, 0x01, 0x00, 0x7D}, 0},
+        {"DoubledFF", {0x10, 0xFF, 0xFF, 0x20}, {0x10, 0xFF, 0x20}, 0},
+        {"ParityErrorOnA", {0x10, 0xFF, 0x00, 0x41, 0x20}, {0x10, 0x41, 0x20}, 1},
+        {"ParityErrorOnFFAndOn00", {0xFF, 0x00, 0xFF, 0xFF, 0x00, 0x00}, {0xFF, 0x00}, 2},
+        {"DoubledFFTwice", {0xFF, 0xFF, 0xFF, 0xFF}, {0xFF, 0xFF}, 0},
+        {"MarkAtTheEnd", {0x01, 0xFF, 0x00, 0x7F}, {0x01, 0x7F}, 1},
+    };
+    for (const MarkCase& c : cases) {
+        for (std::size_t cut = 0; cut <= c.raw.size(); ++cut) {
+            std::vector<std::uint8_t> raw = c.raw;
+            win32posix::MarkedInput in;
+            DWORD dwMarked = 0;
+            const DWORD n1 = win32posix::UnmarkInput(in, raw.data(), static_cast<DWORD>(cut), dwMarked);
+            std::vector<std::uint8_t> out(raw.begin(), raw.begin() + n1);
+            const DWORD n2 = win32posix::UnmarkInput(in, raw.data() + cut, static_cast<DWORD>(raw.size() - cut),
+                                                     dwMarked);
+            out.insert(out.end(), raw.begin() + static_cast<long>(cut), raw.begin() + static_cast<long>(cut + n2));
+            EXPECT_EQ(out, c.bytes) << c.name << " cut at " << cut;
+            EXPECT_EQ(dwMarked, c.dwMarked) << c.name << " cut at " << cut;
+            EXPECT_EQ(in.nState, 0) << c.name << " cut at " << cut;
+        }
+    }
 }
 
 }  // namespace

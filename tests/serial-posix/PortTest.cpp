@@ -75,6 +75,42 @@ TEST_F(PtyPortTest, BytesTravelBothWays)
     CloseHandle(ov.hEvent);
 }
 
+// With parity checking on, the tty doubles every 0xFF it receives (it marks
+// errors with 0xFF); reads that cut a pair in two still give each byte once,
+// and no error is reported for clean bytes.
+TEST_F(PtyPortTest, WithParityCheckingEveryByteValueStillPassesWhole)
+{
+    UseReturnAtOnceTimeouts(m_hComm);
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(m_hComm, &dcb));
+    dcb.Parity = NOPARITY;  // what a pty keeps; the checking is what matters
+    dcb.ByteSize = 8;
+    dcb.fParity = 1;
+    ASSERT_TRUE(SetCommState(m_hComm, &dcb)) << GetLastError();
+    ASSERT_TRUE(LineSeen().c_iflag & PARMRK);
+
+    std::vector<std::uint8_t> sent;
+    for (int round = 0; round < 2; ++round)
+        for (int i = 0; i < 256; ++i)
+            sent.push_back(static_cast<std::uint8_t>(round == 0 ? i : 255 - i));
+    sent.insert(sent.end(), {0xFF, 0x00, 0x41, 0xFF, 0xFF});  // what a mark looks like, as data
+    FarEndSends(sent);
+    WaitUntilQueued(static_cast<DWORD>(sent.size()) + 4);  // four 0xFF doubled
+    std::vector<std::uint8_t> got;
+    for (int reads = 0; got.size() < sent.size() && reads < 1000; ++reads) {
+        std::uint8_t piece[7];
+        DWORD read = 0;
+        ASSERT_TRUE(ReadFile(m_hComm, piece, sizeof piece, &read, nullptr));
+        got.insert(got.end(), piece, piece + read);
+    }
+    EXPECT_EQ(got, sent);
+    DWORD errors = 99;
+    COMSTAT stat{};
+    ASSERT_TRUE(ClearCommError(m_hComm, &errors, &stat));
+    EXPECT_EQ(errors, 0u);
+}
+
 TEST_F(PtyPortTest, ReadWithNothingWaitingReturnsAtOnce)
 {
     UseReturnAtOnceTimeouts(m_hComm);

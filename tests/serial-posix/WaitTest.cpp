@@ -4,12 +4,15 @@
 // time-out rather than passing on a clock.
 #include "PtyPort.h"
 
+#include <atomic>
 #include <future>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include <poll.h>
+
+#include "serial/posix/Kernel.h"
 
 namespace {
 
@@ -254,6 +257,37 @@ TEST_F(WaitTest, ReaderLoopStopsOnMaskCleared)
     firstBatch.get_future().wait();
     ASSERT_TRUE(SetCommMask(m_hComm, 0));
     EXPECT_EQ(reader.get(), (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
+// The waiter of a request sees it end and arms the next one on the same
+// record while the completing thread is still inside the completion: the new
+// request must find its event reset, not signalled by the old one.
+std::atomic<int> g_nRearmed{0};
+
+void RearmOnSeeingTheEnd(OVERLAPPED* ov)
+{
+    DWORD bytes = 0;
+    if (win32posix::FinishOverlapped(ov, &bytes, FALSE) && bytes == 3) {
+        win32posix::BeginOverlapped(ov);
+        ++g_nRearmed;
+    }
+}
+
+TEST(CompletionTest, ARequestArmedAsTheLastOneEndsIsNotSignalledByIt)
+{
+    OVERLAPPED ov{};
+    ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    win32posix::BeginOverlapped(&ov);
+    g_nRearmed = 0;
+    win32posix::SetCompletionHook(RearmOnSeeingTheEnd);
+    std::thread([&ov] { win32posix::CompleteOverlapped(&ov, ERROR_SUCCESS, 3); }).join();
+    win32posix::SetCompletionHook(nullptr);
+    EXPECT_EQ(g_nRearmed.load(), 1);
+    DWORD bytes = 0;
+    EXPECT_FALSE(win32posix::FinishOverlapped(&ov, &bytes, FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);
+    EXPECT_EQ(WaitForSingleObject(ov.hEvent, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    CloseHandle(ov.hEvent);
 }
 
 }  // namespace

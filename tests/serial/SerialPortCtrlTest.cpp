@@ -313,6 +313,31 @@ TEST_F(SerialPortCtrlTest, TwoControllersKeepTheirOwnCallbacks)
     EXPECT_FALSE(other.bCrossed);
 }
 
+// A driver that refuses to arm the next wait ends the reader, and only the
+// reader: the controller still counts as open and its writes still go out.
+TEST_F(SerialPortCtrlTest, ARefusedReArmEndsTheReaderButNotTheLine)
+{
+    fakewin32::Refuse("WaitCommEvent", ERROR_GEN_FAILURE, 2, 1);  // the re-arm after the first bytes
+    auto ctrl = Make();
+    fakewin32::WaitUntilWaitPending("COM1");
+    fakewin32::Feed("COM1", "abc", 3);
+    m_received.WaitFor(3);
+    fakewin32::WaitThreadsEnded(1);
+    EXPECT_THAT(fakewin32::ThreadExitCodes(), ElementsAre(0u));
+    EXPECT_EQ(fakewin32::CountCalls("WaitCommEvent"), 2u);
+
+    EXPECT_TRUE(ctrl->IsOpen());
+    EXPECT_TRUE(fakewin32::IsOpen("COM1"));
+    EXPECT_TRUE(ctrl->Write("xy", 2));
+    EXPECT_THAT(fakewin32::Written("COM1"), ElementsAre('x', 'y'));
+    fakewin32::Feed("COM1", "de", 2);
+    EXPECT_EQ(fakewin32::Waiting("COM1"), 2u) << "nobody reads any more";
+    EXPECT_EQ(m_received.Size(), 3u);
+
+    ctrl.reset();
+    EXPECT_FALSE(fakewin32::IsOpen("COM1"));
+}
+
 // Stops that meet the reader outside its wait. Each would leave the
 // destructor waiting for ever if the stop were missed (ctest's time-out).
 TEST_F(SerialPortCtrlTest, AStopBeforeTheReaderSetsItsMaskEndsIt)

@@ -1,0 +1,11 @@
+// The reading of "UploadConfig.ini", visible to serial/ and its tests.
+#pragma once
+
+#include <cstddef>
+
+#include "serial/Win32Api.h"
+
+// The rate the file's text names: pText holds nLength bytes and a terminating
+// zero at pText[nLength]. 115200 when the text does not begin with the key;
+// for an unsupported value, shows the message box and gives 57600.
+DWORD BaudRateFromText(const char* pText, std::size_t nLength);
