@@ -19,6 +19,12 @@ std::string PlatformAppDataFolder();  // the per-user settings folder; "" when u
 std::string PlatformWindowsFolder();  // where a profile named without a folder lives
 char PlatformPathSeparator();
 
+// The window a new modal window over hWnd is to be owned by: the innermost
+// modal dialog up over hWnd, or hWnd itself. Owned by that one, the new
+// window keeps every window under it disabled; owned by hWnd, it would be
+// left enabled when a dialog between them ends.
+HWND PlatformModalOwner(HWND hWnd);
+
 // Modal dialog: runs template nIDTemplate with pfnProc until EndDialog.
 INT_PTR PlatformRunModal(UINT nIDTemplate, HWND hParent, DLGPROC pfnProc, LPARAM lParam);
 // The template's initialisation data (the resources' RT_DLGINIT layout), or
@@ -31,8 +37,10 @@ void PlatformSocketsCleanup();
 
 // The Save As dialog; pszFilter is the NUL-separated pair list ending in two
 // NULs. strPath holds the initial name and receives the chosen full path.
-// FALSE when the user cancels.
-BOOL PlatformSaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDefExt, std::string& strPath);
+// FALSE when the user cancels (*pdwError 0) or the dialog fails (*pdwError
+// its extended error, such as a refused initial name).
+BOOL PlatformSaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDefExt, std::string& strPath,
+                          DWORD* pdwError);
 
 // Private profile file at a full path.
 std::string PlatformProfileGetString(const std::string& strPath, const char* pszSection, const char* pszKey,

@@ -16,8 +16,14 @@
 #include "app/ui/headless/Headless.h"
 
 void HeadlessResetUser32();
+void HeadlessOpenPopup(HWND hPopup);
+void HeadlessClosePopup(HWND hPopup);
 
 namespace {
+
+// What GetSaveFileName refuses in the initial name before showing anything.
+const char kInvalidNameChars[] = "<>\"|?*";
+constexpr DWORD kFnErrInvalidFileName = 0x3002;
 
 struct PlatformState {
     std::string strModulePath = "/opt/tcc/TandrelConfigurationController.exe";
@@ -185,15 +191,28 @@ BOOL PlatformSocketsStartup(WORD, WORD* pwVersionGranted)
 
 void PlatformSocketsCleanup() { ++State().nCleanups; }
 
-BOOL PlatformSaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDefExt, std::string& strPath)
+BOOL PlatformSaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDefExt, std::string& strPath,
+                          DWORD* pdwError)
 {
+    *pdwError = 0;
+    if (strPath.find_first_of(kInvalidNameChars) != std::string::npos) {
+        *pdwError = kFnErrInvalidFileName;
+        return FALSE;
+    }
     std::size_t cchFilter = 0;
     while (pszFilter[cchFilter] != '\0' || pszFilter[cchFilter + 1] != '\0')
         ++cchFilter;
-    HeadlessSaveAsRequest request{hOwner, std::string(pszFilter, cchFilter + 2), pszDefExt, strPath};
+    HWND__ dialog;
+    dialog.strClass = "#32770";
+    dialog.strText = "Save As";
+    dialog.pParent = hOwner;
+    HeadlessOpenPopup(&dialog);
+    HeadlessSaveAsRequest request{hOwner, &dialog, std::string(pszFilter, cchFilter + 2), pszDefExt, strPath};
     State().saveAsRequests.push_back(request);
     HeadlessSaveAsHandler fnHandler = State().fnSaveAs;
-    return fnHandler ? fnHandler(request, strPath) : FALSE;
+    BOOL bSaved = fnHandler ? fnHandler(request, strPath) : FALSE;
+    HeadlessClosePopup(&dialog);
+    return bSaved;
 }
 
 std::string PlatformProfileGetString(const std::string& strPath, const char* pszSection, const char* pszKey,
