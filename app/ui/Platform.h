@@ -17,6 +17,9 @@ HINSTANCE PlatformInstance();
 std::string PlatformModulePath();
 std::string PlatformAppDataFolder();  // the per-user settings folder; "" when unknown
 std::string PlatformWindowsFolder();  // where a profile named without a folder lives
+// Where Windows redirected an old program's writes to the Windows folder
+// (%LOCALAPPDATA%\VirtualStore\Windows); "" when unknown.
+std::string PlatformVirtualStoreFolder();
 char PlatformPathSeparator();
 
 // The window a new modal window over hWnd is to be owned by: the innermost
@@ -45,7 +48,6 @@ BOOL PlatformSaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDef
 // Private profile file at a full path.
 std::string PlatformProfileGetString(const std::string& strPath, const char* pszSection, const char* pszKey,
                                      const char* pszDefault);
-int PlatformProfileGetInt(const std::string& strPath, const char* pszSection, const char* pszKey, int nDefault);
 BOOL PlatformProfileWriteString(const std::string& strPath, const char* pszSection, const char* pszKey,
                                 const char* pszValue);
 

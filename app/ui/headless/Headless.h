@@ -124,6 +124,7 @@ std::vector<HeadlessHelpCall> HeadlessHelpCalls();
 // Module path and folders.
 void HeadlessSetModulePath(const std::string& strPath);
 void HeadlessSetFolders(const std::string& strAppData, const std::string& strWindows);
+void HeadlessSetVirtualStoreFolder(const std::string& strFolder);  // "" by default
 
 // Sockets layer: whether the start succeeds and which version it grants.
 void HeadlessSetSockets(BOOL bStartOk, WORD wVersionGranted);

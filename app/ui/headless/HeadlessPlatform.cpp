@@ -29,6 +29,7 @@ struct PlatformState {
     std::string strModulePath = "/opt/tcc/TandrelConfigurationController.exe";
     std::string strAppData;
     std::string strWindows = ".";
+    std::string strVirtualStore;
     BOOL bSocketsOk = TRUE;
     WORD wSocketsVersion = MAKEWORD(1, 1);
     int nStartups = 0;
@@ -180,6 +181,7 @@ HINSTANCE PlatformInstance() { return nullptr; }
 std::string PlatformModulePath() { return State().strModulePath; }
 std::string PlatformAppDataFolder() { return State().strAppData; }
 std::string PlatformWindowsFolder() { return State().strWindows; }
+std::string PlatformVirtualStoreFolder() { return State().strVirtualStore; }
 char PlatformPathSeparator() { return '/'; }
 
 BOOL PlatformSocketsStartup(WORD, WORD* pwVersionGranted)
@@ -220,15 +222,6 @@ std::string PlatformProfileGetString(const std::string& strPath, const char* psz
 {
     State().profileLog.push_back(std::string("R ") + pszSection + "/" + pszKey);
     return IniGet(strPath, pszSection, pszKey).value_or(pszDefault);
-}
-
-// As GetPrivateProfileInt: an optional sign and the leading digits; a value
-// that does not start with a number reads as 0.
-int PlatformProfileGetInt(const std::string& strPath, const char* pszSection, const char* pszKey, int nDefault)
-{
-    State().profileLog.push_back(std::string("R ") + pszSection + "/" + pszKey);
-    std::optional<std::string> value = IniGet(strPath, pszSection, pszKey);
-    return value ? static_cast<int>(std::strtol(value->c_str(), nullptr, 10)) : nDefault;
 }
 
 BOOL PlatformProfileWriteString(const std::string& strPath, const char* pszSection, const char* pszKey,
@@ -327,6 +320,8 @@ void HeadlessSetFolders(const std::string& strAppData, const std::string& strWin
     State().strAppData = strAppData;
     State().strWindows = strWindows;
 }
+
+void HeadlessSetVirtualStoreFolder(const std::string& strFolder) { State().strVirtualStore = strFolder; }
 
 void HeadlessSetSockets(BOOL bStartOk, WORD wVersionGranted)
 {

@@ -57,6 +57,18 @@ std::string PlatformWindowsFolder()
     return std::string(szPath, cch < MAX_PATH ? cch : 0);
 }
 
+std::string PlatformVirtualStoreFolder()
+{
+    // The redirected copy mirrors the path without its drive: C:\Windows is
+    // %LOCALAPPDATA%\VirtualStore\Windows.
+    std::string strWindows = PlatformWindowsFolder();
+    char szLocal[MAX_PATH];
+    if (strWindows.size() < 3 || strWindows[1] != ':' ||
+        FAILED(::SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, szLocal)))
+        return std::string();
+    return std::string(szLocal) + "\\VirtualStore" + strWindows.substr(2);
+}
+
 char PlatformPathSeparator() { return '\\'; }
 
 namespace {
@@ -166,11 +178,6 @@ std::string PlatformProfileGetString(const std::string& strPath, const char* psz
         if (cch < cchBuffer - 1 || cchBuffer >= 65536)
             return std::string(szValue.data(), cch);
     }
-}
-
-int PlatformProfileGetInt(const std::string& strPath, const char* pszSection, const char* pszKey, int nDefault)
-{
-    return static_cast<int>(::GetPrivateProfileIntA(pszSection, pszKey, nDefault, strPath.c_str()));
 }
 
 BOOL PlatformProfileWriteString(const std::string& strPath, const char* pszSection, const char* pszKey,
