@@ -150,6 +150,8 @@ int CmdWaitGone(const Args& a) {
 int CmdClick(const Args& a) {
     Target t = FindControl(a.At(2), a.At(3));
     if (t.rc) return t.rc;
+    // A person cannot reach a window that a modal window over it disabled.
+    if (!IsWindowEnabled(t.hDlg)) return Fail("the window \"%s\" is disabled", a.At(2));
     if (!IsWindowEnabled(t.hCtl)) return Fail("control %s is disabled", a.At(3));
     PostMessageA(t.hCtl, BM_CLICK, 0, 0);
     return 0;
@@ -195,6 +197,28 @@ int CmdTexts(const Args& a) {
     HWND hDlg = FindVisible(a.At(2));
     if (!hDlg) return Fail("no window titled \"%s\"", a.At(2));
     EnumChildWindows(hDlg, PrintChild, 0);
+    return 0;
+}
+
+// Whether a person can reach the top-level window at all.
+int CmdWindowEnabled(const Args& a) {
+    HWND hWnd = FindVisible(a.At(2));
+    if (!hWnd) return Fail("no window titled \"%s\"", a.At(2));
+    std::printf("%d\n", IsWindowEnabled(hWnd) ? 1 : 0);
+    return 0;
+}
+
+// Types into a drop-down combo box as the keyboard does: WM_CHAR to the edit
+// field inside it, one character at a time.
+int CmdType(const Args& a) {
+    Target t = FindControl(a.At(2), a.At(3));
+    if (t.rc) return t.rc;
+    if (!IsWindowEnabled(t.hDlg)) return Fail("the window \"%s\" is disabled", a.At(2));
+    HWND hEdit = FindWindowExA(t.hCtl, nullptr, "Edit", nullptr);
+    if (!hEdit) return Fail("control %s has no edit field", a.At(3));
+    SendMessageA(hEdit, EM_SETSEL, 0, -1);
+    for (const char* p = a.At(4); *p; ++p)
+        SendMessageA(hEdit, WM_CHAR, static_cast<WPARAM>(static_cast<unsigned char>(*p)), 1);
     return 0;
 }
 
@@ -265,6 +289,7 @@ int CmdSysCommand(const Args& a) {
 int CmdClose(const Args& a) {
     HWND hWnd = FindVisible(a.At(2));
     if (!hWnd) return Fail("no window titled \"%s\"", a.At(2));
+    if (!IsWindowEnabled(hWnd)) return Fail("the window \"%s\" is disabled", a.At(2));
     PostCommand(hWnd, IDCANCEL, GetDlgItem(hWnd, IDCANCEL));
     return 0;
 }
@@ -295,6 +320,8 @@ const Command kCommands[] = {
     {"wait-text", 4, "TITLE ID TEXT SECONDS", CmdWaitText},
     {"texts", 1, "TITLE", CmdTexts},
     {"enabled", 2, "TITLE ID", CmdEnabled},
+    {"window-enabled", 1, "TITLE", CmdWindowEnabled},
+    {"type", 3, "TITLE ID TEXT", CmdType},
     {"progress", 2, "TITLE ID", CmdProgress},
     {"wait-progress", 4, "TITLE ID PERCENT SECONDS", CmdWaitProgress},
     {"msgbox", 2, "CAPTION SECONDS", CmdMsgBox},
