@@ -294,6 +294,19 @@ int CmdClose(const Args& a) {
     return 0;
 }
 
+// Closes the window as Cancel does and prints how many milliseconds passed
+// until it was gone; the clock starts here, not with this program's start.
+int CmdCloseTimed(const Args& a) {
+    HWND hWnd = FindVisible(a.At(2));
+    if (!hWnd) return Fail("no window titled \"%s\"", a.At(2));
+    if (!IsWindowEnabled(hWnd)) return Fail("the window \"%s\" is disabled", a.At(2));
+    const ULONGLONG start = GetTickCount64();
+    PostCommand(hWnd, IDCANCEL, GetDlgItem(hWnd, IDCANCEL));
+    if (!WaitGone(hWnd, Seconds(a.At(3)))) return Fail("the window \"%s\" did not close", a.At(2));
+    std::printf("%llu\n", GetTickCount64() - start);
+    return 0;
+}
+
 // Screen rectangle as an ImageMagick geometry, for cropping screenshots.
 int CmdRect(const Args& a) {
     HWND hWnd = FindVisible(a.At(2));
@@ -328,6 +341,7 @@ const Command kCommands[] = {
     {"saveas", 2, "PATH SECONDS", CmdSaveAs},
     {"syscommand", 2, "TITLE ID", CmdSysCommand},
     {"close", 1, "TITLE", CmdClose},
+    {"close-timed", 2, "TITLE SECONDS", CmdCloseTimed},
     {"rect", 1, "TITLE", CmdRect},
 };
 
