@@ -254,6 +254,32 @@ case_close_mid_run() {
 # no "Using Defaults" box: only a box of the case's own is ever expected.
 write_baud_file() { printf 'BAUDRATE=%s\r\n' "$1" >"$work/UploadConfig.ini"; }
 
+# A run on the simulator (its arguments given) with the About box opened
+# over the upload window while it goes on.
+upload_under_about() {
+  native_tools
+  start_sim "$@"
+  write_baud_file 115200
+  prepare_prefix COM1 "$slave"
+  start_app
+  drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
+  drv syscommand "$TITLE" $IDM_ABOUTBOX || fail "could not send the About command"
+  drv wait-window "$ABOUT" 20 || fail "the About box did not open"
+}
+
+# What a person tries first under a modal window: OK in the About box.
+# Sets about_closed to 1 when that worked.
+try_close_about() {
+  about_closed=0
+  if drv click "$ABOUT" 1 2>/dev/null; then about_closed=1; drv wait-gone "$ABOUT" 10 || true; fi
+}
+
+close_about_if_open() {
+  [ "$about_closed" -eq 1 ] && return 0
+  drv click "$ABOUT" 1 || fail "the About box cannot be closed once the end of the run is handled"
+  drv wait-gone "$ABOUT" 10 || fail "the About box did not close"
+}
+
 app_crashed() { grep -q "Unhandled page fault\|Unhandled exception" "$work/app.log" 2>/dev/null; }
 
 # About open while the run ends, About closed, Esc on the upload window, then
@@ -261,33 +287,28 @@ app_crashed() { grep -q "Unhandled page fault\|Unhandled exception" "$work/app.l
 # goes into another folder; the next run must still find UploadConfig.ini in
 # the folder it started in.
 case_about_run_end() {
-  native_tools
   # The stall keeps the run going until About is up.
-  start_sim --size 5000 --seed 3 --unpaced --stall-ms 4000 --save-image "$work/served.bin"
-  write_baud_file 115200
-  prepare_prefix COM1 "$slave"
-  start_app
-  drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
-  drv syscommand "$TITLE" $IDM_ABOUTBOX || fail "could not send the About command"
-  drv wait-window "$ABOUT" 20 || fail "the About box did not open"
+  upload_under_about --size 5000 --seed 3 --unpaced --stall-ms 4000 --save-image "$work/served.bin"
   drv wait-window "Save As" 60 || fail "no Save As dialog after the transfer"
-  local about_closed=0 closable=0
-  if drv click "$ABOUT" 1 2>/dev/null; then about_closed=1; drv wait-gone "$ABOUT" 10 || true; fi
+  local closable=0
+  try_close_about
   if drv close "$TITLE" 2>/dev/null; then closable=1; fi
   note "under Save As: About closable=$about_closed, upload window closable=$closable"
   sleep 1  # whatever those posts would do has happened by now
   app_crashed && fail "the program crashed: $(grep -m1 Unhandled "$work/app.log")"
+  # Into another folder as a person goes there: its name and Enter open it,
+  # then the file name.
   mkdir -p "$work/elsewhere"
   local out="$work/elsewhere/saved.qmf"
-  drv saveas "$(winepath -w "$out")" 10 || fail "could not save through the Save As dialog"
+  drv settext "Save As" 0x47C "$(winepath -w "$work/elsewhere")" || fail "no name field in Save As"
+  drv click "Save As" 1 || fail "could not open the folder in Save As"
+  sleep 1
+  drv saveas "saved.qmf" 10 || fail "could not save through the Save As dialog"
   drv wait-text "$TITLE" $IDC_STATUS "Completed OK" 20 || fail "the status never read \"Completed OK\""
   app_crashed && fail "the program crashed on Save: $(grep -m1 Unhandled "$work/app.log")"
   cmp "$work/served.bin" "$out" || fail "the saved file differs from the image served"
   expect_eq "upload window closable under Save As" "$closable" 0
-  if [ "$about_closed" -eq 0 ]; then
-    drv click "$ABOUT" 1 || fail "the About box cannot be closed after Save As"
-    drv wait-gone "$ABOUT" 10 || fail "the About box did not close"
-  fi
+  close_about_if_open
   # A second run from the same window: no baud-rate box, since the working
   # folder is still the one with UploadConfig.ini.
   drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload a second time"
@@ -301,28 +322,17 @@ case_about_run_end() {
 # it arrives while the About box is up: closing About must not hand the
 # window back under the box.
 case_failure_box() {
-  native_tools
-  start_sim --size 5000 --unpaced --fault no-answer
-  write_baud_file 115200
-  prepare_prefix COM1 "$slave"
-  start_app
-  drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
-  drv syscommand "$TITLE" $IDM_ABOUTBOX || fail "could not send the About command"
-  drv wait-window "$ABOUT" 20 || fail "the About box did not open"
+  upload_under_about --size 5000 --unpaced --fault no-answer
   # No answer: the reply timeout gives up after ten seconds.
   drv wait-window "$CAPTION" 30 || fail "no failure message"
-  local about_closed=0
-  if drv click "$ABOUT" 1 2>/dev/null; then about_closed=1; drv wait-gone "$ABOUT" 10 || true; fi
+  try_close_about
   note "under the failure box: About closable=$about_closed"
   expect_eq "upload window enabled under the box" "$(drv window-enabled "$TITLE")" 0
   drv close "$TITLE" 2>/dev/null && fail "the upload window could be closed under the failure box"
   sleep 1
   expect_eq "failure text" "$(drv msgbox "$CAPTION" 10)" "Failed to communicate with system"
   drv wait-text "$TITLE" $IDC_STATUS "Failed" 20 || fail "the status never read \"Failed\""
-  if [ "$about_closed" -eq 0 ]; then
-    drv click "$ABOUT" 1 || fail "the About box cannot be closed after the failure box"
-    drv wait-gone "$ABOUT" 10 || fail "the About box did not close"
-  fi
+  close_about_if_open
   expect_eq "upload window enabled after the box" "$(drv window-enabled "$TITLE")" 1
   close_app
 }
@@ -354,7 +364,7 @@ case_close_timing() {
   local i t0 t1 gone ended
   : >"$work/times"
   for i in $(seq 1 "${CLOSE_RUNS:-20}"); do
-    KEEP_PROFILE=1 start_app
+    start_app  # a fresh profile each time: COM1
     drv click "$TITLE" $IDC_UPLOAD || fail "run $i: could not press Upload"
     drv wait-progress "$TITLE" $IDC_PROGRESS 3 60 || fail "run $i: the bar never moved"
     gone="$(drv close-timed "$TITLE" 60)" || fail "run $i: the window was still open 60 s after Cancel"
