@@ -8,6 +8,7 @@
 // another process's windows offer nothing to block on.
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -273,7 +274,15 @@ int CmdSaveAs(const Args& a) {
     if (!hDlg) return Fail("timed out waiting for the \"%s\" dialog", "Save As");
     HWND hName = GetDlgItem(hDlg, kFileNameFieldId);
     if (!hName) return Fail("the Save As dialog has no file-name field%s", "");
-    SendMessageA(hName, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a.At(2)));
+    // The path as typed, in UTF-16: the ANSI argv would already have lost
+    // what the code page cannot hold.
+    int nArgs = 0;
+    LPWSTR* argvW = CommandLineToArgvW(GetCommandLineW(), &nArgs);
+    if (argvW && nArgs > 2)
+        SendMessageW(hName, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argvW[2]));
+    else
+        SendMessageA(hName, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a.At(2)));
+    LocalFree(argvW);
     PostCommand(hDlg, IDOK, GetDlgItem(hDlg, IDOK));
     if (!WaitGone(hDlg, 10.0)) return Fail("the Save As dialog did not close%s", "");
     return 0;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # GUI tests of TandrelConfigurationController.exe under Wine, one case per run:
 #   run_gui_tests.sh probe|upload|port-fails|about|close-mid-run|about-run-end|
-#                    failure-box|typed-port-reopens-empty|close-timing
+#                    failure-box|typed-port-reopens-empty|close-timing|utf8-path
 # The station is tcc-station-sim on a pty, mapped to a COM port through Wine's
 # registry; the windows are driven by guidriver.exe in the same prefix.
 #
@@ -352,6 +352,24 @@ case_typed_port_reopens_empty() {
   check_profile -1 "default.map"
 }
 
+# A path outside the legacy code page (as a user name can be, and with it the
+# settings folder): the ANSI calls must carry it whole, not as '?'.
+case_utf8_path() {
+  native_tools
+  start_sim --size 3000 --seed 4 --unpaced --save-image "$work/served.bin"
+  write_baud_file 115200
+  prepare_prefix COM1 "$slave"
+  start_app
+  drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
+  mkdir -p "$work/Ωmega"
+  local out="$work/Ωmega/Σite.qmf"
+  drv saveas "$(winepath -w "$out")" 60 || fail "could not save through the Save As dialog"
+  drv wait-text "$TITLE" $IDC_STATUS "Completed OK" 20 || fail "the status never read \"Completed OK\""
+  [ -f "$out" ] || fail "nothing saved at $out: $(ls "$work"/*/ 2>&1 | head -5)"
+  cmp "$work/served.bin" "$out" || fail "the saved file differs from the image served"
+  close_app
+}
+
 # Twenty closes during paced runs: for each, the time from Cancel until the
 # window is gone (the uploader deleted, its threads ended) and until the
 # program has ended. Only a hang fails (a generous bound); the figures are
@@ -388,6 +406,7 @@ case "$case_name" in
   failure-box) case_failure_box ;;
   typed-port-reopens-empty) case_typed_port_reopens_empty ;;
   close-timing) case_close_timing ;;
+  utf8-path) case_utf8_path ;;
   upload) case_upload ;;
   port-fails) case_port_fails ;;
   about) case_about ;;
