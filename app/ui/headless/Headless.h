@@ -98,7 +98,7 @@ std::vector<HeadlessMessageBox> HeadlessMessageBoxes();
 BOOL HeadlessWaitForMessageBoxes(std::size_t nCount);
 
 // Save As: the handler sees each request while "the dialog is open" (hDialog,
-// owned by hOwner). An initial name with characters no file name may hold is
+// owned by hOwner, valid only until the handler returns). An initial name with characters no file name may hold is
 // refused as Windows does (FNERR_INVALIDFILENAME) without showing anything.
 struct HeadlessSaveAsRequest {
     HWND hOwner;
