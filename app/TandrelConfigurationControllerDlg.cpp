@@ -2,6 +2,7 @@
 
 #include "app/ui/FileDialog.h"
 #include "app/ui/FileStore.h"
+#include "app/ui/Platform.h"
 #include "app/ui/WinApp.h"
 #include "retrieval/MapUploader.h"
 
@@ -51,7 +52,8 @@ CUploaderDlg::CUploaderDlg(HWND hParent)
     : CDialog(IDD_UPLOADER_DIALOG, hParent),
       m_hIcon(AfxGetApp()->LoadIcon(IDR_MAINFRAME)),
       m_nTimer(0),
-      m_pUploader(nullptr)
+      m_pUploader(nullptr),
+      m_bEndingRun(FALSE)
 {
 }
 
@@ -141,6 +143,7 @@ void CUploaderDlg::OnTimer(UINT_PTR)
 // uploader is gone, and the status changes only once Save As has closed.
 void CUploaderDlg::EndRun()
 {
+    m_bEndingRun = TRUE;
     KillTimer(m_nTimer);
     m_nTimer = 0;
 
@@ -160,12 +163,13 @@ void CUploaderDlg::EndRun()
 
     delete m_pUploader;  // waits for its threads and closes the port
     m_pUploader = nullptr;
+    m_bEndingRun = FALSE;
 }
 
 void CUploaderDlg::SaveImageAs()
 {
     std::string strPath = m_strConfigFile;
-    if (!SaveAsDialog(m_hWnd, kSaveFilter, kSaveDefaultExt, strPath))
+    if (!SaveAsDialog(PlatformModalOwner(m_hWnd), kSaveFilter, kSaveDefaultExt, strPath))
         return;
 
     FileErrorCause cause = none;
@@ -186,6 +190,11 @@ void CUploaderDlg::SaveImageAs()
 
 void CUploaderDlg::OnCancel()
 {
+    // Save As and the end-of-run boxes run message loops that still deliver
+    // this window's commands; closing under them would delete the uploader
+    // whose image they are about to save. The user closes once they are done.
+    if (m_bEndingRun)
+        return;
     WriteSettings();
     if (m_pUploader != nullptr) {
         KillTimer(m_nTimer);

@@ -14,5 +14,14 @@ std::string FilterToNulSeparated(const char* pszFilter)
 BOOL SaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDefExt, std::string& strPath)
 {
     std::string strFilter = FilterToNulSeparated(pszFilter);
-    return PlatformSaveAsDialog(hOwner, strFilter.c_str(), pszDefExt, strPath);
+    DWORD dwError = 0;
+    if (PlatformSaveAsDialog(hOwner, strFilter.c_str(), pszDefExt, strPath, &dwError))
+        return TRUE;
+    if (dwError == 0)
+        return FALSE;  // the user cancelled
+    // The dialog refused the proposed name (a remembered name with characters
+    // a file name may not hold, or too long) before the user saw anything:
+    // offer it again without a name rather than discard the image.
+    strPath.clear();
+    return PlatformSaveAsDialog(hOwner, strFilter.c_str(), pszDefExt, strPath, &dwError);
 }

@@ -17,7 +17,16 @@ HINSTANCE PlatformInstance();
 std::string PlatformModulePath();
 std::string PlatformAppDataFolder();  // the per-user settings folder; "" when unknown
 std::string PlatformWindowsFolder();  // where a profile named without a folder lives
+// Where Windows redirected an old program's writes to the Windows folder
+// (%LOCALAPPDATA%\VirtualStore\Windows); "" when unknown.
+std::string PlatformVirtualStoreFolder();
 char PlatformPathSeparator();
+
+// The window a new modal window over hWnd is to be owned by: the innermost
+// modal dialog up over hWnd, or hWnd itself. Owned by that one, the new
+// window keeps every window under it disabled; owned by hWnd, it would be
+// left enabled when a dialog between them ends.
+HWND PlatformModalOwner(HWND hWnd);
 
 // Modal dialog: runs template nIDTemplate with pfnProc until EndDialog.
 INT_PTR PlatformRunModal(UINT nIDTemplate, HWND hParent, DLGPROC pfnProc, LPARAM lParam);
@@ -31,13 +40,14 @@ void PlatformSocketsCleanup();
 
 // The Save As dialog; pszFilter is the NUL-separated pair list ending in two
 // NULs. strPath holds the initial name and receives the chosen full path.
-// FALSE when the user cancels.
-BOOL PlatformSaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDefExt, std::string& strPath);
+// FALSE when the user cancels (*pdwError 0) or the dialog fails (*pdwError
+// its extended error, such as a refused initial name).
+BOOL PlatformSaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDefExt, std::string& strPath,
+                          DWORD* pdwError);
 
 // Private profile file at a full path.
 std::string PlatformProfileGetString(const std::string& strPath, const char* pszSection, const char* pszKey,
                                      const char* pszDefault);
-int PlatformProfileGetInt(const std::string& strPath, const char* pszSection, const char* pszKey, int nDefault);
 BOOL PlatformProfileWriteString(const std::string& strPath, const char* pszSection, const char* pszKey,
                                 const char* pszValue);
 

@@ -1,5 +1,8 @@
 #include "app/ui/Profile.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "app/ui/Platform.h"
 
 std::string JoinPath(const std::string& strFolder, const std::string& strName)
@@ -13,16 +16,24 @@ std::string JoinPath(const std::string& strFolder, const std::string& strName)
 }
 
 void CProfile::SetLocation(const std::string& strName, const std::string& strUserFolder,
-                           const std::string& strLegacyFolder)
+                           const std::string& strLegacyFolder, const std::string& strVirtualStoreFolder)
 {
     m_strLegacyPath = JoinPath(strLegacyFolder, strName);
+    m_strVirtualStorePath = strVirtualStoreFolder.empty() ? std::string() : JoinPath(strVirtualStoreFolder, strName);
     m_strFolder = strUserFolder;
     m_strPath = strUserFolder.empty() ? m_strLegacyPath : JoinPath(strUserFolder, strName);
 }
 
+const std::string& CProfile::LegacyPath() const
+{
+    if (!m_strVirtualStorePath.empty() && PlatformFileExists(m_strVirtualStorePath))
+        return m_strVirtualStorePath;
+    return m_strLegacyPath;
+}
+
 const std::string& CProfile::ReadPath() const
 {
-    return PlatformFileExists(m_strPath) ? m_strPath : m_strLegacyPath;
+    return PlatformFileExists(m_strPath) ? m_strPath : LegacyPath();
 }
 
 // The first write creates the folder and starts from the old file, so that
@@ -33,14 +44,32 @@ BOOL CProfile::PrepareWrite() const
         return TRUE;
     if (!PlatformCreateFolder(m_strFolder))
         return FALSE;
-    if (PlatformFileExists(m_strLegacyPath))
-        PlatformCopyFile(m_strLegacyPath, m_strPath);
+    const std::string& strOld = LegacyPath();
+    if (PlatformFileExists(strOld))
+        PlatformCopyFile(strOld, m_strPath);
     return TRUE;
 }
 
+// Read as text: the Win32 integer call turns a stored -1 ("Port" when no
+// entry was selected) into 0, which would select COM1 on the next opening.
 int CProfile::GetInt(const char* pszSection, const char* pszKey, int nDefault) const
 {
-    return PlatformProfileGetInt(ReadPath(), pszSection, pszKey, nDefault);
+    return ParseProfileInt(PlatformProfileGetString(ReadPath(), pszSection, pszKey, ""), nDefault);
+}
+
+int ParseProfileInt(const std::string& strValue, int nDefault)
+{
+    std::size_t i = strValue.find_first_not_of(" \t");
+    if (i == std::string::npos)
+        return nDefault;
+    BOOL bNegative = strValue[i] == '-';
+    if (strValue[i] == '-' || strValue[i] == '+')
+        ++i;
+    const long long llLimit = bNegative ? -static_cast<long long>(INT_MIN) : INT_MAX;
+    long long llValue = 0;
+    for (; i < strValue.size() && strValue[i] >= '0' && strValue[i] <= '9'; ++i)
+        llValue = std::min(llLimit, llValue * 10 + (strValue[i] - '0'));
+    return static_cast<int>(bNegative ? -llValue : llValue);
 }
 
 std::string CProfile::GetString(const char* pszSection, const char* pszKey, const char* pszDefault) const

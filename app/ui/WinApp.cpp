@@ -88,7 +88,7 @@ void CWinApp::DeriveNames()
     std::string strUserFolder = PlatformAppDataFolder();
     if (!strUserFolder.empty())
         strUserFolder = JoinPath(strUserFolder, kSettingsFolder);
-    m_profile.SetLocation(m_strProfileName, strUserFolder, PlatformWindowsFolder());
+    m_profile.SetLocation(m_strProfileName, strUserFolder, PlatformWindowsFolder(), PlatformVirtualStoreFolder());
 }
 
 BOOL CWinApp::ProcessCommand(UINT, CDialog*) { return FALSE; }

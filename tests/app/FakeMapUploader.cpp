@@ -1,5 +1,7 @@
 #include "tests/app/FakeMapUploader.h"
 
+#include <gtest/gtest.h>
+
 #include "retrieval/MapUploader.h"
 
 FakeUploaderControl& FakeUploader()
@@ -52,7 +54,19 @@ void CMapUploader::Start()
 }
 
 std::uint32_t CMapUploader::GetTotalSize() { return FakeUploader().dwTotal; }
-std::uint32_t CMapUploader::GetReceived() { return FakeUploader().dwReceived; }
-const std::uint8_t* CMapUploader::GetData() { return FakeUploader().image.data(); }
+
+// The real uploader's image is freed with it: reading it afterwards is the
+// crash the window must never reach.
+std::uint32_t CMapUploader::GetReceived()
+{
+    EXPECT_EQ(this, FakeUploader().pLive) << "the image read through a deleted uploader";
+    return FakeUploader().dwReceived;
+}
+
+const std::uint8_t* CMapUploader::GetData()
+{
+    EXPECT_EQ(this, FakeUploader().pLive) << "the image read through a deleted uploader";
+    return FakeUploader().image.data();
+}
 int CMapUploader::Succeeded() { return FakeUploader().bSucceeded; }
 int CMapUploader::GetState() { return FakeUploader().bSucceeded ? Done : RequestSize; }

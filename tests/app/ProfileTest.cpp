@@ -44,3 +44,33 @@ TEST_F(ProfileTest, WithoutAUserFolderTheOldPlaceIsUsed)
     ASSERT_TRUE(m_profile.WriteString("A", "k", "v"));
     EXPECT_EQ("[A]\r\nk=v\r\n", ReadWholeFile(m_strRoot + "/windows/P.INI"));
 }
+
+TEST_F(ProfileTest, IntegersAsUsersTypeThem)
+{
+    struct Case {
+        const char* pszText;
+        int nExpected;
+    };
+    for (const Case& c : {Case{"", 7}, Case{"  ", 7}, Case{"-1", -1}, Case{" +3", 3}, Case{"-", 0}, Case{"x1", 0},
+                          Case{"2147483647", 2147483647}, Case{"99999999999999999999", 2147483647},
+                          Case{"-2147483648", -2147483647 - 1}, Case{"-99999999999999999999", -2147483647 - 1}}) {
+        SCOPED_TRACE(c.pszText);
+        EXPECT_EQ(c.nExpected, ParseProfileInt(c.pszText, 7));
+    }
+}
+
+// An old version without a manifest really wrote to the user's VirtualStore
+// copy of the Windows folder; that copy wins over the Windows folder itself.
+TEST_F(ProfileTest, VirtualStoreCopyIsTheOldPlaceWhereItExists)
+{
+    mkdir((m_strRoot + "/vstore").c_str(), 0700);
+    m_profile.SetLocation("P.INI", m_strRoot + "/appdata/Sub", m_strRoot + "/windows", m_strRoot + "/vstore");
+    EXPECT_EQ(5, m_profile.GetInt("A", "x", 5));
+    WriteWholeFile(m_strRoot + "/windows/P.INI", "[A]\r\nx=1\r\n");
+    EXPECT_EQ(1, m_profile.GetInt("A", "x", 5));
+    WriteWholeFile(m_strRoot + "/vstore/P.INI", "[A]\r\nx=2\r\ny=3\r\n");
+    EXPECT_EQ(2, m_profile.GetInt("A", "x", 5));
+
+    ASSERT_TRUE(m_profile.WriteString("A", "x", "4"));
+    EXPECT_EQ("[A]\r\nx=4\r\ny=3\r\n", ReadWholeFile(m_profile.GetPath()));
+}

@@ -8,6 +8,7 @@
 // another process's windows offer nothing to block on.
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -159,6 +160,8 @@ int CmdWaitGone(const Args& a) {
 int CmdClick(const Args& a) {
     Target t = FindControl(a.At(2), a.At(3));
     if (t.rc) return t.rc;
+    // A person cannot reach a window that a modal window over it disabled.
+    if (!IsWindowEnabled(t.hDlg)) return Fail("the window \"%s\" is disabled", a.At(2));
     if (!IsWindowEnabled(t.hCtl)) return Fail("control %s is disabled", a.At(3));
     PostMessageA(t.hCtl, BM_CLICK, 0, 0);
     return 0;
@@ -218,6 +221,28 @@ int CmdTexts(const Args& a) {
     return 0;
 }
 
+// Whether a person can reach the top-level window at all.
+int CmdWindowEnabled(const Args& a) {
+    HWND hWnd = FindVisible(a.At(2));
+    if (!hWnd) return Fail("no window titled \"%s\"", a.At(2));
+    std::printf("%d\n", IsWindowEnabled(hWnd) ? 1 : 0);
+    return 0;
+}
+
+// Types into a drop-down combo box as the keyboard does: WM_CHAR to the edit
+// field inside it, one character at a time.
+int CmdType(const Args& a) {
+    Target t = FindControl(a.At(2), a.At(3));
+    if (t.rc) return t.rc;
+    if (!IsWindowEnabled(t.hDlg)) return Fail("the window \"%s\" is disabled", a.At(2));
+    HWND hEdit = FindWindowExA(t.hCtl, nullptr, "Edit", nullptr);
+    if (!hEdit) return Fail("control %s has no edit field", a.At(3));
+    SendMessageA(hEdit, EM_SETSEL, 0, -1);
+    for (const char* p = a.At(4); *p; ++p)
+        SendMessageA(hEdit, WM_CHAR, static_cast<WPARAM>(static_cast<unsigned char>(*p)), 1);
+    return 0;
+}
+
 int CmdEnabled(const Args& a) {
     Target t = FindControl(a.At(2), a.At(3));
     if (t.rc) return t.rc;
@@ -269,7 +294,15 @@ int CmdSaveAs(const Args& a) {
     if (!hDlg) return Fail("timed out waiting for the \"%s\" dialog", "Save As");
     HWND hName = GetDlgItem(hDlg, kFileNameFieldId);
     if (!hName) return Fail("the Save As dialog has no file-name field%s", "");
-    SendMessageA(hName, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a.At(2)));
+    // The path as typed, in UTF-16: the ANSI argv would already have lost
+    // what the code page cannot hold.
+    int nArgs = 0;
+    LPWSTR* argvW = CommandLineToArgvW(GetCommandLineW(), &nArgs);
+    if (argvW && nArgs > 2)
+        SendMessageW(hName, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argvW[2]));
+    else
+        SendMessageA(hName, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a.At(2)));
+    LocalFree(argvW);
     PostCommand(hDlg, IDOK, GetDlgItem(hDlg, IDOK));
     if (!WaitGone(hDlg, 10.0)) return Fail("the Save As dialog did not close%s", "");
     return 0;
@@ -285,7 +318,21 @@ int CmdSysCommand(const Args& a) {
 int CmdClose(const Args& a) {
     HWND hWnd = FindVisible(a.At(2));
     if (!hWnd) return Fail("no window titled \"%s\"", a.At(2));
+    if (!IsWindowEnabled(hWnd)) return Fail("the window \"%s\" is disabled", a.At(2));
     PostCommand(hWnd, IDCANCEL, GetDlgItem(hWnd, IDCANCEL));
+    return 0;
+}
+
+// Closes the window as Cancel does and prints how many milliseconds passed
+// until it was gone; the clock starts here, not with this program's start.
+int CmdCloseTimed(const Args& a) {
+    HWND hWnd = FindVisible(a.At(2));
+    if (!hWnd) return Fail("no window titled \"%s\"", a.At(2));
+    if (!IsWindowEnabled(hWnd)) return Fail("the window \"%s\" is disabled", a.At(2));
+    const ULONGLONG start = GetTickCount64();
+    PostCommand(hWnd, IDCANCEL, GetDlgItem(hWnd, IDCANCEL));
+    if (!WaitGone(hWnd, Seconds(a.At(3)))) return Fail("the window \"%s\" did not close", a.At(2));
+    std::printf("%llu\n", GetTickCount64() - start);
     return 0;
 }
 
@@ -317,12 +364,15 @@ const Command kCommands[] = {
     {"wait-text", 4, "TITLE ID TEXT SECONDS", CmdWaitText},
     {"texts", 1, "TITLE", CmdTexts},
     {"enabled", 2, "TITLE ID", CmdEnabled},
+    {"window-enabled", 1, "TITLE", CmdWindowEnabled},
+    {"type", 3, "TITLE ID TEXT", CmdType},
     {"progress", 2, "TITLE ID", CmdProgress},
     {"wait-progress", 4, "TITLE ID PERCENT SECONDS", CmdWaitProgress},
     {"msgbox", 2, "CAPTION SECONDS", CmdMsgBox},
     {"saveas", 2, "PATH SECONDS", CmdSaveAs},
     {"syscommand", 2, "TITLE ID", CmdSysCommand},
     {"close", 1, "TITLE", CmdClose},
+    {"close-timed", 2, "TITLE SECONDS", CmdCloseTimed},
     {"rect", 1, "TITLE", CmdRect},
 };
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # GUI tests of TandrelConfigurationController.exe under Wine, one case per run:
-#   run_gui_tests.sh probe|upload|port-fails|about|help|help-f1|close-mid-run
+#   run_gui_tests.sh probe|upload|port-fails|about|help|help-f1|close-mid-run|
+#                    about-run-end|failure-box|typed-port-reopens-empty|
+#                    close-timing|utf8-path
 # The station is tcc-station-sim on a pty, mapped to a COM port through Wine's
 # registry; the windows are driven by guidriver.exe in the same prefix.
 #
@@ -105,8 +107,8 @@ profile_files() {
 }
 
 start_app() {
-  # A first run: no profile from an earlier case.
-  profile_files | while read -r f; do rm -f "$f"; done
+  # A first run: no profile from an earlier case (KEEP_PROFILE=1: a later run).
+  if [ -z "${KEEP_PROFILE:-}" ]; then profile_files | while read -r f; do rm -f "$f"; done; fi
   (cd "$work" && LD_PRELOAD="${shim:-}" exec wine "$APP_EXE") >"$work/app.log" 2>&1 &
   app_pid=$!
   drv wait-window "$TITLE" 60 || fail "the upload window did not open"
@@ -272,8 +274,163 @@ case_close_mid_run() {
   check_profile 0 "default.map"
 }
 
+# The baud-rate file the working folder of a case holds, so that a run shows
+# no "Using Defaults" box: only a box of the case's own is ever expected.
+write_baud_file() { printf 'BAUDRATE=%s\r\n' "$1" >"$work/UploadConfig.ini"; }
+
+# A run on the simulator (its arguments given) with the About box opened
+# over the upload window while it goes on.
+upload_under_about() {
+  native_tools
+  start_sim "$@"
+  write_baud_file 115200
+  prepare_prefix COM1 "$slave"
+  start_app
+  drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
+  drv syscommand "$TITLE" $IDM_ABOUTBOX || fail "could not send the About command"
+  drv wait-window "$ABOUT" 20 || fail "the About box did not open"
+}
+
+# What a person tries first under a modal window: OK in the About box.
+# Sets about_closed to 1 when that worked.
+try_close_about() {
+  about_closed=0
+  if drv click "$ABOUT" 1 2>/dev/null; then about_closed=1; drv wait-gone "$ABOUT" 10 || true; fi
+}
+
+close_about_if_open() {
+  [ "$about_closed" -eq 1 ] && return 0
+  drv click "$ABOUT" 1 || fail "the About box cannot be closed once the end of the run is handled"
+  drv wait-gone "$ABOUT" 10 || fail "the About box did not close"
+}
+
+app_crashed() { grep -q "Unhandled page fault\|Unhandled exception" "$work/app.log" 2>/dev/null; }
+
+# About open while the run ends, About closed, Esc on the upload window, then
+# Save: no crash, and the window may not be closed under Save As. The save
+# goes into another folder; the next run must still find UploadConfig.ini in
+# the folder it started in.
+case_about_run_end() {
+  # The stall keeps the run going until About is up.
+  upload_under_about --size 5000 --seed 3 --unpaced --stall-ms 4000 --save-image "$work/served.bin"
+  drv wait-window "Save As" 60 || fail "no Save As dialog after the transfer"
+  local closable=0
+  try_close_about
+  if drv close "$TITLE" 2>/dev/null; then closable=1; fi
+  note "under Save As: About closable=$about_closed, upload window closable=$closable"
+  sleep 1  # whatever those posts would do has happened by now
+  app_crashed && fail "the program crashed: $(grep -m1 Unhandled "$work/app.log")"
+  # Into another folder as a person goes there: its name and Enter open it,
+  # then the file name.
+  mkdir -p "$work/elsewhere"
+  local out="$work/elsewhere/saved.qmf"
+  drv settext "Save As" 0x47C "$(winepath -w "$work/elsewhere")" || fail "no name field in Save As"
+  drv click "Save As" 1 || fail "could not open the folder in Save As"
+  sleep 1
+  drv saveas "saved.qmf" 10 || fail "could not save through the Save As dialog"
+  drv wait-text "$TITLE" $IDC_STATUS "Completed OK" 20 || fail "the status never read \"Completed OK\""
+  app_crashed && fail "the program crashed on Save: $(grep -m1 Unhandled "$work/app.log")"
+  cmp "$work/served.bin" "$out" || fail "the saved file differs from the image served"
+  expect_eq "upload window closable under Save As" "$closable" 0
+  close_about_if_open
+  # A second run from the same window: no baud-rate box, since the working
+  # folder is still the one with UploadConfig.ini.
+  drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload a second time"
+  drv wait-window "Save As" 60 || fail "no Save As after the second run (the working folder moved?)"
+  drv close "Save As" || fail "could not cancel the Save As dialog"
+  drv wait-text "$TITLE" $IDC_STATUS "Completed OK" 20 || fail "second run: no \"Completed OK\""
+  close_app
+}
+
+# A failure message holds the upload window until it is dismissed, also when
+# it arrives while the About box is up: closing About must not hand the
+# window back under the box.
+case_failure_box() {
+  upload_under_about --size 5000 --unpaced --fault no-answer
+  # No answer: the reply timeout gives up after ten seconds.
+  drv wait-window "$CAPTION" 30 || fail "no failure message"
+  try_close_about
+  note "under the failure box: About closable=$about_closed"
+  expect_eq "upload window enabled under the box" "$(drv window-enabled "$TITLE")" 0
+  drv close "$TITLE" 2>/dev/null && fail "the upload window could be closed under the failure box"
+  sleep 1
+  expect_eq "failure text" "$(drv msgbox "$CAPTION" 10)" "Failed to communicate with system"
+  drv wait-text "$TITLE" $IDC_STATUS "Failed" 20 || fail "the status never read \"Failed\""
+  close_about_if_open
+  expect_eq "upload window enabled after the box" "$(drv window-enabled "$TITLE")" 1
+  close_app
+}
+
+# A typed port name leaves no entry selected: "Port" is written as -1, and
+# the next opening shows an empty field, not COM1.
+case_typed_port_reopens_empty() {
+  prepare_prefix
+  start_app
+  drv type "$TITLE" $IDC_PORT "com7" || fail "could not type into the port field"
+  expect_eq "port field" "$(drv text "$TITLE" $IDC_PORT)" "COM7"
+  close_app
+  check_profile -1 "default.map"
+  KEEP_PROFILE=1 start_app
+  expect_eq "port field on reopening" "$(drv text "$TITLE" $IDC_PORT)" ""
+  close_app
+  check_profile -1 "default.map"
+}
+
+# A path outside the legacy code page (as a user name can be, and with it the
+# settings folder): the ANSI calls must carry it whole, not as '?'.
+case_utf8_path() {
+  native_tools
+  start_sim --size 3000 --seed 4 --unpaced --save-image "$work/served.bin"
+  write_baud_file 115200
+  prepare_prefix COM1 "$slave"
+  start_app
+  drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
+  mkdir -p "$work/Ωmega"
+  local out="$work/Ωmega/Σite.qmf"
+  drv saveas "$(winepath -w "$out")" 60 || fail "could not save through the Save As dialog"
+  drv wait-text "$TITLE" $IDC_STATUS "Completed OK" 20 || fail "the status never read \"Completed OK\""
+  [ -f "$out" ] || fail "nothing saved at $out: $(ls "$work"/*/ 2>&1 | head -5)"
+  cmp "$work/served.bin" "$out" || fail "the saved file differs from the image served"
+  close_app
+}
+
+# Twenty closes during paced runs: for each, the time from Cancel until the
+# window is gone (the uploader deleted, its threads ended) and until the
+# program has ended. Only a hang fails (a generous bound); the figures are
+# for reading, not asserted.
+case_close_timing() {
+  native_tools
+  start_sim --size 24576 --seed 9 --baud 9600
+  write_baud_file 9600
+  prepare_prefix COM1 "$slave"
+  local i t0 t1 gone ended
+  : >"$work/times"
+  for i in $(seq 1 "${CLOSE_RUNS:-20}"); do
+    start_app  # a fresh profile each time: COM1
+    drv click "$TITLE" $IDC_UPLOAD || fail "run $i: could not press Upload"
+    drv wait-progress "$TITLE" $IDC_PROGRESS 3 60 || fail "run $i: the bar never moved"
+    gone="$(drv close-timed "$TITLE" 60)" || fail "run $i: the window was still open 60 s after Cancel"
+    t0=$(date +%s%N)
+    wait_exit "$app_pid" 60 || fail "run $i: the program did not end within 60 s of Cancel"
+    t1=$(date +%s%N)
+    app_pid=""
+    ended=$(( (t1 - t0) / 1000000 ))
+    echo "$gone $ended" >>"$work/times"
+    echo "close $i: window gone after $gone ms; program ended at most $ended ms later (driver exit included)"
+  done
+  sort -n "$work/times" | awk '{g[NR]=$1} END {
+    printf "window gone after Cancel over %d runs (ms): min %d, median %d, max %d\n", NR, g[1], g[int((NR+1)/2)], g[NR] }'
+  sort -n -k2 "$work/times" | awk '{e[NR]=$2} END {
+    printf "then program ended (ms): min %d, median %d, max %d\n", e[1], e[int((NR+1)/2)], e[NR] }'
+}
+
 case "$case_name" in
   probe) case_probe ;;
+  about-run-end) case_about_run_end ;;
+  failure-box) case_failure_box ;;
+  typed-port-reopens-empty) case_typed_port_reopens_empty ;;
+  close-timing) case_close_timing ;;
+  utf8-path) case_utf8_path ;;
   upload) case_upload ;;
   port-fails) case_port_fails ;;
   about) case_about ;;

@@ -2,6 +2,7 @@
 // the scripted answers of dialogs, message boxes, sockets, help and files.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,8 +21,10 @@ struct HWND__ {
     std::string strClass;  // "dialog", "button", "combobox", "msctls_progress32", "edit", "static"
     LONG lStyle = 0;
     std::string strText;
-    BOOL bEnabled = TRUE;
-    HWND__* pParent = nullptr;
+    // A worker's message box disables its owner from another thread.
+    std::atomic<BOOL> bEnabled{TRUE};
+    HWND__* pParent = nullptr;  // a top-level window's owner
+    BOOL bReenableOwner = FALSE;  // it disabled its owner on opening
     std::vector<std::unique_ptr<HWND__>> children;
 
     // combo box
@@ -53,6 +56,9 @@ HWND HeadlessControl(HWND hDlg, int nID);
 
 // Modal dialogs. The driver runs once the dialog has initialised; a dialog
 // still open when it returns is closed as with Esc. No driver: closed at once.
+// As on Windows, a modal window (dialog, Save As, message box) disables an
+// enabled owner while it is up, and ending it (EndDialog) re-enables that
+// owner at once, even when another modal window over the owner is still up.
 typedef std::function<void(HWND hDlg)> HeadlessDriver;
 void HeadlessSetModalDriver(UINT nTemplate, HeadlessDriver fnDriver);
 HWND HeadlessActiveDialog();  // innermost open dialog, or null
@@ -82,14 +88,21 @@ struct HeadlessMessageBox {
     UINT uType;
 };
 void HeadlessScriptMessageBoxAnswers(std::vector<int> answers);
+// Called on the showing thread while the box is up (its owner disabled);
+// returns the button pressed. Replaces the scripted answers.
+typedef std::function<int(const HeadlessMessageBox& box)> HeadlessMessageBoxHandler;
+void HeadlessSetMessageBoxHandler(HeadlessMessageBoxHandler fnHandler);
 std::vector<HeadlessMessageBox> HeadlessMessageBoxes();
 // Waits until at least nCount boxes have been shown; FALSE after a long
 // safety limit, so a broken test fails instead of hanging.
 BOOL HeadlessWaitForMessageBoxes(std::size_t nCount);
 
-// Save As: the handler sees each request while "the dialog is open".
+// Save As: the handler sees each request while "the dialog is open" (hDialog,
+// owned by hOwner, valid only until the handler returns). An initial name with characters no file name may hold is
+// refused as Windows does (FNERR_INVALIDFILENAME) without showing anything.
 struct HeadlessSaveAsRequest {
     HWND hOwner;
+    HWND hDialog;
     std::string strFilter;  // NUL-separated, up to and including the final double NUL
     std::string strDefExt;
     std::string strInitialPath;
@@ -113,6 +126,7 @@ std::vector<HeadlessHelpCall> HeadlessHelpCalls();
 // Module path and folders.
 void HeadlessSetModulePath(const std::string& strPath);
 void HeadlessSetFolders(const std::string& strAppData, const std::string& strWindows);
+void HeadlessSetVirtualStoreFolder(const std::string& strFolder);  // "" by default
 
 // Sockets layer: whether the start succeeds and which version it grants.
 void HeadlessSetSockets(BOOL bStartOk, WORD wVersionGranted);

@@ -16,13 +16,20 @@
 #include "app/ui/headless/Headless.h"
 
 void HeadlessResetUser32();
+void HeadlessOpenPopup(HWND hPopup);
+void HeadlessClosePopup(HWND hPopup);
 
 namespace {
+
+// What GetSaveFileName refuses in the initial name before showing anything.
+const char kInvalidNameChars[] = "<>\"|?*";
+constexpr DWORD kFnErrInvalidFileName = 0x3002;
 
 struct PlatformState {
     std::string strModulePath = "/opt/tcc/TandrelConfigurationController.exe";
     std::string strAppData;
     std::string strWindows = ".";
+    std::string strVirtualStore;
     BOOL bSocketsOk = TRUE;
     WORD wSocketsVersion = MAKEWORD(1, 1);
     int nStartups = 0;
@@ -174,6 +181,7 @@ HINSTANCE PlatformInstance() { return nullptr; }
 std::string PlatformModulePath() { return State().strModulePath; }
 std::string PlatformAppDataFolder() { return State().strAppData; }
 std::string PlatformWindowsFolder() { return State().strWindows; }
+std::string PlatformVirtualStoreFolder() { return State().strVirtualStore; }
 char PlatformPathSeparator() { return '/'; }
 
 BOOL PlatformSocketsStartup(WORD, WORD* pwVersionGranted)
@@ -185,15 +193,28 @@ BOOL PlatformSocketsStartup(WORD, WORD* pwVersionGranted)
 
 void PlatformSocketsCleanup() { ++State().nCleanups; }
 
-BOOL PlatformSaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDefExt, std::string& strPath)
+BOOL PlatformSaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDefExt, std::string& strPath,
+                          DWORD* pdwError)
 {
+    *pdwError = 0;
+    if (strPath.find_first_of(kInvalidNameChars) != std::string::npos) {
+        *pdwError = kFnErrInvalidFileName;
+        return FALSE;
+    }
     std::size_t cchFilter = 0;
     while (pszFilter[cchFilter] != '\0' || pszFilter[cchFilter + 1] != '\0')
         ++cchFilter;
-    HeadlessSaveAsRequest request{hOwner, std::string(pszFilter, cchFilter + 2), pszDefExt, strPath};
+    HWND__ dialog;
+    dialog.strClass = "#32770";
+    dialog.strText = "Save As";
+    dialog.pParent = hOwner;
+    HeadlessOpenPopup(&dialog);
+    HeadlessSaveAsRequest request{hOwner, &dialog, std::string(pszFilter, cchFilter + 2), pszDefExt, strPath};
     State().saveAsRequests.push_back(request);
     HeadlessSaveAsHandler fnHandler = State().fnSaveAs;
-    return fnHandler ? fnHandler(request, strPath) : FALSE;
+    BOOL bSaved = fnHandler ? fnHandler(request, strPath) : FALSE;
+    HeadlessClosePopup(&dialog);
+    return bSaved;
 }
 
 std::string PlatformProfileGetString(const std::string& strPath, const char* pszSection, const char* pszKey,
@@ -201,15 +222,6 @@ std::string PlatformProfileGetString(const std::string& strPath, const char* psz
 {
     State().profileLog.push_back(std::string("R ") + pszSection + "/" + pszKey);
     return IniGet(strPath, pszSection, pszKey).value_or(pszDefault);
-}
-
-// As GetPrivateProfileInt: an optional sign and the leading digits; a value
-// that does not start with a number reads as 0.
-int PlatformProfileGetInt(const std::string& strPath, const char* pszSection, const char* pszKey, int nDefault)
-{
-    State().profileLog.push_back(std::string("R ") + pszSection + "/" + pszKey);
-    std::optional<std::string> value = IniGet(strPath, pszSection, pszKey);
-    return value ? static_cast<int>(std::strtol(value->c_str(), nullptr, 10)) : nDefault;
 }
 
 BOOL PlatformProfileWriteString(const std::string& strPath, const char* pszSection, const char* pszKey,
@@ -308,6 +320,8 @@ void HeadlessSetFolders(const std::string& strAppData, const std::string& strWin
     State().strAppData = strAppData;
     State().strWindows = strWindows;
 }
+
+void HeadlessSetVirtualStoreFolder(const std::string& strFolder) { State().strVirtualStore = strFolder; }
 
 void HeadlessSetSockets(BOOL bStartOk, WORD wVersionGranted)
 {

@@ -15,6 +15,9 @@
 #include "app/ui/headless/Headless.h"
 #include "resources/resource.h"
 
+void HeadlessOpenPopup(HWND hPopup);
+void HeadlessClosePopup(HWND hPopup);
+
 namespace {
 
 struct ControlTemplate {
@@ -93,7 +96,21 @@ struct BoxState {
     std::condition_variable changed;
     std::vector<HeadlessMessageBox> boxes;
     std::vector<int> answers;
+    HeadlessMessageBoxHandler fnHandler;
 };
+
+// The modal windows that are up, oldest first; a worker's message box is one
+// of them, so they have their own lock.
+struct PopupState {
+    std::mutex mutex;
+    std::vector<HWND> open;
+};
+
+PopupState& Popups()
+{
+    static PopupState state;
+    return state;
+}
 
 BoxState& Boxes()
 {
@@ -315,6 +332,7 @@ BOOL EndDialog(HWND hDlg, INT_PTR nResult)
 {
     hDlg->bEnded = TRUE;
     hDlg->nResult = nResult;
+    HeadlessClosePopup(hDlg);  // hidden at once; its owner enabled again
     return TRUE;
 }
 
@@ -364,16 +382,27 @@ HICON LoadIconA(HINSTANCE, LPCSTR lpIconName) { return reinterpret_cast<HICON>(c
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {
     BoxState& state = Boxes();
+    HWND__ box;
+    box.strClass = "#32770";
+    box.strText = lpCaption;
+    box.pParent = hWnd;
+    HeadlessOpenPopup(&box);
+    HeadlessMessageBox record{hWnd, lpText, lpCaption, uType};
     int nAnswer = IDOK;
+    HeadlessMessageBoxHandler fnHandler;
     {
         std::lock_guard<std::mutex> lock(state.mutex);
-        state.boxes.push_back({hWnd, lpText, lpCaption, uType});
-        if (!state.answers.empty()) {
+        state.boxes.push_back(record);
+        fnHandler = state.fnHandler;
+        if (!fnHandler && !state.answers.empty()) {
             nAnswer = state.answers.front();
             state.answers.erase(state.answers.begin());
         }
     }
     state.changed.notify_all();
+    if (fnHandler)
+        nAnswer = fnHandler(record);
+    HeadlessClosePopup(&box);
     return nAnswer;
 }
 
@@ -402,7 +431,7 @@ INT_PTR PlatformRunModal(UINT nIDTemplate, HWND hParent, DLGPROC pfnProc, LPARAM
         return -1;
     HWND hDlg = pDlg.get();
     UiState& ui = Ui();
-    BOOL bParentWasDisabled = hParent != nullptr ? EnableWindow(hParent, FALSE) : FALSE;
+    HeadlessOpenPopup(hDlg);
     ui.openDialogs.push_back(hDlg);
 
     pfnProc(hDlg, WM_INITDIALOG, 0, lParam);
@@ -416,8 +445,7 @@ INT_PTR PlatformRunModal(UINT nIDTemplate, HWND hParent, DLGPROC pfnProc, LPARAM
     SendMessageA(hDlg, WM_DESTROY, 0, 0);
 
     ui.openDialogs.pop_back();
-    if (hParent != nullptr)
-        EnableWindow(hParent, !bParentWasDisabled);
+    HeadlessClosePopup(hDlg);
     return hDlg->nResult;
 }
 
@@ -490,6 +518,12 @@ std::vector<HeadlessIconDraw> HeadlessIconDraws() { return Ui().iconDraws; }
 
 void HeadlessSetString(UINT nID, const std::string& strText) { Ui().strings[nID] = strText; }
 
+void HeadlessSetMessageBoxHandler(HeadlessMessageBoxHandler fnHandler)
+{
+    std::lock_guard<std::mutex> lock(Boxes().mutex);
+    Boxes().fnHandler = std::move(fnHandler);
+}
+
 void HeadlessScriptMessageBoxAnswers(std::vector<int> answers)
 {
     std::lock_guard<std::mutex> lock(Boxes().mutex);
@@ -521,4 +555,46 @@ void HeadlessResetUser32()
     std::lock_guard<std::mutex> lock(Boxes().mutex);
     Boxes().boxes.clear();
     Boxes().answers.clear();
+    Boxes().fnHandler = nullptr;
+    std::lock_guard<std::mutex> popupLock(Popups().mutex);
+    Popups().open.clear();
+}
+
+// As DialogBox and its kin: an owner that is enabled when the modal window
+// opens is disabled, and enabled again when that window ends, whatever other
+// modal window may still be up over it.
+void HeadlessOpenPopup(HWND hPopup)
+{
+    HWND hOwner = hPopup->pParent;
+    if (hOwner != nullptr && hOwner->bEnabled) {
+        EnableWindow(hOwner, FALSE);
+        hPopup->bReenableOwner = TRUE;
+    }
+    std::lock_guard<std::mutex> lock(Popups().mutex);
+    Popups().open.push_back(hPopup);
+}
+
+void HeadlessClosePopup(HWND hPopup)
+{
+    {
+        std::lock_guard<std::mutex> lock(Popups().mutex);
+        std::vector<HWND>& open = Popups().open;
+        open.erase(std::remove(open.begin(), open.end(), hPopup), open.end());
+    }
+    if (hPopup->bReenableOwner) {
+        hPopup->bReenableOwner = FALSE;
+        EnableWindow(hPopup->pParent, TRUE);
+    }
+}
+
+HWND PlatformModalOwner(HWND hWnd)
+{
+    std::lock_guard<std::mutex> lock(Popups().mutex);
+    const std::vector<HWND>& open = Popups().open;
+    for (;;) {
+        auto it = std::find_if(open.rbegin(), open.rend(), [hWnd](HWND hPopup) { return hPopup->pParent == hWnd; });
+        if (it == open.rend())
+            return hWnd;
+        hWnd = *it;
+    }
 }

@@ -5,6 +5,7 @@
 #include <commdlg.h>
 #include <shlobj.h>
 
+#include <cstring>
 #include <vector>
 
 #include "app/ui/Dialog.h"
@@ -56,7 +57,56 @@ std::string PlatformWindowsFolder()
     return std::string(szPath, cch < MAX_PATH ? cch : 0);
 }
 
+std::string PlatformVirtualStoreFolder()
+{
+    // The redirected copy mirrors the path without its drive: C:\Windows is
+    // %LOCALAPPDATA%\VirtualStore\Windows.
+    std::string strWindows = PlatformWindowsFolder();
+    char szLocal[MAX_PATH];
+    if (strWindows.size() < 3 || strWindows[1] != ':' ||
+        FAILED(::SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, szLocal)))
+        return std::string();
+    return std::string(szLocal) + "\\VirtualStore" + strWindows.substr(2);
+}
+
 char PlatformPathSeparator() { return '\\'; }
+
+namespace {
+
+struct OwnedDialogSearch {
+    HWND hOwner;
+    HWND hFound;
+};
+
+// Dialogs, Save As and message boxes are all of the dialog class; tooltips
+// and other owned helpers are not, and must never own a modal window.
+BOOL CALLBACK FindOwnedDialog(HWND hWnd, LPARAM lParam)
+{
+    OwnedDialogSearch* pSearch = reinterpret_cast<OwnedDialogSearch*>(lParam);
+    if (::GetWindow(hWnd, GW_OWNER) != pSearch->hOwner || !::IsWindowVisible(hWnd))
+        return TRUE;
+    char szClass[8] = {};
+    if (::GetClassNameA(hWnd, szClass, sizeof(szClass)) == 0 || std::strcmp(szClass, "#32770") != 0)
+        return TRUE;
+    pSearch->hFound = hWnd;
+    return FALSE;
+}
+
+}  // namespace
+
+HWND PlatformModalOwner(HWND hWnd)
+{
+    // Bounded: a chain of modal windows is a few deep, never a cycle, but the
+    // windows belong to another thread when a worker asks.
+    for (int nDepth = 0; hWnd != nullptr && nDepth < 16; ++nDepth) {
+        OwnedDialogSearch search = {hWnd, nullptr};
+        ::EnumWindows(FindOwnedDialog, reinterpret_cast<LPARAM>(&search));
+        if (search.hFound == nullptr)
+            break;
+        hWnd = search.hFound;
+    }
+    return hWnd;
+}
 
 INT_PTR PlatformRunModal(UINT nIDTemplate, HWND hParent, DLGPROC pfnProc, LPARAM lParam)
 {
@@ -92,8 +142,10 @@ BOOL PlatformSocketsStartup(WORD wVersionRequested, WORD* pwVersionGranted)
 
 void PlatformSocketsCleanup() { ::WSACleanup(); }
 
-BOOL PlatformSaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDefExt, std::string& strPath)
+BOOL PlatformSaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDefExt, std::string& strPath,
+                          DWORD* pdwError)
 {
+    *pdwError = 0;
     std::vector<char> szFile(32768, '\0');
     strPath.copy(szFile.data(), szFile.size() - 1);
     OPENFILENAMEA ofn = {};
@@ -104,9 +156,13 @@ BOOL PlatformSaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDef
     ofn.lpstrFile = szFile.data();
     ofn.nMaxFile = static_cast<DWORD>(szFile.size());
     ofn.lpstrDefExt = pszDefExt;
-    ofn.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
-    if (!::GetSaveFileNameA(&ofn))
+    // Without OFN_NOCHANGEDIR the folder saved into becomes the working
+    // directory, and the next run would look for UploadConfig.ini there.
+    ofn.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR;
+    if (!::GetSaveFileNameA(&ofn)) {
+        *pdwError = ::CommDlgExtendedError();
         return FALSE;
+    }
     strPath = szFile.data();
     return TRUE;
 }
@@ -122,11 +178,6 @@ std::string PlatformProfileGetString(const std::string& strPath, const char* psz
         if (cch < cchBuffer - 1 || cchBuffer >= 65536)
             return std::string(szValue.data(), cch);
     }
-}
-
-int PlatformProfileGetInt(const std::string& strPath, const char* pszSection, const char* pszKey, int nDefault)
-{
-    return static_cast<int>(::GetPrivateProfileIntA(pszSection, pszKey, nDefault, strPath.c_str()));
 }
 
 BOOL PlatformProfileWriteString(const std::string& strPath, const char* pszSection, const char* pszKey,
