@@ -6,6 +6,7 @@
 
 #include "link/FrameBuffer.h"
 #include "link/HDLC.h"
+#include "retrieval/RetrievalMessage.h"
 #include "retrieval/TickSource.h"
 #include "retrieval/WorkerWait.h"
 #include "serial/AppMessageBox.h"
@@ -13,20 +14,7 @@
 namespace
 {
 
-constexpr std::uint8_t kMessageStart = 0x01;
-constexpr std::uint8_t kSizeRequest = 0x00;
-constexpr std::uint8_t kSizeResponse = 0x01;
-constexpr std::uint8_t kDataRequest = 0x02;
-constexpr std::uint8_t kDataChunk = 0x03;
-constexpr std::uint8_t kRequestMarker = 0x10;
 constexpr std::uint32_t kFrameOverhead = 4;  // FCS and trailer behind every message
-constexpr std::uint32_t kHeaderLength = 7;   // 01, type, flag, 32-bit number
-
-std::uint32_t ReadBigEndian32(const std::uint8_t* p)
-{
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) |
-           (std::uint32_t(p[2]) << 8) | std::uint32_t(p[3]);
-}
 
 // The message is what the frame carries in front of its FCS and trailer.
 std::uint32_t MessageLength(const FrameBuffer* pFrame)
@@ -126,12 +114,12 @@ int CMapUploader::GetState()
 
 void CMapUploader::SendSizeRequest()
 {
-    SendRequest(kSizeRequest);
+    SendRequest(kMsgSizeRequest);
 }
 
 void CMapUploader::SendDataRequest()
 {
-    SendRequest(kDataRequest);
+    SendRequest(kMsgDataRequest);
 }
 
 // An empty pool sends nothing; the reply timeout then ends the retrieval.
@@ -140,10 +128,8 @@ void CMapUploader::SendRequest(std::uint8_t bType)
     FrameBuffer* p = BufferPoolGet();
     if (p == nullptr)
         return;
-    p->abData[0] = kMessageStart;
-    p->abData[1] = bType;
-    p->abData[2] = kRequestMarker;
-    p->wLength = 3;
+    PutMsgRequest(p->abData, bType);
+    p->wLength = kMsgRequestLength;
     m_pLink->Send(p);
 }
 
@@ -172,12 +158,12 @@ void CMapUploader::OnFrame(FrameBuffer* pFrame)
     const std::uint8_t* pMsg = pFrame->abData;
     std::uint32_t dwLength = MessageLength(pFrame);
     if (m_bFinished.load(std::memory_order_acquire) == 0 && dwLength >= 2 &&
-        pMsg[0] == kMessageStart)
+        pMsg[0] == kMsgStart)
     {
         int nState = m_nState.load(std::memory_order_acquire);
-        if (nState == AwaitSize && pMsg[1] == kSizeResponse)
+        if (nState == AwaitSize && pMsg[1] == kMsgSizeResponse)
             OnSizeResponse(pMsg, dwLength);
-        else if (nState == AwaitData && pMsg[1] == kDataChunk)
+        else if (nState == AwaitData && pMsg[1] == kMsgDataChunk)
             OnDataChunk(pMsg, dwLength);
     }
     BufferPoolPut(pFrame);
@@ -186,12 +172,12 @@ void CMapUploader::OnFrame(FrameBuffer* pFrame)
 void CMapUploader::OnSizeResponse(const std::uint8_t* pMsg, std::uint32_t dwLength)
 {
     m_timeout.Restart(0);
-    if (dwLength < kHeaderLength)
+    if (dwLength < kMsgHeaderLength)
     {
         Answer(AwaitSize, Error);
         return;
     }
-    std::uint32_t dwSize = ReadBigEndian32(pMsg + 3);
+    std::uint32_t dwSize = ReadMsgNumber(pMsg);
     if (dwSize > kMaxImageSize)
     {
         Answer(AwaitSize, Error);
@@ -213,21 +199,21 @@ void CMapUploader::OnSizeResponse(const std::uint8_t* pMsg, std::uint32_t dwLeng
 void CMapUploader::OnDataChunk(const std::uint8_t* pMsg, std::uint32_t dwLength)
 {
     m_timeout.Restart(0);
-    if (dwLength < kHeaderLength)
+    if (dwLength < kMsgHeaderLength)
     {
         Answer(AwaitData, Error);
         return;
     }
-    std::uint32_t dwCount = ReadBigEndian32(pMsg + 3);
+    std::uint32_t dwCount = ReadMsgNumber(pMsg);
     std::uint32_t dwReceived = m_dwReceived.load(std::memory_order_acquire);
     std::uint32_t dwMissing = m_dwTotal.load(std::memory_order_acquire) - dwReceived;
-    if (dwCount > dwMissing || dwCount > dwLength - kHeaderLength)
+    if (dwCount > dwMissing || dwCount > dwLength - kMsgHeaderLength)
     {
         Answer(AwaitData, Error);
         return;
     }
     if (dwCount != 0)
-        std::memcpy(m_pWrite, pMsg + kHeaderLength, dwCount);
+        std::memcpy(m_pWrite, pMsg + kMsgHeaderLength, dwCount);
     m_pWrite += dwCount;
     m_dwReceived.store(dwReceived + dwCount, std::memory_order_release);
     if (pMsg[2] == 0)

@@ -14,7 +14,9 @@
 #include "link/FrameBuffer.h"
 #include "link/HDLC.h"
 #include "serial/AppMessageBox.h"
-#include "tests/link-engine/LinkRetSupport.h"
+#include "tests/fakes/FakeLine.h"
+#include "tests/fakes/RecordingMessageBox.h"
+#include "tests/fakes/WireVectors.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -93,7 +95,7 @@ protected:
     void SetUp() override
     {
         FakeLine::Reset(true);
-        ClearBoxes();
+        msgbox::Reset();
         BufferPoolInit();
     }
     void TearDown() override
@@ -156,14 +158,14 @@ TEST_F(LinkEngineTest, ClosedPortStartsNoWorkerAndReturnsEveryBuffer)
     {
         CHdlcLink link("COM9", &m_sink);
         EXPECT_FALSE(link.IsOpen());
-        ClearBoxes();  // the controller's own box
+        msgbox::Reset();  // the controller's own box
         PostRequest(link, 0x00);
         PostRequest(link, 0x02);
         link.Start();
-        auto boxes = RecordedBoxes();
+        auto boxes = msgbox::Entries();
         ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0].first, "Unable to open serial port.");
-        EXPECT_EQ(boxes[0].second, unsigned(MB_OK | MB_ICONEXCLAMATION));
+        EXPECT_EQ(boxes[0].text, "Unable to open serial port.");
+        EXPECT_EQ(boxes[0].style, unsigned(MB_OK | MB_ICONEXCLAMATION));
         EXPECT_EQ(BufferPoolFreeCount(), kPoolBufferCount - 2);
     }
     EXPECT_TRUE(FakeLine::Written().empty());

@@ -120,8 +120,8 @@ Bytes WithoutOpeningFlag(const Bytes& frame)
 // 7D 7D on the wire: the second escape byte is stored XOR 0x20 like any other.
 Bytes DoubleEscapeFrame()
 {
-    const Bytes body = BodyOf({0x5D, 0x11});
-    return Bytes{0x7F, 0x01, 0x03, 0x7D, 0x7D} + Escaped(Bytes(body.begin() + 1, body.end())) + Bytes{0x7F};
+    const Bytes frame = StationFrame(BodyOf({0x5D, 0x11}));
+    return Bytes{0x7F, 0x01, 0x03, 0x7D, 0x7D} + Bytes(frame.begin() + 4, frame.end());
 }
 
 Bytes Corrupt(Bytes body)

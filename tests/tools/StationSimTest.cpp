@@ -11,19 +11,16 @@
 
 #include "link/FrameBuffer.h"
 #include "link/FrameCodec.h"
+#include "retrieval/RetrievalMessage.h"
+#include "tests/fakes/WireVectors.h"
 #include "tools/station-sim/StationSim.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-const Bytes kSizeRequest = {0x7F, 0x80, 0x03, 0x01, 0x00, 0x10, 0x91, 0x8C, 0x00, 0x00, 0x7F};
-const Bytes kDataRequest = {0x7F, 0x80, 0x03, 0x01, 0x02, 0x10, 0x21, 0xBF, 0x00, 0x00, 0x7F};
-
-std::uint32_t BigEndian(const std::uint8_t* p)
-{
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
-}
+const Bytes& kSizeRequest = kSizeRequestWire;
+const Bytes& kDataRequest = kDataRequestWire;
 
 // What the simulator put on the line in answer to some host bytes.
 struct Reply {
@@ -101,7 +98,7 @@ Outcome ReadAsHost(const Reply& size, const Reply& data)
         if (!out.bSizeSeen && m.size() >= 7 && m[0] == 0x01 && m[1] == 0x01)
         {
             out.bSizeSeen = true;
-            out.dwTotal = BigEndian(&m[3]);
+            out.dwTotal = ReadMsgNumber(m.data());
         }
         else
             ++out.nIgnored;
@@ -113,7 +110,7 @@ Outcome ReadAsHost(const Reply& size, const Reply& data)
             ++out.nIgnored;
             continue;
         }
-        const std::uint32_t n = BigEndian(&m[3]);
+        const std::uint32_t n = ReadMsgNumber(m.data());
         EXPECT_EQ(m.size(), 7u + n) << "a chunk carries exactly the bytes it announces";
         if (n > out.dwTotal - out.image.size())
         {

@@ -8,6 +8,7 @@
 // Exit code 0: the reply arrived; 1: it did not; 2: the port did not open.
 #include "serial/AppMessageBox.h"
 #include "serial/SerialPortCtrl.h"
+#include "tests/fakes/WireVectors.h"
 
 #include <cctype>
 #include <chrono>
@@ -20,7 +21,7 @@
 
 namespace {
 
-const std::uint8_t kSizeRequest[] = {0x7F, 0x80, 0x03, 0x01, 0x00, 0x10, 0x91, 0x8C, 0x00, 0x00, 0x7F};
+const std::vector<std::uint8_t>& kSizeRequest = kSizeRequestWire;
 
 struct Received {
     std::mutex mutex;
@@ -83,9 +84,9 @@ int main(int argc, char** argv)
         delete ctrl;
         return 2;
     }
-    std::printf("probe: sent %s\n", Hex(kSizeRequest, sizeof kSizeRequest).c_str());
+    std::printf("probe: sent %s\n", Hex(kSizeRequest.data(), kSizeRequest.size()).c_str());
     std::fflush(stdout);
-    ctrl->Write(kSizeRequest, sizeof kSizeRequest);
+    ctrl->Write(kSizeRequest.data(), int(kSizeRequest.size()));
 
     bool ok = false;
     {
