@@ -30,12 +30,11 @@ std::uint32_t MessageLength(const FrameBuffer* pFrame)
 // The pool must be filled before the link exists: the link's serial reader
 // starts decoding, and taking buffers, while the link is being constructed.
 CMapUploader::CMapUploader(const std::string& portName, ITickSource* pTicks)
-    : m_bFinished(0), m_bStop(0), m_pLink(nullptr), m_pThread(nullptr), m_pImage(nullptr),
-      m_pWrite(nullptr), m_dwReceived(0), m_dwTotal(0),
-      m_timeout(kReplyTimeoutMs, pTicks), m_nState(RequestSize),
-      m_pTicks(pTicks != nullptr ? pTicks : SystemTickSource())
+    : m_bFinished(0), m_pLink(nullptr), m_pImage(nullptr), m_pWrite(nullptr), m_dwReceived(0),
+      m_dwTotal(0), m_timeout(kReplyTimeoutMs, pTicks), m_nState(RequestSize),
+      m_pTicks(pTicks != nullptr ? pTicks : SystemTickSource()), m_worker(WaitForWorker)
 {
-    m_pTicks->Attach(&m_wake);
+    m_pTicks->Attach(&m_worker.Wake());
     BufferPoolInit();
     m_pLink = new (std::nothrow) CHdlcLink(portName, this);
 }
@@ -45,17 +44,10 @@ CMapUploader::CMapUploader(const std::string& portName, ITickSource* pTicks)
 // before the image; the pool goes last, once every buffer is back on it.
 CMapUploader::~CMapUploader()
 {
-    m_bStop.store(1, std::memory_order_release);
-    m_wake.Signal();
-    if (m_pThread != nullptr)
-    {
-        WaitForWorker(*m_pThread);
-        delete m_pThread;
-        m_pThread = nullptr;
-    }
+    m_worker.Stop();
     delete m_pLink;
     m_pLink = nullptr;
-    m_pTicks->Detach(&m_wake);
+    m_pTicks->Detach(&m_worker.Wake());
     delete[] m_pImage;
     m_pImage = nullptr;
     BufferPoolDestroy();
@@ -69,18 +61,12 @@ void CMapUploader::Start()
         m_bFinished.store(1, std::memory_order_release);
         return;
     }
-    if (m_pThread != nullptr)
+    if (m_worker.IsStarted())
         return;
     m_pLink->Start();
-    m_bStop.store(0, std::memory_order_release);
     m_bFinished.store(0, std::memory_order_release);
-    try
+    if (!m_worker.Start(UploaderThreadProc, this))
     {
-        m_pThread = new std::thread(UploaderThreadProc, this);
-    }
-    catch (...)
-    {
-        m_pThread = nullptr;
         m_nState.store(Error, std::memory_order_release);
         AppMessageBox("Failed to communicate with system", MB_OK | MB_ICONEXCLAMATION);
         m_bFinished.store(1, std::memory_order_release);
@@ -147,7 +133,7 @@ bool CMapUploader::MoveState(int nFrom, int nTo)
 void CMapUploader::Answer(int nFrom, int nTo)
 {
     if (MoveState(nFrom, nTo))
-        m_wake.Signal();
+        m_worker.Wake().Signal();
 }
 
 // Link worker. Reads only the message the frame carries: a frame too short
@@ -220,11 +206,11 @@ void CMapUploader::OnDataChunk(const std::uint8_t* pMsg, std::uint32_t dwLength)
         Answer(AwaitData, dwCount == dwMissing ? Complete : Error);
 }
 
-// Uploader worker. Closing the window sets m_bStop and waits for this thread;
+// Uploader worker. Closing the window stops the worker and waits for it;
 // a box owned by that window could then never be answered, so none is shown.
 void CMapUploader::ReportFailure()
 {
-    if (m_bStop.load(std::memory_order_acquire) == 0)
+    if (!m_worker.StopRequested())
         AppMessageBox("Failed to communicate with system", MB_OK | MB_ICONEXCLAMATION);
     m_bFinished.store(1, std::memory_order_release);
 }
@@ -237,10 +223,10 @@ void CMapUploader::Run()
 {
     for (;;)
     {
-        std::uint32_t dwSeen = m_wake.Sequence();
+        std::uint32_t dwSeen = m_worker.Wake().Sequence();
         if (m_testHook)
             m_testHook(HOOK_SEQUENCE_TAKEN);
-        if (m_bStop.load(std::memory_order_acquire) != 0)
+        if (m_worker.StopRequested())
             return;
         int nState = m_nState.load(std::memory_order_acquire);
         switch (nState)
@@ -263,7 +249,7 @@ void CMapUploader::Run()
         case AwaitData:
             if (std::uint32_t dwLeft = m_timeout.Remaining())
             {
-                m_wake.WaitFor(dwSeen, dwLeft);
+                m_worker.Wake().WaitFor(dwSeen, dwLeft);
                 break;
             }
             if (m_testHook)
@@ -275,7 +261,7 @@ void CMapUploader::Run()
             break;
         case Done:
             m_bFinished.store(1, std::memory_order_release);
-            m_bStop.store(1, std::memory_order_release);
+            m_worker.SetStop();
             break;
         case Error:
             if (m_testHook)
@@ -283,14 +269,13 @@ void CMapUploader::Run()
             ReportFailure();
             return;
         default:
-            m_wake.Wait(dwSeen);
+            m_worker.Wake().Wait(dwSeen);
             break;
         }
     }
 }
 
-unsigned CMapUploader::UploaderThreadProc(void* pParam)
+void CMapUploader::UploaderThreadProc(void* pParam)
 {
     static_cast<CMapUploader*>(pParam)->Run();
-    return 0;
 }
