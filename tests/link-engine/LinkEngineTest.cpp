@@ -122,6 +122,20 @@ TEST_F(LinkEngineTest, FramesPostedBeforeStartAreWrittenInOrder)
     EXPECT_TRUE(WaitUntil([] { return BufferPoolFreeCount() == kPoolBufferCount; }));
 }
 
+// A second Start used to replace the running worker, which then outlived the
+// link and wrote through a controller that was gone.
+TEST_F(LinkEngineTest, StartingTwiceKeepsTheOneWorker)
+{
+    {
+        CHdlcLink link("COM1", &m_sink);
+        link.Start();
+        link.Start();
+        PostRequest(link, 0x00);
+        ASSERT_TRUE(FakeLine::WaitWritten(11));
+    }
+    EXPECT_EQ(FakeLine::Written(), kSizeRequestWire);
+}
+
 TEST_F(LinkEngineTest, FramesDecodedBeforeStartAreDeliveredOldestFirst)
 {
     CHdlcLink link("COM1", &m_sink);
