@@ -292,6 +292,14 @@ TEST(StationFrameTest, GeneratedImageDependsOnlyOnSizeAndSeed)
     EXPECT_EQ(Bytes(longer.begin(), longer.begin() + 1000), GenerateImage(1000, 3)) << "a prefix of a longer one";
 }
 
+TEST_F(StationSimTest, AnswersTheSizeRequestWithTheSizeOnTheWire)
+{
+    SimConfig config;
+    config.image = GenerateImage(1024, 1);
+    CStationSim sim(config);
+    EXPECT_EQ(Exchange(sim, kSizeRequest).wire, kSizeResponse1024Wire);
+}
+
 // Only the exact requests get an answer, however the bytes arrive.
 TEST_F(StationSimTest, AnswersOnlyExactRequests)
 {
