@@ -14,6 +14,7 @@
 #include "link/Fcs.h"
 #include "link/FrameBuffer.h"
 #include "link/FrameCodec.h"
+#include "tests/fakes/WireVectors.h"
 #include "tools/station-sim/StationFrame.h"
 
 using Bytes = std::vector<std::uint8_t>;
@@ -41,6 +42,12 @@ inline Bytes BodyOf(const Bytes& message)
 inline Bytes StationFrame(const Bytes& body, std::uint8_t address = 0x01, std::uint8_t control = 0x03)
 {
     return EncodeStationBody(body.data(), body.size(), address, control);
+}
+
+// Cases print as their message.
+inline void PrintTo(const WireCase& c, std::ostream* os)
+{
+    *os << Hex(c.message);
 }
 
 inline Bytes operator+(Bytes a, const Bytes& b)
