@@ -1,8 +1,6 @@
 // The worker thread: see WorkerThread.h.
 #include "link/WorkerThread.h"
 
-#include <new>
-
 CWorkerThread::CWorkerThread(JoinProc pfnJoin) : m_pfnJoin(pfnJoin), m_pThread(nullptr), m_bStop(0) {}
 
 CWorkerThread::~CWorkerThread()
