@@ -19,9 +19,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-const Bytes& kSizeRequest = kSizeRequestWire;
-const Bytes& kDataRequest = kDataRequestWire;
-
 // What the simulator put on the line in answer to some host bytes.
 struct Reply {
     Bytes wire;                  // all BYTES actions, in order
@@ -165,8 +162,8 @@ TEST_P(StationSimFaultTest, RepliesDecodeToTheFaultsMessages)
     config.dwFaults = c.dwFaults;
     CStationSim sim(config);
 
-    const Reply size = Exchange(sim, kSizeRequest);
-    const Reply data = Exchange(sim, kDataRequest);
+    const Reply size = Exchange(sim, kSizeRequestWire);
+    const Reply data = Exchange(sim, kDataRequestWire);
     const Outcome out = ReadAsHost(size, data);
     const bool bServed = !data.kinds.empty() && data.kinds.back() == SimAction::SERVED;
 
@@ -238,8 +235,8 @@ TEST_F(StationSimTest, StallComesBeforeTheChunkAskedFor)
         config.dwStallMs = 12000;
         config.dwStallAt = c.dwAt;
         CStationSim sim(config);
-        Exchange(sim, kSizeRequest);
-        const Reply data = Exchange(sim, kDataRequest);
+        Exchange(sim, kSizeRequestWire);
+        const Reply data = Exchange(sim, kDataRequestWire);
         ASSERT_EQ(data.stallBeforeMessage.size(), 1u) << c.dwAt;
         EXPECT_EQ(data.stallBeforeMessage[0], c.nBeforeMessage) << c.dwAt;
         EXPECT_EQ(data.dwStallMs, 12000u);
@@ -261,8 +258,8 @@ TEST_F(StationSimTest, FirstTransferOnlyFaultsEndAtTheSecondSizeRequest)
         std::vector<Outcome> outcomes;
         for (int i = 0; i < 3; ++i)
         {
-            const Reply size = Exchange(sim, kSizeRequest);
-            const Reply data = Exchange(sim, kDataRequest);
+            const Reply size = Exchange(sim, kSizeRequestWire);
+            const Reply data = Exchange(sim, kDataRequestWire);
             outcomes.push_back(ReadAsHost(size, data));
             EXPECT_EQ(data.stallBeforeMessage.size(), bFirstOnly && i > 0 ? 0u : 1u) << i;
         }
@@ -297,7 +294,7 @@ TEST_F(StationSimTest, AnswersTheSizeRequestWithTheSizeOnTheWire)
     SimConfig config;
     config.image = GenerateImage(1024, 1);
     CStationSim sim(config);
-    EXPECT_EQ(Exchange(sim, kSizeRequest).wire, kSizeResponse1024Wire);
+    EXPECT_EQ(Exchange(sim, kSizeRequestWire).wire, kSizeResponse1024Wire);
 }
 
 // Only the exact requests get an answer, however the bytes arrive.
@@ -308,7 +305,7 @@ TEST_F(StationSimTest, AnswersOnlyExactRequests)
         Bytes host;
         bool bAnswered;
     } const cases[] = {
-        {"size request", kSizeRequest, true},
+        {"size request", kSizeRequestWire, true},
         {"extra flags in front", {0x7F, 0x7F, 0x7F, 0x80, 0x03, 0x01, 0x00, 0x10, 0x91, 0x8C, 0x00, 0x00, 0x7F}, true},
         {"line noise in front", {0x00, 0x55, 0x7E, 0x7F, 0x80, 0x03, 0x01, 0x00, 0x10, 0x91, 0x8C, 0x00, 0x00, 0x7F},
          true},
@@ -333,7 +330,7 @@ TEST_F(StationSimTest, AnswersOnlyExactRequests)
     SimConfig config;
     config.image = GenerateImage(10, 1);
     CStationSim sim(config);
-    for (std::uint8_t b : kSizeRequest)
+    for (std::uint8_t b : kSizeRequestWire)
         sim.OnReceive(&b, 1);
     EXPECT_TRUE(sim.HasPending());
     Exchange(sim, {});
@@ -349,9 +346,9 @@ TEST_F(StationSimTest, NewSizeRequestReplacesAnUnfinishedTransfer)
     SimConfig config;
     config.image = GenerateImage(5000, 1);
     CStationSim sim(config);
-    sim.OnReceive(kSizeRequest.data(), kSizeRequest.size());
-    sim.OnReceive(kDataRequest.data(), kDataRequest.size());
-    sim.OnReceive(kSizeRequest.data(), kSizeRequest.size());
+    sim.OnReceive(kSizeRequestWire.data(), kSizeRequestWire.size());
+    sim.OnReceive(kDataRequestWire.data(), kDataRequestWire.size());
+    sim.OnReceive(kSizeRequestWire.data(), kSizeRequestWire.size());
     const Reply reply = Exchange(sim, {});
     ASSERT_EQ(reply.messages.size(), 1u);
     EXPECT_EQ(reply.messages[0][1], 0x01);

@@ -20,8 +20,6 @@
 
 namespace {
 
-const std::vector<std::uint8_t>& kSizeRequest = kSizeRequestWire;
-
 struct Received {
     std::mutex mutex;
     std::condition_variable cv;
@@ -70,9 +68,9 @@ int main(int argc, char** argv)
         delete ctrl;
         return 2;
     }
-    std::printf("probe: sent %s\n", Hex(kSizeRequest.data(), kSizeRequest.size()).c_str());
+    std::printf("probe: sent %s\n", Hex(kSizeRequestWire.data(), kSizeRequestWire.size()).c_str());
     std::fflush(stdout);
-    ctrl->Write(kSizeRequest.data(), int(kSizeRequest.size()));
+    ctrl->Write(kSizeRequestWire.data(), int(kSizeRequestWire.size()));
 
     bool ok = false;
     {
