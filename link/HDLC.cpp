@@ -30,8 +30,7 @@ void DrainToPool(FrameQueue* q)
 // hunts holding no buffer. The queue locks must exist before the controller,
 // because its reader thread starts decoding into m_rxQueue at once.
 CHdlcLink::CHdlcLink(const std::string& portName, IFrameSink* pSink)
-    : m_rxQueue{}, m_txQueue{}, m_bStop(0), m_pSink(nullptr), m_pCtrl(nullptr),
-      m_pThread(nullptr), m_wake(), m_decoder{}
+    : m_rxQueue{}, m_txQueue{}, m_pSink(nullptr), m_pCtrl(nullptr), m_worker(), m_decoder{}
 {
     m_rxQueue.pLock = new std::mutex;
     m_txQueue.pLock = new std::mutex;
@@ -45,14 +44,7 @@ CHdlcLink::CHdlcLink(const std::string& portName, IFrameSink* pSink)
 // link holds goes back to the pool.
 CHdlcLink::~CHdlcLink()
 {
-    m_bStop.store(1, std::memory_order_release);
-    m_wake.Signal();
-    if (m_pThread != nullptr)
-    {
-        m_pThread->join();
-        delete m_pThread;
-        m_pThread = nullptr;
-    }
+    m_worker.Stop();
     delete m_pCtrl;
     m_pCtrl = nullptr;
     DrainToPool(&m_rxQueue);
@@ -74,17 +66,9 @@ void CHdlcLink::Start()
         AppMessageBox("Unable to open serial port.", MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    m_bStop.store(0, std::memory_order_release);
-    try
-    {
-        m_pThread = new std::thread(LinkThreadProc, this);
-    }
-    catch (...)
-    {
-        // No thread: nothing is delivered or written, and the uploader's
-        // reply timeout ends the retrieval.
-        m_pThread = nullptr;
-    }
+    // Without a thread nothing is delivered or written, and the uploader's
+    // reply timeout ends the retrieval.
+    m_worker.Start(LinkThreadProc, this);
 }
 
 void CHdlcLink::Send(FrameBuffer* pFrame)
@@ -92,7 +76,7 @@ void CHdlcLink::Send(FrameBuffer* pFrame)
     if (pFrame == nullptr)
         return;
     Push(&m_txQueue, pFrame);
-    m_wake.Signal();
+    m_worker.Wake().Signal();
 }
 
 void CHdlcLink::SetTrace(LinkTraceProc pfnTrace)
@@ -119,7 +103,7 @@ void CHdlcLink::Decode(const std::uint8_t* pBytes, std::uint32_t count)
     if (m_decoder.m_dwDropped != dwDropped)
         s_dwFramesDropped.fetch_add(m_decoder.m_dwDropped - dwDropped, std::memory_order_relaxed);
     if (m_rxQueue.nCount.load(std::memory_order_acquire) != 0)
-        m_wake.Signal();
+        m_worker.Wake().Signal();
 }
 
 // Link worker. The encoded frame lives on this call's stack: the write has
@@ -156,8 +140,8 @@ void CHdlcLink::Run()
 {
     for (;;)
     {
-        std::uint32_t dwSeen = m_wake.Sequence();
-        if (m_bStop.load(std::memory_order_acquire) != 0)
+        std::uint32_t dwSeen = m_worker.Wake().Sequence();
+        if (m_worker.StopRequested())
             return;
         bool bBusy = false;
         if (m_rxQueue.nCount.load(std::memory_order_acquire) != 0)
@@ -171,12 +155,11 @@ void CHdlcLink::Run()
             bBusy = true;
         }
         if (!bBusy)
-            m_wake.Wait(dwSeen);
+            m_worker.Wake().Wait(dwSeen);
     }
 }
 
-unsigned CHdlcLink::LinkThreadProc(void* pParam)
+void CHdlcLink::LinkThreadProc(void* pParam)
 {
     static_cast<CHdlcLink*>(pParam)->Run();
-    return 0;
 }

@@ -3,7 +3,7 @@
 // Bytes arrive on the serial reader thread (OnReceive) and are decoded into
 // FCS-checked frames on m_rxQueue; frames posted with Send wait on m_txQueue.
 // The link's worker alternates: one received frame to the sink, then one
-// posted frame encoded and written, and sleeps on m_wake while both queues
+// posted frame encoded and written, and sleeps on its wake while both queues
 // are empty. Every buffer goes back to the pool, never to the heap.
 //
 // Trace hook: SetTrace(pfn) installs a process-wide function that is called
@@ -19,12 +19,11 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
-#include <thread>
 
 #include "link/FrameBuffer.h"
 #include "link/FrameCodec.h"
 #include "link/FrameSink.h"
-#include "link/WakeSignal.h"
+#include "link/WorkerThread.h"
 
 class CSerialPortCtrl;
 
@@ -53,15 +52,13 @@ private:
     void Decode(const std::uint8_t* pBytes, std::uint32_t count);
     void DeliverFrame(FrameBuffer* pFrame);
     void Run();
-    static unsigned LinkThreadProc(void* pParam);
+    static void LinkThreadProc(void* pParam);
 
     FrameQueue m_rxQueue;
     FrameQueue m_txQueue;
-    std::atomic<std::uint32_t> m_bStop;
     IFrameSink* m_pSink;
     CSerialPortCtrl* m_pCtrl;
-    std::thread* m_pThread;
-    CWakeSignal m_wake;      // pushes onto either queue and the stop wake the worker
+    CWorkerThread m_worker;  // pushes onto either queue and the stop wake it; joined plainly
     FrameDecoder m_decoder;  // reader thread only, until the destructor releases it
 
     static std::atomic<LinkTraceProc> s_pfnTrace;

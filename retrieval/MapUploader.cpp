@@ -6,6 +6,7 @@
 
 #include "link/FrameBuffer.h"
 #include "link/HDLC.h"
+#include "retrieval/RetrievalMessage.h"
 #include "retrieval/TickSource.h"
 #include "retrieval/WorkerWait.h"
 #include "serial/AppMessageBox.h"
@@ -13,20 +14,7 @@
 namespace
 {
 
-constexpr std::uint8_t kMessageStart = 0x01;
-constexpr std::uint8_t kSizeRequest = 0x00;
-constexpr std::uint8_t kSizeResponse = 0x01;
-constexpr std::uint8_t kDataRequest = 0x02;
-constexpr std::uint8_t kDataChunk = 0x03;
-constexpr std::uint8_t kRequestMarker = 0x10;
 constexpr std::uint32_t kFrameOverhead = 4;  // FCS and trailer behind every message
-constexpr std::uint32_t kHeaderLength = 7;   // 01, type, flag, 32-bit number
-
-std::uint32_t ReadBigEndian32(const std::uint8_t* p)
-{
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) |
-           (std::uint32_t(p[2]) << 8) | std::uint32_t(p[3]);
-}
 
 // The message is what the frame carries in front of its FCS and trailer.
 std::uint32_t MessageLength(const FrameBuffer* pFrame)
@@ -42,12 +30,11 @@ std::uint32_t MessageLength(const FrameBuffer* pFrame)
 // The pool must be filled before the link exists: the link's serial reader
 // starts decoding, and taking buffers, while the link is being constructed.
 CMapUploader::CMapUploader(const std::string& portName, ITickSource* pTicks)
-    : m_bFinished(0), m_bStop(0), m_pLink(nullptr), m_pThread(nullptr), m_pImage(nullptr),
-      m_pWrite(nullptr), m_dwReceived(0), m_dwTotal(0),
-      m_timeout(kReplyTimeoutMs, pTicks), m_nState(RequestSize),
-      m_pTicks(pTicks != nullptr ? pTicks : SystemTickSource())
+    : m_bFinished(0), m_pLink(nullptr), m_pImage(nullptr), m_pWrite(nullptr), m_dwReceived(0),
+      m_dwTotal(0), m_timeout(kReplyTimeoutMs, pTicks), m_nState(RequestSize),
+      m_pTicks(pTicks != nullptr ? pTicks : SystemTickSource()), m_worker(WaitForWorker)
 {
-    m_pTicks->Attach(&m_wake);
+    m_pTicks->Attach(&m_worker.Wake());
     BufferPoolInit();
     m_pLink = new (std::nothrow) CHdlcLink(portName, this);
 }
@@ -57,17 +44,10 @@ CMapUploader::CMapUploader(const std::string& portName, ITickSource* pTicks)
 // before the image; the pool goes last, once every buffer is back on it.
 CMapUploader::~CMapUploader()
 {
-    m_bStop.store(1, std::memory_order_release);
-    m_wake.Signal();
-    if (m_pThread != nullptr)
-    {
-        WaitForWorker(*m_pThread);
-        delete m_pThread;
-        m_pThread = nullptr;
-    }
+    m_worker.Stop();
     delete m_pLink;
     m_pLink = nullptr;
-    m_pTicks->Detach(&m_wake);
+    m_pTicks->Detach(&m_worker.Wake());
     delete[] m_pImage;
     m_pImage = nullptr;
     BufferPoolDestroy();
@@ -81,18 +61,12 @@ void CMapUploader::Start()
         m_bFinished.store(1, std::memory_order_release);
         return;
     }
-    if (m_pThread != nullptr)
+    if (m_worker.IsStarted())
         return;
     m_pLink->Start();
-    m_bStop.store(0, std::memory_order_release);
     m_bFinished.store(0, std::memory_order_release);
-    try
+    if (!m_worker.Start(UploaderThreadProc, this))
     {
-        m_pThread = new std::thread(UploaderThreadProc, this);
-    }
-    catch (...)
-    {
-        m_pThread = nullptr;
         m_nState.store(Error, std::memory_order_release);
         AppMessageBox("Failed to communicate with system", MB_OK | MB_ICONEXCLAMATION);
         m_bFinished.store(1, std::memory_order_release);
@@ -126,12 +100,12 @@ int CMapUploader::GetState()
 
 void CMapUploader::SendSizeRequest()
 {
-    SendRequest(kSizeRequest);
+    SendRequest(kMsgSizeRequest);
 }
 
 void CMapUploader::SendDataRequest()
 {
-    SendRequest(kDataRequest);
+    SendRequest(kMsgDataRequest);
 }
 
 // An empty pool sends nothing; the reply timeout then ends the retrieval.
@@ -140,10 +114,8 @@ void CMapUploader::SendRequest(std::uint8_t bType)
     FrameBuffer* p = BufferPoolGet();
     if (p == nullptr)
         return;
-    p->abData[0] = kMessageStart;
-    p->abData[1] = bType;
-    p->abData[2] = kRequestMarker;
-    p->wLength = 3;
+    PutMsgRequest(p->abData, bType);
+    p->wLength = kMsgRequestLength;
     m_pLink->Send(p);
 }
 
@@ -161,7 +133,7 @@ bool CMapUploader::MoveState(int nFrom, int nTo)
 void CMapUploader::Answer(int nFrom, int nTo)
 {
     if (MoveState(nFrom, nTo))
-        m_wake.Signal();
+        m_worker.Wake().Signal();
 }
 
 // Link worker. Reads only the message the frame carries: a frame too short
@@ -172,12 +144,12 @@ void CMapUploader::OnFrame(FrameBuffer* pFrame)
     const std::uint8_t* pMsg = pFrame->abData;
     std::uint32_t dwLength = MessageLength(pFrame);
     if (m_bFinished.load(std::memory_order_acquire) == 0 && dwLength >= 2 &&
-        pMsg[0] == kMessageStart)
+        pMsg[0] == kMsgStart)
     {
         int nState = m_nState.load(std::memory_order_acquire);
-        if (nState == AwaitSize && pMsg[1] == kSizeResponse)
+        if (nState == AwaitSize && pMsg[1] == kMsgSizeResponse)
             OnSizeResponse(pMsg, dwLength);
-        else if (nState == AwaitData && pMsg[1] == kDataChunk)
+        else if (nState == AwaitData && pMsg[1] == kMsgDataChunk)
             OnDataChunk(pMsg, dwLength);
     }
     BufferPoolPut(pFrame);
@@ -186,12 +158,12 @@ void CMapUploader::OnFrame(FrameBuffer* pFrame)
 void CMapUploader::OnSizeResponse(const std::uint8_t* pMsg, std::uint32_t dwLength)
 {
     m_timeout.Restart(0);
-    if (dwLength < kHeaderLength)
+    if (dwLength < kMsgHeaderLength)
     {
         Answer(AwaitSize, Error);
         return;
     }
-    std::uint32_t dwSize = ReadBigEndian32(pMsg + 3);
+    std::uint32_t dwSize = ReadMsgNumber(pMsg);
     if (dwSize > kMaxImageSize)
     {
         Answer(AwaitSize, Error);
@@ -213,32 +185,32 @@ void CMapUploader::OnSizeResponse(const std::uint8_t* pMsg, std::uint32_t dwLeng
 void CMapUploader::OnDataChunk(const std::uint8_t* pMsg, std::uint32_t dwLength)
 {
     m_timeout.Restart(0);
-    if (dwLength < kHeaderLength)
+    if (dwLength < kMsgHeaderLength)
     {
         Answer(AwaitData, Error);
         return;
     }
-    std::uint32_t dwCount = ReadBigEndian32(pMsg + 3);
+    std::uint32_t dwCount = ReadMsgNumber(pMsg);
     std::uint32_t dwReceived = m_dwReceived.load(std::memory_order_acquire);
     std::uint32_t dwMissing = m_dwTotal.load(std::memory_order_acquire) - dwReceived;
-    if (dwCount > dwMissing || dwCount > dwLength - kHeaderLength)
+    if (dwCount > dwMissing || dwCount > dwLength - kMsgHeaderLength)
     {
         Answer(AwaitData, Error);
         return;
     }
     if (dwCount != 0)
-        std::memcpy(m_pWrite, pMsg + kHeaderLength, dwCount);
+        std::memcpy(m_pWrite, pMsg + kMsgHeaderLength, dwCount);
     m_pWrite += dwCount;
     m_dwReceived.store(dwReceived + dwCount, std::memory_order_release);
     if (pMsg[2] == 0)
         Answer(AwaitData, dwCount == dwMissing ? Complete : Error);
 }
 
-// Uploader worker. Closing the window sets m_bStop and waits for this thread;
+// Uploader worker. Closing the window stops the worker and waits for it;
 // a box owned by that window could then never be answered, so none is shown.
 void CMapUploader::ReportFailure()
 {
-    if (m_bStop.load(std::memory_order_acquire) == 0)
+    if (!m_worker.StopRequested())
         AppMessageBox("Failed to communicate with system", MB_OK | MB_ICONEXCLAMATION);
     m_bFinished.store(1, std::memory_order_release);
 }
@@ -251,10 +223,10 @@ void CMapUploader::Run()
 {
     for (;;)
     {
-        std::uint32_t dwSeen = m_wake.Sequence();
+        std::uint32_t dwSeen = m_worker.Wake().Sequence();
         if (m_testHook)
             m_testHook(HOOK_SEQUENCE_TAKEN);
-        if (m_bStop.load(std::memory_order_acquire) != 0)
+        if (m_worker.StopRequested())
             return;
         int nState = m_nState.load(std::memory_order_acquire);
         switch (nState)
@@ -277,7 +249,7 @@ void CMapUploader::Run()
         case AwaitData:
             if (std::uint32_t dwLeft = m_timeout.Remaining())
             {
-                m_wake.WaitFor(dwSeen, dwLeft);
+                m_worker.Wake().WaitFor(dwSeen, dwLeft);
                 break;
             }
             if (m_testHook)
@@ -289,7 +261,7 @@ void CMapUploader::Run()
             break;
         case Done:
             m_bFinished.store(1, std::memory_order_release);
-            m_bStop.store(1, std::memory_order_release);
+            m_worker.SetStop();
             break;
         case Error:
             if (m_testHook)
@@ -297,14 +269,13 @@ void CMapUploader::Run()
             ReportFailure();
             return;
         default:
-            m_wake.Wait(dwSeen);
+            m_worker.Wake().Wait(dwSeen);
             break;
         }
     }
 }
 
-unsigned CMapUploader::UploaderThreadProc(void* pParam)
+void CMapUploader::UploaderThreadProc(void* pParam)
 {
     static_cast<CMapUploader*>(pParam)->Run();
-    return 0;
 }

@@ -11,10 +11,9 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include "link/FrameSink.h"
-#include "link/WakeSignal.h"
+#include "link/WorkerThread.h"
 #include "retrieval/Timeout.h"
 
 class CHdlcLink;
@@ -60,7 +59,7 @@ private:
     void SendDataRequest();
     void SendRequest(std::uint8_t bType);
     void Run();
-    static unsigned UploaderThreadProc(void* pParam);
+    static void UploaderThreadProc(void* pParam);
 
     bool MoveState(int nFrom, int nTo);
     void Answer(int nFrom, int nTo);
@@ -68,9 +67,7 @@ private:
     void OnDataChunk(const std::uint8_t* pMsg, std::uint32_t dwLength);
     void ReportFailure();
 
-    std::atomic<std::uint32_t> m_bStop;
     CHdlcLink* m_pLink;
-    std::thread* m_pThread;
     std::uint8_t* m_pImage;
     std::uint8_t* m_pWrite;
     std::atomic<std::uint32_t> m_dwReceived;
@@ -79,7 +76,9 @@ private:
     std::atomic<std::int32_t> m_nState;
 
     ITickSource* m_pTicks;
-    CWakeSignal m_wake;  // state changes, stop and clock moves wake the worker
+    // State changes, stop and clock moves wake the worker. Joined through
+    // WaitForWorker: a closing window must serve its messages meanwhile.
+    CWorkerThread m_worker;
 
     // Tests: called on the worker at the points below, to force one
     // interleaving of the worker with the closing thread. Set before Start.

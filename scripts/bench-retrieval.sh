@@ -18,13 +18,11 @@ sim="$build/tools/station-sim/tcc-station-sim"
 upload="$build/tools/tcc-upload/tcc-upload"
 baud=115200
 
+# shellcheck source=../tests/wine/station.sh
+. "$root/tests/wine/station.sh"
 work="$(mktemp -d /tmp/tcc-bench.XXXXXX)"
-sim_pid=""
 cleanup() {
-  if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
+  station_stop
   rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
@@ -34,20 +32,14 @@ echo "BAUDRATE=$baud" > UploadConfig.ini
 # run_once SIM_ARGS...: one retrieval; sets wall, cpu, sent, received.
 run_once() {
   rm -f sim.out sim.err out.bin served.bin
-  "$sim" --pty --once --save-image served.bin "$@" > sim.out 2> sim.err &
-  sim_pid=$!
-  for _ in $(seq 100); do
-    grep -q '^PTY ' sim.out 2>/dev/null && break
-    sleep 0.05
-  done
-  local pty
-  pty="$(awk '/^PTY /{print $2; exit}' sim.out)"
-  [ -n "$pty" ] || { echo "bench: the simulator did not start" >&2; cat sim.err >&2; exit 1; }
+  station_start "$sim" . --once --save-image served.bin "$@" ||
+    { echo "bench: the simulator did not start" >&2; exit 1; }
+  local pty="$station_pty"
   local TIMEFORMAT='%3R %3U %3S' times
   times="$( { time "$upload" --port "$pty" --output out.bin --quiet 2> upload.err; } 2>&1 )" || {
     echo "bench: tcc-upload failed:" >&2; cat upload.err >&2; exit 1; }
-  wait "$sim_pid" || true
-  sim_pid=""
+  wait "$station_pid" || true
+  station_pid=""
   cmp -s out.bin served.bin || { echo "bench: the saved image differs from the served one" >&2; exit 1; }
   read -r wall user sys <<< "$times"
   cpu="$(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')"

@@ -24,27 +24,15 @@ rm -f "$served" "$work/sim.out"
 # The serial controller reads its rate from the working directory.
 echo "BAUDRATE=115200" > "$work/UploadConfig.ini"
 
-sim_pid=""
-cleanup() {
-  if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
-}
-trap cleanup EXIT INT TERM
+# shellcheck source=../tests/wine/station.sh
+. "$root/tests/wine/station.sh"
+trap station_stop EXIT INT TERM
 
 # A 64 KiB image generated from a fixed seed; the simulator writes what it
 # serves, so the comparison does not trust either program's own account.
-"$sim" --pty --baud 115200 --size 65536 --seed 20240611 --once --save-image "$served" \
-  > "$work/sim.out" 2> "$work/sim.err" &
-sim_pid=$!
-for _ in $(seq 100); do
-  grep -q '^PTY ' "$work/sim.out" 2>/dev/null && break
-  kill -0 "$sim_pid" 2>/dev/null || { cat "$work/sim.err" >&2; exit 1; }
-  sleep 0.05
-done
-pty="$(awk '/^PTY /{print $2; exit}' "$work/sim.out")"
-[ -n "$pty" ] || { echo "main-job: the simulator did not report its pty" >&2; exit 1; }
+station_start "$sim" "$work" --baud 115200 --size 65536 --seed 20240611 --once --save-image "$served" ||
+  { echo "main-job: the simulator did not report its pty" >&2; exit 1; }
+pty="$station_pty"
 echo "main-job: station simulator on $pty (115200 baud, 65536 bytes)"
 
 start=$(date +%s.%N)
@@ -55,8 +43,8 @@ if [ "$status" -ne 0 ]; then
   echo "main-job: tcc-upload failed with exit status $status" >&2
   exit "$status"
 fi
-wait "$sim_pid" 2>/dev/null || true
-sim_pid=""
+wait "$station_pid" 2>/dev/null || true
+station_pid=""
 
 saved_sum="$(sha256sum "$output" | cut -d' ' -f1)"
 served_sum="$(sha256sum "$served" | cut -d' ' -f1)"

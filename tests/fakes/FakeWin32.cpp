@@ -596,23 +596,35 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, D
     });
 }
 
-BOOL GetCommState(HANDLE hFile, LPDCB lpDCB)
+namespace {
+
+// A getter records the setting it returns, so a test sees what the caller
+// read as well as what it wrote.
+template <typename T>
+BOOL GetSetting(HANDLE hFile, const char* name, T Port::*setting, T Call::*recorded, T* pOut)
 {
     std::shared_ptr<Port> port = PortOf(hFile);
     std::lock_guard lock(S().mutex);
-    Call call = Named("GetCommState");
+    Call call = Named(name);
     call.handle = hFile;
     if (port) {
         call.port = port->name;
-        call.dcb = port->dcb;
+        call.*recorded = (*port).*setting;
     }
     const DWORD error = Record(std::move(call));
     if (!port)
         return Fail(ERROR_INVALID_HANDLE);
     if (error)
         return Fail(error);
-    *lpDCB = port->dcb;
+    *pOut = (*port).*setting;
     return TRUE;
+}
+
+}  // namespace
+
+BOOL GetCommState(HANDLE hFile, LPDCB lpDCB)
+{
+    return GetSetting(hFile, "GetCommState", &Port::dcb, &Call::dcb, lpDCB);
 }
 
 BOOL SetCommState(HANDLE hFile, LPDCB lpDCB)
@@ -632,21 +644,7 @@ BOOL SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue)
 
 BOOL GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts)
 {
-    std::shared_ptr<Port> port = PortOf(hFile);
-    std::lock_guard lock(S().mutex);
-    Call call = Named("GetCommTimeouts");
-    call.handle = hFile;
-    if (port) {
-        call.port = port->name;
-        call.timeouts = port->timeouts;
-    }
-    const DWORD error = Record(std::move(call));
-    if (!port)
-        return Fail(ERROR_INVALID_HANDLE);
-    if (error)
-        return Fail(error);
-    *lpCommTimeouts = port->timeouts;
-    return TRUE;
+    return GetSetting(hFile, "GetCommTimeouts", &Port::timeouts, &Call::timeouts, lpCommTimeouts);
 }
 
 BOOL SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts)

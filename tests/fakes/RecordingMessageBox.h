@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,12 @@ namespace msgbox {
 struct Entry {
     std::string text;
     unsigned int style;
+
+    bool operator==(const Entry& other) const { return text == other.text && style == other.style; }
+    friend std::ostream& operator<<(std::ostream& os, const Entry& e)
+    {
+        return os << '"' << e.text << "\" style " << e.style;
+    }
 };
 
 // Forgets the boxes, the answers and the callback; releases held boxes.

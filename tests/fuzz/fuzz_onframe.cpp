@@ -16,7 +16,7 @@
 
 #include "link/FrameBuffer.h"
 #include "retrieval/MapUploader.h"
-#include "tests/link-engine/LinkRetSupport.h"
+#include "tests/fakes/FakeLine.h"
 
 class CMapUploaderProbe
 {

@@ -14,7 +14,9 @@
 #include "link/FrameBuffer.h"
 #include "link/HDLC.h"
 #include "serial/AppMessageBox.h"
-#include "tests/link-engine/LinkRetSupport.h"
+#include "tests/fakes/FakeLine.h"
+#include "tests/fakes/RecordingMessageBox.h"
+#include "tests/fakes/WireVectors.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -93,7 +95,7 @@ protected:
     void SetUp() override
     {
         FakeLine::Reset(true);
-        ClearBoxes();
+        msgbox::Reset();
         BufferPoolInit();
     }
     void TearDown() override
@@ -118,6 +120,20 @@ TEST_F(LinkEngineTest, FramesPostedBeforeStartAreWrittenInOrder)
     ASSERT_TRUE(FakeLine::WaitWritten(33));
     EXPECT_EQ(FakeLine::Written(), Concat({kSizeRequestWire, kDataRequestWire, kSizeRequestWire}));
     EXPECT_TRUE(WaitUntil([] { return BufferPoolFreeCount() == kPoolBufferCount; }));
+}
+
+// A second Start used to replace the running worker, which then outlived the
+// link and wrote through a controller that was gone.
+TEST_F(LinkEngineTest, StartingTwiceKeepsTheOneWorker)
+{
+    {
+        CHdlcLink link("COM1", &m_sink);
+        link.Start();
+        link.Start();
+        PostRequest(link, 0x00);
+        ASSERT_TRUE(FakeLine::WaitWritten(11));
+    }
+    EXPECT_EQ(FakeLine::Written(), kSizeRequestWire);
 }
 
 TEST_F(LinkEngineTest, FramesDecodedBeforeStartAreDeliveredOldestFirst)
@@ -156,14 +172,14 @@ TEST_F(LinkEngineTest, ClosedPortStartsNoWorkerAndReturnsEveryBuffer)
     {
         CHdlcLink link("COM9", &m_sink);
         EXPECT_FALSE(link.IsOpen());
-        ClearBoxes();  // the controller's own box
+        msgbox::Reset();  // the controller's own box
         PostRequest(link, 0x00);
         PostRequest(link, 0x02);
         link.Start();
-        auto boxes = RecordedBoxes();
+        auto boxes = msgbox::Entries();
         ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0].first, "Unable to open serial port.");
-        EXPECT_EQ(boxes[0].second, unsigned(MB_OK | MB_ICONEXCLAMATION));
+        EXPECT_EQ(boxes[0].text, "Unable to open serial port.");
+        EXPECT_EQ(boxes[0].style, unsigned(MB_OK | MB_ICONEXCLAMATION));
         EXPECT_EQ(BufferPoolFreeCount(), kPoolBufferCount - 2);
     }
     EXPECT_TRUE(FakeLine::Written().empty());

@@ -6,18 +6,7 @@
 namespace
 {
 
-struct EncodeCase
-{
-    Bytes message;
-    Bytes wire;
-};
-
-void PrintTo(const EncodeCase& c, std::ostream* os)
-{
-    *os << Hex(c.message);
-}
-
-class EncodeVectors : public ::testing::TestWithParam<EncodeCase>
+class EncodeVectors : public ::testing::TestWithParam<WireCase>
 {
 };
 
@@ -32,13 +21,7 @@ TEST_P(EncodeVectors, WritesKnownWireBytes)
     EXPECT_EQ(b.wLength, GetParam().message.size() + 4);
 }
 
-INSTANTIATE_TEST_SUITE_P(Wire, EncodeVectors,
-    ::testing::Values(
-        EncodeCase{{0x01, 0x00, 0x10}, {0x7F, 0x80, 0x03, 0x01, 0x00, 0x10, 0x91, 0x8C, 0x00, 0x00, 0x7F}},
-        EncodeCase{{0x01, 0x02, 0x10}, {0x7F, 0x80, 0x03, 0x01, 0x02, 0x10, 0x21, 0xBF, 0x00, 0x00, 0x7F}},
-        EncodeCase{{0x7F}, {0x7F, 0x80, 0x03, 0x7D, 0x5F, 0x08, 0x7B, 0x00, 0x00, 0x7F}},
-        EncodeCase{{0x7D}, {0x7F, 0x80, 0x03, 0x7D, 0x5D, 0x1A, 0x58, 0x00, 0x00, 0x7F}},
-        EncodeCase{{0x7E}, {0x7F, 0x80, 0x03, 0x7E, 0x81, 0x6A, 0x00, 0x00, 0x7F}}));
+INSTANTIATE_TEST_SUITE_P(Wire, EncodeVectors, ::testing::ValuesIn(kHostWireCases));
 
 TEST(Encode, WorstCaseFillsTheWholeArea)
 {
@@ -120,8 +103,8 @@ Bytes WithoutOpeningFlag(const Bytes& frame)
 // 7D 7D on the wire: the second escape byte is stored XOR 0x20 like any other.
 Bytes DoubleEscapeFrame()
 {
-    const Bytes body = BodyOf({0x5D, 0x11});
-    return Bytes{0x7F, 0x01, 0x03, 0x7D, 0x7D} + Escaped(Bytes(body.begin() + 1, body.end())) + Bytes{0x7F};
+    const Bytes frame = StationFrame(BodyOf({0x5D, 0x11}));
+    return Bytes{0x7F, 0x01, 0x03, 0x7D, 0x7D} + Bytes(frame.begin() + 4, frame.end());
 }
 
 Bytes Corrupt(Bytes body)

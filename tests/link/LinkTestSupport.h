@@ -1,4 +1,4 @@
-// Shared helpers for the frame-layer tests: station frames built by hand and a
+// Shared helpers for the frame-layer tests: station frames and a
 // fixture that owns a fresh pool, a receive queue and a decoder.
 #pragma once
 
@@ -14,6 +14,8 @@
 #include "link/Fcs.h"
 #include "link/FrameBuffer.h"
 #include "link/FrameCodec.h"
+#include "tests/fakes/WireVectors.h"
+#include "tools/station-sim/StationFrame.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -31,43 +33,21 @@ inline std::string Hex(const Bytes& bytes)
     return "[" + text + "]";
 }
 
-inline Bytes Escaped(const Bytes& body)
-{
-    Bytes out;
-    for (std::uint8_t b : body)
-    {
-        if (b == 0x7F || b == 0x7D)
-        {
-            out.push_back(0x7D);
-            out.push_back(static_cast<std::uint8_t>(b ^ 0x20));
-        }
-        else
-        {
-            out.push_back(b);
-        }
-    }
-    return out;
-}
-
 // message + FCS (complemented, low byte first) + two trailer bytes.
 inline Bytes BodyOf(const Bytes& message)
 {
-    Bytes body = message;
-    const std::uint16_t fcs = static_cast<std::uint16_t>(~FcsCompute(message.data(), message.size()));
-    body.push_back(static_cast<std::uint8_t>(fcs & 0xFF));
-    body.push_back(static_cast<std::uint8_t>(fcs >> 8));
-    body.push_back(0x00);
-    body.push_back(0x00);
-    return body;
+    return StationBody(message.data(), message.size());
 }
 
 inline Bytes StationFrame(const Bytes& body, std::uint8_t address = 0x01, std::uint8_t control = 0x03)
 {
-    Bytes frame{0x7F, address, control};
-    const Bytes escaped = Escaped(body);
-    frame.insert(frame.end(), escaped.begin(), escaped.end());
-    frame.push_back(0x7F);
-    return frame;
+    return EncodeStationBody(body.data(), body.size(), address, control);
+}
+
+// Cases print as their message.
+inline void PrintTo(const WireCase& c, std::ostream* os)
+{
+    *os << Hex(c.message);
 }
 
 inline Bytes operator+(Bytes a, const Bytes& b)

@@ -9,7 +9,9 @@
 #include "link/FrameBuffer.h"
 #include "retrieval/MapUploader.h"
 #include "serial/AppMessageBox.h"
-#include "tests/link-engine/LinkRetSupport.h"
+#include "tests/fakes/FakeLine.h"
+#include "tests/fakes/RecordingMessageBox.h"
+#include "tests/fakes/WireVectors.h"
 #include "tests/retrieval/UploaderTestSupport.h"
 
 using Bytes = std::vector<std::uint8_t>;
@@ -47,10 +49,9 @@ namespace
 {
 
 constexpr std::uint32_t kBase = 1000000;
-const std::pair<std::string, unsigned> kFailureBox{"Failed to communicate with system",
-                                                   MB_OK | MB_ICONEXCLAMATION};
-const std::pair<std::string, unsigned> kNotOpenBox{"Unable to open serial port.",
-                                                   MB_OK | MB_ICONEXCLAMATION};
+using Boxes = std::vector<msgbox::Entry>;
+const msgbox::Entry kFailureBox{"Failed to communicate with system", MB_OK | MB_ICONEXCLAMATION};
+const msgbox::Entry kNotOpenBox{"Unable to open serial port.", MB_OK | MB_ICONEXCLAMATION};
 
 Bytes Concat(const Bytes& a, const Bytes& b)
 {
@@ -87,7 +88,7 @@ protected:
     void SetUp() override
     {
         FakeLine::Reset(true);
-        ClearBoxes();
+        msgbox::Reset();
     }
     void TearDown() override
     {
@@ -146,8 +147,7 @@ protected:
     {
         ASSERT_TRUE(WaitUntil([&] { return U().m_bFinished.load() != 0; }));
         EXPECT_EQ(U().Succeeded() != 0, bSucceeded);
-        using Boxes = std::vector<std::pair<std::string, unsigned>>;
-        EXPECT_EQ(RecordedBoxes(), bSucceeded ? Boxes{} : Boxes{kFailureBox});
+        EXPECT_EQ(msgbox::Entries(), bSucceeded ? Boxes{} : Boxes{kFailureBox});
     }
 
     CFakeTicks m_ticks;
@@ -276,7 +276,7 @@ TEST_P(SizeTimeoutTest, NoAnswerEndsInErrorAfterExactly10000ms)
     m_ticks.Advance(9999);
     Settle(AwaitSize, 3);
     EXPECT_EQ(U().GetState(), AwaitSize);
-    EXPECT_TRUE(RecordedBoxes().empty());
+    EXPECT_TRUE(msgbox::Entries().empty());
     m_ticks.Advance(1);
     ExpectFinished(false);
     ASSERT_TRUE(FakeLine::WaitWritten(11));
@@ -344,8 +344,7 @@ TEST_F(MapUploaderTest, PortNotOpenShowsTwoBoxesAndFinishesWithoutWorker)
     FakeLine::Reset(false);
     Create();
     U().Start();
-    EXPECT_EQ(RecordedBoxes(), (std::vector<std::pair<std::string, unsigned>>{kNotOpenBox,
-                                                                            kNotOpenBox}));
+    EXPECT_EQ(msgbox::Entries(), (Boxes{kNotOpenBox, kNotOpenBox}));
     EXPECT_NE(U().m_bFinished.load(), 0u);
     EXPECT_EQ(U().Succeeded(), 0);
     EXPECT_EQ(U().GetState(), RequestSize);
@@ -370,7 +369,7 @@ TEST_F(MapUploaderTest, ClosingWhileTheFailureIsReachedShowsNoBox)
     ASSERT_TRUE(WaitUntil([&] { return bReporting.load(); }));
     std::thread closer([&] { m_pUploader.reset(); });
     closer.join();
-    EXPECT_TRUE(RecordedBoxes().empty());
+    EXPECT_TRUE(msgbox::Entries().empty());
 }
 
 // A close whose wake lands between the worker taking the wake sequence and
@@ -458,7 +457,7 @@ TEST_F(MapUploaderTest, ClosingDuringATransferEndsBothWorkers)
     FakeLine::Receive(ChunksOf(TestImage(5000))[0]);
     ASSERT_TRUE(WaitUntil([&] { return U().GetReceived() == 1013; }));
     m_pUploader.reset();
-    EXPECT_TRUE(RecordedBoxes().empty());
+    EXPECT_TRUE(msgbox::Entries().empty());
 }
 
 // ---- the timer itself ------------------------------------------------------

@@ -16,12 +16,9 @@ class CMapUploaderProbe
 {
 public:
     static std::uint32_t TimerRemaining(CMapUploader& u) { return u.m_timeout.Remaining(); }
-    static bool Stopping(CMapUploader& u) { return u.m_bStop.load() != 0; }
-    static std::thread::id Worker(CMapUploader& u)
-    {
-        return u.m_pThread != nullptr ? u.m_pThread->get_id() : std::thread::id();
-    }
-    static std::uint32_t WakeSequence(CMapUploader& u) { return u.m_wake.Sequence(); }
+    static bool Stopping(CMapUploader& u) { return u.m_worker.StopRequested(); }
+    static std::thread::id Worker(CMapUploader& u) { return u.m_worker.Id(); }
+    static std::uint32_t WakeSequence(CMapUploader& u) { return u.m_worker.Wake().Sequence(); }
     // Points of the worker's loop where a test hook runs: between taking the
     // wake sequence and the stop test, on finding the reply overdue, and
     // before the failure box. Set the hook before Start.

@@ -1,6 +1,7 @@
 // Opening, reads and writes, purge, modem calls and argument checks of the
 // POSIX serial driver against a pty.
 #include "PtyPort.h"
+#include "tests/fakes/WireVectors.h"
 
 #include <fcntl.h>
 
@@ -51,7 +52,7 @@ TEST(PortOpen, FailsWithWindowsCodes)
 TEST_F(PtyPortTest, BytesTravelBothWays)
 {
     UseReturnAtOnceTimeouts(m_hComm);
-    const std::vector<std::uint8_t> request{0x7F, 0x80, 0x03, 0x01, 0x00, 0x10, 0x91, 0x8C, 0x00, 0x00, 0x7F};
+    const std::vector<std::uint8_t>& request = kSizeRequestWire;
     OVERLAPPED ov{};
     ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     DWORD written = 0;

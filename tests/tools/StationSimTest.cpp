@@ -11,19 +11,13 @@
 
 #include "link/FrameBuffer.h"
 #include "link/FrameCodec.h"
+#include "retrieval/RetrievalMessage.h"
+#include "tests/fakes/WireVectors.h"
 #include "tools/station-sim/StationSim.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-const Bytes kSizeRequest = {0x7F, 0x80, 0x03, 0x01, 0x00, 0x10, 0x91, 0x8C, 0x00, 0x00, 0x7F};
-const Bytes kDataRequest = {0x7F, 0x80, 0x03, 0x01, 0x02, 0x10, 0x21, 0xBF, 0x00, 0x00, 0x7F};
-
-std::uint32_t BigEndian(const std::uint8_t* p)
-{
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
-}
 
 // What the simulator put on the line in answer to some host bytes.
 struct Reply {
@@ -101,7 +95,7 @@ Outcome ReadAsHost(const Reply& size, const Reply& data)
         if (!out.bSizeSeen && m.size() >= 7 && m[0] == 0x01 && m[1] == 0x01)
         {
             out.bSizeSeen = true;
-            out.dwTotal = BigEndian(&m[3]);
+            out.dwTotal = ReadMsgNumber(m.data());
         }
         else
             ++out.nIgnored;
@@ -113,7 +107,7 @@ Outcome ReadAsHost(const Reply& size, const Reply& data)
             ++out.nIgnored;
             continue;
         }
-        const std::uint32_t n = BigEndian(&m[3]);
+        const std::uint32_t n = ReadMsgNumber(m.data());
         EXPECT_EQ(m.size(), 7u + n) << "a chunk carries exactly the bytes it announces";
         if (n > out.dwTotal - out.image.size())
         {
@@ -168,8 +162,8 @@ TEST_P(StationSimFaultTest, RepliesDecodeToTheFaultsMessages)
     config.dwFaults = c.dwFaults;
     CStationSim sim(config);
 
-    const Reply size = Exchange(sim, kSizeRequest);
-    const Reply data = Exchange(sim, kDataRequest);
+    const Reply size = Exchange(sim, kSizeRequestWire);
+    const Reply data = Exchange(sim, kDataRequestWire);
     const Outcome out = ReadAsHost(size, data);
     const bool bServed = !data.kinds.empty() && data.kinds.back() == SimAction::SERVED;
 
@@ -241,8 +235,8 @@ TEST_F(StationSimTest, StallComesBeforeTheChunkAskedFor)
         config.dwStallMs = 12000;
         config.dwStallAt = c.dwAt;
         CStationSim sim(config);
-        Exchange(sim, kSizeRequest);
-        const Reply data = Exchange(sim, kDataRequest);
+        Exchange(sim, kSizeRequestWire);
+        const Reply data = Exchange(sim, kDataRequestWire);
         ASSERT_EQ(data.stallBeforeMessage.size(), 1u) << c.dwAt;
         EXPECT_EQ(data.stallBeforeMessage[0], c.nBeforeMessage) << c.dwAt;
         EXPECT_EQ(data.dwStallMs, 12000u);
@@ -264,8 +258,8 @@ TEST_F(StationSimTest, FirstTransferOnlyFaultsEndAtTheSecondSizeRequest)
         std::vector<Outcome> outcomes;
         for (int i = 0; i < 3; ++i)
         {
-            const Reply size = Exchange(sim, kSizeRequest);
-            const Reply data = Exchange(sim, kDataRequest);
+            const Reply size = Exchange(sim, kSizeRequestWire);
+            const Reply data = Exchange(sim, kDataRequestWire);
             outcomes.push_back(ReadAsHost(size, data));
             EXPECT_EQ(data.stallBeforeMessage.size(), bFirstOnly && i > 0 ? 0u : 1u) << i;
         }
@@ -295,6 +289,14 @@ TEST(StationFrameTest, GeneratedImageDependsOnlyOnSizeAndSeed)
     EXPECT_EQ(Bytes(longer.begin(), longer.begin() + 1000), GenerateImage(1000, 3)) << "a prefix of a longer one";
 }
 
+TEST_F(StationSimTest, AnswersTheSizeRequestWithTheSizeOnTheWire)
+{
+    SimConfig config;
+    config.image = GenerateImage(1024, 1);
+    CStationSim sim(config);
+    EXPECT_EQ(Exchange(sim, kSizeRequestWire).wire, kSizeResponse1024Wire);
+}
+
 // Only the exact requests get an answer, however the bytes arrive.
 TEST_F(StationSimTest, AnswersOnlyExactRequests)
 {
@@ -303,7 +305,7 @@ TEST_F(StationSimTest, AnswersOnlyExactRequests)
         Bytes host;
         bool bAnswered;
     } const cases[] = {
-        {"size request", kSizeRequest, true},
+        {"size request", kSizeRequestWire, true},
         {"extra flags in front", {0x7F, 0x7F, 0x7F, 0x80, 0x03, 0x01, 0x00, 0x10, 0x91, 0x8C, 0x00, 0x00, 0x7F}, true},
         {"line noise in front", {0x00, 0x55, 0x7E, 0x7F, 0x80, 0x03, 0x01, 0x00, 0x10, 0x91, 0x8C, 0x00, 0x00, 0x7F},
          true},
@@ -328,7 +330,7 @@ TEST_F(StationSimTest, AnswersOnlyExactRequests)
     SimConfig config;
     config.image = GenerateImage(10, 1);
     CStationSim sim(config);
-    for (std::uint8_t b : kSizeRequest)
+    for (std::uint8_t b : kSizeRequestWire)
         sim.OnReceive(&b, 1);
     EXPECT_TRUE(sim.HasPending());
     Exchange(sim, {});
@@ -344,9 +346,9 @@ TEST_F(StationSimTest, NewSizeRequestReplacesAnUnfinishedTransfer)
     SimConfig config;
     config.image = GenerateImage(5000, 1);
     CStationSim sim(config);
-    sim.OnReceive(kSizeRequest.data(), kSizeRequest.size());
-    sim.OnReceive(kDataRequest.data(), kDataRequest.size());
-    sim.OnReceive(kSizeRequest.data(), kSizeRequest.size());
+    sim.OnReceive(kSizeRequestWire.data(), kSizeRequestWire.size());
+    sim.OnReceive(kDataRequestWire.data(), kDataRequestWire.size());
+    sim.OnReceive(kSizeRequestWire.data(), kSizeRequestWire.size());
     const Reply reply = Exchange(sim, {});
     ASSERT_EQ(reply.messages.size(), 1u);
     EXPECT_EQ(reply.messages[0][1], 0x01);

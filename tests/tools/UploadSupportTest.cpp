@@ -23,6 +23,7 @@
 #include "tools/tcc-upload/Ports.h"
 #include "tools/tcc-upload/Report.h"
 #include "tools/tcc-upload/Trace.h"
+#include "tests/fakes/WireVectors.h"
 
 namespace {
 
@@ -100,7 +101,7 @@ TEST(TraceScannerTest, DescribesWhatTheDecoderWouldMakeOfAFrame)
     } const cases[] = {
         {EncodeStationFrame(chunk.data(), chunk.size()), "data chunk, flag 0, 2 bytes"},
         {EncodeStationFrame(size.data(), size.size()), "size response, 65536 bytes"},
-        {{0x7F, 0x80, 0x03, 0x01, 0x00, 0x10, 0x91, 0x8C, 0x00, 0x00, 0x7F}, "size request"},
+        {kSizeRequestWire, "size request"},
         {badFcs, "bad FCS"},
         {EncodeStationFrame(chunk.data(), chunk.size(), 0x02), "address 02"},
         {EncodeStationFrame(chunk.data(), chunk.size(), 0x01, 0x13), "control 13"},

@@ -11,6 +11,8 @@
 # GUI_WORK, GUI_SCREENSHOTS and APP_EXE (PROBE for the probe case).
 # Exit status: 0 passed, 1 failed, 77 skipped (a prerequisite is missing).
 set -euo pipefail
+# shellcheck source=../wine/station.sh
+. "$(dirname "$0")/../wine/station.sh"
 
 case_name="${1:?usage: run_gui_tests.sh CASE}"
 readonly TITLE="Halvorix Serial Configuration Uploader"
@@ -30,13 +32,13 @@ work="${GUI_WORK:?}/$case_name"
 rm -rf "$work"
 mkdir -p "$work" "${GUI_SCREENSHOTS:?}"
 
-app_pid="" sim_pid=""
+app_pid=""
 cleanup() {
   local rc=$?
   # Kill only what this script started, then the prefix's wineserver with
   # every Wine process of the prefix (the driver, the program, its services).
   if [ -n "$app_pid" ]; then kill "$app_pid" 2>/dev/null || true; fi
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; fi
+  station_stop
   wineserver -k 2>/dev/null || true
   if [ "$rc" -ne 0 ] && [ "$rc" -ne 77 ]; then
     for f in "$work"/app.log "$work"/sim.err "$work"/wineserver.log; do
@@ -71,15 +73,8 @@ native_tools() {
 }
 
 start_sim() {  # simulator arguments...
-  "$sim" --pty "$@" >"$work/sim.out" 2>"$work/sim.err" &
-  sim_pid=$!
-  local deadline=$((SECONDS + 15))
-  until grep -q '^PTY ' "$work/sim.out" 2>/dev/null; do
-    kill -0 "$sim_pid" 2>/dev/null || fail "the simulator exited: $(cat "$work/sim.err")"
-    [ "$SECONDS" -lt "$deadline" ] || fail "the simulator printed no PTY line"
-    sleep 0.1
-  done
-  slave="$(sed -n 's/^PTY //p' "$work/sim.out")"
+  station_start "$sim" "$work" "$@" || fail "the simulator did not start"
+  slave="$station_pty"
   note "simulator on $slave"
 }
 
@@ -91,8 +86,7 @@ prepare_prefix() {  # [port, unix device path]
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1 ||
     fail "could not set the X11 driver's Decorated value"
   if [ $# -eq 2 ]; then
-    wine reg add 'HKLM\Software\Wine\Ports' /v "$1" /t REG_SZ /d "$2" /f >/dev/null 2>&1 ||
-      fail "could not map $1 in the registry"
+    station_map_com "$1" "$2" || fail "could not map $1 in the registry"
   fi
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true

@@ -7,6 +7,8 @@
 # Usage: run_wine_upload.sh path/to/tcc-upload.exe
 set -euo pipefail
 upload="${1:?usage: $0 tcc-upload.exe}"
+# shellcheck source=station.sh
+. "$(dirname "$0")/station.sh"
 
 fail() { echo "wine_tcc_upload: FAIL: $*" >&2; exit 1; }
 : "${WINEPREFIX:?source scripts/wine-env.sh first}"
@@ -16,28 +18,16 @@ sim="$TCC_NATIVE_BUILD/tools/station-sim/tcc-station-sim"
 for f in "$shim" "$sim" "$upload"; do [ -f "$f" ] || fail "$f is missing"; done
 
 work="$(mktemp -d)"
-sim_pid=""
 cleanup() {
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  station_stop
   wineserver -k 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-"$sim" --pty --unpaced --size 30000 --seed 7 --save-image "$work/served.bin" \
-  >"$work/sim.out" 2>"$work/sim.err" &
-sim_pid=$!
-for _ in $(seq 100); do grep -q '^PTY ' "$work/sim.out" 2>/dev/null && break; sleep 0.1; done
-slave="$(awk '/^PTY /{print $2; exit}' "$work/sim.out")"
-[ -n "$slave" ] || { cat "$work/sim.err" >&2; fail "the simulator did not start"; }
-
-# Wine rebuilds dosdevices/com1 from this value when its server starts.
-wineserver -k 2>/dev/null || true
-wineserver -w 2>/dev/null || true
-wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$slave" /f >/dev/null 2>&1 \
-  || fail "could not map COM1"
-wineserver -k 2>/dev/null || true
-wineserver -w 2>/dev/null || true
+station_start "$sim" "$work" --unpaced --size 30000 --seed 7 --save-image "$work/served.bin" ||
+  fail "the simulator did not start"
+station_map_com COM1 "$station_pty" || fail "could not map COM1"
 
 # upload NAME ARGS...: runs tcc-upload.exe, its output in NAME.out and NAME.err,
 # its exit status in rc.

@@ -1,15 +1,15 @@
 // Windows console program that the Wine test runs against a pty: opens a port
 // through CSerialPortCtrl, exactly as the link engine does, sends the size
 // request frame and waits (at most 10 s) until the reader thread has handed
-// over the expected reply. Prints what it sends and receives in hex.
+// over the reply of a station that serves 1024 bytes. Prints what it sends
+// and receives in hex.
 //
-// Usage: wine_serial_probe.exe [port [expected-reply-hex]]
-//   port defaults to COM1; without an expected reply any bytes will do.
+// Usage: wine_serial_probe.exe [port]   (port defaults to COM1)
 // Exit code 0: the reply arrived; 1: it did not; 2: the port did not open.
 #include "serial/AppMessageBox.h"
 #include "serial/SerialPortCtrl.h"
+#include "tests/fakes/WireVectors.h"
 
-#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -19,8 +19,6 @@
 #include <vector>
 
 namespace {
-
-const std::uint8_t kSizeRequest[] = {0x7F, 0x80, 0x03, 0x01, 0x00, 0x10, 0x91, 0x8C, 0x00, 0x00, 0x7F};
 
 struct Received {
     std::mutex mutex;
@@ -49,19 +47,6 @@ std::string Hex(const std::uint8_t* p, std::size_t n)
     return text;
 }
 
-std::vector<std::uint8_t> ParseHex(const std::string& text)
-{
-    std::vector<std::uint8_t> bytes;
-    std::string digits;
-    for (char c : text) {
-        if (std::isxdigit(static_cast<unsigned char>(c)))
-            digits += c;
-    }
-    for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
-        bytes.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return bytes;
-}
-
 }  // namespace
 
 // A console program has no window to own a message box: the text goes to stdout.
@@ -75,7 +60,7 @@ int AppMessageBox(const char* pszText, unsigned int)
 int main(int argc, char** argv)
 {
     const std::string port = argc > 1 ? argv[1] : "COM1";
-    const std::vector<std::uint8_t> expected = argc > 2 ? ParseHex(argv[2]) : std::vector<std::uint8_t>{};
+    const std::vector<std::uint8_t>& expected = kSizeResponse1024Wire;
     Received received;
     auto* ctrl = new CSerialPortCtrl(OnReceive, port, &received);
     if (!ctrl->IsOpen()) {
@@ -83,19 +68,16 @@ int main(int argc, char** argv)
         delete ctrl;
         return 2;
     }
-    std::printf("probe: sent %s\n", Hex(kSizeRequest, sizeof kSizeRequest).c_str());
+    std::printf("probe: sent %s\n", Hex(kSizeRequestWire.data(), kSizeRequestWire.size()).c_str());
     std::fflush(stdout);
-    ctrl->Write(kSizeRequest, sizeof kSizeRequest);
+    ctrl->Write(kSizeRequestWire.data(), int(kSizeRequestWire.size()));
 
     bool ok = false;
     {
         std::unique_lock lock(received.mutex);
-        ok = received.cv.wait_for(lock, std::chrono::seconds(10), [&] {
-            if (expected.empty())
-                return !received.bytes.empty();
-            return received.bytes.size() >= expected.size();
-        });
-        if (ok && !expected.empty())
+        ok = received.cv.wait_for(lock, std::chrono::seconds(10),
+                                  [&] { return received.bytes.size() >= expected.size(); });
+        if (ok)
             ok = std::vector<std::uint8_t>(received.bytes.begin(), received.bytes.begin() + expected.size()) ==
                  expected;
         std::printf("probe: received %s\n", Hex(received.bytes.data(), received.bytes.size()).c_str());

@@ -180,71 +180,83 @@ void CStationLine::Close()
     m_fdSlave = m_fd = -1;
 }
 
+// The next action is taken once the frame before it is on the line and any
+// stall is over; until then the line is read and written as it is due.
 int CStationLine::Serve(CStationSim& sim)
 {
     sigset_t waitMask;
     InstallSignals(&waitMask);
     while (!g_bSignalled)
     {
-        std::uint64_t now = NowNs();
-        if (m_pending.empty() && now >= m_qwQuietUntilNs)
-        {
-            SimAction action;
-            if (sim.Next(action))
-            {
-                switch (action.nKind)
-                {
-                case SimAction::BYTES:
-                    m_pending = std::move(action.bytes);
-                    m_nWritten = 0;
-                    break;
-                case SimAction::STALL:
-                    if (m_options.bVerbose)
-                        std::fprintf(stderr, "tcc-station-sim: stalling %u ms\n", action.dwMs);
-                    m_qwQuietUntilNs = now + action.dwMs * 1000000ull;
-                    m_qwLineFreeNs = std::max(m_qwLineFreeNs, m_qwQuietUntilNs);
-                    break;
-                case SimAction::CLOSE:
-                    std::fprintf(stderr, "tcc-station-sim: closing the line mid-transfer\n");
-                    Close();
-                    return 0;
-                case SimAction::SERVED:
-                    ReportServed(sim);
-                    if (m_options.bOnce)
-                    {
-                        DrainToHost();
-                        return 0;
-                    }
-                    break;
-                }
-                continue;
-            }
-        }
-
-        // Due output waits for room in the line's buffer, with no timeout.
-        pollfd pfd{m_fd, POLLIN, 0};
-        const std::int64_t waitNs = NextWakeNs(now);
-        if (waitNs == 0)
-            pfd.events |= POLLOUT;
-        timespec ts{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
-        const int n = ppoll(&pfd, 1, waitNs <= 0 ? nullptr : &ts, &waitMask);
-        if (n < 0 && errno != EINTR)
-        {
-            Complain("cannot wait on", m_strPath);
-            return 1;
-        }
-        if (n <= 0)
-            continue;
-        if (pfd.revents & (POLLIN | POLLHUP | POLLERR))
-        {
-            ReadLine(sim);
-            if (m_fd < 0)
-                return 1;
-        }
-        if ((pfd.revents & POLLOUT) && !WriteDue(NowNs()))
-            return 1;
+        const std::uint64_t now = NowNs();
+        SimAction action;
+        const int nExit = m_pending.empty() && now >= m_qwQuietUntilNs && sim.Next(action)
+                              ? Perform(sim, action, now)
+                              : PollLine(sim, now, waitMask);
+        if (nExit >= 0)
+            return nExit;
     }
     return 0;
+}
+
+// Returns -1 to go on serving, else the exit status.
+int CStationLine::Perform(CStationSim& sim, SimAction& action, std::uint64_t now)
+{
+    switch (action.nKind)
+    {
+    case SimAction::BYTES:
+        m_pending = std::move(action.bytes);
+        m_nWritten = 0;
+        break;
+    case SimAction::STALL:
+        if (m_options.bVerbose)
+            std::fprintf(stderr, "tcc-station-sim: stalling %u ms\n", action.dwMs);
+        m_qwQuietUntilNs = now + action.dwMs * 1000000ull;
+        m_qwLineFreeNs = std::max(m_qwLineFreeNs, m_qwQuietUntilNs);
+        break;
+    case SimAction::CLOSE:
+        std::fprintf(stderr, "tcc-station-sim: closing the line mid-transfer\n");
+        Close();
+        return 0;
+    case SimAction::SERVED:
+        ReportServed(sim);
+        if (m_options.bOnce)
+        {
+            DrainToHost();
+            return 0;
+        }
+        break;
+    }
+    return -1;
+}
+
+// Waits for input, for room when output is due, or for the next slice's or
+// the stall's end. Due output waits for room in the line's buffer, with no
+// timeout. Returns -1 to go on serving, else the exit status.
+int CStationLine::PollLine(CStationSim& sim, std::uint64_t now, const sigset_t& waitMask)
+{
+    pollfd pfd{m_fd, POLLIN, 0};
+    const std::int64_t waitNs = NextWakeNs(now);
+    if (waitNs == 0)
+        pfd.events |= POLLOUT;
+    timespec ts{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
+    const int n = ppoll(&pfd, 1, waitNs <= 0 ? nullptr : &ts, &waitMask);
+    if (n < 0 && errno != EINTR)
+    {
+        Complain("cannot wait on", m_strPath);
+        return 1;
+    }
+    if (n <= 0)
+        return -1;
+    if (pfd.revents & (POLLIN | POLLHUP | POLLERR))
+    {
+        ReadLine(sim);
+        if (m_fd < 0)
+            return 1;
+    }
+    if ((pfd.revents & POLLOUT) && !WriteDue(NowNs()))
+        return 1;
+    return -1;
 }
 
 // Nanoseconds until something is due: 0 when the next slice may be written

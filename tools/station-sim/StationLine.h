@@ -2,6 +2,7 @@
 // arrive and written at the line rate of the configured baud rate.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -38,6 +39,8 @@ private:
     bool OpenPty();
     bool OpenDevice();
     void Close();
+    int Perform(CStationSim& sim, SimAction& action, std::uint64_t now);
+    int PollLine(CStationSim& sim, std::uint64_t now, const sigset_t& waitMask);
     void ReadLine(CStationSim& sim);
     bool WriteDue(std::uint64_t now);
     std::int64_t NextWakeNs(std::uint64_t now);

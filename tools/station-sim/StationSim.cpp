@@ -5,43 +5,17 @@
 
 #include "link/Fcs.h"
 #include "link/FrameCodec.h"
+#include "retrieval/RetrievalMessage.h"
+#include "tools/station-sim/StationFrame.h"
 
 namespace {
 
 constexpr std::uint8_t kHostAddress = kAddressSent;  // the host's frames, as the station sees them
 constexpr std::size_t kMaxBody = kFrameDataSize;
 
-void PutBigEndian(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    out.push_back(static_cast<std::uint8_t>(v >> 24));
-    out.push_back(static_cast<std::uint8_t>(v >> 16));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-    out.push_back(static_cast<std::uint8_t>(v));
-}
-
-void PutEscaped(std::vector<std::uint8_t>& out, std::uint8_t b)
-{
-    if (b == kFlag || b == kEscape)
-    {
-        out.push_back(kEscape);
-        out.push_back(static_cast<std::uint8_t>(b ^ kEscapeXor));
-    }
-    else
-    {
-        out.push_back(b);
-    }
-}
-
 std::vector<std::uint8_t> ChunkMessage(std::uint8_t bFlag, std::uint32_t dwCount)
 {
-    std::vector<std::uint8_t> msg{0x01, 0x03, bFlag};
-    PutBigEndian(msg, dwCount);
-    return msg;
-}
-
-bool IsRequest(const std::uint8_t* pMsg, std::uint8_t bType)
-{
-    return pMsg[0] == 0x01 && pMsg[1] == bType && pMsg[2] == 0x10;
+    return StationReplyHeader(kMsgDataChunk, bFlag, dwCount);
 }
 
 }  // namespace
@@ -56,25 +30,6 @@ std::uint32_t SimFaultFromName(const std::string& name)
         if (name == pszName)
             return dwFault;
     return FAULT_NONE;
-}
-
-std::vector<std::uint8_t> EncodeStationFrame(const std::uint8_t* pMsg, std::size_t n, std::uint8_t bAddress,
-                                             std::uint8_t bControl)
-{
-    const std::uint16_t fcs = static_cast<std::uint16_t>(~FcsCompute(pMsg, n));
-    std::vector<std::uint8_t> out;
-    out.reserve(3 + 2 * (n + 4) + 1);
-    out.push_back(kFlag);
-    out.push_back(bAddress);
-    out.push_back(bControl);
-    for (std::size_t i = 0; i < n; ++i)
-        PutEscaped(out, pMsg[i]);
-    PutEscaped(out, static_cast<std::uint8_t>(fcs & 0xFF));
-    PutEscaped(out, static_cast<std::uint8_t>(fcs >> 8));
-    out.push_back(0x00);
-    out.push_back(0x00);
-    out.push_back(kFlag);
-    return out;
 }
 
 std::vector<std::uint8_t> GenerateImage(std::uint32_t dwSize, std::uint64_t qwSeed)
@@ -174,8 +129,9 @@ void CStationSim::OnHostFrame()
         ++m_stats.dwBadFrames;
         return;
     }
-    const bool bSize = n == 7 && IsRequest(m_body.data(), 0x00);
-    const bool bData = n == 7 && IsRequest(m_body.data(), 0x02);
+    const bool bRequest = n == kMsgRequestLength + 4;
+    const bool bSize = bRequest && IsMsgRequest(m_body.data(), kMsgSizeRequest);
+    const bool bData = bRequest && IsMsgRequest(m_body.data(), kMsgDataRequest);
     if (!bSize && !bData)
     {
         ++m_stats.dwIgnored;
@@ -236,9 +192,7 @@ void CStationSim::PlanSizeResponse()
     std::uint32_t dwSize = static_cast<std::uint32_t>(m_config.image.size());
     if (Faults() & FAULT_OVERSIZE)
         dwSize = std::max(dwSize, kSimOversize);
-    std::vector<std::uint8_t> msg{0x01, 0x01, 0x00};
-    PutBigEndian(msg, dwSize);
-    QueueMessage(msg);
+    QueueMessage(StationReplyHeader(kMsgSizeResponse, 0x00, dwSize));
 }
 
 // Chunks of up to kSimMaxChunk bytes, (offset, count); an empty image is one
@@ -327,9 +281,9 @@ void CStationSim::QueueNoise(std::uint32_t dwIndex)
         {0x01, 0x05, 0x10, 0x00, 0x00, 0x00, 0x01, 0x42},  // unknown type
         {0x01, 0x7F, 0x7D, 0x00, 0x00, 0x00, 0x00},        // unknown type that needs escaping
         {0x02, 0x03, 0x01, 0x00, 0x00, 0x00, 0x02, 0x11, 0x22},  // a chunk with the wrong first byte
-        {0x01, 0x01, 0x00},                                // size response during the data
+        // a size response during the data
+        StationReplyHeader(kMsgSizeResponse, 0x00, static_cast<std::uint32_t>(m_config.image.size()) + 1000),
     };
-    PutBigEndian(ignored.back(), static_cast<std::uint32_t>(m_config.image.size()) + 1000);
     for (const auto& msg : ignored)
     {
         frame = EncodeStationFrame(msg.data(), msg.size());

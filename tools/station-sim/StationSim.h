@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/station-sim/StationFrame.h"
+
 // One bit per fault; several may be combined.
 enum SimFault : std::uint32_t {
     FAULT_NONE = 0,
@@ -52,12 +54,6 @@ struct SimStats {
     std::uint32_t dwIgnored = 0;       // well-formed host frames that were not requests
     std::uint32_t dwBadFrames = 0;     // host frames with a bad FCS, address, control or length
 };
-
-// Builds the station's wire frame for a message: 7F 01 03, the escaped
-// message + FCS (low byte first) + 00 00, 7F. Any address and control byte
-// may be asked for, so that noise frames share the one encoder.
-std::vector<std::uint8_t> EncodeStationFrame(const std::uint8_t* pMsg, std::size_t n,
-                                             std::uint8_t bAddress = 0x01, std::uint8_t bControl = 0x03);
 
 // The deterministic image for --size/--seed (splitmix64, little-endian words).
 std::vector<std::uint8_t> GenerateImage(std::uint32_t dwSize, std::uint64_t qwSeed);

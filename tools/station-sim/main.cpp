@@ -117,99 +117,101 @@ struct Options {
     std::string strSave;
     std::uint64_t qwSize = 65536;
     std::uint64_t qwSeed = 1;
+    bool bPty = false;
+};
+
+// One row an option: whether it takes the next argument as its value (null
+// when it is missing), and what it does. Apply returns -1 when the option is
+// taken, else the exit status (--help and --version end the parse with 0).
+struct OptionRow {
+    const char* pszName;
+    bool bValue;
+    int (*pfnApply)(Options& opt, const char* pszValue);
+};
+
+const char* Shown(const char* pszValue, const char* pszNone = "")
+{
+    return pszValue != nullptr ? pszValue : pszNone;
+}
+
+int Text(const char* pszValue, const char* pszName, std::string* pOut)
+{
+    if (pszValue == nullptr)
+        return Usage("missing value for ", pszName);
+    *pOut = pszValue;
+    return -1;
+}
+
+// A number from qwMin to qwMax, else the usage error "bad --name value V".
+template <typename T>
+int Number(const char* pszValue, const char* pszName, std::uint64_t qwMin, std::uint64_t qwMax, T* pOut)
+{
+    std::uint64_t v = 0;
+    if (!ParseNumber(pszValue, qwMax, &v) || v < qwMin)
+        return Usage(("bad " + std::string(pszName) + " value ").c_str(), Shown(pszValue));
+    *pOut = static_cast<T>(v);
+    return -1;
+}
+
+// The stall options name only themselves when their value is bad.
+int StallNumber(const char* pszValue, const char* pszName, std::uint32_t* pOut)
+{
+    std::uint64_t v = 0;
+    if (!ParseNumber(pszValue, UINT32_MAX, &v))
+        return Usage("bad value for ", pszName);
+    *pOut = static_cast<std::uint32_t>(v);
+    return -1;
+}
+
+const OptionRow kOptions[] = {
+    {"--help", false, [](Options&, const char*) { std::fputs(kHelp, stdout); return 0; }},
+    {"--version", false, [](Options&, const char*) { std::puts("tcc-station-sim " TCC_VERSION); return 0; }},
+    {"--pty", false, [](Options& opt, const char*) { opt.bPty = true; return -1; }},
+    {"--unpaced", false, [](Options& opt, const char*) { opt.line.bPaced = false; return -1; }},
+    {"--once", false, [](Options& opt, const char*) { opt.line.bOnce = true; return -1; }},
+    {"--first-transfer-only", false,
+     [](Options& opt, const char*) { opt.sim.bFirstTransferOnly = true; return -1; }},
+    {"--verbose", false, [](Options& opt, const char*) { opt.line.bVerbose = true; return -1; }},
+    {"--link", true, [](Options& opt, const char* v) { return Text(v, "--link", &opt.line.strLink); }},
+    {"--device", true, [](Options& opt, const char* v) { return Text(v, "--device", &opt.line.strDevice); }},
+    {"--image", true, [](Options& opt, const char* v) { return Text(v, "--image", &opt.strImage); }},
+    {"--save-image", true, [](Options& opt, const char* v) { return Text(v, "--save-image", &opt.strSave); }},
+    {"--baud", true, [](Options& opt, const char* v) { return Number(v, "--baud", 1, 4000000, &opt.line.dwBaud); }},
+    {"--slice", true,
+     [](Options& opt, const char* v) { return Number(v, "--slice", 1, 65536, &opt.line.dwSliceBytes); }},
+    {"--size", true, [](Options& opt, const char* v) { return Number(v, "--size", 0, kMaxImage, &opt.qwSize); }},
+    {"--seed", true, [](Options& opt, const char* v) { return Number(v, "--seed", 0, UINT64_MAX, &opt.qwSeed); }},
+    {"--stall-ms", true, [](Options& opt, const char* v) { return StallNumber(v, "--stall-ms", &opt.sim.dwStallMs); }},
+    {"--stall-at", true, [](Options& opt, const char* v) { return StallNumber(v, "--stall-at", &opt.sim.dwStallAt); }},
+    {"--fault", true,
+     [](Options& opt, const char* v) {
+         const std::uint32_t dwFault = v != nullptr ? SimFaultFromName(v) : FAULT_NONE;
+         if (dwFault == FAULT_NONE)
+             return Usage("unknown fault ", Shown(v, "(none)"));
+         opt.sim.dwFaults |= dwFault;
+         return -1;
+     }},
 };
 
 // Returns -1 when the options are good, else the exit status.
 int ParseOptions(int argc, char** argv, Options* pOpt)
 {
-    bool bPty = false;
     for (int i = 1; i < argc; ++i)
     {
-        const std::string arg = argv[i];
-        const char* pszValue = i + 1 < argc ? argv[i + 1] : nullptr;
-        std::uint64_t v = 0;
-        auto number = [&](std::uint64_t dwMax) {
-            ++i;
-            return ParseNumber(pszValue, dwMax, &v);
-        };
-        auto text = [&](std::string* pOut) {
-            ++i;
-            if (pszValue == nullptr)
-                return false;
-            *pOut = pszValue;
-            return true;
-        };
-        if (arg == "--help")
-        {
-            std::fputs(kHelp, stdout);
-            return 0;
-        }
-        if (arg == "--version")
-        {
-            std::puts("tcc-station-sim " TCC_VERSION);
-            return 0;
-        }
-        else if (arg == "--pty")
-            bPty = true;
-        else if (arg == "--unpaced")
-            pOpt->line.bPaced = false;
-        else if (arg == "--once")
-            pOpt->line.bOnce = true;
-        else if (arg == "--first-transfer-only")
-            pOpt->sim.bFirstTransferOnly = true;
-        else if (arg == "--verbose")
-            pOpt->line.bVerbose = true;
-        else if (arg == "--link" || arg == "--device" || arg == "--image" || arg == "--save-image")
-        {
-            std::string* pOut = arg == "--link"     ? &pOpt->line.strLink
-                                : arg == "--device" ? &pOpt->line.strDevice
-                                : arg == "--image"  ? &pOpt->strImage
-                                                    : &pOpt->strSave;
-            if (!text(pOut))
-                return Usage("missing value for ", arg.c_str());
-        }
-        else if (arg == "--baud")
-        {
-            if (!number(4000000) || v == 0)
-                return Usage("bad --baud value ", pszValue ? pszValue : "");
-            pOpt->line.dwBaud = static_cast<std::uint32_t>(v);
-        }
-        else if (arg == "--slice")
-        {
-            if (!number(65536) || v == 0)
-                return Usage("bad --slice value ", pszValue ? pszValue : "");
-            pOpt->line.dwSliceBytes = static_cast<std::uint32_t>(v);
-        }
-        else if (arg == "--size")
-        {
-            if (!number(kMaxImage))
-                return Usage("bad --size value ", pszValue ? pszValue : "");
-            pOpt->qwSize = v;
-        }
-        else if (arg == "--seed")
-        {
-            if (!number(UINT64_MAX))
-                return Usage("bad --seed value ", pszValue ? pszValue : "");
-            pOpt->qwSeed = v;
-        }
-        else if (arg == "--stall-ms" || arg == "--stall-at")
-        {
-            if (!number(UINT32_MAX))
-                return Usage("bad value for ", arg.c_str());
-            (arg == "--stall-ms" ? pOpt->sim.dwStallMs : pOpt->sim.dwStallAt) = static_cast<std::uint32_t>(v);
-        }
-        else if (arg == "--fault")
-        {
-            ++i;
-            const std::uint32_t dwFault = pszValue ? SimFaultFromName(pszValue) : FAULT_NONE;
-            if (dwFault == FAULT_NONE)
-                return Usage("unknown fault ", pszValue ? pszValue : "(none)");
-            pOpt->sim.dwFaults |= dwFault;
-        }
-        else
-            return Usage("unknown option ", arg.c_str());
+        const OptionRow* pRow = nullptr;
+        for (const OptionRow& row : kOptions)
+            if (std::strcmp(argv[i], row.pszName) == 0)
+                pRow = &row;
+        if (pRow == nullptr)
+            return Usage("unknown option ", argv[i]);
+        const char* pszValue = nullptr;
+        if (pRow->bValue)
+            pszValue = ++i < argc ? argv[i] : nullptr;
+        const int nExit = pRow->pfnApply(*pOpt, pszValue);
+        if (nExit >= 0)
+            return nExit;
     }
-    if (bPty && !pOpt->line.strDevice.empty())
+    if (pOpt->bPty && !pOpt->line.strDevice.empty())
         return Usage("--pty and --device exclude each other");
     if (!pOpt->line.strLink.empty() && !pOpt->line.strDevice.empty())
         return Usage("--link needs a pty");

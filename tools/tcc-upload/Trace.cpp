@@ -6,6 +6,7 @@
 
 #include "link/Fcs.h"
 #include "link/HDLC.h"  // the LINK_TRACE_ values only
+#include "retrieval/RetrievalMessage.h"
 #include "tools/tcc-upload/Console.h"
 
 namespace {
@@ -47,20 +48,17 @@ void EmitReceived(bool bFrame, const std::uint8_t* pBytes, std::size_t count, vo
         Emit("RX dropped", "outside frames", pBytes, count);
 }
 
-std::uint32_t BigEndian(const std::uint8_t* p)
-{
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
-}
-
 std::string DescribeMessage(const std::uint8_t* pMsg, std::size_t n)
 {
     char sz[64];
-    if (n >= 7 && pMsg[0] == 0x01 && pMsg[1] == 0x01)
-        std::snprintf(sz, sizeof sz, "size response, %u bytes", BigEndian(pMsg + 3));
-    else if (n >= 7 && pMsg[0] == 0x01 && pMsg[1] == 0x03)
-        std::snprintf(sz, sizeof sz, "data chunk, flag %u, %u bytes", pMsg[2], BigEndian(pMsg + 3));
-    else if (n >= 3 && pMsg[0] == 0x01 && (pMsg[1] == 0x00 || pMsg[1] == 0x02))
-        std::snprintf(sz, sizeof sz, "%s request", pMsg[1] == 0x00 ? "size" : "data");
+    const bool bReply = n >= kMsgHeaderLength && pMsg[0] == kMsgStart;
+    if (bReply && pMsg[1] == kMsgSizeResponse)
+        std::snprintf(sz, sizeof sz, "size response, %u bytes", ReadMsgNumber(pMsg));
+    else if (bReply && pMsg[1] == kMsgDataChunk)
+        std::snprintf(sz, sizeof sz, "data chunk, flag %u, %u bytes", pMsg[2], ReadMsgNumber(pMsg));
+    else if (n >= kMsgRequestLength && pMsg[0] == kMsgStart &&
+             (pMsg[1] == kMsgSizeRequest || pMsg[1] == kMsgDataRequest))
+        std::snprintf(sz, sizeof sz, "%s request", pMsg[1] == kMsgSizeRequest ? "size" : "data");
     else
         std::snprintf(sz, sizeof sz, "message type %02X", n >= 2 ? pMsg[1] : 0u);
     return sz;

@@ -119,49 +119,82 @@ bool IsSupportedBaud(std::uint32_t dwBaud)
     return false;
 }
 
+// One row an option: whether it takes the next argument as its value, and
+// what it does. Apply returns -1 when the option is taken, else the exit
+// status (--help and --version end the parse with 0).
+struct OptionRow {
+    const char* pszName;
+    bool bValue;
+    int (*pfnApply)(Options& opt, const std::string& value);
+};
+
+int ShowHelp(Options&, const std::string&)
+{
+    std::fputs(kUsage, stdout);
+    return EXIT_OK;
+}
+
+template <bool Options::*pFlag>
+int SetFlag(Options& opt, const std::string&)
+{
+    opt.*pFlag = true;
+    return -1;
+}
+
+template <std::string Options::*pText>
+int SetText(Options& opt, const std::string& value)
+{
+    opt.*pText = value;
+    return -1;
+}
+
+const OptionRow kOptions[] = {
+    {"--help", false, ShowHelp},
+    {"-h", false, ShowHelp},
+    {"--version", false, [](Options&, const std::string&) -> int {
+         std::puts("tcc-upload " TCC_VERSION);
+         return EXIT_OK;
+     }},
+    {"--quiet", false, SetFlag<&Options::bQuiet>},
+    {"--trace", false, SetFlag<&Options::bTrace>},
+    {"--json", false, SetFlag<&Options::bJson>},
+    {"--list-ports", false, SetFlag<&Options::bListPorts>},
+    {"--port", true, SetText<&Options::strPort>},
+    {"--output", true, SetText<&Options::strOutput>},
+    {"--baud", true, [](Options& opt, const std::string& value) {
+         if (ParseCount(value, UINT32_MAX, &opt.dwBaud) && IsSupportedBaud(opt.dwBaud))
+             return -1;
+         return Usage("--baud " + value + ": the rate must be 9600, 19200, 38400, 57600 or 115200");
+     }},
+    {"--retries", true, [](Options& opt, const std::string& value) {
+         if (ParseCount(value, kMaxRetries, &opt.dwRetries))
+             return -1;
+         return Usage("--retries " + value + ": a count from 0 to " + std::to_string(kMaxRetries));
+     }},
+};
+
 // Returns -1 when the options are good, else the exit status.
 int ParseOptions(int argc, char** argv, Options* pOpt)
 {
     for (int i = 1; i < argc; ++i)
     {
         const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h")
-        {
-            std::fputs(kUsage, stdout);
-            return EXIT_OK;
-        }
-        if (arg == "--version")
-        {
-            std::puts("tcc-upload " TCC_VERSION);
-            return EXIT_OK;
-        }
-        if (arg == "--quiet")
-            pOpt->bQuiet = true;
-        else if (arg == "--trace")
-            pOpt->bTrace = true;
-        else if (arg == "--json")
-            pOpt->bJson = true;
-        else if (arg == "--list-ports")
-            pOpt->bListPorts = true;
-        else if (arg == "--port" || arg == "--output" || arg == "--baud" || arg == "--retries")
+        const OptionRow* pRow = nullptr;
+        for (const OptionRow& row : kOptions)
+            if (arg == row.pszName)
+                pRow = &row;
+        if (pRow == nullptr)
+            return Usage("unknown option " + arg);
+        std::string value;
+        if (pRow->bValue)
         {
             if (i + 1 >= argc || argv[i + 1][0] == '\0')
                 return Usage("missing value for " + arg);
-            const std::string value = argv[++i];
-            if (arg == "--port")
-                pOpt->strPort = value;
-            else if (arg == "--output")
-                pOpt->strOutput = value;
-            else if (arg == "--baud")
-            {
-                if (!ParseCount(value, UINT32_MAX, &pOpt->dwBaud) || !IsSupportedBaud(pOpt->dwBaud))
-                    return Usage("--baud " + value + ": the rate must be 9600, 19200, 38400, 57600 or 115200");
-            }
-            else if (!ParseCount(value, kMaxRetries, &pOpt->dwRetries))
-                return Usage("--retries " + value + ": a count from 0 to " + std::to_string(kMaxRetries));
+            value = argv[++i];
         }
-        else
-            return Usage("unknown option " + arg);
+        const int nExit = pRow->pfnApply(*pOpt, value);
+        if (nExit >= 0)
+            return nExit;
     }
     if (pOpt->bListPorts)
     {

@@ -1,4 +1,5 @@
-// Test doubles and helpers for the link engine and the map uploader.
+// The serial controller's double for the link engine and the map uploader,
+// and what the station sends on it.
 //
 // FakeLine replaces CSerialPortCtrl: the controller the link creates is an
 // in-memory line. Bytes "from the station" are fed with FakeLine::Receive on
@@ -11,7 +12,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace FakeLine
@@ -26,10 +26,6 @@ int Alive();        // controllers not yet destroyed
 std::string LastPortName();
 }  // namespace FakeLine
 
-// The message boxes shown, oldest first: (text, style).
-std::vector<std::pair<std::string, unsigned>> RecordedBoxes();
-void ClearBoxes();
-
 // Wire bytes of a frame as the station sends it (address 0x01).
 std::vector<std::uint8_t> StationFrame(const std::vector<std::uint8_t>& message);
 std::vector<std::uint8_t> SizeResponse(std::uint32_t dwSize);
@@ -37,10 +33,6 @@ std::vector<std::uint8_t> DataChunk(std::uint8_t bFlag, std::uint32_t n,
                                     const std::vector<std::uint8_t>& data);
 // Image bytes used by the tests: a fixed pattern so a misplaced chunk shows.
 std::vector<std::uint8_t> TestImage(std::size_t size);
-
-// The wire bytes of the two requests.
-extern const std::vector<std::uint8_t> kSizeRequestWire;
-extern const std::vector<std::uint8_t> kDataRequestWire;
 
 // Polls pred until it holds; false after 5 s. A guard against hangs only.
 bool WaitUntil(const std::function<bool()>& pred);

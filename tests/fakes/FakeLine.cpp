@@ -1,13 +1,14 @@
-// Test doubles and helpers: see LinkRetSupport.h.
-#include "tests/link-engine/LinkRetSupport.h"
+// The controller double: see FakeLine.h.
+#include "tests/fakes/FakeLine.h"
 
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
-#include "link/Fcs.h"
+#include "retrieval/RetrievalMessage.h"
 #include "serial/AppMessageBox.h"
 #include "serial/SerialPortCtrl.h"
+#include "tools/station-sim/StationFrame.h"
 
 namespace
 {
@@ -30,15 +31,6 @@ FakeLineState& Line()
 {
     static FakeLineState s_line;
     return s_line;
-}
-
-std::mutex g_boxLock;
-std::vector<std::pair<std::string, unsigned>> g_boxes;
-
-void PutBigEndian32(std::vector<std::uint8_t>& v, std::uint32_t x)
-{
-    for (int shift = 24; shift >= 0; shift -= 8)
-        v.push_back(static_cast<std::uint8_t>(x >> shift));
 }
 
 }  // namespace
@@ -163,66 +155,22 @@ std::string LastPortName()
 
 }  // namespace FakeLine
 
-// ---- message boxes ---------------------------------------------------------
-
-int AppMessageBox(const char* pszText, unsigned int nType)
-{
-    std::lock_guard<std::mutex> lock(g_boxLock);
-    g_boxes.emplace_back(pszText, nType);
-    return IDOK;
-}
-
-std::vector<std::pair<std::string, unsigned>> RecordedBoxes()
-{
-    std::lock_guard<std::mutex> lock(g_boxLock);
-    return g_boxes;
-}
-
-void ClearBoxes()
-{
-    std::lock_guard<std::mutex> lock(g_boxLock);
-    g_boxes.clear();
-}
-
 // ---- station frames --------------------------------------------------------
 
 std::vector<std::uint8_t> StationFrame(const std::vector<std::uint8_t>& message)
 {
-    std::vector<std::uint8_t> body = message;
-    std::uint16_t fcs = static_cast<std::uint16_t>(~FcsCompute(message.data(), message.size()));
-    body.push_back(static_cast<std::uint8_t>(fcs & 0xFF));
-    body.push_back(static_cast<std::uint8_t>(fcs >> 8));
-    body.push_back(0x00);
-    body.push_back(0x00);
-    std::vector<std::uint8_t> wire{0x7F, 0x01, 0x03};
-    for (std::uint8_t b : body)
-    {
-        if (b == 0x7F || b == 0x7D)
-        {
-            wire.push_back(0x7D);
-            wire.push_back(static_cast<std::uint8_t>(b ^ 0x20));
-        }
-        else
-        {
-            wire.push_back(b);
-        }
-    }
-    wire.push_back(0x7F);
-    return wire;
+    return EncodeStationFrame(message.data(), message.size());
 }
 
 std::vector<std::uint8_t> SizeResponse(std::uint32_t dwSize)
 {
-    std::vector<std::uint8_t> msg{0x01, 0x01, 0x00};
-    PutBigEndian32(msg, dwSize);
-    return StationFrame(msg);
+    return StationFrame(StationReplyHeader(kMsgSizeResponse, 0x00, dwSize));
 }
 
 std::vector<std::uint8_t> DataChunk(std::uint8_t bFlag, std::uint32_t n,
                                     const std::vector<std::uint8_t>& data)
 {
-    std::vector<std::uint8_t> msg{0x01, 0x03, bFlag};
-    PutBigEndian32(msg, n);
+    std::vector<std::uint8_t> msg = StationReplyHeader(kMsgDataChunk, bFlag, n);
     msg.insert(msg.end(), data.begin(), data.end());
     return StationFrame(msg);
 }
@@ -238,11 +186,6 @@ std::vector<std::uint8_t> TestImage(std::size_t size)
     }
     return image;
 }
-
-const std::vector<std::uint8_t> kSizeRequestWire{0x7F, 0x80, 0x03, 0x01, 0x00, 0x10,
-                                                 0x91, 0x8C, 0x00, 0x00, 0x7F};
-const std::vector<std::uint8_t> kDataRequestWire{0x7F, 0x80, 0x03, 0x01, 0x02, 0x10,
-                                                 0x21, 0xBF, 0x00, 0x00, 0x7F};
 
 bool WaitUntil(const std::function<bool()>& pred)
 {
