@@ -3,7 +3,7 @@
 
 #include <new>
 
-#include "serial/AppMessageBox.h"
+#include "platform/AppMessageBox.h"
 #include "serial/SerialPortCtrl.h"
 
 std::atomic<LinkTraceProc> CHdlcLink::s_pfnTrace{nullptr};

@@ -8,7 +8,7 @@
 #include "link/HDLC.h"
 #include "retrieval/TickSource.h"
 #include "retrieval/WorkerWait.h"
-#include "serial/AppMessageBox.h"
+#include "platform/AppMessageBox.h"
 
 namespace
 {

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "serial/Win32Api.h"
+#include "platform/Win32Api.h"
 
 // The rate the file's text names: pText holds nLength bytes and a terminating
 // zero at pText[nLength]. 115200 when the text does not begin with the key;

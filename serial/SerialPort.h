@@ -8,7 +8,7 @@
 // results are BOOL-style and the platform's error code stays in m_dwLastError.
 #pragma once
 
-#include "serial/Win32Api.h"
+#include "platform/Win32Api.h"
 
 #include <atomic>
 

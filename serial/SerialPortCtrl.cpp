@@ -1,7 +1,7 @@
 // CSerialPortCtrl and its reader thread (module serialportctrl).
 #include "serial/SerialPortCtrl.h"
 
-#include "serial/AppMessageBox.h"
+#include "platform/AppMessageBox.h"
 #include "serial/BaudRateFile.h"
 #include "serial/ReaderThread.h"
 #include "serial/SerialPort.h"

@@ -2,7 +2,7 @@
 // exclamation icon unless the caller gives one, owned by the main window.
 // MessageBoxA may be called from any thread; the owner handle is an atomic
 // word, so a worker's box reads it safely while the UI thread runs.
-#include "serial/AppMessageBox.h"
+#include "platform/AppMessageBox.h"
 
 #include "app/ui/WinApp.h"
 

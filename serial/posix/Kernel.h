@@ -4,7 +4,7 @@
 // behave the same under either.
 #pragma once
 
-#include "serial/Win32Api.h"
+#include "platform/Win32Api.h"
 
 #include <condition_variable>
 #include <cstdint>

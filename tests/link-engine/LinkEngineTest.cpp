@@ -13,7 +13,7 @@
 
 #include "link/FrameBuffer.h"
 #include "link/HDLC.h"
-#include "serial/AppMessageBox.h"
+#include "platform/AppMessageBox.h"
 #include "tests/link-engine/LinkRetSupport.h"
 
 using Bytes = std::vector<std::uint8_t>;

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "link/Fcs.h"
-#include "serial/AppMessageBox.h"
+#include "platform/AppMessageBox.h"
 #include "serial/SerialPortCtrl.h"
 
 namespace

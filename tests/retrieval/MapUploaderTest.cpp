@@ -8,7 +8,7 @@
 
 #include "link/FrameBuffer.h"
 #include "retrieval/MapUploader.h"
-#include "serial/AppMessageBox.h"
+#include "platform/AppMessageBox.h"
 #include "tests/link-engine/LinkRetSupport.h"
 #include "tests/retrieval/UploaderTestSupport.h"
 

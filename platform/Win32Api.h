@@ -5,45 +5,23 @@
 // <windows.h> and the calls are the real ones. Elsewhere it declares the same
 // names, types and constants for the subset we use; the build links exactly
 // one implementation of them:
-//   serial/Win32Posix.cpp       the product's own POSIX driver (termios, poll)
+//   serial/posix/               the product's own POSIX driver (termios, poll)
 //   tests/fakes/FakeWin32.cpp   the scriptable fake that unit tests link
 // Only serial/ sources include it: the headers that the layers above use
 // (the controller's, the message box's) stand on their own.
 #pragma once
 
-#ifdef _WIN32
+#include "platform/Win32Types.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#ifndef _WIN32
 
-#else  // !_WIN32
-
-#include <cstddef>
-#include <cstdint>
-
-#define WINAPI
-
-typedef std::uint32_t DWORD;
-typedef int BOOL;
-typedef std::uint8_t BYTE;
-typedef std::uint16_t WORD;
 typedef char16_t WCHAR;
 typedef void* HANDLE;
 typedef void* LPVOID;
 typedef void* PVOID;
 typedef const void* LPCVOID;
-typedef const char* LPCSTR;
 typedef DWORD* LPDWORD;
-typedef std::uintptr_t ULONG_PTR;
-typedef unsigned int UINT;
 
-#define TRUE 1
-#define FALSE 0
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
 #define MAXDWORD 0xFFFFFFFFu
 #define INFINITE 0xFFFFFFFFu
