@@ -9,3 +9,7 @@
 // zero at pText[nLength]. 115200 when the text does not begin with the key;
 // for an unsupported value, shows the message box and gives 57600.
 DWORD BaudRateFromText(const char* pText, std::size_t nLength);
+
+// The baud rate from "UploadConfig.ini" in the working directory; shows at
+// most one message box.
+DWORD ReadBaudRateFile();
