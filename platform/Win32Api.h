@@ -70,6 +70,10 @@ typedef DWORD* LPDWORD;
 #define EV_BREAK 0x0040u
 #define EV_ERR 0x0080u
 #define EV_RING 0x0100u
+#define EV_PERR 0x0200u
+#define EV_RX80FULL 0x0400u
+#define EV_EVENT1 0x0800u
+#define EV_EVENT2 0x1000u
 
 // PurgeComm
 #define PURGE_TXABORT 0x0001u
@@ -118,6 +122,33 @@ typedef DWORD* LPDWORD;
 #define RTS_CONTROL_ENABLE 0x1
 #define RTS_CONTROL_HANDSHAKE 0x2
 #define RTS_CONTROL_TOGGLE 0x3
+
+// GetCommProperties: service, capability and settable-parameter bits.
+#define SP_SERIALCOMM 0x00000001u
+#define BAUD_USER 0x10000000u
+#define PCF_RTSCTS 0x0002u
+#define PCF_PARITY_CHECK 0x0008u
+#define PCF_XONXOFF 0x0010u
+#define PCF_SETXCHAR 0x0020u
+#define PCF_TOTALTIMEOUTS 0x0040u
+#define PCF_INTTIMEOUTS 0x0080u
+#define SP_PARITY 0x0001u
+#define SP_BAUD 0x0002u
+#define SP_DATABITS 0x0004u
+#define SP_STOPBITS 0x0008u
+#define SP_HANDSHAKING 0x0010u
+#define SP_PARITY_CHECK 0x0020u
+#define DATABITS_5 0x0001u
+#define DATABITS_6 0x0002u
+#define DATABITS_7 0x0004u
+#define DATABITS_8 0x0008u
+#define STOPBITS_10 0x0001u
+#define STOPBITS_20 0x0004u
+#define PARITY_NONE 0x0100u
+#define PARITY_ODD 0x0200u
+#define PARITY_EVEN 0x0400u
+#define PARITY_MARK 0x0800u
+#define PARITY_SPACE 0x1000u
 
 // DeviceIoControl code of the serial driver's status-byte insertion.
 #define IOCTL_SERIAL_LSRMST_INSERT 0x001B007Cu

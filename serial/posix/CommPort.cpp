@@ -15,7 +15,8 @@
 namespace win32posix {
 namespace {
 
-constexpr DWORD kKnownEvents = 0x1FFF;  // EV_RXCHAR .. EV_EVENT2
+// Every event bit from EV_RXCHAR up to EV_EVENT2.
+constexpr DWORD kKnownEvents = (EV_EVENT2 << 1) - EV_RXCHAR;
 constexpr DWORD kPurgeFlags = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
 int MillisecondsUntil(std::chrono::steady_clock::time_point deadline)
@@ -658,25 +659,26 @@ DWORD CCommPort::ModemStatus(DWORD& dwStatus)
 
 void CCommPort::Properties(COMMPROP& prop)
 {
-    // winbase.h values: SP_SERIALCOMM, BAUD_USER, PCF_* and SP_* bits, DATABITS_*, STOPBITS_*, PARITY_*.
-    constexpr DWORD kCapabilities = 0x0002 /*RTSCTS*/ | 0x0008 /*PARITY_CHECK*/ | 0x0010 /*XONXOFF*/ |
-                                    0x0020 /*SETXCHAR*/ | 0x0040 /*TOTALTIMEOUTS*/ | 0x0080 /*INTTIMEOUTS*/;
-    constexpr DWORD kSettable = 0x01 /*PARITY*/ | 0x02 /*BAUD*/ | 0x04 /*DATABITS*/ | 0x08 /*STOPBITS*/ |
-                                0x10 /*HANDSHAKING*/ | 0x20 /*PARITY_CHECK*/;
+    constexpr DWORD kCapabilities =
+        PCF_RTSCTS | PCF_PARITY_CHECK | PCF_XONXOFF | PCF_SETXCHAR | PCF_TOTALTIMEOUTS | PCF_INTTIMEOUTS;
+    constexpr DWORD kSettable = SP_PARITY | SP_BAUD | SP_DATABITS | SP_STOPBITS | SP_HANDSHAKING | SP_PARITY_CHECK;
+    constexpr WORD kDataBits = DATABITS_5 | DATABITS_6 | DATABITS_7 | DATABITS_8;
+    constexpr WORD kStopParity =
+        STOPBITS_10 | STOPBITS_20 | PARITY_NONE | PARITY_ODD | PARITY_EVEN | PARITY_MARK | PARITY_SPACE;
     std::lock_guard lock(m_mutex);
     prop = COMMPROP{};
     prop.wPacketLength = sizeof(COMMPROP);
     prop.wPacketVersion = 2;
-    prop.dwServiceMask = 0x00000001;
+    prop.dwServiceMask = SP_SERIALCOMM;
     prop.dwMaxTxQueue = 0;  // no fixed limit
     prop.dwMaxRxQueue = 0;
-    prop.dwMaxBaud = 0x10000000;
+    prop.dwMaxBaud = BAUD_USER;
     prop.dwProvSubType = kProviderRs232;
     prop.dwProvCapabilities = kCapabilities;
     prop.dwSettableParams = kSettable;
     prop.dwSettableBaud = SettableBaudMask();
-    prop.wSettableData = 0x000F;  // 5 to 8 data bits
-    prop.wSettableStopParity = 0x0001 | 0x0004 | 0x0100 | 0x0200 | 0x0400 | 0x0800 | 0x1000;
+    prop.wSettableData = kDataBits;
+    prop.wSettableStopParity = kStopParity;
     prop.dwCurrentTxQueue = m_dwOutQueue;
     prop.dwCurrentRxQueue = m_dwInQueue;
 }
