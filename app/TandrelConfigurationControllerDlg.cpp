@@ -1,7 +1,7 @@
 #include "app/TandrelConfigurationControllerDlg.h"
 
 #include "app/ui/FileDialog.h"
-#include "app/ui/FileStore.h"
+#include "app/services/FileStore.h"
 #include "app/ui/WinApp.h"
 #include "retrieval/MapUploader.h"
 

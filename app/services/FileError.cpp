@@ -1,4 +1,4 @@
-#include "app/ui/FileError.h"
+#include "app/services/FileError.h"
 
 namespace {
 

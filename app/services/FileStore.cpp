@@ -1,6 +1,6 @@
-#include "app/ui/FileStore.h"
+#include "app/services/FileStore.h"
 
-#include "app/ui/Platform.h"
+#include "app/ui/AppPlatform.h"
 
 namespace {
 

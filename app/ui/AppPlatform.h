@@ -1,7 +1,7 @@
 // The operating-system services of the dialog layer other than the window
 // manager: one implementation per platform, picked by the build.
 //   app/ui/win32/     the real Win32 calls
-//   app/ui/headless/  plain C++ for unit tests: folders and the module path
+//   tests/fakes/headless/  plain C++ for unit tests: folders and the module path
 //                     injected, the Save As dialog and sockets scripted,
 //                     profiles as real INI files, file errors injectable
 #pragma once

@@ -3,7 +3,7 @@
 // The dialog layer (Window.h, Controls.h, Dialog.h) is written against the
 // user32 calls declared here. On Windows this header is <windows.h> and
 // <commctrl.h>, and the calls are the real ones. On Linux it declares the
-// same names for the subset the program uses; app/ui/headless/ implements
+// same names for the subset the program uses; tests/fakes/headless/ implements
 // them over recorded window state, so the window's logic runs in unit tests.
 #pragma once
 

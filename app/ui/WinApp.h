@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/ui/Dialog.h"
-#include "app/ui/Profile.h"
+#include "app/services/Profile.h"
 
 class CWinApp {
 public:

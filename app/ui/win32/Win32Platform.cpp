@@ -1,5 +1,5 @@
 // The dialog layer's operating-system services on Windows: the real calls.
-#include "app/ui/Platform.h"
+#include "app/ui/AppPlatform.h"
 
 #include <winsock2.h>
 #include <commdlg.h>

@@ -12,8 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/ui/Platform.h"
-#include "app/ui/headless/Headless.h"
+#include "app/ui/AppPlatform.h"
+#include "tests/fakes/headless/Headless.h"
 
 void HeadlessResetUser32();
 
