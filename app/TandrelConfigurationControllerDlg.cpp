@@ -168,7 +168,7 @@ void CUploaderDlg::SaveImageAs()
     if (!SaveAsDialog(m_hWnd, kSaveFilter, kSaveDefaultExt, strPath))
         return;
 
-    FileErrorCause cause = none;
+    FileErrorCause cause = FileErrorCause::none;
     switch (SaveFileReplacing(strPath, m_pUploader->GetData(), m_pUploader->GetReceived(), &cause)) {
     case SaveCantOpen:
         AppMessageBox(Substitute("Can't open file %s", "%s", strPath).c_str(), MB_OK | MB_ICONEXCLAMATION);

@@ -13,7 +13,7 @@ constexpr int kTempNameTries = 100;
 SaveResult SaveFileReplacing(const std::string& strPath, const void* pData, std::size_t cbData,
                              FileErrorCause* pCause)
 {
-    *pCause = none;
+    *pCause = FileErrorCause::none;
     DWORD dwError = 0;
     // A target the user may not replace (read-only, open elsewhere) is
     // refused before anything is written.
@@ -35,8 +35,8 @@ SaveResult SaveFileReplacing(const std::string& strPath, const void* pData, std:
         }
         PlatformDeleteFile(strTemp);
         *pCause = FileErrorCauseFromOsError(dwError);
-        if (*pCause == none)
-            *pCause = generic;
+        if (*pCause == FileErrorCause::none)
+            *pCause = FileErrorCause::generic;
         return SaveFailed;
     }
     return SaveCantOpen;

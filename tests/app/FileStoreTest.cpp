@@ -3,6 +3,8 @@
 #include "app/ui/AppPlatform.h"
 #include "tests/app/AppTestSupport.h"
 
+using enum FileErrorCause;
+
 TEST(FileErrorTest, Win32CodesMapToTheirCauses)
 {
     struct Case {
