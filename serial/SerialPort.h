@@ -50,6 +50,7 @@ public:
     BOOL StopRequested() const;
 
     // Thin wrappers: clear m_dwLastError, make one call on m_hComm, keep its error.
+    // They stay although the controller calls few: the port offers the whole comm API.
     BOOL ClearBreak();
     BOOL ClearError(LPCOMSTAT pStat, LPDWORD pdwErrors);
     BOOL EscapeFunction(DWORD dwFunction);

@@ -104,7 +104,6 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 LRESULT SendMessageA(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 HWND GetDlgItem(HWND hDlg, int nIDDlgItem);
 BOOL EnableWindow(HWND hWnd, BOOL bEnable);
-BOOL IsWindowEnabled(HWND hWnd);
 BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString);
 int GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
 int GetWindowTextLengthA(HWND hWnd);

@@ -38,7 +38,6 @@ public:
     void Discard();  // removes the temporary file; harmless when none is open
 
     const std::string& ErrorText() const { return m_strError; }
-    const std::string& TempPath() const { return m_strTemp; }
 
 private:
     void SetError(const char* pszWhat);

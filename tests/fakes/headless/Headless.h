@@ -1,5 +1,5 @@
 // The headless backend's controls for tests: the recorded window state and
-// the scripted answers of dialogs, message boxes, sockets, help and files.
+// the scripted answers of dialogs, sockets, help and files.
 #pragma once
 
 #include <functional>
@@ -55,7 +55,6 @@ HWND HeadlessControl(HWND hDlg, int nID);
 // still open when it returns is closed as with Esc. No driver: closed at once.
 typedef std::function<void(HWND hDlg)> HeadlessDriver;
 void HeadlessSetModalDriver(UINT nTemplate, HeadlessDriver fnDriver);
-HWND HeadlessActiveDialog();  // innermost open dialog, or null
 
 // User actions; each returns FALSE when the control cannot take it (disabled).
 BOOL HeadlessClick(HWND hDlg, int nID);
@@ -72,16 +71,14 @@ struct HeadlessIconDraw {
 std::vector<HeadlessIconDraw> HeadlessIconDraws();
 
 // Strings and icons of the resources.
-void HeadlessSetString(UINT nID, const std::string& strText);
 
-// Message boxes, from any thread. Answers come from the script, IDOK after it.
+// Message boxes, from any thread; each is answered IDOK.
 struct HeadlessMessageBox {
     HWND hOwner;
     std::string strText;
     std::string strCaption;
     UINT uType;
 };
-void HeadlessScriptMessageBoxAnswers(std::vector<int> answers);
 std::vector<HeadlessMessageBox> HeadlessMessageBoxes();
 // Waits until at least nCount boxes have been shown; FALSE after a long
 // safety limit, so a broken test fails instead of hanging.

@@ -107,7 +107,6 @@ struct BoxState {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<HeadlessMessageBox> boxes;
-    std::vector<int> answers;
 };
 
 BoxState& Boxes()
@@ -280,7 +279,6 @@ BOOL EnableWindow(HWND hWnd, BOOL bEnable)
     return bWasDisabled;
 }
 
-BOOL IsWindowEnabled(HWND hWnd) { return hWnd != nullptr && hWnd->bEnabled; }
 BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString) { return static_cast<BOOL>(SendMessageA(hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpString))); }
 int GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount)
 {
@@ -379,17 +377,12 @@ HICON LoadIconA(HINSTANCE, LPCSTR lpIconName) { return reinterpret_cast<HICON>(c
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {
     BoxState& state = Boxes();
-    int nAnswer = IDOK;
     {
         std::lock_guard<std::mutex> lock(state.mutex);
         state.boxes.push_back({hWnd, lpText, lpCaption, uType});
-        if (!state.answers.empty()) {
-            nAnswer = state.answers.front();
-            state.answers.erase(state.answers.begin());
-        }
     }
     state.changed.notify_all();
-    return nAnswer;
+    return IDOK;
 }
 
 BOOL WinHelpA(HWND hWndMain, LPCSTR lpszHelp, UINT uCommand, ULONG_PTR dwData)
@@ -458,7 +451,6 @@ HWND HeadlessControl(HWND hDlg, int nID)
 
 void HeadlessSetModalDriver(UINT nTemplate, HeadlessDriver fnDriver) { Ui().drivers[nTemplate] = std::move(fnDriver); }
 
-HWND HeadlessActiveDialog() { return Ui().openDialogs.empty() ? nullptr : Ui().openDialogs.back(); }
 
 BOOL HeadlessClick(HWND hDlg, int nID)
 {
@@ -503,14 +495,6 @@ void HeadlessPressKey(HWND hDlg, int nVirtKey, BOOL bShift, BOOL bCtrl, BOOL bAl
 
 std::vector<HeadlessIconDraw> HeadlessIconDraws() { return Ui().iconDraws; }
 
-void HeadlessSetString(UINT nID, const std::string& strText) { Ui().strings[nID] = strText; }
-
-void HeadlessScriptMessageBoxAnswers(std::vector<int> answers)
-{
-    std::lock_guard<std::mutex> lock(Boxes().mutex);
-    Boxes().answers = std::move(answers);
-}
-
 std::vector<HeadlessMessageBox> HeadlessMessageBoxes()
 {
     std::lock_guard<std::mutex> lock(Boxes().mutex);
@@ -535,5 +519,4 @@ void HeadlessResetUser32()
     Ui() = UiState();
     std::lock_guard<std::mutex> lock(Boxes().mutex);
     Boxes().boxes.clear();
-    Boxes().answers.clear();
 }
