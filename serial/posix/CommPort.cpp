@@ -76,7 +76,6 @@ std::shared_ptr<CCommPort> CCommPort::Create(int fd, DWORD& error)
     std::shared_ptr<CCommPort> port;
     try {
         port.reset(new CCommPort(fd, wakeFd, callerWakeFd, DcbFromTermios(t)));
-        port->m_waiter = std::thread([raw = port.get()] { raw->WaiterLoop(); });
     } catch (const std::exception&) {
         error = ERROR_NOT_ENOUGH_MEMORY;
         if (!port) {
@@ -118,8 +117,14 @@ void CCommPort::OnClose()
     KickServer(Server::Waiter);  // to see m_bClosed
     if (bHadWait && wait.server == Server::Caller)
         KickServer(Server::Caller);
-    if (m_waiter.joinable())
-        m_waiter.join();
+    std::thread waiter;
+    {
+        std::lock_guard lock(m_waiterMutex);
+        m_bWaiterRetired = true;
+        waiter = std::move(m_waiter);
+    }
+    if (waiter.joinable())
+        waiter.join();
     if (bHadWait)
         CompleteOverlapped(wait.ov, ERROR_OPERATION_ABORTED, 0);
     ioctl(m_fd, TIOCNXCL);
@@ -335,7 +340,26 @@ void CCommPort::HandToWaiter(std::uint64_t gen)
             return;
         m_wait.server = Server::Waiter;
     }
+    if (!StartWaiter()) {
+        EndWait(gen, 0, ERROR_NOT_ENOUGH_MEMORY);
+        return;
+    }
     m_cvWait.notify_all();
+}
+
+// False when the thread cannot be started. A closed port starts none: its
+// close has taken the wait already.
+bool CCommPort::StartWaiter()
+{
+    std::lock_guard lock(m_waiterMutex);
+    if (m_waiter.joinable() || m_bWaiterRetired)
+        return true;
+    try {
+        m_waiter = std::thread([this] { WaiterLoop(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
 }
 
 // Someone waits on the event rather than in GetOverlappedResult: bytes that
