@@ -1,14 +1,7 @@
 #include "app/services/FileStore.h"
 
 #include "app/ui/AppPlatform.h"
-
-namespace {
-
-constexpr DWORD kErrorFileExists = 80;     // ERROR_FILE_EXISTS
-constexpr DWORD kErrorAlreadyExists = 183; // ERROR_ALREADY_EXISTS
-constexpr int kTempNameTries = 100;
-
-}  // namespace
+#include "platform/ReplacingFile.h"
 
 SaveResult SaveFileReplacing(const std::string& strPath, const void* pData, std::size_t cbData,
                              FileErrorCause* pCause)
@@ -20,24 +13,17 @@ SaveResult SaveFileReplacing(const std::string& strPath, const void* pData, std:
     if (PlatformFileExists(strPath) && !PlatformProbeWritable(strPath, &dwError))
         return SaveCantOpen;
 
-    // The new file sits beside the target, on the same volume, so that the
-    // final replace is a rename and not a copy.
-    for (int nTry = 0; nTry < kTempNameTries; ++nTry) {
-        std::string strTemp = strPath + ".~" + std::to_string(nTry) + ".tmp";
-        dwError = 0;
-        if (PlatformWriteNewFile(strTemp, pData, cbData, &dwError)) {
-            if (PlatformReplaceFile(strTemp, strPath, &dwError))
-                return SaveOk;
-        } else if (dwError == kErrorFileExists || dwError == kErrorAlreadyExists) {
-            continue;
-        } else if (!PlatformFileExists(strTemp)) {
-            return SaveCantOpen;  // the folder cannot take a new file
-        }
-        PlatformDeleteFile(strTemp);
-        *pCause = FileErrorCauseFromOsError(dwError);
-        if (*pCause == FileErrorCause::none)
-            *pCause = FileErrorCause::generic;
-        return SaveFailed;
-    }
-    return SaveCantOpen;
+    CReplacingFile file;
+    if (file.Create(strPath) != 0)
+        return SaveCantOpen;  // the folder cannot take a new file
+    dwError = static_cast<DWORD>(file.Write(pData, cbData));
+    if (dwError == 0)
+        dwError = static_cast<DWORD>(file.Commit());
+    if (dwError == 0)
+        return SaveOk;
+    file.Discard();
+    *pCause = FileErrorCauseFromOsError(dwError);
+    if (*pCause == FileErrorCause::none)
+        *pCause = FileErrorCause::generic;
+    return SaveFailed;
 }

@@ -45,12 +45,6 @@ BOOL PlatformProfileWriteString(const std::string& strPath, const char* pszSecti
 BOOL PlatformFileExists(const std::string& strPath);
 BOOL PlatformCreateFolder(const std::string& strPath);  // TRUE also when it exists
 BOOL PlatformCopyFile(const std::string& strFrom, const std::string& strTo);
-BOOL PlatformDeleteFile(const std::string& strPath);
 // Opens an existing file for exclusive writing and closes it again, without
 // changing it: can the user replace it?
 BOOL PlatformProbeWritable(const std::string& strPath, DWORD* pdwError);
-// Creates strPath (never an existing file: ERROR_FILE_EXISTS), writes the
-// bytes in one write and closes it. On failure the file may be left behind.
-BOOL PlatformWriteNewFile(const std::string& strPath, const void* pData, std::size_t cbData, DWORD* pdwError);
-// Moves strFrom over strTo, replacing it, once the data is on the disk.
-BOOL PlatformReplaceFile(const std::string& strFrom, const std::string& strTo, DWORD* pdwError);
