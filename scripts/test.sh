@@ -43,15 +43,15 @@ run_ctest() {  # name, dir, ctest args...
   summary+=("$name: ok")
 }
 
-# The native build also serves the Wine stage (the simulator and the shim run
-# on the Linux side) and the release stage (the tools and man pages), so those
-# stages build it even when it is not tested.
 if want native; then
   stage "layout: include rules and function length"
   "$root/scripts/check-layout.sh"
   summary+=("layout: ok")
 fi
 
+# The native build also serves the Wine stage (the simulator and the shim run
+# on the Linux side) and the release stage (the tools and man pages), so those
+# stages build it even when it is not tested.
 if want native || want wine || want release; then
   stage "native build (g++)"
   configure_build "$TCC_BUILD_ROOT/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo
