@@ -1,8 +1,8 @@
 #include "app/TandrelConfigurationControllerDlg.h"
 
 #include "app/ui/FileDialog.h"
-#include "app/ui/FileStore.h"
-#include "app/ui/Platform.h"
+#include "app/services/FileStore.h"
+#include "app/ui/AppPlatform.h"
 #include "app/ui/WinApp.h"
 #include "retrieval/MapUploader.h"
 
@@ -172,7 +172,7 @@ void CUploaderDlg::SaveImageAs()
     if (!SaveAsDialog(PlatformModalOwner(m_hWnd), kSaveFilter, kSaveDefaultExt, strPath))
         return;
 
-    FileErrorCause cause = none;
+    FileErrorCause cause = FileErrorCause::none;
     switch (SaveFileReplacing(strPath, m_pUploader->GetData(), m_pUploader->GetReceived(), &cause)) {
     case SaveCantOpen:
         AppMessageBox(Substitute("Can't open file %s", "%s", strPath).c_str(), MB_OK | MB_ICONEXCLAMATION);

@@ -1,5 +1,5 @@
 // The Windows entry point: hands the process to the application object.
-#include "app/ui/Platform.h"
+#include "app/ui/AppPlatform.h"
 #include "app/ui/WinApp.h"
 #include "app/ui/win32/WorkerWait.h"
 #include "retrieval/WorkerWait.h"

@@ -3,7 +3,7 @@
 
 #include <new>
 
-#include "serial/AppMessageBox.h"
+#include "platform/AppMessageBox.h"
 #include "serial/SerialPortCtrl.h"
 
 std::atomic<LinkTraceProc> CHdlcLink::s_pfnTrace{nullptr};
@@ -92,14 +92,14 @@ std::uint32_t CHdlcLink::FramesDropped()
 // Reader thread. pContext is the link that created the controller.
 void CHdlcLink::OnReceive(const std::uint8_t* pBytes, std::uint32_t count, void* pContext)
 {
-    static_cast<CHdlcLink*>(pContext)->Decode(pBytes, count);
+    static_cast<CHdlcLink*>(pContext)->DecodeReceived(pBytes, count);
 }
 
-void CHdlcLink::Decode(const std::uint8_t* pBytes, std::uint32_t count)
+void CHdlcLink::DecodeReceived(const std::uint8_t* pBytes, std::uint32_t count)
 {
     Trace(s_pfnTrace.load(std::memory_order_acquire), LINK_TRACE_BURST, pBytes, count);
     const std::uint32_t dwDropped = m_decoder.m_dwDropped;
-    ::Decode(&m_decoder, &m_rxQueue, pBytes, count);
+    Decode(&m_decoder, &m_rxQueue, pBytes, count);
     if (m_decoder.m_dwDropped != dwDropped)
         s_dwFramesDropped.fetch_add(m_decoder.m_dwDropped - dwDropped, std::memory_order_relaxed);
     if (m_rxQueue.nCount.load(std::memory_order_acquire) != 0)

@@ -49,7 +49,7 @@ public:
 private:
     void TransmitFrame(FrameBuffer* pFrame);
     int WriteRaw(const std::uint8_t* pBytes, int count);
-    void Decode(const std::uint8_t* pBytes, std::uint32_t count);
+    void DecodeReceived(const std::uint8_t* pBytes, std::uint32_t count);
     void DeliverFrame(FrameBuffer* pFrame);
     void Run();
     static void LinkThreadProc(void* pParam);

@@ -9,7 +9,7 @@
 #include "retrieval/RetrievalMessage.h"
 #include "retrieval/TickSource.h"
 #include "retrieval/WorkerWait.h"
-#include "serial/AppMessageBox.h"
+#include "platform/AppMessageBox.h"
 
 namespace
 {

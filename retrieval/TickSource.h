@@ -1,9 +1,5 @@
 // The millisecond tick seam of the retrieval layer.
 //
-// TickCountNow() is the system's 32-bit millisecond count, wrapping modulo
-// 2^32: GetTickCount on Windows, the steady clock elsewhere (one source file
-// per platform, picked by the build).
-//
 // ITickSource lets a test put its own clock under one uploader. A worker that
 // sleeps until a deadline sleeps on a CWakeSignal; a clock that does not move
 // with real time must Signal every attached wake when it moves, so that the
@@ -12,9 +8,9 @@
 
 #include <cstdint>
 
-class CWakeSignal;
+#include "platform/TickCount.h"
 
-std::uint32_t TickCountNow();
+class CWakeSignal;
 
 class ITickSource {
 public:

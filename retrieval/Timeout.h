@@ -27,6 +27,7 @@ public:
 
 private:
     std::atomic<std::uint32_t> m_dwStart;
+    // The deadline as last set; Remaining() measures from m_dwStart, which survives the wrap.
     std::atomic<std::uint32_t> m_dwDeadline;
     std::atomic<std::uint32_t> m_dwPeriod;
     ITickSource* m_pTicks;

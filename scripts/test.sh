@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The project's test run: installs what is missing, then builds and tests the
 # stages named, in this order (all of them when none is named):
-#   native  g++ build, unit and end-to-end tests
+#   native  include rules and function length (scripts/check-layout.sh), then
+#           the g++ build, unit and end-to-end tests
 #   asan    clang build with AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan    clang build with ThreadSanitizer, the multi-threaded tests
 #   fuzz    the libFuzzer targets of the asan build, bounded in time
@@ -41,6 +42,12 @@ run_ctest() {  # name, dir, ctest args...
   ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@"
   summary+=("$name: ok")
 }
+
+if want native; then
+  stage "layout: include rules and function length"
+  "$root/scripts/check-layout.sh"
+  summary+=("layout: ok")
+fi
 
 # The native build also serves the Wine stage (the simulator and the shim run
 # on the Linux side) and the release stage (the tools and man pages), so those

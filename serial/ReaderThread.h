@@ -1,7 +1,7 @@
 // The serial reader thread of CSerialPortCtrl, visible to serial/ and its tests.
 #pragma once
 
-#include "serial/Win32Api.h"
+#include "platform/Win32Api.h"
 
 // Thread procedure, started through CSerialPort::StartThread with the address
 // of a ReaderThreadParams record. Exit code 0, or 0xFFFFFFFF when its first

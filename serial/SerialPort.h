@@ -8,7 +8,7 @@
 // results are BOOL-style and the platform's error code stays in m_dwLastError.
 #pragma once
 
-#include "serial/Win32Api.h"
+#include "platform/Win32Api.h"
 
 #include <atomic>
 
@@ -50,6 +50,7 @@ public:
     BOOL StopRequested() const;
 
     // Thin wrappers: clear m_dwLastError, make one call on m_hComm, keep its error.
+    // They stay although the controller calls few: the port offers the whole comm API.
     BOOL ClearBreak();
     BOOL ClearError(LPCOMSTAT pStat, LPDWORD pdwErrors);
     BOOL EscapeFunction(DWORD dwFunction);

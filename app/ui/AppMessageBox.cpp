@@ -3,9 +3,9 @@
 // the modal window up over it.
 // MessageBoxA may be called from any thread; the owner handle is an atomic
 // word, so a worker's box reads it safely while the UI thread runs.
-#include "serial/AppMessageBox.h"
+#include "platform/AppMessageBox.h"
 
-#include "app/ui/Platform.h"
+#include "app/ui/AppPlatform.h"
 #include "app/ui/WinApp.h"
 
 int AppMessageBox(const char* pszText, unsigned int nType)

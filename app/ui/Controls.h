@@ -8,11 +8,6 @@ class CButton : public CWindow {};
 
 class CComboBox : public CWindow {
 public:
-    int AddString(const char* pszText) const
-    {
-        return static_cast<int>(SendMessage(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(pszText)));
-    }
-    int GetCount() const { return static_cast<int>(SendMessage(CB_GETCOUNT)); }
     // CB_ERR (-1) when no list entry is selected, e.g. after typing.
     int GetCurSel() const { return static_cast<int>(SendMessage(CB_GETCURSEL)); }
     // An index outside the list clears the selection and the field.
@@ -24,5 +19,4 @@ class CProgressCtrl : public CWindow {
 public:
     void SetRange32(int nLower, int nUpper) const { SendMessage(PBM_SETRANGE32, static_cast<WPARAM>(nLower), nUpper); }
     int SetPos(int nPos) const { return static_cast<int>(SendMessage(PBM_SETPOS, static_cast<WPARAM>(nPos))); }
-    int GetPos() const { return static_cast<int>(SendMessage(PBM_GETPOS)); }
 };

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/ui/Platform.h"
+#include "app/ui/AppPlatform.h"
 #include "app/ui/WinApp.h"
 #include "resources/resource.h"
 

@@ -1,6 +1,6 @@
 #include "app/ui/FileDialog.h"
 
-#include "app/ui/Platform.h"
+#include "app/ui/AppPlatform.h"
 
 std::string FilterToNulSeparated(const char* pszFilter)
 {

@@ -3,41 +3,26 @@
 // The dialog layer (Window.h, Controls.h, Dialog.h) is written against the
 // user32 calls declared here. On Windows this header is <windows.h> and
 // <commctrl.h>, and the calls are the real ones. On Linux it declares the
-// same names for the subset the program uses; app/ui/headless/ implements
+// same names for the subset the program uses; tests/fakes/headless/ implements
 // them over recorded window state, so the window's logic runs in unit tests.
 #pragma once
 
-#include "serial/AppMessageBox.h"
+#include "platform/AppMessageBox.h"
+#include "platform/Win32Types.h"
 
 #ifdef _WIN32
 
-#include "serial/Win32Api.h"  // <windows.h>, included the one way the program does
 #include <commctrl.h>
 #include <htmlhelp.h>
 
 #else  // !_WIN32
 
-#include <cstddef>
-#include <cstdint>
-
-#define WINAPI
-#define CALLBACK
-
-typedef std::uint32_t DWORD;
-typedef int BOOL;
-typedef std::uint8_t BYTE;
-typedef std::uint16_t WORD;
-typedef unsigned int UINT;
-typedef long LONG;
-typedef const char* LPCSTR;
-typedef char* LPSTR;
 typedef std::uintptr_t WPARAM;
 typedef std::intptr_t LPARAM;
 typedef std::intptr_t LRESULT;
 typedef std::intptr_t INT_PTR;
 typedef std::intptr_t LONG_PTR;
 typedef std::uintptr_t UINT_PTR;
-typedef std::uintptr_t ULONG_PTR;
 
 struct HWND__;
 typedef HWND__* HWND;
@@ -57,9 +42,6 @@ typedef struct tagPAINTSTRUCT {
 } PAINTSTRUCT;
 
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
-
-#define TRUE 1
-#define FALSE 0
 
 #define LOWORD(l) (static_cast<WORD>(static_cast<std::uintptr_t>(l) & 0xFFFF))
 #define HIWORD(l) (static_cast<WORD>((static_cast<std::uintptr_t>(l) >> 16) & 0xFFFF))
@@ -122,7 +104,6 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 LRESULT SendMessageA(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 HWND GetDlgItem(HWND hDlg, int nIDDlgItem);
 BOOL EnableWindow(HWND hWnd, BOOL bEnable);
-BOOL IsWindowEnabled(HWND hWnd);
 BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString);
 int GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
 int GetWindowTextLengthA(HWND hWnd);

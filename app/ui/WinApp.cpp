@@ -1,6 +1,6 @@
 #include "app/ui/WinApp.h"
 
-#include "app/ui/Platform.h"
+#include "app/ui/AppPlatform.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/ui/Dialog.h"
-#include "app/ui/Profile.h"
+#include "app/services/Profile.h"
 
 class CWinApp {
 public:
@@ -26,9 +26,6 @@ public:
     virtual BOOL ProcessCommand(UINT nID, CDialog* pSource);
 
     const std::string& GetProgramName() const { return m_strProgramName; }
-    const std::string& GetHelpPath() const { return m_strHelpPath; }
-    const std::string& GetProfileName() const { return m_strProfileName; }
-    const CProfile& GetProfile() const { return m_profile; }
 
     int GetProfileInt(const char* pszSection, const char* pszKey, int nDefault) const;
     std::string GetProfileString(const char* pszSection, const char* pszKey, const char* pszDefault) const;

@@ -11,18 +11,15 @@ public:
     explicit CWindow(HWND hWnd = nullptr) : m_hWnd(hWnd) {}
 
     void Attach(HWND hWnd) { m_hWnd = hWnd; }
-    HWND GetSafeHwnd() const { return m_hWnd; }
 
     LRESULT SendMessage(UINT uMsg, WPARAM wParam = 0, LPARAM lParam = 0) const
     {
         return ::SendMessageA(m_hWnd, uMsg, wParam, lParam);
     }
     BOOL EnableWindow(BOOL bEnable = TRUE) const { return ::EnableWindow(m_hWnd, bEnable); }
-    BOOL IsWindowEnabled() const { return ::IsWindowEnabled(m_hWnd); }
     BOOL IsIconic() const { return ::IsIconic(m_hWnd); }
     BOOL GetClientRect(RECT* pRect) const { return ::GetClientRect(m_hWnd, pRect); }
     HWND GetDlgItem(int nID) const { return ::GetDlgItem(m_hWnd, nID); }
-    BOOL SetWindowText(const std::string& strText) const { return ::SetWindowTextA(m_hWnd, strText.c_str()); }
     std::string GetWindowText() const
     {
         std::string strText(static_cast<std::size_t>(::GetWindowTextLengthA(m_hWnd)) + 1, '\0');

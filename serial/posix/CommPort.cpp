@@ -15,7 +15,8 @@
 namespace win32posix {
 namespace {
 
-constexpr DWORD kKnownEvents = 0x1FFF;  // EV_RXCHAR .. EV_EVENT2
+// Every event bit from EV_RXCHAR up to EV_EVENT2.
+constexpr DWORD kKnownEvents = (EV_EVENT2 << 1) - EV_RXCHAR;
 constexpr DWORD kPurgeFlags = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
 int MillisecondsUntil(std::chrono::steady_clock::time_point deadline)
@@ -75,7 +76,6 @@ std::shared_ptr<CCommPort> CCommPort::Create(int fd, DWORD& error)
     std::shared_ptr<CCommPort> port;
     try {
         port.reset(new CCommPort(fd, wakeFd, callerWakeFd, DcbFromTermios(t)));
-        port->m_waiter = std::thread([raw = port.get()] { raw->WaiterLoop(); });
     } catch (const std::exception&) {
         error = ERROR_NOT_ENOUGH_MEMORY;
         if (!port) {
@@ -117,8 +117,14 @@ void CCommPort::OnClose()
     KickServer(Server::Waiter);  // to see m_bClosed
     if (bHadWait && wait.server == Server::Caller)
         KickServer(Server::Caller);
-    if (m_waiter.joinable())
-        m_waiter.join();
+    std::thread waiter;
+    {
+        std::lock_guard lock(m_waiterMutex);
+        m_bWaiterRetired = true;
+        waiter = std::move(m_waiter);
+    }
+    if (waiter.joinable())
+        waiter.join();
     if (bHadWait)
         CompleteOverlapped(wait.ov, ERROR_OPERATION_ABORTED, 0);
     ioctl(m_fd, TIOCNXCL);
@@ -334,7 +340,26 @@ void CCommPort::HandToWaiter(std::uint64_t gen)
             return;
         m_wait.server = Server::Waiter;
     }
+    if (!StartWaiter()) {
+        EndWait(gen, 0, ERROR_NOT_ENOUGH_MEMORY);
+        return;
+    }
     m_cvWait.notify_all();
+}
+
+// False when the thread cannot be started. A closed port starts none: its
+// close has taken the wait already.
+bool CCommPort::StartWaiter()
+{
+    std::lock_guard lock(m_waiterMutex);
+    if (m_waiter.joinable() || m_bWaiterRetired)
+        return true;
+    try {
+        m_waiter = std::thread([this] { WaiterLoop(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
 }
 
 // Someone waits on the event rather than in GetOverlappedResult: bytes that
@@ -658,25 +683,26 @@ DWORD CCommPort::ModemStatus(DWORD& dwStatus)
 
 void CCommPort::Properties(COMMPROP& prop)
 {
-    // winbase.h values: SP_SERIALCOMM, BAUD_USER, PCF_* and SP_* bits, DATABITS_*, STOPBITS_*, PARITY_*.
-    constexpr DWORD kCapabilities = 0x0002 /*RTSCTS*/ | 0x0008 /*PARITY_CHECK*/ | 0x0010 /*XONXOFF*/ |
-                                    0x0020 /*SETXCHAR*/ | 0x0040 /*TOTALTIMEOUTS*/ | 0x0080 /*INTTIMEOUTS*/;
-    constexpr DWORD kSettable = 0x01 /*PARITY*/ | 0x02 /*BAUD*/ | 0x04 /*DATABITS*/ | 0x08 /*STOPBITS*/ |
-                                0x10 /*HANDSHAKING*/ | 0x20 /*PARITY_CHECK*/;
+    constexpr DWORD kCapabilities =
+        PCF_RTSCTS | PCF_PARITY_CHECK | PCF_XONXOFF | PCF_SETXCHAR | PCF_TOTALTIMEOUTS | PCF_INTTIMEOUTS;
+    constexpr DWORD kSettable = SP_PARITY | SP_BAUD | SP_DATABITS | SP_STOPBITS | SP_HANDSHAKING | SP_PARITY_CHECK;
+    constexpr WORD kDataBits = DATABITS_5 | DATABITS_6 | DATABITS_7 | DATABITS_8;
+    constexpr WORD kStopParity =
+        STOPBITS_10 | STOPBITS_20 | PARITY_NONE | PARITY_ODD | PARITY_EVEN | PARITY_MARK | PARITY_SPACE;
     std::lock_guard lock(m_mutex);
     prop = COMMPROP{};
     prop.wPacketLength = sizeof(COMMPROP);
     prop.wPacketVersion = 2;
-    prop.dwServiceMask = 0x00000001;
+    prop.dwServiceMask = SP_SERIALCOMM;
     prop.dwMaxTxQueue = 0;  // no fixed limit
     prop.dwMaxRxQueue = 0;
-    prop.dwMaxBaud = 0x10000000;
+    prop.dwMaxBaud = BAUD_USER;
     prop.dwProvSubType = kProviderRs232;
     prop.dwProvCapabilities = kCapabilities;
     prop.dwSettableParams = kSettable;
     prop.dwSettableBaud = SettableBaudMask();
-    prop.wSettableData = 0x000F;  // 5 to 8 data bits
-    prop.wSettableStopParity = 0x0001 | 0x0004 | 0x0100 | 0x0200 | 0x0400 | 0x0800 | 0x1000;
+    prop.wSettableData = kDataBits;
+    prop.wSettableStopParity = kStopParity;
     prop.dwCurrentTxQueue = m_dwOutQueue;
     prop.dwCurrentRxQueue = m_dwInQueue;
 }

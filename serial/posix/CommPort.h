@@ -14,7 +14,9 @@ namespace win32posix {
 // One open tty. Every call returns a Win32 error code (ERROR_SUCCESS when it
 // worked); Comm.cpp turns that into the BOOL-and-last-error form.
 //
-// Threads: any number of callers, plus the port's own waiter thread. The one
+// Threads: any number of callers, plus the port's own waiter thread, which
+// starts only when a wait is first handed to it (no product code waits on the
+// event, so a product port starts one only if its poll fails). The one
 // overlapped WaitCommEvent a port may have pending is served by whoever waits
 // for it: GetOverlappedResult(TRUE) polls the tty on its own thread (no
 // hand-off, no wake-up of a second thread per received burst); a wait on the
@@ -24,7 +26,7 @@ namespace win32posix {
 class CCommPort : public KernelObject, public std::enable_shared_from_this<CCommPort> {
 public:
     // Takes ownership of fd (a tty, already claimed) and puts it in raw mode.
-    // Null and error set when that or the waiter thread fails; fd is then closed.
+    // Null and error set when that fails; fd is then closed.
     static std::shared_ptr<CCommPort> Create(int fd, DWORD& error);
     ~CCommPort() override;
     CCommPort(const CCommPort&) = delete;
@@ -93,6 +95,7 @@ private:
     bool EndIfReady(std::uint64_t gen);
     void EndWait(std::uint64_t gen, DWORD events, DWORD error);
     void HandToWaiter(std::uint64_t gen);
+    bool StartWaiter();
     void ServeOnCaller(std::uint64_t gen);
     void WaiterLoop();
     DWORD SetModemLine(int line, bool bOn);
@@ -117,7 +120,9 @@ private:
     PendingWait m_wait;
     std::uint64_t m_nextGen = 0;
     std::vector<Blocked*> m_blocked;
-    std::thread m_waiter;
+    std::mutex m_waiterMutex;      // guards the two below; never held with m_mutex
+    std::thread m_waiter;          // not started until needed
+    bool m_bWaiterRetired = false; // the port closed: no waiter may start
 };
 
 }  // namespace win32posix

@@ -183,7 +183,7 @@ using namespace win32posix;
 DWORD GetLastError() { return t_lastError; }
 void SetLastError(DWORD dwErrCode) { t_lastError = dwErrCode; }
 
-BOOL CloseHandle(HANDLE hObject)
+BOOL KernelCloseHandle(HANDLE hObject)
 {
     std::shared_ptr<KernelObject> object;  // released outside the table lock
     {
@@ -201,7 +201,7 @@ BOOL CloseHandle(HANDLE hObject)
     return TRUE;
 }
 
-HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName)
+HANDLE KernelCreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName)
 {
     if (lpName) {
         SetLastError(ERROR_NOT_SUPPORTED);
@@ -236,8 +236,8 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
     return ev->Wait(dwMilliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
-HANDLE CreateThread(LPSECURITY_ATTRIBUTES, std::size_t, LPTHREAD_START_ROUTINE lpStartAddress,
-                    LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId)
+HANDLE KernelCreateThread(LPSECURITY_ATTRIBUTES, std::size_t, LPTHREAD_START_ROUTINE lpStartAddress,
+                          LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId)
 {
     if (dwCreationFlags != 0 || !lpStartAddress) {
         SetLastError(ERROR_INVALID_PARAMETER);

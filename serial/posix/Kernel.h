@@ -4,7 +4,7 @@
 // behave the same under either.
 #pragma once
 
-#include "serial/Win32Api.h"
+#include "platform/Win32Api.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -97,3 +97,13 @@ void BeginOverlapped(OVERLAPPED* ov);  // marks it pending, resets its event
 BOOL FinishOverlapped(OVERLAPPED* ov, LPDWORD bytes, BOOL bWait);
 
 }  // namespace win32posix
+
+// CloseHandle, CreateEventA and CreateThread on the kernel objects. The
+// product's driver exports them under the Win32 names (KernelCalls.cpp); the
+// tests' fake driver puts recording and fault injection in front of them.
+BOOL KernelCloseHandle(HANDLE hObject);
+HANDLE KernelCreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
+                          LPCSTR lpName);
+HANDLE KernelCreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, std::size_t dwStackSize,
+                          LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter, DWORD dwCreationFlags,
+                          LPDWORD lpThreadId);

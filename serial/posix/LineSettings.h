@@ -2,7 +2,7 @@
 // serial driver. Pure functions: no file descriptor is touched here.
 #pragma once
 
-#include "serial/Win32Api.h"
+#include "platform/Win32Api.h"
 
 #include <cstdint>
 

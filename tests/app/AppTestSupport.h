@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 
 #include "app/TandrelConfigurationController.h"
-#include "app/ui/headless/Headless.h"
+#include "tests/fakes/headless/Headless.h"
 #include "resources/resource.h"
 #include "tests/app/FakeMapUploader.h"
 

@@ -1,7 +1,9 @@
 // File errors and the replacing save, on real files with injected faults.
-#include "app/ui/FileStore.h"
-#include "app/ui/Platform.h"
+#include "app/services/FileStore.h"
+#include "app/ui/AppPlatform.h"
 #include "tests/app/AppTestSupport.h"
+
+using enum FileErrorCause;
 
 TEST(FileErrorTest, Win32CodesMapToTheirCauses)
 {

@@ -1,6 +1,6 @@
 // The profile file: where it lives and how the INI text is read and written.
-#include "app/ui/Platform.h"
-#include "app/ui/Profile.h"
+#include "app/ui/AppPlatform.h"
+#include "app/services/Profile.h"
 #include "tests/app/AppTestSupport.h"
 
 class ProfileTest : public AppTest {

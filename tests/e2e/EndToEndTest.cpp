@@ -22,7 +22,7 @@
 
 #include "link/FrameBuffer.h"
 #include "retrieval/MapUploader.h"
-#include "serial/AppMessageBox.h"
+#include "platform/AppMessageBox.h"
 #include "tests/fakes/RecordingMessageBox.h"
 #include "tests/retrieval/UploaderTestSupport.h"
 

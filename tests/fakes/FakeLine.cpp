@@ -5,8 +5,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/AppMessageBox.h"
 #include "retrieval/RetrievalMessage.h"
-#include "serial/AppMessageBox.h"
 #include "serial/SerialPortCtrl.h"
 #include "tools/station-sim/StationFrame.h"
 

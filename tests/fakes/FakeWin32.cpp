@@ -26,11 +26,6 @@
 #include <memory>
 #include <mutex>
 
-// The kernel layer's own versions (FakeKernel.cpp renames them).
-HANDLE KernelCreateEventA(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR);
-HANDLE KernelCreateThread(LPSECURITY_ATTRIBUTES, std::size_t, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
-BOOL KernelCloseHandle(HANDLE);
-
 namespace fakewin32 {
 namespace {
 

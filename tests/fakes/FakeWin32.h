@@ -6,7 +6,7 @@
 // Thread safe; call Reset() at the start of every test.
 #pragma once
 
-#include "serial/Win32Api.h"
+#include "platform/Win32Api.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "tests/fakes/RecordingMessageBox.h"
 
-#include "serial/AppMessageBox.h"
+#include "platform/AppMessageBox.h"
 
 #include <condition_variable>
 #include <deque>

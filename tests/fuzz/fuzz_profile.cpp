@@ -13,8 +13,8 @@
 #include <unistd.h>
 
 #include "app/TandrelConfigurationController.h"
-#include "app/ui/Profile.h"
-#include "app/ui/headless/Headless.h"
+#include "app/services/Profile.h"
+#include "tests/fakes/headless/Headless.h"
 #include "resources/resource.h"
 #include "tests/app/FakeMapUploader.h"
 

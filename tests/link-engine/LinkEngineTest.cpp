@@ -13,7 +13,7 @@
 
 #include "link/FrameBuffer.h"
 #include "link/HDLC.h"
-#include "serial/AppMessageBox.h"
+#include "platform/AppMessageBox.h"
 #include "tests/fakes/FakeLine.h"
 #include "tests/fakes/RecordingMessageBox.h"
 #include "tests/fakes/WireVectors.h"

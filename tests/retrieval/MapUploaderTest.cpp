@@ -8,7 +8,7 @@
 
 #include "link/FrameBuffer.h"
 #include "retrieval/MapUploader.h"
-#include "serial/AppMessageBox.h"
+#include "platform/AppMessageBox.h"
 #include "tests/fakes/FakeLine.h"
 #include "tests/fakes/RecordingMessageBox.h"
 #include "tests/fakes/WireVectors.h"

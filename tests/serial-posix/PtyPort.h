@@ -2,7 +2,7 @@
 // driver opens the slave by its path, the test plays the far end on the master.
 #pragma once
 
-#include "serial/Win32Api.h"
+#include "platform/Win32Api.h"
 
 #include <gtest/gtest.h>
 

@@ -5,6 +5,7 @@
 #include "PtyPort.h"
 
 #include <atomic>
+#include <filesystem>
 #include <future>
 #include <thread>
 #include <utility>
@@ -73,6 +74,28 @@ TEST_F(WaitTest, PendingWaitEndsWhenTheFarEndSends)
     const auto [ok, error] = done.get();
     EXPECT_TRUE(ok) << error;
     EXPECT_EQ(m_mask, EV_RXCHAR);
+}
+
+std::size_t ThreadCount()
+{
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+        ++n;
+    return n;
+}
+
+// The reader's way of waiting leaves the port without a thread of its own:
+// closing it then ends no thread.
+TEST_F(WaitTest, WaitsServedInGetOverlappedResultStartNoThread)
+{
+    ArmPending();
+    FarEndSends({1});
+    DWORD bytes = 0;
+    ASSERT_TRUE(GetOverlappedResult(m_hComm, &m_ov, &bytes, TRUE));
+    const std::size_t nThreads = ThreadCount();
+    ASSERT_TRUE(CloseHandle(m_hComm));
+    m_hComm = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(ThreadCount(), nThreads);
 }
 
 TEST_F(WaitTest, SetCommMaskFromAnotherThreadEndsTheWaitWithAnEmptyMask)

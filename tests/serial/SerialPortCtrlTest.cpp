@@ -2,7 +2,7 @@
 // working directory per test (these tests run serially in one process).
 #include "serial/SerialPortCtrl.h"
 
-#include "serial/AppMessageBox.h"
+#include "platform/AppMessageBox.h"
 #include "tests/fakes/FakeWin32.h"
 #include "tests/fakes/RecordingMessageBox.h"
 

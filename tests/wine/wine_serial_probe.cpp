@@ -6,7 +6,7 @@
 //
 // Usage: wine_serial_probe.exe [port]   (port defaults to COM1)
 // Exit code 0: the reply arrived; 1: it did not; 2: the port did not open.
-#include "serial/AppMessageBox.h"
+#include "platform/AppMessageBox.h"
 #include "serial/SerialPortCtrl.h"
 #include "tests/fakes/WireVectors.h"
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ReplacingFile.h"
 #include "tools/tcc-upload/Ports.h"
 
 // BOOL: standard error is an interactive terminal (console).
@@ -21,14 +22,13 @@ int WasInterrupted();
 // The machine's serial ports, sorted by name.
 std::vector<SerialPortInfo> ListSerialPorts();
 
-// Writes a file beside its target and puts it in the target's place only once
-// it is complete and on disk; until Commit, the target is untouched.
+// The system's text for an error code of CReplacingFile.
+std::string SystemErrorText(unsigned long code);
+
+// The output file (platform/ReplacingFile.h) with the messages the tool
+// prints: until Commit, the target is untouched.
 class CAtomicFile {
 public:
-    CAtomicFile() = default;
-    ~CAtomicFile();  // discards an uncommitted file
-    CAtomicFile(const CAtomicFile&) = delete;
-    CAtomicFile& operator=(const CAtomicFile&) = delete;
 
     // Each returns a BOOL; on failure ErrorText says why (the target's path
     // and the system's reason).
@@ -38,13 +38,11 @@ public:
     void Discard();  // removes the temporary file; harmless when none is open
 
     const std::string& ErrorText() const { return m_strError; }
-    const std::string& TempPath() const { return m_strTemp; }
 
 private:
-    void SetError(const char* pszWhat);
+    int Check(unsigned long code, const char* pszWhat);
 
+    CReplacingFile m_file;
     std::string m_strTarget;
-    std::string m_strTemp;
-    std::intptr_t m_hFile = -1;  // a file descriptor or a HANDLE, per platform
     std::string m_strError;
 };

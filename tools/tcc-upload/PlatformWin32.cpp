@@ -32,8 +32,6 @@ std::string SystemMessage(DWORD dwError)
     return sz;
 }
 
-HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
-
 }  // namespace
 
 int StderrIsTerminal() { return _isatty(_fileno(stderr)) ? 1 : 0; }
@@ -75,71 +73,7 @@ std::vector<SerialPortInfo> ListSerialPorts()
     return ports;
 }
 
-CAtomicFile::~CAtomicFile() { Discard(); }
-
-void CAtomicFile::SetError(const char* pszWhat)
+std::string SystemErrorText(unsigned long code)
 {
-    m_strError = std::string(pszWhat) + " " + m_strTarget + ": " + SystemMessage(GetLastError());
-}
-
-// CREATE_NEW beside the target, so the final MoveFileEx stays on one volume.
-int CAtomicFile::Create(const std::string& targetPath)
-{
-    Discard();
-    m_strTarget = targetPath;
-    const std::string temp = targetPath + "." + std::to_string(GetCurrentProcessId()) + ".tmp";
-    HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-    {
-        SetError("cannot write");
-        return 0;
-    }
-    m_hFile = reinterpret_cast<std::intptr_t>(h);
-    m_strTemp = temp;
-    return 1;
-}
-
-int CAtomicFile::Write(const std::uint8_t* pBytes, std::size_t count)
-{
-    while (count > 0)
-    {
-        const DWORD dwWant = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 20));
-        DWORD dwDone = 0;
-        if (!WriteFile(AsHandle(m_hFile), pBytes, dwWant, &dwDone, nullptr) || dwDone == 0)
-        {
-            SetError("cannot write");
-            return 0;
-        }
-        pBytes += dwDone;
-        count -= dwDone;
-    }
-    return 1;
-}
-
-int CAtomicFile::Commit()
-{
-    if (!FlushFileBuffers(AsHandle(m_hFile)))
-    {
-        SetError("cannot write");
-        return 0;
-    }
-    CloseHandle(AsHandle(m_hFile));
-    m_hFile = -1;
-    if (!MoveFileExA(m_strTemp.c_str(), m_strTarget.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    {
-        SetError("cannot replace");
-        return 0;
-    }
-    m_strTemp.clear();
-    return 1;
-}
-
-void CAtomicFile::Discard()
-{
-    if (m_hFile != -1)
-        CloseHandle(AsHandle(m_hFile));
-    m_hFile = -1;
-    if (!m_strTemp.empty())
-        DeleteFileA(m_strTemp.c_str());
-    m_strTemp.clear();
+    return SystemMessage(static_cast<DWORD>(code));
 }

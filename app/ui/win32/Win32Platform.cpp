@@ -1,5 +1,5 @@
 // The dialog layer's operating-system services on Windows: the real calls.
-#include "app/ui/Platform.h"
+#include "app/ui/AppPlatform.h"
 
 #include <winsock2.h>
 #include <commdlg.h>
@@ -202,8 +202,6 @@ BOOL PlatformCopyFile(const std::string& strFrom, const std::string& strTo)
     return ::CopyFileA(strFrom.c_str(), strTo.c_str(), TRUE);
 }
 
-BOOL PlatformDeleteFile(const std::string& strPath) { return ::DeleteFileA(strPath.c_str()); }
-
 BOOL PlatformProbeWritable(const std::string& strPath, DWORD* pdwError)
 {
     HANDLE hFile = ::CreateFileA(strPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -215,42 +213,3 @@ BOOL PlatformProbeWritable(const std::string& strPath, DWORD* pdwError)
     return TRUE;
 }
 
-BOOL PlatformWriteNewFile(const std::string& strPath, const void* pData, std::size_t cbData, DWORD* pdwError)
-{
-    // Not shared with any other process while it is being written.
-    HANDLE hFile = ::CreateFileA(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE) {
-        *pdwError = ::GetLastError();
-        return FALSE;
-    }
-    BOOL bOk = TRUE;
-    DWORD cbWritten = 0;
-    if (cbData > 0) {
-        if (!::WriteFile(hFile, pData, static_cast<DWORD>(cbData), &cbWritten, nullptr)) {
-            *pdwError = ::GetLastError();
-            bOk = FALSE;
-        } else if (cbWritten != cbData) {
-            *pdwError = ERROR_DISK_FULL;  // a short write is a full disk
-            bOk = FALSE;
-        }
-    }
-    // Space the file system only allocates on flush must fail here, not
-    // after the old file has been replaced.
-    if (bOk && !::FlushFileBuffers(hFile)) {
-        *pdwError = ::GetLastError();
-        bOk = FALSE;
-    }
-    if (!::CloseHandle(hFile) && bOk) {
-        *pdwError = ::GetLastError();
-        bOk = FALSE;
-    }
-    return bOk;
-}
-
-BOOL PlatformReplaceFile(const std::string& strFrom, const std::string& strTo, DWORD* pdwError)
-{
-    if (::MoveFileExA(strFrom.c_str(), strTo.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return TRUE;
-    *pdwError = ::GetLastError();
-    return FALSE;
-}

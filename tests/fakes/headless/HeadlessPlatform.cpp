@@ -12,8 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/ui/Platform.h"
-#include "app/ui/headless/Headless.h"
+#include "app/ui/AppPlatform.h"
+#include "platform/ReplacingFile.h"
+#include "tests/fakes/headless/Headless.h"
 
 void HeadlessResetUser32();
 void HeadlessOpenPopup(HWND hPopup);
@@ -39,6 +40,8 @@ struct PlatformState {
     std::vector<std::string> profileLog;
     std::optional<DWORD> injected[FileOpReplace + 1];
 };
+
+constexpr int kTempNameTries = 100;
 
 PlatformState& State()
 {
@@ -249,8 +252,6 @@ BOOL PlatformCopyFile(const std::string& strFrom, const std::string& strTo)
     return out.good() ? TRUE : FALSE;
 }
 
-BOOL PlatformDeleteFile(const std::string& strPath) { return unlink(strPath.c_str()) == 0; }
-
 BOOL PlatformProbeWritable(const std::string& strPath, DWORD* pdwError)
 {
     if (TakeInjected(FileOpProbe, pdwError))
@@ -264,49 +265,73 @@ BOOL PlatformProbeWritable(const std::string& strPath, DWORD* pdwError)
     return TRUE;
 }
 
-BOOL PlatformWriteNewFile(const std::string& strPath, const void* pData, std::size_t cbData, DWORD* pdwError)
+// The replacing file as Windows' behaves: "<target>.~N.tmp", Win32 error
+// codes, and each step can be made to fail.
+CReplacingFile::~CReplacingFile() { Discard(); }
+
+unsigned long CReplacingFile::Create(const std::string& targetPath)
 {
-    if (TakeInjected(FileOpCreate, pdwError))
-        return FALSE;
-    int fd = open(strPath.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-    if (fd < 0) {
-        *pdwError = Win32ErrorFromErrno(errno);
-        return FALSE;
-    }
-    BOOL bOk = TRUE;
-    std::size_t cbToWrite = cbData;
-    if (State().injected[FileOpWrite])
-        cbToWrite = cbData / 2;  // the disk fills up half-way
-    const char* p = static_cast<const char*>(pData);
-    for (std::size_t cbDone = 0; cbDone < cbToWrite;) {
-        ssize_t n = write(fd, p + cbDone, cbToWrite - cbDone);
-        if (n < 0) {
-            *pdwError = Win32ErrorFromErrno(errno);
-            bOk = FALSE;
-            break;
+    Discard();
+    m_strTarget = targetPath;
+    DWORD dwError = 0;
+    if (TakeInjected(FileOpCreate, &dwError))
+        return dwError;
+    for (int nTry = 0; nTry < kTempNameTries; ++nTry) {
+        const std::string strTemp = targetPath + ".~" + std::to_string(nTry) + ".tmp";
+        const int fd = open(strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        if (fd >= 0) {
+            m_hFile = fd;
+            m_strTemp = strTemp;
+            return 0;
         }
-        cbDone += static_cast<std::size_t>(n);
+        if (errno != EEXIST)
+            return Win32ErrorFromErrno(errno);
     }
-    if (bOk && TakeInjected(FileOpWrite, pdwError))
-        bOk = FALSE;
-    if (close(fd) != 0 && bOk) {
-        *pdwError = Win32ErrorFromErrno(errno);
-        bOk = FALSE;
-    }
-    if (bOk && TakeInjected(FileOpClose, pdwError))
-        bOk = FALSE;
-    return bOk;
+    return Win32ErrorFromErrno(EEXIST);
 }
 
-BOOL PlatformReplaceFile(const std::string& strFrom, const std::string& strTo, DWORD* pdwError)
+unsigned long CReplacingFile::Write(const void* pBytes, std::size_t count)
 {
-    if (TakeInjected(FileOpReplace, pdwError))
-        return FALSE;
-    if (rename(strFrom.c_str(), strTo.c_str()) != 0) {
-        *pdwError = Win32ErrorFromErrno(errno);
-        return FALSE;
+    if (State().injected[FileOpWrite])
+        count /= 2;  // the disk fills up half-way
+    const char* p = static_cast<const char*>(pBytes);
+    for (std::size_t cbDone = 0; cbDone < count;) {
+        const ssize_t n = write(static_cast<int>(m_hFile), p + cbDone, count - cbDone);
+        if (n < 0)
+            return Win32ErrorFromErrno(errno);
+        cbDone += static_cast<std::size_t>(n);
     }
-    return TRUE;
+    DWORD dwError = 0;
+    return TakeInjected(FileOpWrite, &dwError) ? dwError : 0;
+}
+
+unsigned long CReplacingFile::Commit()
+{
+    const int nClosed = close(static_cast<int>(m_hFile));
+    m_hFile = -1;
+    DWORD dwError = 0;
+    if (nClosed != 0)
+        return Win32ErrorFromErrno(errno);
+    if (TakeInjected(FileOpClose, &dwError))
+        return dwError;
+    m_bOnDisk = true;
+    if (TakeInjected(FileOpReplace, &dwError))
+        return dwError;
+    if (rename(m_strTemp.c_str(), m_strTarget.c_str()) != 0)
+        return Win32ErrorFromErrno(errno);
+    m_strTemp.clear();
+    return 0;
+}
+
+void CReplacingFile::Discard()
+{
+    if (m_hFile >= 0)
+        close(static_cast<int>(m_hFile));
+    m_hFile = -1;
+    if (!m_strTemp.empty())
+        unlink(m_strTemp.c_str());
+    m_strTemp.clear();
+    m_bOnDisk = false;
 }
 
 // --- Headless.h -------------------------------------------------------------

@@ -1,4 +1,6 @@
-#include "app/ui/FileError.h"
+#include "app/services/FileError.h"
+
+using enum FileErrorCause;
 
 namespace {
 
@@ -58,7 +60,7 @@ FileErrorCause FileErrorCauseFromOsError(DWORD dwError)
 std::string FileErrorText(FileErrorCause cause, const std::string& strPath)
 {
     std::size_t nIndex = static_cast<std::size_t>(cause);
-    std::string strText = nIndex < std::size(kTexts) ? kTexts[nIndex] : kTexts[generic];
+    std::string strText = nIndex < std::size(kTexts) ? kTexts[nIndex] : kTexts[static_cast<std::size_t>(generic)];
     std::size_t nAt = strText.find("%1");
     if (nAt == std::string::npos)
         return strText;

@@ -4,7 +4,7 @@
 #endif
 #include <windows.h>
 
-#include "retrieval/TickSource.h"
+#include "platform/TickCount.h"
 
 std::uint32_t TickCountNow()
 {

@@ -2,7 +2,7 @@
 // 32 bits so that it wraps like GetTickCount.
 #include <chrono>
 
-#include "retrieval/TickSource.h"
+#include "platform/TickCount.h"
 
 std::uint32_t TickCountNow()
 {

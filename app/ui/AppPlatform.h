@@ -1,7 +1,7 @@
 // The operating-system services of the dialog layer other than the window
 // manager: one implementation per platform, picked by the build.
 //   app/ui/win32/     the real Win32 calls
-//   app/ui/headless/  plain C++ for unit tests: folders and the module path
+//   tests/fakes/headless/  plain C++ for unit tests: folders and the module path
 //                     injected, the Save As dialog and sockets scripted,
 //                     profiles as real INI files, file errors injectable
 #pragma once
@@ -55,12 +55,6 @@ BOOL PlatformProfileWriteString(const std::string& strPath, const char* pszSecti
 BOOL PlatformFileExists(const std::string& strPath);
 BOOL PlatformCreateFolder(const std::string& strPath);  // TRUE also when it exists
 BOOL PlatformCopyFile(const std::string& strFrom, const std::string& strTo);
-BOOL PlatformDeleteFile(const std::string& strPath);
 // Opens an existing file for exclusive writing and closes it again, without
 // changing it: can the user replace it?
 BOOL PlatformProbeWritable(const std::string& strPath, DWORD* pdwError);
-// Creates strPath (never an existing file: ERROR_FILE_EXISTS), writes the
-// bytes in one write and closes it. On failure the file may be left behind.
-BOOL PlatformWriteNewFile(const std::string& strPath, const void* pData, std::size_t cbData, DWORD* pdwError);
-// Moves strFrom over strTo, replacing it, once the data is on the disk.
-BOOL PlatformReplaceFile(const std::string& strFrom, const std::string& strTo, DWORD* pdwError);

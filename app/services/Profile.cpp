@@ -1,9 +1,9 @@
-#include "app/ui/Profile.h"
+#include "app/services/Profile.h"
 
 #include <algorithm>
 #include <climits>
 
-#include "app/ui/Platform.h"
+#include "app/ui/AppPlatform.h"
 
 std::string JoinPath(const std::string& strFolder, const std::string& strName)
 {

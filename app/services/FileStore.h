@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#include "app/ui/FileError.h"
+#include "app/services/FileError.h"
 
 enum SaveResult {
     SaveOk = 0,

@@ -9,7 +9,7 @@
 #pragma once
 
 #ifdef _WIN32
-#include "serial/Win32Api.h"
+#include "platform/Win32Types.h"
 #else
 // The Win32 values, so that callers read MB_OK | MB_ICONEXCLAMATION everywhere.
 #define MB_OK 0x00000000u

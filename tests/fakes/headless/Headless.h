@@ -1,5 +1,5 @@
 // The headless backend's controls for tests: the recorded window state and
-// the scripted answers of dialogs, message boxes, sockets, help and files.
+// the scripted answers of dialogs, sockets, help and files.
 #pragma once
 
 #include <atomic>
@@ -61,7 +61,6 @@ HWND HeadlessControl(HWND hDlg, int nID);
 // owner at once, even when another modal window over the owner is still up.
 typedef std::function<void(HWND hDlg)> HeadlessDriver;
 void HeadlessSetModalDriver(UINT nTemplate, HeadlessDriver fnDriver);
-HWND HeadlessActiveDialog();  // innermost open dialog, or null
 
 // User actions; each returns FALSE when the control cannot take it (disabled).
 BOOL HeadlessClick(HWND hDlg, int nID);
@@ -78,18 +77,16 @@ struct HeadlessIconDraw {
 std::vector<HeadlessIconDraw> HeadlessIconDraws();
 
 // Strings and icons of the resources.
-void HeadlessSetString(UINT nID, const std::string& strText);
 
-// Message boxes, from any thread. Answers come from the script, IDOK after it.
+// Message boxes, from any thread; each is answered IDOK.
 struct HeadlessMessageBox {
     HWND hOwner;
     std::string strText;
     std::string strCaption;
     UINT uType;
 };
-void HeadlessScriptMessageBoxAnswers(std::vector<int> answers);
 // Called on the showing thread while the box is up (its owner disabled);
-// returns the button pressed. Replaces the scripted answers.
+// returns the button pressed.
 typedef std::function<int(const HeadlessMessageBox& box)> HeadlessMessageBoxHandler;
 void HeadlessSetMessageBoxHandler(HeadlessMessageBoxHandler fnHandler);
 std::vector<HeadlessMessageBox> HeadlessMessageBoxes();

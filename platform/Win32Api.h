@@ -5,45 +5,23 @@
 // <windows.h> and the calls are the real ones. Elsewhere it declares the same
 // names, types and constants for the subset we use; the build links exactly
 // one implementation of them:
-//   serial/Win32Posix.cpp       the product's own POSIX driver (termios, poll)
+//   serial/posix/               the product's own POSIX driver (termios, poll)
 //   tests/fakes/FakeWin32.cpp   the scriptable fake that unit tests link
 // Only serial/ sources include it: the headers that the layers above use
 // (the controller's, the message box's) stand on their own.
 #pragma once
 
-#ifdef _WIN32
+#include "platform/Win32Types.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#ifndef _WIN32
 
-#else  // !_WIN32
-
-#include <cstddef>
-#include <cstdint>
-
-#define WINAPI
-
-typedef std::uint32_t DWORD;
-typedef int BOOL;
-typedef std::uint8_t BYTE;
-typedef std::uint16_t WORD;
 typedef char16_t WCHAR;
 typedef void* HANDLE;
 typedef void* LPVOID;
 typedef void* PVOID;
 typedef const void* LPCVOID;
-typedef const char* LPCSTR;
 typedef DWORD* LPDWORD;
-typedef std::uintptr_t ULONG_PTR;
-typedef unsigned int UINT;
 
-#define TRUE 1
-#define FALSE 0
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
 #define MAXDWORD 0xFFFFFFFFu
 #define INFINITE 0xFFFFFFFFu
@@ -92,6 +70,10 @@ typedef unsigned int UINT;
 #define EV_BREAK 0x0040u
 #define EV_ERR 0x0080u
 #define EV_RING 0x0100u
+#define EV_PERR 0x0200u
+#define EV_RX80FULL 0x0400u
+#define EV_EVENT1 0x0800u
+#define EV_EVENT2 0x1000u
 
 // PurgeComm
 #define PURGE_TXABORT 0x0001u
@@ -140,6 +122,33 @@ typedef unsigned int UINT;
 #define RTS_CONTROL_ENABLE 0x1
 #define RTS_CONTROL_HANDSHAKE 0x2
 #define RTS_CONTROL_TOGGLE 0x3
+
+// GetCommProperties: service, capability and settable-parameter bits.
+#define SP_SERIALCOMM 0x00000001u
+#define BAUD_USER 0x10000000u
+#define PCF_RTSCTS 0x0002u
+#define PCF_PARITY_CHECK 0x0008u
+#define PCF_XONXOFF 0x0010u
+#define PCF_SETXCHAR 0x0020u
+#define PCF_TOTALTIMEOUTS 0x0040u
+#define PCF_INTTIMEOUTS 0x0080u
+#define SP_PARITY 0x0001u
+#define SP_BAUD 0x0002u
+#define SP_DATABITS 0x0004u
+#define SP_STOPBITS 0x0008u
+#define SP_HANDSHAKING 0x0010u
+#define SP_PARITY_CHECK 0x0020u
+#define DATABITS_5 0x0001u
+#define DATABITS_6 0x0002u
+#define DATABITS_7 0x0004u
+#define DATABITS_8 0x0008u
+#define STOPBITS_10 0x0001u
+#define STOPBITS_20 0x0004u
+#define PARITY_NONE 0x0100u
+#define PARITY_ODD 0x0200u
+#define PARITY_EVEN 0x0400u
+#define PARITY_MARK 0x0800u
+#define PARITY_SPACE 0x1000u
 
 // DeviceIoControl code of the serial driver's status-byte insertion.
 #define IOCTL_SERIAL_LSRMST_INSERT 0x001B007Cu

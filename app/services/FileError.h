@@ -6,7 +6,7 @@
 
 #include "app/ui/UiApi.h"
 
-enum FileErrorCause {
+enum class FileErrorCause {
     none = 0,
     generic = 1,
     fileNotFound = 2,

@@ -1,0 +1,106 @@
+// The baud rate that "UploadConfig.ini" names, with the boxes that report on it.
+#include "serial/BaudRateFile.h"
+
+#include "platform/AppMessageBox.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr DWORD kDefaultBaudRate = 115200;
+// The rate used after a value the line does not support.
+constexpr DWORD kFallbackBaudRate = 57600;
+
+const char kConfigFileName[] = "UploadConfig.ini";
+const char kBaudRateKey[] = "BAUDRATE";
+constexpr std::size_t kKeyLength = 8;
+constexpr std::size_t kValueOffset = 9;  // the byte at 8 is a separator, not examined
+
+const char kTextNoFile[] = "Using Defaults, Contact Technical Support if communications fail.";
+const char kTextNoMemory[] =
+    "Memory Allocation Fail, Using Defaults\nContact Technical Support if communications fail.";
+const char kFormatUnsupported[] =
+    "BaudRate %d Not Supported, Using Defaults\nContact Technical Support if communications fail.";
+
+bool IsSupportedBaudRate(long nValue)
+{
+    switch (nValue) {
+    case 9600:
+    case 19200:
+    case 38400:
+    case 57600:
+    case 115200:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// atoi's reading (blanks, sign, digits), but clamped to int where atoi's
+// overflow would be undefined.
+int ParseValue(const char* pText)
+{
+    long nValue = std::strtol(pText, nullptr, 10);
+    if (nValue > INT_MAX)
+        nValue = INT_MAX;
+    if (nValue < INT_MIN)
+        nValue = INT_MIN;
+    return static_cast<int>(nValue);
+}
+
+long FileLength(std::FILE* pFile)
+{
+    if (std::fseek(pFile, 0, SEEK_END) != 0)
+        return -1;
+    const long nLength = std::ftell(pFile);
+    std::rewind(pFile);
+    return nLength;
+}
+
+}  // namespace
+
+DWORD BaudRateFromText(const char* pText, std::size_t nLength)
+{
+    if (nLength < kKeyLength || std::strncmp(pText, kBaudRateKey, kKeyLength) != 0)
+        return kDefaultBaudRate;
+    // A file that ends right after the key has no value byte at all; reading
+    // from index 9 would go past the terminator, so it reads as 0.
+    const int nValue = nLength >= kValueOffset ? ParseValue(pText + kValueOffset) : 0;
+    if (IsSupportedBaudRate(nValue))
+        return static_cast<DWORD>(nValue);
+    char szText[sizeof(kFormatUnsupported) + 16];
+    std::snprintf(szText, sizeof(szText), kFormatUnsupported, nValue);
+    AppMessageBox(szText, MB_OK);
+    return kFallbackBaudRate;
+}
+
+DWORD ReadBaudRateFile()
+{
+    std::FILE* pFile = std::fopen(kConfigFileName, "rb");
+    const long nLength = pFile ? FileLength(pFile) : -1;
+    if (nLength < 0) {
+        if (pFile)
+            std::fclose(pFile);
+        AppMessageBox(kTextNoFile, MB_OK);
+        return kDefaultBaudRate;
+    }
+    DWORD dwRate = kDefaultBaudRate;
+    const std::size_t nSize = static_cast<std::size_t>(nLength);
+    char* pText = new (std::nothrow) char[nSize + 1];
+    if (!pText) {
+        AppMessageBox(kTextNoMemory, MB_OK);
+    } else {
+        // Only the bytes actually read count: a file that shrank meanwhile
+        // must not leave stale buffer bytes in front of the terminator.
+        const std::size_t nRead = std::fread(pText, 1, nSize, pFile);
+        pText[nRead] = '\0';
+        dwRate = BaudRateFromText(pText, nRead);
+        delete[] pText;
+    }
+    std::fclose(pFile);
+    return dwRate;
+}
