@@ -13,7 +13,7 @@ public:
     BOOL InitInstance() override;
 
     BEGIN_COMMAND_MAP(CUploaderApp)
-        ON_COMMAND(ID_HELP, OnHelp)
+    ON_COMMAND(ID_HELP, OnHelp)
     END_COMMAND_MAP()
 };
 

@@ -40,7 +40,8 @@ void ShowProgress(const CProgressCtrl& ctlProgress, std::uint32_t dwTotal, std::
     if (dwTotal == 0) {
         ctlProgress.SetRange32(0, 1);
         ctlProgress.SetPos(0);
-    } else {
+    }
+    else {
         ctlProgress.SetRange32(0, static_cast<int>(dwTotal));
         ctlProgress.SetPos(static_cast<int>(dwReceived));
     }
@@ -156,7 +157,8 @@ void CUploaderDlg::EndRun()
     if (m_pUploader->Succeeded()) {
         m_strStatus = "Completed OK";
         SaveImageAs();
-    } else {
+    }
+    else {
         m_strStatus = "Failed";
     }
     UpdateData();
@@ -177,11 +179,8 @@ void CUploaderDlg::SaveImageAs()
     case SaveCantOpen:
         AppMessageBox(Substitute("Can't open file %s", "%s", strPath).c_str(), MB_OK | MB_ICONEXCLAMATION);
         return;
-    case SaveFailed:
-        AppMessageBox(FileErrorText(cause, strPath).c_str(), MB_OK | MB_ICONSTOP);
-        return;
-    case SaveOk:
-        break;
+    case SaveFailed: AppMessageBox(FileErrorText(cause, strPath).c_str(), MB_OK | MB_ICONSTOP); return;
+    case SaveOk: break;
     }
 
     m_strConfigFile = strPath;
@@ -210,7 +209,8 @@ void CUploaderDlg::OnSysCommand(UINT nID, LPARAM)
     if ((nID & kSysCommandMask) == IDM_ABOUTBOX) {
         CAboutDlg dlgAbout;
         dlgAbout.DoModal();
-    } else {
+    }
+    else {
         SetMsgHandled(FALSE);  // move, close and the rest: the system's
     }
 }
@@ -232,10 +232,7 @@ void CUploaderDlg::OnPaint()
     dc.DrawIcon(x, y, m_hIcon);
 }
 
-HICON CUploaderDlg::OnQueryDragIcon()
-{
-    return m_hIcon;
-}
+HICON CUploaderDlg::OnQueryDragIcon() { return m_hIcon; }
 
 void CUploaderDlg::OnDestroy()
 {

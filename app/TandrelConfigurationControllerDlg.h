@@ -15,12 +15,12 @@ public:
     ~CUploaderDlg() override = default;
 
     BEGIN_MSG_MAP(CUploaderDlg)
-        MSG_WM_SYSCOMMAND(OnSysCommand)
-        MSG_WM_DESTROY(OnDestroy)
-        MSG_WM_PAINT(OnPaint)
-        MSG_WM_QUERYDRAGICON(OnQueryDragIcon)
-        COMMAND_BN_CLICKED(IDC_UPLOAD, OnUpload)
-        MSG_WM_TIMER(OnTimer)
+    MSG_WM_SYSCOMMAND(OnSysCommand)
+    MSG_WM_DESTROY(OnDestroy)
+    MSG_WM_PAINT(OnPaint)
+    MSG_WM_QUERYDRAGICON(OnQueryDragIcon)
+    COMMAND_BN_CLICKED(IDC_UPLOAD, OnUpload)
+    MSG_WM_TIMER(OnTimer)
     END_MSG_MAP()
 
 protected:

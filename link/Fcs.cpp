@@ -5,8 +5,7 @@ std::uint16_t FcsCompute(const std::uint8_t* p, std::size_t n)
     const auto& t = kFcsSlices;
     unsigned fcs = kFcsInit;
     std::size_t i = 0;
-    for (; i + 4 <= n; i += 4)
-    {
+    for (; i + 4 <= n; i += 4) {
         const unsigned x = fcs ^ p[i] ^ (static_cast<unsigned>(p[i + 1]) << 8);
         fcs = t[3][x & 0xFFu] ^ t[2][x >> 8] ^ t[1][p[i + 2]] ^ t[0][p[i + 3]];
     }
@@ -17,8 +16,7 @@ std::uint16_t FcsCompute(const std::uint8_t* p, std::size_t n)
 
 void FcsAppend(FrameBuffer* p)
 {
-    if (p->wLength > kMaxMessage)
-    {
+    if (p->wLength > kMaxMessage) {
         p->bOverflow = 1;
         return;
     }

@@ -19,8 +19,7 @@ constexpr std::uint16_t kMaxMessage = kFrameDataSize - 5;
 constexpr std::array<std::uint16_t, 256> MakeFcsTable()
 {
     std::array<std::uint16_t, 256> table{};
-    for (unsigned i = 0; i < 256; ++i)
-    {
+    for (unsigned i = 0; i < 256; ++i) {
         unsigned v = i;
         for (int bit = 0; bit < 8; ++bit)
             v = (v & 1u) ? (v >> 1) ^ kFcsPoly : v >> 1;
@@ -40,8 +39,7 @@ constexpr std::array<std::array<std::uint16_t, 256>, 4> MakeFcsSlices()
     std::array<std::array<std::uint16_t, 256>, 4> slices{};
     slices[0] = MakeFcsTable();
     for (unsigned k = 1; k < 4; ++k)
-        for (unsigned i = 0; i < 256; ++i)
-        {
+        for (unsigned i = 0; i < 256; ++i) {
             const unsigned prev = slices[k - 1][i];
             slices[k][i] = static_cast<std::uint16_t>((prev >> 8) ^ slices[0][prev & 0xFFu]);
         }

@@ -65,15 +65,9 @@ void BufferPoolPut(FrameBuffer* p)
     g_nFreeCount.fetch_add(1, std::memory_order_relaxed);
 }
 
-std::uint32_t BufferPoolFreeCount()
-{
-    return g_nFreeCount.load(std::memory_order_relaxed);
-}
+std::uint32_t BufferPoolFreeCount() { return g_nFreeCount.load(std::memory_order_relaxed); }
 
-void FrameBufferReset(FrameBuffer* p)
-{
-    p->wLength = 0;
-}
+void FrameBufferReset(FrameBuffer* p) { p->wLength = 0; }
 
 // The counts change only under the queue's lock, which orders them; the
 // atomic is there for the link worker's unlocked "anything queued?" hint.

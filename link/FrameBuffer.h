@@ -11,13 +11,12 @@
 constexpr std::size_t kFrameDataSize = 1024;
 constexpr std::uint32_t kPoolBufferCount = 1000;
 
-struct FrameBuffer
-{
-    std::uint32_t dwTag;        // reserved; the pool zeroes it on the way in and out
-    FrameBuffer* pNext;         // free-list or queue link, null while a holder has it
+struct FrameBuffer {
+    std::uint32_t dwTag;  // reserved; the pool zeroes it on the way in and out
+    FrameBuffer* pNext;   // free-list or queue link, null while a holder has it
     std::uint8_t abData[kFrameDataSize];
-    std::uint16_t wLength;      // valid bytes at the start of abData
-    std::uint8_t bOverflow;     // set by FcsAppend when the message is too long
+    std::uint16_t wLength;   // valid bytes at the start of abData
+    std::uint8_t bOverflow;  // set by FcsAppend when the message is too long
 };
 
 // Set-up and tear-down run on one thread while no other thread uses the pool.
@@ -26,24 +25,23 @@ void BufferPoolDestroy();
 
 // Any thread. Get returns null when the free list is empty, never waits.
 FrameBuffer* BufferPoolGet();
-void BufferPoolPut(FrameBuffer* p);     // null ignored
-std::uint32_t BufferPoolFreeCount();    // buffers on the free list, for checks
+void BufferPoolPut(FrameBuffer* p);   // null ignored
+std::uint32_t BufferPoolFreeCount();  // buffers on the free list, for checks
 
 // Holder only, no lock: forgets the stored bytes.
 void FrameBufferReset(FrameBuffer* p);
 
 // Value-initialise with FrameQueue q{}; the owner sets pLock before first use.
 // nCount may be read without the lock as a hint; Pop checks it again under it.
-struct FrameQueue
-{
+struct FrameQueue {
     FrameBuffer* pHead;
     FrameBuffer* pTail;
     std::atomic<std::uint16_t> nCount;
     std::mutex* pLock;
 };
 
-void Push(FrameQueue* q, FrameBuffer* p);   // null buffer ignored
-FrameBuffer* Pop(FrameQueue* q);            // null when empty
+void Push(FrameQueue* q, FrameBuffer* p);  // null buffer ignored
+FrameBuffer* Pop(FrameQueue* q);           // null when empty
 
 // The pool's state; only FrameBuffer.cpp changes it. Declared for inspection.
 extern FrameBuffer* g_pFreeHead;

@@ -2,13 +2,9 @@
 
 #include "link/Fcs.h"
 
-namespace
-{
+namespace {
 
-bool NeedsEscape(std::uint8_t b)
-{
-    return b == kFlag || b == kEscape;
-}
+bool NeedsEscape(std::uint8_t b) { return b == kFlag || b == kEscape; }
 
 // Puts the held buffer back to empty so the next frame is stored from the start.
 void RestartFrame(FrameDecoder* d)
@@ -35,8 +31,7 @@ bool OpenFrame(FrameDecoder* d)
 bool StoreByte(FrameDecoder* d, std::uint8_t b)
 {
     FrameBuffer* p = d->m_pRxFrame;
-    if (p->wLength >= kFrameDataSize)
-    {
+    if (p->wLength >= kFrameDataSize) {
         p->wLength = kFrameDataSize + 1;
         return false;
     }
@@ -49,8 +44,7 @@ bool StoreByte(FrameDecoder* d, std::uint8_t b)
 // stays held and is refilled from the next opening flag.
 void CloseFrame(FrameDecoder* d, FrameQueue* rxQueue)
 {
-    if (!FcsCheck(d->m_pRxFrame))
-    {
+    if (!FcsCheck(d->m_pRxFrame)) {
         ++d->m_dwDropped;
         return;
     }
@@ -59,7 +53,7 @@ void CloseFrame(FrameDecoder* d, FrameQueue* rxQueue)
     d->m_pRxWrite = nullptr;
 }
 
-} // namespace
+}  // namespace
 
 std::uint16_t EncodeFrame(FrameBuffer* p, std::uint8_t* pOut)
 {
@@ -72,16 +66,13 @@ std::uint16_t EncodeFrame(FrameBuffer* p, std::uint8_t* pOut)
     *pWrite++ = kFlag;
     *pWrite++ = kAddressSent;
     *pWrite++ = kControl;
-    for (std::uint16_t i = 0; i < p->wLength; ++i)
-    {
+    for (std::uint16_t i = 0; i < p->wLength; ++i) {
         const std::uint8_t b = p->abData[i];
-        if (NeedsEscape(b))
-        {
+        if (NeedsEscape(b)) {
             *pWrite++ = kEscape;
             *pWrite++ = static_cast<std::uint8_t>(b ^ kEscapeXor);
         }
-        else
-        {
+        else {
             *pWrite++ = b;
         }
     }
@@ -96,11 +87,9 @@ void Decode(FrameDecoder* pDecoder, FrameQueue* rxQueue, const std::uint8_t* pBy
 {
     FrameDecoder local = *pDecoder;
     FrameDecoder* d = &local;
-    for (std::size_t i = 0; i < count; ++i)
-    {
+    for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t b = pBytes[i];
-        switch (d->m_nRxState)
-        {
+        switch (d->m_nRxState) {
         case DECODE_HUNT:
             if (b == kFlag && OpenFrame(d))
                 d->m_nRxState = DECODE_ADDRESS;
@@ -119,15 +108,13 @@ void Decode(FrameDecoder* pDecoder, FrameQueue* rxQueue, const std::uint8_t* pBy
             d->m_dwDropped += d->m_nRxState != DECODE_DATA;
             break;
         case DECODE_DATA:
-            if (b == kFlag)
-            {
+            if (b == kFlag) {
                 CloseFrame(d, rxQueue);
                 d->m_nRxState = DECODE_HUNT;
             }
             else if (b == kEscape)
                 d->m_nRxState = DECODE_ESCAPE;
-            else if (!StoreByte(d, b))
-            {
+            else if (!StoreByte(d, b)) {
                 d->m_nRxState = DECODE_HUNT;
                 ++d->m_dwDropped;
             }
@@ -135,21 +122,17 @@ void Decode(FrameDecoder* pDecoder, FrameQueue* rxQueue, const std::uint8_t* pBy
         case DECODE_ESCAPE:
             // 7D 7F is an aborted frame; this flag opens the next one, so drop
             // what was stored or the next frame would fail its check too.
-            if (b == kFlag)
-            {
+            if (b == kFlag) {
                 RestartFrame(d);
                 d->m_nRxState = DECODE_ADDRESS;
                 ++d->m_dwDropped;
             }
-            else
-            {
+            else {
                 d->m_nRxState = StoreByte(d, static_cast<std::uint8_t>(b ^ kEscapeXor)) ? DECODE_DATA : DECODE_HUNT;
                 d->m_dwDropped += d->m_nRxState == DECODE_HUNT;
             }
             break;
-        default:
-            d->m_nRxState = DECODE_HUNT;
-            break;
+        default: d->m_nRxState = DECODE_HUNT; break;
         }
     }
     *pDecoder = local;

@@ -25,10 +25,9 @@ std::uint16_t EncodeFrame(FrameBuffer* p, std::uint8_t* pOut);
 enum { DECODE_HUNT = 0, DECODE_ADDRESS, DECODE_CONTROL, DECODE_DATA, DECODE_ESCAPE };
 
 // Zero-initialise; touched only by the thread that feeds Decode.
-struct FrameDecoder
-{
-    FrameBuffer* m_pRxFrame;    // buffer being filled, null when none is held
-    std::uint8_t* m_pRxWrite;   // m_pRxFrame->abData + wLength while storing
+struct FrameDecoder {
+    FrameBuffer* m_pRxFrame;   // buffer being filled, null when none is held
+    std::uint8_t* m_pRxWrite;  // m_pRxFrame->abData + wLength while storing
     std::int32_t m_nRxState;
     std::uint32_t m_dwDropped;  // frames thrown away: bad FCS, address or control, too long, aborted, cut short
 };

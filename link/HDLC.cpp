@@ -9,8 +9,7 @@
 std::atomic<LinkTraceProc> CHdlcLink::s_pfnTrace{nullptr};
 std::atomic<std::uint32_t> CHdlcLink::s_dwFramesDropped{0};
 
-namespace
-{
+namespace {
 
 void Trace(LinkTraceProc pfn, int nDirection, const std::uint8_t* pBytes, std::uint32_t count)
 {
@@ -54,15 +53,11 @@ CHdlcLink::~CHdlcLink()
     delete m_txQueue.pLock;
 }
 
-int CHdlcLink::IsOpen()
-{
-    return m_pCtrl != nullptr && m_pCtrl->IsOpen() ? 1 : 0;
-}
+int CHdlcLink::IsOpen() { return m_pCtrl != nullptr && m_pCtrl->IsOpen() ? 1 : 0; }
 
 void CHdlcLink::Start()
 {
-    if (!IsOpen())
-    {
+    if (!IsOpen()) {
         AppMessageBox("Unable to open serial port.", MB_OK | MB_ICONEXCLAMATION);
         return;
     }
@@ -79,15 +74,9 @@ void CHdlcLink::Send(FrameBuffer* pFrame)
     m_worker.Wake().Signal();
 }
 
-void CHdlcLink::SetTrace(LinkTraceProc pfnTrace)
-{
-    s_pfnTrace.store(pfnTrace, std::memory_order_release);
-}
+void CHdlcLink::SetTrace(LinkTraceProc pfnTrace) { s_pfnTrace.store(pfnTrace, std::memory_order_release); }
 
-std::uint32_t CHdlcLink::FramesDropped()
-{
-    return s_dwFramesDropped.load(std::memory_order_relaxed);
-}
+std::uint32_t CHdlcLink::FramesDropped() { return s_dwFramesDropped.load(std::memory_order_relaxed); }
 
 // Reader thread. pContext is the link that created the controller.
 void CHdlcLink::OnReceive(const std::uint8_t* pBytes, std::uint32_t count, void* pContext)
@@ -112,23 +101,18 @@ void CHdlcLink::TransmitFrame(FrameBuffer* pFrame)
 {
     std::uint8_t abOut[kMaxEncodedFrame];
     std::uint16_t wCount = EncodeFrame(pFrame, abOut);
-    if (wCount != 0)
-    {
+    if (wCount != 0) {
         Trace(s_pfnTrace.load(std::memory_order_acquire), LINK_TRACE_WRITE, abOut, wCount);
         WriteRaw(abOut, wCount);
     }
     BufferPoolPut(pFrame);
 }
 
-int CHdlcLink::WriteRaw(const std::uint8_t* pBytes, int count)
-{
-    return m_pCtrl->Write(pBytes, count);
-}
+int CHdlcLink::WriteRaw(const std::uint8_t* pBytes, int count) { return m_pCtrl->Write(pBytes, count); }
 
 void CHdlcLink::DeliverFrame(FrameBuffer* pFrame)
 {
-    Trace(s_pfnTrace.load(std::memory_order_acquire), LINK_TRACE_FRAME, pFrame->abData,
-          pFrame->wLength);
+    Trace(s_pfnTrace.load(std::memory_order_acquire), LINK_TRACE_FRAME, pFrame->abData, pFrame->wLength);
     m_pSink->OnFrame(pFrame);
 }
 
@@ -138,19 +122,16 @@ void CHdlcLink::DeliverFrame(FrameBuffer* pFrame)
 // counts are looked at, so a push after the look still ends the wait.
 void CHdlcLink::Run()
 {
-    for (;;)
-    {
+    for (;;) {
         std::uint32_t dwSeen = m_worker.Wake().Sequence();
         if (m_worker.StopRequested())
             return;
         bool bBusy = false;
-        if (m_rxQueue.nCount.load(std::memory_order_acquire) != 0)
-        {
+        if (m_rxQueue.nCount.load(std::memory_order_acquire) != 0) {
             DeliverFrame(Pop(&m_rxQueue));
             bBusy = true;
         }
-        if (m_txQueue.nCount.load(std::memory_order_acquire) != 0)
-        {
+        if (m_txQueue.nCount.load(std::memory_order_acquire) != 0) {
             TransmitFrame(Pop(&m_txQueue));
             bBusy = true;
         }
@@ -159,7 +140,4 @@ void CHdlcLink::Run()
     }
 }
 
-void CHdlcLink::LinkThreadProc(void* pParam)
-{
-    static_cast<CHdlcLink*>(pParam)->Run();
-}
+void CHdlcLink::LinkThreadProc(void* pParam) { static_cast<CHdlcLink*>(pParam)->Run(); }

@@ -30,8 +30,7 @@ class CSerialPortCtrl;
 enum { LINK_TRACE_WRITE = 0, LINK_TRACE_BURST = 1, LINK_TRACE_FRAME = 2 };
 typedef void (*LinkTraceProc)(int nDirection, const std::uint8_t* pBytes, std::uint32_t count);
 
-class CHdlcLink
-{
+class CHdlcLink {
 public:
     CHdlcLink(const std::string& portName, IFrameSink* pSink);
     ~CHdlcLink();

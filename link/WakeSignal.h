@@ -41,8 +41,7 @@ public:
     void WaitFor(std::uint32_t dwSeen, std::uint32_t dwMilliseconds)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_cond.wait_for(lock, std::chrono::milliseconds(dwMilliseconds),
-                        [&] { return m_dwSequence != dwSeen; });
+        m_cond.wait_for(lock, std::chrono::milliseconds(dwMilliseconds), [&] { return m_dwSequence != dwSeen; });
     }
 
 private:

@@ -3,22 +3,17 @@
 
 CWorkerThread::CWorkerThread(JoinProc pfnJoin) : m_pfnJoin(pfnJoin), m_pThread(nullptr), m_bStop(0) {}
 
-CWorkerThread::~CWorkerThread()
-{
-    Stop();
-}
+CWorkerThread::~CWorkerThread() { Stop(); }
 
 bool CWorkerThread::Start(RunProc pfnRun, void* pContext)
 {
     if (m_pThread != nullptr)
         return true;
     m_bStop.store(0, std::memory_order_release);
-    try
-    {
+    try {
         m_pThread = new std::thread(pfnRun, pContext);
     }
-    catch (...)
-    {
+    catch (...) {
         m_pThread = nullptr;
         return false;
     }

@@ -12,8 +12,7 @@
 
 #include "link/WakeSignal.h"
 
-class CWorkerThread
-{
+class CWorkerThread {
 public:
     typedef void (*JoinProc)(std::thread& worker);
     typedef void (*RunProc)(void* pContext);

@@ -6,7 +6,4 @@
 
 #include "platform/TickCount.h"
 
-std::uint32_t TickCountNow()
-{
-    return static_cast<std::uint32_t>(GetTickCount());
-}
+std::uint32_t TickCountNow() { return static_cast<std::uint32_t>(GetTickCount()); }

@@ -11,8 +11,7 @@
 #include "retrieval/WorkerWait.h"
 #include "platform/AppMessageBox.h"
 
-namespace
-{
+namespace {
 
 constexpr std::uint32_t kFrameOverhead = 4;  // FCS and trailer behind every message
 
@@ -30,9 +29,16 @@ std::uint32_t MessageLength(const FrameBuffer* pFrame)
 // The pool must be filled before the link exists: the link's serial reader
 // starts decoding, and taking buffers, while the link is being constructed.
 CMapUploader::CMapUploader(const std::string& portName, ITickSource* pTicks)
-    : m_bFinished(0), m_pLink(nullptr), m_pImage(nullptr), m_pWrite(nullptr), m_dwReceived(0),
-      m_dwTotal(0), m_timeout(kReplyTimeoutMs, pTicks), m_nState(RequestSize),
-      m_pTicks(pTicks != nullptr ? pTicks : SystemTickSource()), m_worker(WaitForWorker)
+    : m_bFinished(0),
+      m_pLink(nullptr),
+      m_pImage(nullptr),
+      m_pWrite(nullptr),
+      m_dwReceived(0),
+      m_dwTotal(0),
+      m_timeout(kReplyTimeoutMs, pTicks),
+      m_nState(RequestSize),
+      m_pTicks(pTicks != nullptr ? pTicks : SystemTickSource()),
+      m_worker(WaitForWorker)
 {
     m_pTicks->Attach(&m_worker.Wake());
     BufferPoolInit();
@@ -55,8 +61,7 @@ CMapUploader::~CMapUploader()
 
 void CMapUploader::Start()
 {
-    if (m_pLink == nullptr || !m_pLink->IsOpen())
-    {
+    if (m_pLink == nullptr || !m_pLink->IsOpen()) {
         AppMessageBox("Unable to open serial port.", MB_OK | MB_ICONEXCLAMATION);
         m_bFinished.store(1, std::memory_order_release);
         return;
@@ -65,48 +70,26 @@ void CMapUploader::Start()
         return;
     m_pLink->Start();
     m_bFinished.store(0, std::memory_order_release);
-    if (!m_worker.Start(UploaderThreadProc, this))
-    {
+    if (!m_worker.Start(UploaderThreadProc, this)) {
         m_nState.store(Error, std::memory_order_release);
         AppMessageBox("Failed to communicate with system", MB_OK | MB_ICONEXCLAMATION);
         m_bFinished.store(1, std::memory_order_release);
     }
 }
 
-std::uint32_t CMapUploader::GetTotalSize()
-{
-    return m_dwTotal.load(std::memory_order_acquire);
-}
+std::uint32_t CMapUploader::GetTotalSize() { return m_dwTotal.load(std::memory_order_acquire); }
 
-std::uint32_t CMapUploader::GetReceived()
-{
-    return m_dwReceived.load(std::memory_order_acquire);
-}
+std::uint32_t CMapUploader::GetReceived() { return m_dwReceived.load(std::memory_order_acquire); }
 
-const std::uint8_t* CMapUploader::GetData()
-{
-    return m_pImage;
-}
+const std::uint8_t* CMapUploader::GetData() { return m_pImage; }
 
-int CMapUploader::Succeeded()
-{
-    return m_nState.load(std::memory_order_acquire) == Done ? 1 : 0;
-}
+int CMapUploader::Succeeded() { return m_nState.load(std::memory_order_acquire) == Done ? 1 : 0; }
 
-int CMapUploader::GetState()
-{
-    return m_nState.load(std::memory_order_acquire);
-}
+int CMapUploader::GetState() { return m_nState.load(std::memory_order_acquire); }
 
-void CMapUploader::SendSizeRequest()
-{
-    SendRequest(kMsgSizeRequest);
-}
+void CMapUploader::SendSizeRequest() { SendRequest(kMsgSizeRequest); }
 
-void CMapUploader::SendDataRequest()
-{
-    SendRequest(kMsgDataRequest);
-}
+void CMapUploader::SendDataRequest() { SendRequest(kMsgDataRequest); }
 
 // An empty pool sends nothing; the reply timeout then ends the retrieval.
 void CMapUploader::SendRequest(std::uint8_t bType)
@@ -126,8 +109,7 @@ void CMapUploader::SendRequest(std::uint8_t bType)
 bool CMapUploader::MoveState(int nFrom, int nTo)
 {
     std::int32_t nExpected = nFrom;
-    return m_nState.compare_exchange_strong(nExpected, nTo, std::memory_order_acq_rel,
-                                            std::memory_order_acquire);
+    return m_nState.compare_exchange_strong(nExpected, nTo, std::memory_order_acq_rel, std::memory_order_acquire);
 }
 
 void CMapUploader::Answer(int nFrom, int nTo)
@@ -143,9 +125,7 @@ void CMapUploader::OnFrame(FrameBuffer* pFrame)
 {
     const std::uint8_t* pMsg = pFrame->abData;
     std::uint32_t dwLength = MessageLength(pFrame);
-    if (m_bFinished.load(std::memory_order_acquire) == 0 && dwLength >= 2 &&
-        pMsg[0] == kMsgStart)
-    {
+    if (m_bFinished.load(std::memory_order_acquire) == 0 && dwLength >= 2 && pMsg[0] == kMsgStart) {
         int nState = m_nState.load(std::memory_order_acquire);
         if (nState == AwaitSize && pMsg[1] == kMsgSizeResponse)
             OnSizeResponse(pMsg, dwLength);
@@ -158,20 +138,17 @@ void CMapUploader::OnFrame(FrameBuffer* pFrame)
 void CMapUploader::OnSizeResponse(const std::uint8_t* pMsg, std::uint32_t dwLength)
 {
     m_timeout.Restart(0);
-    if (dwLength < kMsgHeaderLength)
-    {
+    if (dwLength < kMsgHeaderLength) {
         Answer(AwaitSize, Error);
         return;
     }
     std::uint32_t dwSize = ReadMsgNumber(pMsg);
-    if (dwSize > kMaxImageSize)
-    {
+    if (dwSize > kMaxImageSize) {
         Answer(AwaitSize, Error);
         return;
     }
     std::uint8_t* pImage = new (std::nothrow) std::uint8_t[dwSize];
-    if (pImage == nullptr)
-    {
+    if (pImage == nullptr) {
         Answer(AwaitSize, Error);
         return;
     }
@@ -185,16 +162,14 @@ void CMapUploader::OnSizeResponse(const std::uint8_t* pMsg, std::uint32_t dwLeng
 void CMapUploader::OnDataChunk(const std::uint8_t* pMsg, std::uint32_t dwLength)
 {
     m_timeout.Restart(0);
-    if (dwLength < kMsgHeaderLength)
-    {
+    if (dwLength < kMsgHeaderLength) {
         Answer(AwaitData, Error);
         return;
     }
     std::uint32_t dwCount = ReadMsgNumber(pMsg);
     std::uint32_t dwReceived = m_dwReceived.load(std::memory_order_acquire);
     std::uint32_t dwMissing = m_dwTotal.load(std::memory_order_acquire) - dwReceived;
-    if (dwCount > dwMissing || dwCount > dwLength - kMsgHeaderLength)
-    {
+    if (dwCount > dwMissing || dwCount > dwLength - kMsgHeaderLength) {
         Answer(AwaitData, Error);
         return;
     }
@@ -221,16 +196,14 @@ void CMapUploader::ReportFailure()
 // stop or change made after the read still ends the sleep.
 void CMapUploader::Run()
 {
-    for (;;)
-    {
+    for (;;) {
         std::uint32_t dwSeen = m_worker.Wake().Sequence();
         if (m_testHook)
             m_testHook(HOOK_SEQUENCE_TAKEN);
         if (m_worker.StopRequested())
             return;
         int nState = m_nState.load(std::memory_order_acquire);
-        switch (nState)
-        {
+        switch (nState) {
         // The state moves on before the request is posted: a station that
         // answers before this thread runs again (a preempted worker loses the
         // CPU for a whole scheduling quantum) would otherwise find the
@@ -247,8 +220,7 @@ void CMapUploader::Run()
             break;
         case AwaitSize:
         case AwaitData:
-            if (std::uint32_t dwLeft = m_timeout.Remaining())
-            {
+            if (std::uint32_t dwLeft = m_timeout.Remaining()) {
                 m_worker.Wake().WaitFor(dwSeen, dwLeft);
                 break;
             }
@@ -256,9 +228,7 @@ void CMapUploader::Run()
                 m_testHook(HOOK_OVERDUE);
             MoveState(nState, Error);  // lost to a reply: the next pass follows it
             break;
-        case Complete:
-            MoveState(Complete, Done);
-            break;
+        case Complete: MoveState(Complete, Done); break;
         case Done:
             m_bFinished.store(1, std::memory_order_release);
             m_worker.SetStop();
@@ -268,14 +238,9 @@ void CMapUploader::Run()
                 m_testHook(HOOK_REPORTING);
             ReportFailure();
             return;
-        default:
-            m_worker.Wake().Wait(dwSeen);
-            break;
+        default: m_worker.Wake().Wait(dwSeen); break;
         }
     }
 }
 
-void CMapUploader::UploaderThreadProc(void* pParam)
-{
-    static_cast<CMapUploader*>(pParam)->Run();
-}
+void CMapUploader::UploaderThreadProc(void* pParam) { static_cast<CMapUploader*>(pParam)->Run(); }

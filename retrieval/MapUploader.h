@@ -19,15 +19,7 @@
 class CHdlcLink;
 class ITickSource;
 
-enum UploadState {
-    RequestSize = 0,
-    AwaitSize = 1,
-    RequestData = 2,
-    AwaitData = 3,
-    Complete = 4,
-    Done = 5,
-    Error = 6
-};
+enum UploadState { RequestSize = 0, AwaitSize = 1, RequestData = 2, AwaitData = 3, Complete = 4, Done = 5, Error = 6 };
 
 class CMapUploader : public IFrameSink {
 public:

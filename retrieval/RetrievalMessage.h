@@ -40,8 +40,7 @@ inline void PutMsgHeader(std::uint8_t* p, std::uint8_t bType, std::uint8_t bFlag
 inline std::uint32_t ReadMsgNumber(const std::uint8_t* pMsg)
 {
     const std::uint8_t* p = pMsg + kMsgNumberOffset;
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
-           std::uint32_t(p[3]);
+    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | std::uint32_t(p[3]);
 }
 
 inline bool IsMsgRequest(const std::uint8_t* pMsg, std::uint8_t bType)

@@ -2,11 +2,9 @@
 // wakes at its deadline by itself and nothing needs to be signalled.
 #include "retrieval/TickSource.h"
 
-namespace
-{
+namespace {
 
-class CSystemTickSource final : public ITickSource
-{
+class CSystemTickSource final : public ITickSource {
 public:
     std::uint32_t GetTicks() override { return TickCountNow(); }
     void Attach(CWakeSignal*) override {}

@@ -4,8 +4,7 @@
 #include "retrieval/TickSource.h"
 
 CTimeout::CTimeout(std::uint32_t dwPeriod, ITickSource* pTicks)
-    : m_dwStart(0), m_dwDeadline(0), m_dwPeriod(dwPeriod),
-      m_pTicks(pTicks != nullptr ? pTicks : SystemTickSource())
+    : m_dwStart(0), m_dwDeadline(0), m_dwPeriod(dwPeriod), m_pTicks(pTicks != nullptr ? pTicks : SystemTickSource())
 {
 }
 
@@ -15,8 +14,7 @@ void CTimeout::Restart(std::uint32_t dwPeriod)
     if (dwPeriod != 0)
         m_dwPeriod.store(dwPeriod, std::memory_order_release);
     m_dwStart.store(dwNow, std::memory_order_release);
-    m_dwDeadline.store(dwNow + m_dwPeriod.load(std::memory_order_acquire),
-                       std::memory_order_release);
+    m_dwDeadline.store(dwNow + m_dwPeriod.load(std::memory_order_acquire), std::memory_order_release);
 }
 
 // Measured as time elapsed since the Restart, in unsigned arithmetic, so that
@@ -30,8 +28,7 @@ std::uint32_t CTimeout::Remaining() const
 {
     std::uint32_t dwStart = m_dwStart.load(std::memory_order_acquire);
     std::uint32_t dwNow;
-    for (;;)
-    {
+    for (;;) {
         dwNow = m_pTicks->GetTicks();
         std::uint32_t dwAgain = m_dwStart.load(std::memory_order_acquire);
         if (dwAgain == dwStart)
@@ -43,7 +40,4 @@ std::uint32_t CTimeout::Remaining() const
     return dwElapsed >= dwPeriod ? 0 : dwPeriod - dwElapsed;
 }
 
-int CTimeout::IsExpired() const
-{
-    return Remaining() == 0 ? 1 : 0;
-}
+int CTimeout::IsExpired() const { return Remaining() == 0 ? 1 : 0; }

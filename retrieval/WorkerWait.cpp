@@ -3,17 +3,13 @@
 
 #include <atomic>
 
-namespace
-{
+namespace {
 
 std::atomic<WorkerWaitProc> g_pfnWorkerWait{nullptr};
 
 }  // namespace
 
-void SetWorkerWait(WorkerWaitProc pfnWait)
-{
-    g_pfnWorkerWait.store(pfnWait, std::memory_order_release);
-}
+void SetWorkerWait(WorkerWaitProc pfnWait) { g_pfnWorkerWait.store(pfnWait, std::memory_order_release); }
 
 void WaitForWorker(std::thread& worker)
 {

@@ -33,10 +33,8 @@ bool IsSupportedBaudRate(long nValue)
     case 19200:
     case 38400:
     case 57600:
-    case 115200:
-        return true;
-    default:
-        return false;
+    case 115200: return true;
+    default: return false;
     }
 }
 
@@ -93,7 +91,8 @@ DWORD ReadBaudRateFile()
     char* pText = new (std::nothrow) char[nSize + 1];
     if (!pText) {
         AppMessageBox(kTextNoMemory, MB_OK);
-    } else {
+    }
+    else {
         // Only the bytes actually read count: a file that shrank meanwhile
         // must not leave stale buffer bytes in front of the terminator.
         const std::size_t nRead = std::fread(pText, 1, nSize, pFile);

@@ -33,8 +33,7 @@ ArmResult ArmNextWait(CSerialPort* pPort)
 // Hands on what is waiting, 1024 bytes at a time. A driver signals EV_RXCHAR
 // once per wait, not per byte: bytes left after a full chunk would sit until
 // the next byte arrives, so read on until a chunk comes back short.
-void DeliverWaitingBytes(CSerialPort* pPort, const ReaderThreadParams* pParams, void* pContext,
-                         std::uint8_t* pBuffer)
+void DeliverWaitingBytes(CSerialPort* pPort, const ReaderThreadParams* pParams, void* pContext, std::uint8_t* pBuffer)
 {
     DWORD dwRead;
     do {
@@ -60,12 +59,9 @@ DWORD WINAPI ReaderThreadProc(LPVOID pParam)
     // before it would wait for the next byte, so take them now.
     DeliverWaitingBytes(pPort, pParams, pContext, abBuffer);
     switch (ArmNextWait(pPort)) {
-    case ARM_OK:
-        break;
-    case ARM_STOPPED:
-        return 0;
-    case ARM_FAILED:
-        return kFirstWaitFailed;
+    case ARM_OK: break;
+    case ARM_STOPPED: return 0;
+    case ARM_FAILED: return kFirstWaitFailed;
     }
     // Ends on an empty mask (the stop, or a failed wait that EndWaitEvent has
     // re-armed) and when the next wait cannot be armed.

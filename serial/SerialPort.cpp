@@ -20,8 +20,7 @@ constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURG
 // among them): it will not insert status bytes, which is what we ask for.
 bool MeansNoInsertion(DWORD dwError)
 {
-    return dwError == ERROR_INVALID_PARAMETER || dwError == ERROR_NOT_SUPPORTED ||
-           dwError == ERROR_INVALID_FUNCTION;
+    return dwError == ERROR_INVALID_PARAMETER || dwError == ERROR_NOT_SUPPORTED || dwError == ERROR_INVALID_FUNCTION;
 }
 
 }  // namespace
@@ -99,10 +98,7 @@ BOOL CSerialPort::IsOpen() const
     return m_hComm != INVALID_HANDLE_VALUE && m_dwLastError.load(std::memory_order_relaxed) == 0;
 }
 
-void CSerialPort::SetLastErrorCode(DWORD dwError)
-{
-    m_dwLastError.store(dwError, std::memory_order_relaxed);
-}
+void CSerialPort::SetLastErrorCode(DWORD dwError) { m_dwLastError.store(dwError, std::memory_order_relaxed); }
 
 BOOL CSerialPort::RecordResult(BOOL bResult)
 {
@@ -128,10 +124,7 @@ BOOL CSerialPort::ReadState(DCB* pDcb)
     return RecordResult(GetCommState(m_hComm, pDcb));
 }
 
-BOOL CSerialPort::WriteState(DCB* pDcb)
-{
-    return RecordResult(SetCommState(m_hComm, pDcb));
-}
+BOOL CSerialPort::WriteState(DCB* pDcb) { return RecordResult(SetCommState(m_hComm, pDcb)); }
 
 BOOL CSerialPort::SetBaudRate(DWORD dwBaudRate)
 {
@@ -154,8 +147,7 @@ BOOL CSerialPort::SetLineFormat(BYTE bParity, BYTE bByteSize, BYTE bStopBits)
     return WriteState(&dcb);
 }
 
-BOOL CSerialPort::SetFlowControl(DWORD dwFlags, WORD wXonLimit, WORD wXoffLimit, char cXonChar,
-                                 char cXoffChar)
+BOOL CSerialPort::SetFlowControl(DWORD dwFlags, WORD wXonLimit, WORD wXoffLimit, char cXonChar, char cXoffChar)
 {
     DCB dcb;
     if (!ReadState(&dcb))
@@ -191,10 +183,7 @@ BOOL CSerialPort::ReadTimeouts(COMMTIMEOUTS* pTimeouts)
     return RecordResult(GetCommTimeouts(m_hComm, pTimeouts));
 }
 
-BOOL CSerialPort::WriteTimeouts(COMMTIMEOUTS* pTimeouts)
-{
-    return RecordResult(SetCommTimeouts(m_hComm, pTimeouts));
-}
+BOOL CSerialPort::WriteTimeouts(COMMTIMEOUTS* pTimeouts) { return RecordResult(SetCommTimeouts(m_hComm, pTimeouts)); }
 
 BOOL CSerialPort::SetReadTimeouts(DWORD dwInterval, DWORD dwTotalMultiplier, DWORD dwTotalConstant)
 {
@@ -267,10 +256,7 @@ DWORD CSerialPort::Write(const void* pBuffer, int nCount)
     return FinishTransfer(&m_ovWrite, dwWritten);
 }
 
-DWORD CSerialPort::Reserved(DWORD, DWORD)
-{
-    return 0;
-}
+DWORD CSerialPort::Reserved(DWORD, DWORD) { return 0; }
 
 // Non-zero when the wait completed at once or is pending.
 BOOL CSerialPort::BeginWaitEvent()
@@ -334,10 +320,7 @@ DWORD CSerialPort::StopThread()
     return dwExitCode;
 }
 
-BOOL CSerialPort::StopRequested() const
-{
-    return m_bStopRequested.load(std::memory_order_seq_cst);
-}
+BOOL CSerialPort::StopRequested() const { return m_bStopRequested.load(std::memory_order_seq_cst); }
 
 // ---- thin wrappers
 
@@ -433,8 +416,8 @@ BOOL CSerialPort::SetLsrMstInsert(BYTE bEscape)
 {
     SetLastErrorCode(0);
     DWORD dwReturned = 0;
-    return RecordResult(DeviceIoControl(m_hComm, kIoctlSerialLsrmstInsert, &bEscape, 1, nullptr, 0,
-                                        &dwReturned, nullptr));
+    return RecordResult(
+        DeviceIoControl(m_hComm, kIoctlSerialLsrmstInsert, &bEscape, 1, nullptr, 0, &dwReturned, nullptr));
 }
 
 BOOL CSerialPort::GetState(LPDCB pDcb)

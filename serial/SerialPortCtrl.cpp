@@ -49,10 +49,7 @@ CSerialPortCtrl::~CSerialPortCtrl()
     delete m_pPort;
 }
 
-int CSerialPortCtrl::IsOpen() const
-{
-    return m_bOpen;
-}
+int CSerialPortCtrl::IsOpen() const { return m_bOpen; }
 
 int CSerialPortCtrl::Write(const void* pBytes, int count)
 {
@@ -66,7 +63,4 @@ void CSerialPortCtrl::SetFixedBaudRate(std::uint32_t dwRate)
     g_dwFixedBaudRate.store(dwRate, std::memory_order_relaxed);
 }
 
-std::uint32_t CSerialPortCtrl::LastBaudRate()
-{
-    return g_dwLastBaudRate.load(std::memory_order_relaxed);
-}
+std::uint32_t CSerialPortCtrl::LastBaudRate() { return g_dwLastBaudRate.load(std::memory_order_relaxed); }

@@ -12,19 +12,19 @@ struct ErrorCause {
 // Win32 error codes (winerror.h) by the cause the user is shown; every code
 // not listed is "generic".
 constexpr ErrorCause kCauses[] = {
-    {2, fileNotFound},       {3, badPath},           {4, tooManyOpenFiles},  {5, accessDenied},
-    {6, invalidFile},        {11, invalidFile},      {12, accessDenied},     {15, badPath},
-    {16, removeCurrentDir},  {17, badPath},          {18, fileNotFound},     {19, accessDenied},
-    {20, hardIO},            {21, hardIO},           {22, hardIO},           {23, hardIO},
-    {24, badSeek},           {25, badSeek},          {26, invalidFile},      {27, badSeek},
-    {29, hardIO},            {30, hardIO},           {31, hardIO},           {32, sharingViolation},
-    {33, lockViolation},     {34, badPath},          {36, tooManyOpenFiles}, {38, endOfFile},
-    {39, diskFull},          {53, badPath},          {55, badPath},          {65, accessDenied},
-    {67, badPath},           {80, accessDenied},     {82, accessDenied},     {107, fileNotFound},
-    {108, lockViolation},    {111, badPath},         {112, diskFull},        {113, tooManyOpenFiles},
-    {123, badPath},          {131, badSeek},         {132, badSeek},         {145, removeCurrentDir},
-    {161, badPath},          {167, lockViolation},   {183, accessDenied},    {206, badPath},
-    {267, badPath},          {995, hardIO},          {1117, hardIO},
+    {2, fileNotFound},      {3, badPath},         {4, tooManyOpenFiles},  {5, accessDenied},
+    {6, invalidFile},       {11, invalidFile},    {12, accessDenied},     {15, badPath},
+    {16, removeCurrentDir}, {17, badPath},        {18, fileNotFound},     {19, accessDenied},
+    {20, hardIO},           {21, hardIO},         {22, hardIO},           {23, hardIO},
+    {24, badSeek},          {25, badSeek},        {26, invalidFile},      {27, badSeek},
+    {29, hardIO},           {30, hardIO},         {31, hardIO},           {32, sharingViolation},
+    {33, lockViolation},    {34, badPath},        {36, tooManyOpenFiles}, {38, endOfFile},
+    {39, diskFull},         {53, badPath},        {55, badPath},          {65, accessDenied},
+    {67, badPath},          {80, accessDenied},   {82, accessDenied},     {107, fileNotFound},
+    {108, lockViolation},   {111, badPath},       {112, diskFull},        {113, tooManyOpenFiles},
+    {123, badPath},         {131, badSeek},       {132, badSeek},         {145, removeCurrentDir},
+    {161, badPath},         {167, lockViolation}, {183, accessDenied},    {206, badPath},
+    {267, badPath},         {995, hardIO},        {1117, hardIO},
 };
 
 constexpr const char* kTexts[] = {

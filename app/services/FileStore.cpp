@@ -3,8 +3,7 @@
 #include "app/ui/AppPlatform.h"
 #include "platform/ReplacingFile.h"
 
-SaveResult SaveFileReplacing(const std::string& strPath, const void* pData, std::size_t cbData,
-                             FileErrorCause* pCause)
+SaveResult SaveFileReplacing(const std::string& strPath, const void* pData, std::size_t cbData, FileErrorCause* pCause)
 {
     *pCause = FileErrorCause::none;
     DWORD dwError = 0;

@@ -14,5 +14,4 @@ enum SaveResult {
     SaveFailed     // writing or replacing failed; see the cause
 };
 
-SaveResult SaveFileReplacing(const std::string& strPath, const void* pData, std::size_t cbData,
-                             FileErrorCause* pCause);
+SaveResult SaveFileReplacing(const std::string& strPath, const void* pData, std::size_t cbData, FileErrorCause* pCause);

@@ -31,10 +31,7 @@ const std::string& CProfile::LegacyPath() const
     return m_strLegacyPath;
 }
 
-const std::string& CProfile::ReadPath() const
-{
-    return PlatformFileExists(m_strPath) ? m_strPath : LegacyPath();
-}
+const std::string& CProfile::ReadPath() const { return PlatformFileExists(m_strPath) ? m_strPath : LegacyPath(); }
 
 // The first write creates the folder and starts from the old file, so that
 // keys not written yet keep the values the old place gave them.

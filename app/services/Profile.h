@@ -18,8 +18,8 @@ class CProfile {
 public:
     // strUserFolder: the per-user settings folder ("" unknown: use the old place).
     // strVirtualStoreFolder: the user's redirected copy of strLegacyFolder ("" none).
-    void SetLocation(const std::string& strName, const std::string& strUserFolder,
-                     const std::string& strLegacyFolder, const std::string& strVirtualStoreFolder = "");
+    void SetLocation(const std::string& strName, const std::string& strUserFolder, const std::string& strLegacyFolder,
+                     const std::string& strVirtualStoreFolder = "");
 
     int GetInt(const char* pszSection, const char* pszKey, int nDefault) const;
     std::string GetString(const char* pszSection, const char* pszKey, const char* pszDefault) const;

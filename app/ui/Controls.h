@@ -11,7 +11,10 @@ public:
     // CB_ERR (-1) when no list entry is selected, e.g. after typing.
     int GetCurSel() const { return static_cast<int>(SendMessage(CB_GETCURSEL)); }
     // An index outside the list clears the selection and the field.
-    int SetCurSel(int nSelect) const { return static_cast<int>(SendMessage(CB_SETCURSEL, static_cast<WPARAM>(nSelect))); }
+    int SetCurSel(int nSelect) const
+    {
+        return static_cast<int>(SendMessage(CB_SETCURSEL, static_cast<WPARAM>(nSelect)));
+    }
 };
 
 // The image size can exceed the 16-bit range of PBM_SETRANGE.

@@ -16,10 +16,7 @@ DWORD ReadDword(const BYTE* p) { return ReadWord(p) | (static_cast<DWORD>(ReadWo
 
 }  // namespace
 
-void DDX_Control(CDataExchange* pDX, int nIDC, CWindow& rControl)
-{
-    rControl.Attach(pDX->m_pDlg->GetDlgItem(nIDC));
-}
+void DDX_Control(CDataExchange* pDX, int nIDC, CWindow& rControl) { rControl.Attach(pDX->m_pDlg->GetDlgItem(nIDC)); }
 
 void DDX_Text(CDataExchange* pDX, int nIDC, const std::string& strValue)
 {
@@ -94,7 +91,8 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM
         pThis = reinterpret_cast<CDialog*>(lParam);
         ::SetWindowLongPtrA(hDlg, DWLP_USER, lParam);
         pThis->m_hWnd = hDlg;
-    } else {
+    }
+    else {
         pThis = reinterpret_cast<CDialog*>(::GetWindowLongPtrA(hDlg, DWLP_USER));
     }
     // Messages before WM_INITDIALOG (WM_SETFONT) find no object yet.
@@ -127,14 +125,11 @@ INT_PTR CDialog::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam)
     if (uMsg != WM_COMMAND)
         return FALSE;
     switch (LOWORD(wParam)) {
-    case IDOK:
-        OnOK();
-        return TRUE;
+    case IDOK: OnOK(); return TRUE;
     case IDCANCEL:  // Cancel button, Esc and the close box
         OnCancel();
         return TRUE;
-    default:
-        return pApp != nullptr && pApp->ProcessCommand(LOWORD(wParam), this);
+    default: return pApp != nullptr && pApp->ProcessCommand(LOWORD(wParam), this);
     }
 }
 

@@ -62,11 +62,11 @@ private:
     BOOL m_bMsgHandled;
 };
 
-#define BEGIN_MSG_MAP(theClass)                                                                 \
+#define BEGIN_MSG_MAP(theClass)                                                                   \
     BOOL ProcessWindowMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult) override \
-    {                                                                                           \
-        (void)wParam;                                                                           \
-        (void)lParam;                                                                           \
+    {                                                                                             \
+        (void)wParam;                                                                             \
+        (void)lParam;                                                                             \
         (void)lResult;
 
 #define MSG_HANDLED_RETURN(call) \
@@ -75,19 +75,30 @@ private:
     if (IsMsgHandled())          \
         return TRUE;
 
-#define MSG_WM_SYSCOMMAND(func) \
-    if (uMsg == WM_SYSCOMMAND) { MSG_HANDLED_RETURN(func(static_cast<UINT>(wParam), lParam)) }
-#define MSG_WM_DESTROY(func) \
-    if (uMsg == WM_DESTROY) { MSG_HANDLED_RETURN(func()) }
-#define MSG_WM_PAINT(func) \
-    if (uMsg == WM_PAINT) { MSG_HANDLED_RETURN(func()) }
-#define MSG_WM_QUERYDRAGICON(func) \
-    if (uMsg == WM_QUERYDRAGICON) { MSG_HANDLED_RETURN(lResult = reinterpret_cast<LRESULT>(func())) }
-#define MSG_WM_TIMER(func) \
-    if (uMsg == WM_TIMER) { MSG_HANDLED_RETURN(func(static_cast<UINT_PTR>(wParam))) }
-#define COMMAND_BN_CLICKED(id, func)                                                  \
-    if (uMsg == WM_COMMAND && LOWORD(wParam) == (id) && HIWORD(wParam) == BN_CLICKED) \
-    { MSG_HANDLED_RETURN(func()) }
+#define MSG_WM_SYSCOMMAND(func)                                     \
+    if (uMsg == WM_SYSCOMMAND) {                                    \
+        MSG_HANDLED_RETURN(func(static_cast<UINT>(wParam), lParam)) \
+    }
+#define MSG_WM_DESTROY(func)       \
+    if (uMsg == WM_DESTROY) {      \
+        MSG_HANDLED_RETURN(func()) \
+    }
+#define MSG_WM_PAINT(func)         \
+    if (uMsg == WM_PAINT) {        \
+        MSG_HANDLED_RETURN(func()) \
+    }
+#define MSG_WM_QUERYDRAGICON(func)                                      \
+    if (uMsg == WM_QUERYDRAGICON) {                                     \
+        MSG_HANDLED_RETURN(lResult = reinterpret_cast<LRESULT>(func())) \
+    }
+#define MSG_WM_TIMER(func)                                      \
+    if (uMsg == WM_TIMER) {                                     \
+        MSG_HANDLED_RETURN(func(static_cast<UINT_PTR>(wParam))) \
+    }
+#define COMMAND_BN_CLICKED(id, func)                                                    \
+    if (uMsg == WM_COMMAND && LOWORD(wParam) == (id) && HIWORD(wParam) == BN_CLICKED) { \
+        MSG_HANDLED_RETURN(func())                                                      \
+    }
 
 #define END_MSG_MAP() \
     return FALSE;     \

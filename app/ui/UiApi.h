@@ -45,7 +45,7 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
 #define LOWORD(l) (static_cast<WORD>(static_cast<std::uintptr_t>(l) & 0xFFFF))
 #define HIWORD(l) (static_cast<WORD>((static_cast<std::uintptr_t>(l) >> 16) & 0xFFFF))
-#define MAKEWORD(lo, hi) (static_cast<WORD>(((lo) & 0xFF) | (((hi) & 0xFF) << 8)))
+#define MAKEWORD(lo, hi) (static_cast<WORD>(((lo)&0xFF) | (((hi)&0xFF) << 8)))
 #define MAKEINTRESOURCEA(i) (reinterpret_cast<LPCSTR>(static_cast<std::uintptr_t>(static_cast<WORD>(i))))
 
 #define WM_DESTROY 0x0002

@@ -135,10 +135,12 @@ void CWinApp::WinHelp(ULONG_PTR dwData, UINT nCmd)
             ::HtmlHelpA(nullptr, nullptr, HH_CLOSE_ALL, 0);
             m_bHtmlHelpOpened = FALSE;
         }
-    } else if (PlatformFileExists(m_strHelpPath)) {
+    }
+    else if (PlatformFileExists(m_strHelpPath)) {
         // Installations that still ship a WinHelp file keep their viewer.
         bOk = ::WinHelpA(hWnd, m_strHelpPath.c_str(), nCmd, dwData);
-    } else if (PlatformFileExists(m_strHtmlHelpPath)) {
+    }
+    else if (PlatformFileExists(m_strHtmlHelpPath)) {
         bOk = ::HtmlHelpA(hWnd, m_strHtmlHelpPath.c_str(), HH_HELP_CONTEXT, dwData) != nullptr;
         m_bHtmlHelpOpened = m_bHtmlHelpOpened || bOk;
     }

@@ -69,9 +69,9 @@ CWinApp* AfxGetApp();
 // The program's name for a message box caption, also before CWinApp::Run.
 std::string AppProgramName();
 
-#define BEGIN_COMMAND_MAP(theClass)                                  \
+#define BEGIN_COMMAND_MAP(theClass)                          \
     BOOL ProcessCommand(UINT nID, CDialog* pSource) override \
-    {                                                                \
+    {                                                        \
         (void)pSource;
 #define ON_COMMAND(id, func) \
     if (nID == (id)) {       \

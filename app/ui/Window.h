@@ -23,14 +23,16 @@ public:
     std::string GetWindowText() const
     {
         std::string strText(static_cast<std::size_t>(::GetWindowTextLengthA(m_hWnd)) + 1, '\0');
-        strText.resize(static_cast<std::size_t>(::GetWindowTextA(m_hWnd, strText.data(), static_cast<int>(strText.size()))));
+        strText.resize(
+            static_cast<std::size_t>(::GetWindowTextA(m_hWnd, strText.data(), static_cast<int>(strText.size()))));
         return strText;
     }
     UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT uElapse) const { return ::SetTimer(m_hWnd, nIDEvent, uElapse, nullptr); }
     BOOL KillTimer(UINT_PTR nIDEvent) const { return ::KillTimer(m_hWnd, nIDEvent); }
     HICON SetIcon(HICON hIcon, BOOL bBigIcon) const
     {
-        return reinterpret_cast<HICON>(SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(hIcon)));
+        return reinterpret_cast<HICON>(
+            SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(hIcon)));
     }
     HMENU GetSystemMenu(BOOL bRevert) const { return ::GetSystemMenu(m_hWnd, bRevert); }
 

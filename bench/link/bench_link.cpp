@@ -9,8 +9,7 @@
 #include "link/FrameBuffer.h"
 #include "link/FrameCodec.h"
 
-namespace
-{
+namespace {
 
 std::vector<std::uint8_t> RandomBytes(std::size_t n)
 {
@@ -34,8 +33,7 @@ BENCHMARK(BM_FcsCompute1KiB);
 void BM_FcsUpdateBytewise1KiB(benchmark::State& state)
 {
     const auto bytes = RandomBytes(1024);
-    for (auto _ : state)
-    {
+    for (auto _ : state) {
         std::uint16_t fcs = kFcsInit;
         for (std::uint8_t b : bytes)
             fcs = FcsUpdate(fcs, b);
@@ -50,8 +48,7 @@ void BM_EncodeLongestMessage(benchmark::State& state)
     const auto message = RandomBytes(kMaxMessage);
     FrameBuffer buffer{};
     std::uint8_t out[kMaxEncodedFrame];
-    for (auto _ : state)
-    {
+    for (auto _ : state) {
         std::memcpy(buffer.abData, message.data(), message.size());
         buffer.wLength = kMaxMessage;
         benchmark::DoNotOptimize(EncodeFrame(&buffer, out));
@@ -67,8 +64,7 @@ void BM_DecodeLongestFrames(benchmark::State& state)
 {
     BufferPoolInit();
     std::vector<std::uint8_t> stream;
-    for (int n = 0; n < 64; ++n)
-    {
+    for (int n = 0; n < 64; ++n) {
         FrameBuffer buffer{};
         const auto message = RandomBytes(kMaxMessage);
         std::memcpy(buffer.abData, message.data(), message.size());
@@ -84,13 +80,10 @@ void BM_DecodeLongestFrames(benchmark::State& state)
     q.pLock = &lock;
     FrameDecoder decoder{};
     std::int64_t frames = 0;
-    for (auto _ : state)
-    {
-        for (std::size_t at = 0; at < stream.size(); at += 1024)
-        {
+    for (auto _ : state) {
+        for (std::size_t at = 0; at < stream.size(); at += 1024) {
             Decode(&decoder, &q, stream.data() + at, std::min<std::size_t>(1024, stream.size() - at));
-            while (FrameBuffer* p = Pop(&q))
-            {
+            while (FrameBuffer* p = Pop(&q)) {
                 ++frames;
                 BufferPoolPut(p);
             }
@@ -104,4 +97,4 @@ void BM_DecodeLongestFrames(benchmark::State& state)
 }
 BENCHMARK(BM_DecodeLongestFrames);
 
-} // namespace
+}  // namespace

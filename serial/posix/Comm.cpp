@@ -31,10 +31,7 @@ namespace {
 
 // Checks the handle and the pointer arguments a call cannot do without, with
 // the error code Windows would leave.
-std::shared_ptr<CCommPort> PortFor(HANDLE hFile)
-{
-    return HandleAs<CCommPort>(hFile);
-}
+std::shared_ptr<CCommPort> PortFor(HANDLE hFile) { return HandleAs<CCommPort>(hFile); }
 
 BOOL Fail(DWORD error)
 {
@@ -106,8 +103,8 @@ BOOL FinishSync(OVERLAPPED* ov, LPDWORD count, DWORD error, DWORD bytes)
 
 }  // namespace
 
-HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES,
-                   DWORD dwCreationDisposition, DWORD, HANDLE hTemplateFile)
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD,
+                   HANDLE hTemplateFile)
 {
     if (!lpFileName || dwCreationDisposition != OPEN_EXISTING || hTemplateFile) {
         SetLastError(lpFileName ? ERROR_INVALID_PARAMETER : ERROR_PATH_NOT_FOUND);
@@ -167,8 +164,8 @@ BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumb
 
 // Only the status-byte insertion is known, and only to be switched off: this
 // driver never inserts anything into the received data.
-BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize, LPVOID,
-                     DWORD, LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped)
+BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize, LPVOID, DWORD,
+                     LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped)
 {
     auto port = PortFor(hDevice);
     if (!port)

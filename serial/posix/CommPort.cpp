@@ -76,7 +76,8 @@ std::shared_ptr<CCommPort> CCommPort::Create(int fd, DWORD& error)
     std::shared_ptr<CCommPort> port;
     try {
         port.reset(new CCommPort(fd, wakeFd, callerWakeFd, DcbFromTermios(t)));
-    } catch (const std::exception&) {
+    }
+    catch (const std::exception&) {
         error = ERROR_NOT_ENOUGH_MEMORY;
         if (!port) {
             close(callerWakeFd);
@@ -259,10 +260,12 @@ DWORD CCommPort::BeginWait(LPDWORD pdwMask, OVERLAPPED* ov)
             return ERROR_INVALID_PARAMETER;  // one wait per port, as on Windows
         if (m_dwMask == 0) {
             error = ERROR_INVALID_PARAMETER;
-        } else if (poll(&pfd, 1, 0) > 0 && Outcome(pfd.revents, events, error)) {
+        }
+        else if (poll(&pfd, 1, 0) > 0 && Outcome(pfd.revents, events, error)) {
             if (error == ERROR_SUCCESS)
                 *pdwMask = events;
-        } else {
+        }
+        else {
             BeginOverlapped(ov);
             gen = ++m_nextGen;
             m_wait = PendingWait{ov, pdwMask, gen, Server::None};
@@ -356,7 +359,8 @@ bool CCommPort::StartWaiter()
         return true;
     try {
         m_waiter = std::thread([this] { WaiterLoop(); });
-    } catch (const std::system_error&) {
+    }
+    catch (const std::system_error&) {
         return false;
     }
     return true;
@@ -442,8 +446,7 @@ void CCommPort::WaiterLoop()
         std::uint64_t gen = 0;
         {
             std::unique_lock lock(m_mutex);
-            m_cvWait.wait(lock,
-                          [this] { return m_bClosed || (m_bWaitPending && m_wait.server == Server::Waiter); });
+            m_cvWait.wait(lock, [this] { return m_bClosed || (m_bWaitPending && m_wait.server == Server::Waiter); });
             if (m_bClosed)
                 return;
             gen = m_wait.gen;
@@ -513,8 +516,8 @@ DWORD CCommPort::Read(std::uint8_t* pBytes, DWORD dwCount, DWORD& dwDone)
     if (dwCount == 0)
         return ERROR_SUCCESS;
     const COMMTIMEOUTS t = Timeouts();
-    const bool bNoWait = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
-                         t.ReadTotalTimeoutConstant == 0;
+    const bool bNoWait =
+        t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
     const bool bFirstBytes = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD;
     Clock::time_point total = kNoDeadline;
     if (bFirstBytes)

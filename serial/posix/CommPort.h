@@ -88,9 +88,9 @@ private:
     CCommPort(int fd, int wakeFd, int callerWakeFd, const DCB& dcb);
 
     Wake WaitFor(short events, Clock::time_point deadline, bool bRead);
-    void AbortBlocked(bool bReads, bool bWrites);  // m_mutex held
+    void AbortBlocked(bool bReads, bool bWrites);         // m_mutex held
     bool TakeWait(std::uint64_t gen, PendingWait& wait);  // m_mutex held
-    void KickServer(Server server);  // wakes a wait's server out of its poll
+    void KickServer(Server server);                       // wakes a wait's server out of its poll
     bool Outcome(short revents, DWORD& events, DWORD& error);
     bool EndIfReady(std::uint64_t gen);
     void EndWait(std::uint64_t gen, DWORD events, DWORD error);
@@ -120,9 +120,9 @@ private:
     PendingWait m_wait;
     std::uint64_t m_nextGen = 0;
     std::vector<Blocked*> m_blocked;
-    std::mutex m_waiterMutex;      // guards the two below; never held with m_mutex
-    std::thread m_waiter;          // not started until needed
-    bool m_bWaiterRetired = false; // the port closed: no waiter may start
+    std::mutex m_waiterMutex;       // guards the two below; never held with m_mutex
+    std::thread m_waiter;           // not started until needed
+    bool m_bWaiterRetired = false;  // the port closed: no waiter may start
 };
 
 }  // namespace win32posix

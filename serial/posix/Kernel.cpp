@@ -236,8 +236,8 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
     return ev->Wait(dwMilliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
-HANDLE KernelCreateThread(LPSECURITY_ATTRIBUTES, std::size_t, LPTHREAD_START_ROUTINE lpStartAddress,
-                          LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId)
+HANDLE KernelCreateThread(LPSECURITY_ATTRIBUTES, std::size_t, LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
+                          DWORD dwCreationFlags, LPDWORD lpThreadId)
 {
     if (dwCreationFlags != 0 || !lpStartAddress) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -253,7 +253,8 @@ HANDLE KernelCreateThread(LPSECURITY_ATTRIBUTES, std::size_t, LPTHREAD_START_ROU
             const DWORD code = lpStartAddress(lpParameter);
             thread->exitCode.store(code, std::memory_order_release);
         }).detach();
-    } catch (const std::system_error&) {
+    }
+    catch (const std::system_error&) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }

@@ -1,10 +1,7 @@
 // The Win32 names of the kernel-object calls that a test driver wraps.
 #include "serial/posix/Kernel.h"
 
-BOOL CloseHandle(HANDLE hObject)
-{
-    return KernelCloseHandle(hObject);
-}
+BOOL CloseHandle(HANDLE hObject) { return KernelCloseHandle(hObject); }
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName)
 {

@@ -237,7 +237,8 @@ DWORD UnmarkInput(MarkedInput& in, std::uint8_t* pBytes, DWORD count, DWORD& dwM
         case 1:
             if (c == 0x00) {
                 in.nState = 2;
-            } else {
+            }
+            else {
                 // 0xFF 0xFF is a doubled 0xFF. Any other follower comes only
                 // from bytes queued before marking was switched on: both are
                 // kept where the buffer has room for the pair.

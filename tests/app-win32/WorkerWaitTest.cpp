@@ -11,8 +11,7 @@
 #include "app/ui/win32/WorkerWait.h"
 #include "retrieval/WorkerWait.h"
 
-namespace
-{
+namespace {
 
 constexpr UINT kAsk = WM_APP + 1;    // sent by the worker
 constexpr UINT kInput = WM_APP + 2;  // posted, as input or a timer would be
@@ -22,8 +21,7 @@ std::atomic<int> g_nInput{0};
 
 LRESULT CALLBACK CountingProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam)
 {
-    if (nMsg == kAsk)
-    {
+    if (nMsg == kAsk) {
         ++g_nAsked;
         return 1;
     }
@@ -32,8 +30,7 @@ LRESULT CALLBACK CountingProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam
     return ::DefWindowProcA(hWnd, nMsg, wParam, lParam);
 }
 
-class WorkerWaitTest : public ::testing::Test
-{
+class WorkerWaitTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -42,8 +39,8 @@ protected:
         wc.hInstance = ::GetModuleHandleA(nullptr);
         wc.lpszClassName = "TccWorkerWaitTest";
         ::RegisterClassA(&wc);
-        m_hWnd = ::CreateWindowExA(0, wc.lpszClassName, "", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
-                                   nullptr, nullptr, wc.hInstance, nullptr);
+        m_hWnd = ::CreateWindowExA(0, wc.lpszClassName, "", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                                   wc.hInstance, nullptr);
         ASSERT_NE(m_hWnd, nullptr);
         g_nAsked = 0;
         g_nInput = 0;
@@ -57,17 +54,14 @@ protected:
     HWND m_hWnd = nullptr;
 };
 
-struct WaitCase
-{
+struct WaitCase {
     const char* pszName;
     WorkerWaitProc pfnWait;
     DWORD dwSendTimeout;  // how long the worker waits for its answer
     bool bAnswered;
 };
 
-class WorkerWaitCaseTest : public WorkerWaitTest, public ::testing::WithParamInterface<WaitCase>
-{
-};
+class WorkerWaitCaseTest : public WorkerWaitTest, public ::testing::WithParamInterface<WaitCase> {};
 
 // The plain join shows the deadlock: the worker's message is never answered,
 // and only its time-out lets the test end. The wait that serves sent messages
@@ -80,8 +74,7 @@ TEST_P(WorkerWaitCaseTest, WorkerSendingToTheWaitingThread)
     std::thread worker([&] {
         ::PostMessageA(hWnd, kInput, 0, 0);
         DWORD_PTR dwResult = 0;
-        bAnswered = ::SendMessageTimeoutA(hWnd, kAsk, 0, 0, SMTO_BLOCK, c.dwSendTimeout,
-                                          &dwResult) != 0;
+        bAnswered = ::SendMessageTimeoutA(hWnd, kAsk, 0, 0, SMTO_BLOCK, c.dwSendTimeout, &dwResult) != 0;
     });
     SetWorkerWait(c.pfnWait);
     WaitForWorker(worker);
@@ -95,8 +88,7 @@ TEST_P(WorkerWaitCaseTest, WorkerSendingToTheWaitingThread)
 
 INSTANTIATE_TEST_SUITE_P(Waits, WorkerWaitCaseTest,
                          ::testing::Values(WaitCase{"PlainJoin", nullptr, 300, false},
-                                           WaitCase{"ServingSentMessages", WaitServingSentMessages,
-                                                    60000, true}),
+                                           WaitCase{"ServingSentMessages", WaitServingSentMessages, 60000, true}),
                          [](const auto& info) { return std::string(info.param.pszName); });
 
 // What a message box does first from a worker: disable its owner, a window of
@@ -119,8 +111,7 @@ TEST_F(WorkerWaitTest, AWorkersMessageBoxOwnedByTheWaitingThreadsWindowCompletes
     HWND hWnd = m_hWnd;
     std::atomic<int> nAnswer{0};
     std::thread worker([hWnd, &nAnswer] {
-        nAnswer = ::MessageBoxA(hWnd, "Failed to communicate with system", kCaption,
-                                MB_OK | MB_ICONEXCLAMATION);
+        nAnswer = ::MessageBoxA(hWnd, "Failed to communicate with system", kCaption, MB_OK | MB_ICONEXCLAMATION);
     });
     std::thread person([] {
         HWND hBox = nullptr;

@@ -12,10 +12,9 @@ TEST(FileErrorTest, Win32CodesMapToTheirCauses)
         FileErrorCause cause;
     };
     for (const Case& c : {Case{0, none}, Case{2, fileNotFound}, Case{3, badPath}, Case{4, tooManyOpenFiles},
-                          Case{5, accessDenied}, Case{6, invalidFile}, Case{16, removeCurrentDir},
-                          Case{25, badSeek}, Case{29, hardIO}, Case{32, sharingViolation}, Case{33, lockViolation},
-                          Case{38, endOfFile}, Case{39, diskFull}, Case{112, diskFull}, Case{123, badPath},
-                          Case{9999, generic}}) {
+                          Case{5, accessDenied}, Case{6, invalidFile}, Case{16, removeCurrentDir}, Case{25, badSeek},
+                          Case{29, hardIO}, Case{32, sharingViolation}, Case{33, lockViolation}, Case{38, endOfFile},
+                          Case{39, diskFull}, Case{112, diskFull}, Case{123, badPath}, Case{9999, generic}}) {
         EXPECT_EQ(c.cause, FileErrorCauseFromOsError(c.dwError)) << c.dwError;
     }
 }

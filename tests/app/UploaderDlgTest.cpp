@@ -276,7 +276,8 @@ TEST_F(AppTest, SettingsAreReadAndWrittenInTheirOrder)
 TEST_F(AppTest, SettingsOfEarlierVersionsCarryOver)
 {
     const std::string strLegacy =
-        "[IP_Config]\r\nBasestation_IP_Address=10.1.2.3\r\n[Serial_Config]\r\nPort=3\r\n[Main]\r\nConfig_File=C:\\old.qmf\r\n";
+        "[IP_Config]\r\nBasestation_IP_Address=10.1.2.3\r\n[Serial_Config]\r\nPort=3\r\n[Main]\r\nConfig_File=C:\\old."
+        "qmf\r\n";
     WriteWholeFile(LegacyProfilePath(), strLegacy);
     RunProgram([](HWND hDlg) {
         EXPECT_EQ("COM4", Ctl(hDlg, IDC_PORT)->strText);

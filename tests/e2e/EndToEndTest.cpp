@@ -30,16 +30,14 @@ extern char** environ;
 
 using Bytes = std::vector<std::uint8_t>;
 
-namespace
-{
+namespace {
 
 const std::string kFailure = "Failed to communicate with system";
 
 bool WaitFor(const std::function<bool()>& pred, int seconds = 20)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!pred())
-    {
+    while (!pred()) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -56,8 +54,7 @@ Bytes ReadFile(const std::string& path)
 int CountEntries(const char* pszDir)
 {
     int n = 0;
-    if (DIR* d = opendir(pszDir))
-    {
+    if (DIR* d = opendir(pszDir)) {
         while (dirent* e = readdir(d))
             n += e->d_name[0] != '.';
         closedir(d);
@@ -66,8 +63,7 @@ int CountEntries(const char* pszDir)
 }
 
 // One simulator process on a fresh pty.
-class CStation
-{
+class CStation {
 public:
     explicit CStation(std::vector<std::string> args)
     {
@@ -89,8 +85,7 @@ public:
         m_pOut = fdopen(fds[0], "r");
         char line[256] = {};
         if (m_pOut != nullptr && std::fgets(line, sizeof line, m_pOut) != nullptr &&
-            std::strncmp(line, "PTY ", 4) == 0)
-        {
+            std::strncmp(line, "PTY ", 4) == 0) {
             m_strPty.assign(line + 4);
             while (!m_strPty.empty() && (m_strPty.back() == '\n' || m_strPty.back() == '\r'))
                 m_strPty.pop_back();
@@ -98,8 +93,7 @@ public:
     }
     ~CStation()
     {
-        if (m_pid > 0)
-        {
+        if (m_pid > 0) {
             kill(m_pid, SIGTERM);
             waitpid(m_pid, nullptr, 0);
         }
@@ -111,8 +105,7 @@ public:
     {
         if (m_pid <= 0)
             return true;
-        if (waitpid(m_pid, nullptr, WNOHANG) == m_pid)
-        {
+        if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
             m_pid = -1;
             return true;
         }
@@ -125,8 +118,7 @@ private:
     std::string m_strPty;
 };
 
-class EndToEndTest : public ::testing::Test
-{
+class EndToEndTest : public ::testing::Test {
 protected:
     // The controller reads "UploadConfig.ini" from the working directory.
     static void SetUpTestSuite()
@@ -154,9 +146,7 @@ protected:
 
 std::string EndToEndTest::s_strDir;
 
-class ImageTest : public EndToEndTest, public ::testing::WithParamInterface<std::uint32_t>
-{
-};
+class ImageTest : public EndToEndTest, public ::testing::WithParamInterface<std::uint32_t> {};
 
 TEST_P(ImageTest, ImageIsSavedExactly)
 {
@@ -175,19 +165,15 @@ TEST_P(ImageTest, ImageIsSavedExactly)
     EXPECT_TRUE(Texts().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, ImageTest,
-                         ::testing::Values(0u, 1u, 1013u, 1014u, 100000u, 524288u));
+INSTANTIATE_TEST_SUITE_P(Sizes, ImageTest, ::testing::Values(0u, 1u, 1013u, 1014u, 100000u, 524288u));
 
-struct FaultCase
-{
+struct FaultCase {
     const char* pszFault;
     bool bSucceeds;
     bool bNeedsTimeout;  // ends only by the reply timeout
 };
 
-class FaultTest : public EndToEndTest, public ::testing::WithParamInterface<FaultCase>
-{
-};
+class FaultTest : public EndToEndTest, public ::testing::WithParamInterface<FaultCase> {};
 
 // The clock is the test's: a fault that ends by silence is timed out by hand
 // once the station has said all it will.
@@ -201,13 +187,11 @@ TEST_P(FaultTest, EndsAsItMust)
         CMapUploader uploader(station.Pty(), &ticks);
         ticks.Observe(&uploader);
         uploader.Start();
-        if (c.bNeedsTimeout)
-        {
+        if (c.bNeedsTimeout) {
             std::thread::id worker = CMapUploaderProbe::Worker(uploader);
             int nWaiting = std::string(c.pszFault) == "no-answer" ? AwaitSize : AwaitData;
             ASSERT_TRUE(WaitFor([&] { return ticks.ReadingsBy(worker, nWaiting) >= 2; }));
-            if (std::string(c.pszFault) == "close-mid")
-            {
+            if (std::string(c.pszFault) == "close-mid") {
                 ASSERT_TRUE(WaitFor([&] { return station.Exited(); }));
             }
             ASSERT_TRUE(WaitFor([] { return BufferPoolFreeCount() >= kPoolBufferCount - 1; }));
@@ -222,12 +206,9 @@ TEST_P(FaultTest, EndsAsItMust)
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultTest,
-                         ::testing::Values(FaultCase{"noise", true, false},
-                                           FaultCase{"oversize", false, false},
-                                           FaultCase{"short-last", false, false},
-                                           FaultCase{"long-chunk", false, false},
-                                           FaultCase{"no-answer", false, true},
-                                           FaultCase{"close-mid", false, true}),
+                         ::testing::Values(FaultCase{"noise", true, false}, FaultCase{"oversize", false, false},
+                                           FaultCase{"short-last", false, false}, FaultCase{"long-chunk", false, false},
+                                           FaultCase{"no-answer", false, true}, FaultCase{"close-mid", false, true}),
                          [](const auto& info) {
                              std::string name = info.param.pszFault;
                              name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
@@ -240,8 +221,7 @@ TEST_F(EndToEndTest, PortThatDoesNotOpenShowsTwoBoxes)
     uploader.Start();
     EXPECT_NE(uploader.m_bFinished.load(), 0u);
     EXPECT_EQ(uploader.Succeeded(), 0);
-    EXPECT_EQ(Texts(), (std::vector<std::string>{"Unable to open serial port.",
-                                                 "Unable to open serial port."}));
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"Unable to open serial port.", "Unable to open serial port."}));
 }
 
 // A paced station takes most of a minute for the largest image; closing the
@@ -253,8 +233,7 @@ TEST_F(EndToEndTest, ClosingDuringATransferReturnsPromptly)
     CStation station({"--size", "524288"});
     ASSERT_FALSE(station.Pty().empty());
     long long nWorstMs = 0;
-    for (int i = 0; i < 20; ++i)
-    {
+    for (int i = 0; i < 20; ++i) {
         auto pUploader = std::make_unique<CMapUploader>(station.Pty());
         pUploader->Start();
         const std::uint32_t dwChunks = std::uint32_t(i % 3);
@@ -263,9 +242,8 @@ TEST_F(EndToEndTest, ClosingDuringATransferReturnsPromptly)
         auto closing = std::async(std::launch::async, [&] { pUploader.reset(); });
         EXPECT_EQ(closing.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "close " << i;
         closing.wait();
-        const long long nMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  std::chrono::steady_clock::now() - started)
-                                  .count();
+        const long long nMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
         nWorstMs = std::max(nWorstMs, nMs);
         std::printf("close %d after %u chunks took %lld ms\n", i, dwChunks, nMs);
     }
@@ -283,17 +261,14 @@ TEST_F(EndToEndTest, SoakOf200RetrievalsLeavesNothingBehind)
     // of its own the first time the process starts threads.
     int nFds = 0;
     int nTasks = 0;
-    for (int i = 0; i < 200; ++i)
-    {
-        if (i == 1)
-        {
+    for (int i = 0; i < 200; ++i) {
+        if (i == 1) {
             nFds = CountEntries("/proc/self/fd");
             nTasks = CountEntries("/proc/self/task");
         }
         CMapUploader uploader(station.Pty());
         uploader.Start();
-        ASSERT_TRUE(WaitFor([&] { return uploader.m_bFinished.load(std::memory_order_acquire); }))
-            << "run " << i;
+        ASSERT_TRUE(WaitFor([&] { return uploader.m_bFinished.load(std::memory_order_acquire); })) << "run " << i;
         ASSERT_TRUE(uploader.Succeeded()) << "run " << i;
         ASSERT_EQ(uploader.GetReceived(), 3000u);
         ASSERT_TRUE(WaitFor([] { return BufferPoolFreeCount() == kPoolBufferCount; }));

@@ -10,11 +10,9 @@
 #include "serial/SerialPortCtrl.h"
 #include "tools/station-sim/StationFrame.h"
 
-namespace
-{
+namespace {
 
-struct FakeLineState
-{
+struct FakeLineState {
     std::mutex mutex;
     std::condition_variable cond;
     bool bOpens = true;
@@ -46,14 +44,12 @@ CSerialPortCtrl::CSerialPortCtrl(ReceiveCallback pfnReceive, std::string portNam
     ++line.nConstructed;
     ++line.nAlive;
     line.portName = portName;
-    if (m_bOpen)
-    {
+    if (m_bOpen) {
         line.pCurrent = this;
         line.pfnReceive = m_readerParams.pfnReceive;
         line.pContext = m_readerParams.pContext;
     }
-    else
-    {
+    else {
         AppMessageBox("Unable to open serial port.", MB_OK | MB_ICONEXCLAMATION);
     }
 }
@@ -63,17 +59,13 @@ CSerialPortCtrl::~CSerialPortCtrl()
     FakeLineState& line = Line();
     std::lock_guard<std::mutex> lock(line.mutex);
     --line.nAlive;
-    if (line.pCurrent == this && m_pPort == nullptr)
-    {
+    if (line.pCurrent == this && m_pPort == nullptr) {
         line.pCurrent = nullptr;
         line.pfnReceive = nullptr;
     }
 }
 
-int CSerialPortCtrl::IsOpen() const
-{
-    return m_bOpen;
-}
+int CSerialPortCtrl::IsOpen() const { return m_bOpen; }
 
 int CSerialPortCtrl::Write(const void* pBytes, int count)
 {
@@ -87,8 +79,7 @@ int CSerialPortCtrl::Write(const void* pBytes, int count)
     return 1;
 }
 
-namespace FakeLine
-{
+namespace FakeLine {
 
 void Reset(bool bOpens)
 {
@@ -113,8 +104,7 @@ void Receive(const std::vector<std::uint8_t>& bytes)
     if (pfn == nullptr)
         return;
     // The reader thread delivers at most 1024 bytes per call.
-    for (std::size_t i = 0; i < bytes.size(); i += 1024)
-    {
+    for (std::size_t i = 0; i < bytes.size(); i += 1024) {
         std::size_t n = std::min<std::size_t>(1024, bytes.size() - i);
         pfn(bytes.data() + i, static_cast<std::uint32_t>(n), pContext);
     }
@@ -131,8 +121,7 @@ bool WaitWritten(std::size_t count)
 {
     FakeLineState& line = Line();
     std::unique_lock<std::mutex> lock(line.mutex);
-    return line.cond.wait_for(lock, std::chrono::seconds(5),
-                              [&] { return line.written.size() >= count; });
+    return line.cond.wait_for(lock, std::chrono::seconds(5), [&] { return line.written.size() >= count; });
 }
 
 int Constructed()
@@ -167,8 +156,7 @@ std::vector<std::uint8_t> SizeResponse(std::uint32_t dwSize)
     return StationFrame(StationReplyHeader(kMsgSizeResponse, 0x00, dwSize));
 }
 
-std::vector<std::uint8_t> DataChunk(std::uint8_t bFlag, std::uint32_t n,
-                                    const std::vector<std::uint8_t>& data)
+std::vector<std::uint8_t> DataChunk(std::uint8_t bFlag, std::uint32_t n, const std::vector<std::uint8_t>& data)
 {
     std::vector<std::uint8_t> msg = StationReplyHeader(kMsgDataChunk, bFlag, n);
     msg.insert(msg.end(), data.begin(), data.end());
@@ -179,8 +167,7 @@ std::vector<std::uint8_t> TestImage(std::size_t size)
 {
     std::vector<std::uint8_t> image(size);
     std::uint32_t x = 0x12345678;
-    for (auto& b : image)
-    {
+    for (auto& b : image) {
         x = x * 1103515245u + 12345u;
         b = static_cast<std::uint8_t>(x >> 16);
     }
@@ -190,8 +177,7 @@ std::vector<std::uint8_t> TestImage(std::size_t size)
 bool WaitUntil(const std::function<bool()>& pred)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!pred())
-    {
+    while (!pred()) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::microseconds(200));

@@ -14,8 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace FakeLine
-{
+namespace FakeLine {
 void Reset(bool bOpens);  // forget everything; the next controller opens or not
 void Receive(const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> Written();
@@ -29,8 +28,7 @@ std::string LastPortName();
 // Wire bytes of a frame as the station sends it (address 0x01).
 std::vector<std::uint8_t> StationFrame(const std::vector<std::uint8_t>& message);
 std::vector<std::uint8_t> SizeResponse(std::uint32_t dwSize);
-std::vector<std::uint8_t> DataChunk(std::uint8_t bFlag, std::uint32_t n,
-                                    const std::vector<std::uint8_t>& data);
+std::vector<std::uint8_t> DataChunk(std::uint8_t bFlag, std::uint32_t n, const std::vector<std::uint8_t>& data);
 // Image bytes used by the tests: a fixed pattern so a misplaced chunk shows.
 std::vector<std::uint8_t> TestImage(std::size_t size);
 

@@ -302,8 +302,8 @@ std::vector<std::string> CallNames()
 std::size_t CountCalls(const std::string& name)
 {
     std::lock_guard lock(S().mutex);
-    return static_cast<std::size_t>(std::count_if(S().calls.begin(), S().calls.end(),
-                                                  [&](const Call& c) { return c.name == name; }));
+    return static_cast<std::size_t>(
+        std::count_if(S().calls.begin(), S().calls.end(), [&](const Call& c) { return c.name == name; }));
 }
 
 void ClearCalls()

@@ -18,15 +18,15 @@ namespace fakewin32 {
 // One recorded call. args holds the scalar arguments after the handle, in the
 // order the Win32 call takes them (documented per call in FakeWin32.cpp).
 struct Call {
-    std::string name;                 // "SetCommMask"
-    std::string port;                 // the port a comm call was made on ("" for none)
+    std::string name;  // "SetCommMask"
+    std::string port;  // the port a comm call was made on ("" for none)
     std::vector<std::uint64_t> args;
-    HANDLE handle = nullptr;          // the handle the call was made on (CloseHandle: the one closed)
-    const void* overlapped = nullptr; // ReadFile, WriteFile, WaitCommEvent, GetOverlappedResult
-    std::string text;                 // CreateFileA: the path
-    std::vector<std::uint8_t> bytes;  // WriteFile: the bytes; DeviceIoControl: the input
-    DCB dcb{};                        // SetCommState: as written; GetCommState: as returned
-    COMMTIMEOUTS timeouts{};          // SetCommTimeouts: as written; GetCommTimeouts: as returned
+    HANDLE handle = nullptr;           // the handle the call was made on (CloseHandle: the one closed)
+    const void* overlapped = nullptr;  // ReadFile, WriteFile, WaitCommEvent, GetOverlappedResult
+    std::string text;                  // CreateFileA: the path
+    std::vector<std::uint8_t> bytes;   // WriteFile: the bytes; DeviceIoControl: the input
+    DCB dcb{};                         // SetCommState: as written; GetCommState: as returned
+    COMMTIMEOUTS timeouts{};           // SetCommTimeouts: as written; GetCommTimeouts: as returned
 };
 
 void Reset();
@@ -67,7 +67,7 @@ void SetTimeouts(const std::string& port, const COMMTIMEOUTS& timeouts);
 DCB Dcb(const std::string& port);
 COMMTIMEOUTS Timeouts(const std::string& port);
 DWORD EventMask(const std::string& port);
-std::size_t Waiting(const std::string& port);      // bytes not yet read
+std::size_t Waiting(const std::string& port);  // bytes not yet read
 std::vector<std::uint8_t> Written(const std::string& port);
 bool IsOpen(const std::string& port);
 

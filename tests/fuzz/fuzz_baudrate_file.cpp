@@ -11,8 +11,7 @@
 #include "serial/BaudRateFile.h"
 #include "tests/fakes/RecordingMessageBox.h"
 
-namespace
-{
+namespace {
 
 void Check(bool bOk)
 {
@@ -22,8 +21,7 @@ void Check(bool bOk)
 
 bool Supported(DWORD dwRate)
 {
-    return dwRate == 9600 || dwRate == 19200 || dwRate == 38400 || dwRate == 57600 ||
-           dwRate == 115200;
+    return dwRate == 9600 || dwRate == 19200 || dwRate == 38400 || dwRate == 57600 || dwRate == 115200;
 }
 
 bool EndsWith(const std::string& s, const char* pszTail)
@@ -43,20 +41,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     const std::vector<msgbox::Entry> boxes = msgbox::Entries();
 
     const bool bKey = size >= 8 && std::memcmp(pData, "BAUDRATE", 8) == 0;
-    if (!bKey)
-    {
+    if (!bKey) {
         Check(dwRate == 115200 && boxes.empty());
         return 0;
     }
-    if (boxes.empty())
-    {
+    if (boxes.empty()) {
         Check(Supported(dwRate));
         return 0;
     }
     // One box naming the value, and the fallback rate.
     Check(boxes.size() == 1 && dwRate == 57600);
     Check(boxes[0].text.rfind("BaudRate ", 0) == 0);
-    Check(EndsWith(boxes[0].text, " Not Supported, Using Defaults\nContact Technical Support if "
-                                  "communications fail."));
+    Check(EndsWith(boxes[0].text,
+                   " Not Supported, Using Defaults\nContact Technical Support if "
+                   "communications fail."));
     return 0;
 }

@@ -10,8 +10,7 @@
 #include "link/FrameBuffer.h"
 #include "link/FrameCodec.h"
 
-namespace
-{
+namespace {
 
 void Require(bool condition)
 {
@@ -19,22 +18,18 @@ void Require(bool condition)
         std::abort();
 }
 
-std::uint32_t Held(const FrameDecoder& d)
-{
-    return d.m_pRxFrame != nullptr ? 1 : 0;
-}
+std::uint32_t Held(const FrameDecoder& d) { return d.m_pRxFrame != nullptr ? 1 : 0; }
 
 void CheckAndReturnFrames(FrameQueue* q)
 {
-    while (FrameBuffer* p = Pop(q))
-    {
+    while (FrameBuffer* p = Pop(q)) {
         Require(FcsCheck(p));
         Require(p->wLength >= 4 && p->wLength <= kFrameDataSize);
         BufferPoolPut(p);
     }
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -54,15 +49,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint32_t keep = (size > 0 && (data[0] & 1)) ? data[0] >> 6 : kPoolBufferCount;
     while (BufferPoolFreeCount() > keep)
         withheld.push_back(BufferPoolGet());
-    while (BufferPoolFreeCount() < keep && !withheld.empty())
-    {
+    while (BufferPoolFreeCount() < keep && !withheld.empty()) {
         BufferPoolPut(withheld.back());
         withheld.pop_back();
     }
 
     std::uint32_t rng = 0x9E3779B9u ^ static_cast<std::uint32_t>(size);
-    for (std::size_t at = 0; at < size;)
-    {
+    for (std::size_t at = 0; at < size;) {
         rng = rng * 1664525u + 1013904223u + data[at];
         std::size_t chunk = 1 + (rng >> 16) % 300;
         if (chunk > size - at)

@@ -18,8 +18,7 @@
 #include "retrieval/MapUploader.h"
 #include "tests/fakes/FakeLine.h"
 
-class CMapUploaderProbe
-{
+class CMapUploaderProbe {
 public:
     static void SetState(CMapUploader& u, int nState) { u.m_nState.store(nState); }
     static void Renew(CMapUploader& u)
@@ -34,8 +33,7 @@ public:
     }
 };
 
-namespace
-{
+namespace {
 
 void Check(bool bOk)
 {
@@ -43,8 +41,7 @@ void Check(bool bOk)
         std::abort();
 }
 
-void DeliverFrame(CMapUploader& u, const std::uint8_t* pBytes, std::size_t count,
-                  std::uint16_t wLength)
+void DeliverFrame(CMapUploader& u, const std::uint8_t* pBytes, std::size_t count, std::uint16_t wLength)
 {
     FrameBuffer* p = BufferPoolGet();
     Check(p != nullptr);
@@ -69,16 +66,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     CMapUploader& u = *s_pUploader;
     CMapUploaderProbe::Renew(u);
     int nState = pData[0] & 7;
-    if (pData[0] & 8)
-    {
+    if (pData[0] & 8) {
         std::uint8_t abSize[11] = {0x01, 0x01, 0x00, pData[1], pData[2], pData[3], pData[4]};
         CMapUploaderProbe::SetState(u, AwaitSize);
         DeliverFrame(u, abSize, sizeof abSize, sizeof abSize);
     }
     CMapUploaderProbe::SetState(u, nState);
     std::size_t offset = 5;
-    while (offset + 2 <= size)
-    {
+    while (offset + 2 <= size) {
         std::uint16_t wLength = std::uint16_t((pData[offset] | (pData[offset + 1] << 8)) % 1025);
         offset += 2;
         std::size_t count = std::min<std::size_t>(wLength, size - offset);

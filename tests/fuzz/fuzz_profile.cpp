@@ -18,8 +18,7 @@
 #include "resources/resource.h"
 #include "tests/app/FakeMapUploader.h"
 
-namespace
-{
+namespace {
 
 void Check(bool bOk)
 {
@@ -62,7 +61,7 @@ Settings ReadBack(const std::string& strPath)
             profile.GetInt("Serial_Config", "Port", 0)};
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -20,13 +20,11 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
-namespace
-{
+namespace {
 
 // Records each frame's message and how many bytes the line had seen written
 // when it arrived; can hold the link's worker inside OnFrame.
-class CRecordingSink : public IFrameSink
-{
+class CRecordingSink : public IFrameSink {
 public:
     void OnFrame(FrameBuffer* pFrame) override
     {
@@ -89,8 +87,7 @@ Bytes Concat(const std::vector<Bytes>& parts)
     return all;
 }
 
-class LinkEngineTest : public ::testing::Test
-{
+class LinkEngineTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -153,8 +150,7 @@ TEST_F(LinkEngineTest, WorkerAlternatesBetweenBothQueues)
 {
     CHdlcLink link("COM1", &m_sink);
     constexpr int kFrames = 6;
-    for (int i = 0; i < kFrames; ++i)
-    {
+    for (int i = 0; i < kFrames; ++i) {
         FakeLine::Receive(SizeResponse(std::uint32_t(i)));
         PostRequest(link, 0x00);
     }
@@ -193,8 +189,7 @@ TEST_F(LinkEngineTest, DestroyingARunningLinkReturnsQueuedAndHalfReceivedBuffers
         link.Start();
         m_sink.Hold(true);
         FakeLine::Receive(SizeResponse(7));  // the worker stops inside OnFrame
-        for (int i = 0; i < 5; ++i)
-        {
+        for (int i = 0; i < 5; ++i) {
             FakeLine::Receive(SizeResponse(std::uint32_t(i)));
             PostRequest(link, 0x02);
         }
@@ -213,8 +208,7 @@ TEST_F(LinkEngineTest, FramesQueuedWhileIdleAreHandledOneByOne)
 {
     CHdlcLink link("COM1", &m_sink);
     link.Start();
-    for (std::uint32_t i = 0; i < 500; ++i)
-    {
+    for (std::uint32_t i = 0; i < 500; ++i) {
         FakeLine::Receive(SizeResponse(i));
         ASSERT_TRUE(WaitUntil([&] { return m_sink.Count() == i + 1; })) << i;
         PostRequest(link, 0x00);

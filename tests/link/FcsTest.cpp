@@ -3,8 +3,7 @@
 
 #include "tests/link/LinkTestSupport.h"
 
-namespace
-{
+namespace {
 
 // Bit-at-a-time FCS-16, written from the polynomial alone, so that a wrong
 // table cannot be confirmed by a test derived from the same table.
@@ -24,10 +23,10 @@ FrameBuffer BufferWith(const Bytes& bytes)
     return b;
 }
 
-} // namespace
+}  // namespace
 
-static_assert(kFcsTable[0] == 0x0000 && kFcsTable[1] == 0x1189 && kFcsTable[2] == 0x2312 &&
-              kFcsTable[3] == 0x329B && kFcsTable[255] == 0x0F78);
+static_assert(kFcsTable[0] == 0x0000 && kFcsTable[1] == 0x1189 && kFcsTable[2] == 0x2312 && kFcsTable[3] == 0x329B &&
+              kFcsTable[255] == 0x0F78);
 
 TEST(Fcs, TableMatchesBitwiseReferenceForEveryStateAndByte)
 {
@@ -36,8 +35,7 @@ TEST(Fcs, TableMatchesBitwiseReferenceForEveryStateAndByte)
     for (unsigned i = 0; i < 256; ++i)
         ASSERT_EQ(kFcsTable[i], BitwiseFcs(0, static_cast<std::uint8_t>(i))) << i;
     std::mt19937 rng(1662);
-    for (int n = 0; n < 100000; ++n)
-    {
+    for (int n = 0; n < 100000; ++n) {
         const auto fcs = static_cast<std::uint16_t>(rng());
         const auto byte = static_cast<std::uint8_t>(rng());
         ASSERT_EQ(FcsUpdate(fcs, byte), BitwiseFcs(fcs, byte));
@@ -52,11 +50,11 @@ TEST(Fcs, ComputeMatchesBitwiseReferenceAtRandomLengthsAndOffsets)
     Bytes data(1100);
     for (auto& byte : data)
         byte = static_cast<std::uint8_t>(rng());
-    for (int n = 0; n < 3000; ++n)
-    {
+    for (int n = 0; n < 3000; ++n) {
         const std::size_t offset = rng() % 16;
         const std::size_t length = n < 64 ? static_cast<std::size_t>(n) : rng() % 1025;
-        Bytes slice(data.begin() + static_cast<std::ptrdiff_t>(offset), data.begin() + static_cast<std::ptrdiff_t>(offset + length));
+        Bytes slice(data.begin() + static_cast<std::ptrdiff_t>(offset),
+                    data.begin() + static_cast<std::ptrdiff_t>(offset + length));
         std::uint16_t expected = 0xFFFF;
         for (std::uint8_t byte : slice)
             expected = BitwiseFcs(expected, byte);
@@ -72,9 +70,7 @@ TEST(Fcs, KnownCheckValue)
     EXPECT_EQ(FcsCompute(nullptr, 0), 0xFFFF);
 }
 
-class FcsAppendVectors : public ::testing::TestWithParam<WireCase>
-{
-};
+class FcsAppendVectors : public ::testing::TestWithParam<WireCase> {};
 
 TEST_P(FcsAppendVectors, AppendsFcsLowByteFirstAndTrailer)
 {
@@ -90,20 +86,17 @@ INSTANTIATE_TEST_SUITE_P(WireVectors, FcsAppendVectors, ::testing::ValuesIn(kHos
 
 TEST(Fcs, AppendRefusesMessagesWithoutRoomAndLeavesThemAlone)
 {
-    for (std::uint16_t length : {1019, 1020, 1023, 1024})
-    {
+    for (std::uint16_t length : {1019, 1020, 1023, 1024}) {
         FrameBuffer b{};
         std::memset(b.abData, 0xA5, sizeof b.abData);
         b.wLength = length;
         FcsAppend(&b);
-        if (length == 1019)
-        {
+        if (length == 1019) {
             EXPECT_EQ(b.wLength, 1023);
             EXPECT_EQ(b.bOverflow, 0);
             EXPECT_TRUE(FcsCheck(&b));
         }
-        else
-        {
+        else {
             EXPECT_EQ(b.wLength, length);
             EXPECT_EQ(b.bOverflow, 1);
             for (std::uint8_t byte : b.abData)
@@ -115,18 +108,15 @@ TEST(Fcs, AppendRefusesMessagesWithoutRoomAndLeavesThemAlone)
 TEST(Fcs, CheckRejectsEveryBitFlipButIgnoresTrailer)
 {
     std::mt19937 rng(42);
-    for (std::size_t length : {0u, 1u, 2u, 3u, 17u, 256u, 1019u})
-    {
+    for (std::size_t length : {0u, 1u, 2u, 3u, 17u, 256u, 1019u}) {
         Bytes message(length);
         for (auto& byte : message)
             byte = static_cast<std::uint8_t>(rng());
         FrameBuffer b = BufferWith(message);
         FcsAppend(&b);
         ASSERT_TRUE(FcsCheck(&b));
-        for (std::size_t i = 0; i + 2 < b.wLength; ++i)
-        {
-            for (int bit = 0; bit < 8; ++bit)
-            {
+        for (std::size_t i = 0; i + 2 < b.wLength; ++i) {
+            for (int bit = 0; bit < 8; ++bit) {
                 b.abData[i] ^= static_cast<std::uint8_t>(1u << bit);
                 ASSERT_FALSE(FcsCheck(&b)) << "length " << length << " byte " << i << " bit " << bit;
                 b.abData[i] ^= static_cast<std::uint8_t>(1u << bit);
@@ -141,15 +131,13 @@ TEST(Fcs, CheckRejectsEveryBitFlipButIgnoresTrailer)
 TEST(Fcs, CheckFailsShortAndImpossibleLengths)
 {
     FrameBuffer b{};
-    for (std::uint16_t length : {0, 1, 2, 1025, 0xFFFF})
-    {
+    for (std::uint16_t length : {0, 1, 2, 1025, 0xFFFF}) {
         b.wLength = length;
         EXPECT_FALSE(FcsCheck(&b)) << length;
     }
     // No body shorter than FCS + trailer can pass: no single byte has the residue.
     b.wLength = 3;
-    for (unsigned byte = 0; byte < 256; ++byte)
-    {
+    for (unsigned byte = 0; byte < 256; ++byte) {
         b.abData[0] = static_cast<std::uint8_t>(byte);
         ASSERT_FALSE(FcsCheck(&b)) << byte;
     }

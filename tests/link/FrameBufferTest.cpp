@@ -2,11 +2,9 @@
 
 #include "tests/link/LinkTestSupport.h"
 
-namespace
-{
+namespace {
 
-class Pool : public ::testing::Test
-{
+class Pool : public ::testing::Test {
 protected:
     void SetUp() override { BufferPoolInit(); }
     void TearDown() override
@@ -156,4 +154,4 @@ TEST_F(Pool, BufferWithStaleLinkDoesNotDragOthersIntoTheQueue)
     BufferPoolPut(stray);
 }
 
-} // namespace
+}  // namespace

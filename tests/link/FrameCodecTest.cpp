@@ -3,12 +3,9 @@
 
 #include "tests/link/LinkTestSupport.h"
 
-namespace
-{
+namespace {
 
-class EncodeVectors : public ::testing::TestWithParam<WireCase>
-{
-};
+class EncodeVectors : public ::testing::TestWithParam<WireCase> {};
 
 TEST_P(EncodeVectors, WritesKnownWireBytes)
 {
@@ -38,8 +35,7 @@ TEST(Encode, WorstCaseFillsTheWholeArea)
 
 TEST(Encode, MessageTooLongForAnFcsIsNotSent)
 {
-    for (std::uint16_t length : {1020, 1024, 2000})
-    {
+    for (std::uint16_t length : {1020, 1024, 2000}) {
         FrameBuffer b{};
         b.wLength = length;
         std::uint8_t out[kMaxEncodedFrame];
@@ -58,10 +54,8 @@ const Bytes kExampleBody{0x01, 0x03, 0x7F, 0x7D, 0x05, 0xF0, 0x3C, 0x00, 0x00};
 
 TEST_F(Decoder, ExampleFrameSplitAtAnyTwoPoints)
 {
-    for (std::size_t i = 0; i <= kExampleWire.size(); ++i)
-    {
-        for (std::size_t j = i; j <= kExampleWire.size(); ++j)
-        {
+    for (std::size_t i = 0; i <= kExampleWire.size(); ++i) {
+        for (std::size_t j = i; j <= kExampleWire.size(); ++j) {
             Feed(Bytes(kExampleWire.begin(), kExampleWire.begin() + i));
             Feed(Bytes(kExampleWire.begin() + i, kExampleWire.begin() + j));
             Feed(Bytes(kExampleWire.begin() + j, kExampleWire.end()));
@@ -79,8 +73,7 @@ TEST_F(Decoder, ByteAtATime)
     EXPECT_EQ(TakeFrames(), std::vector<Bytes>{kExampleBody});
 }
 
-struct StreamCase
-{
+struct StreamCase {
     const char* name;
     Bytes stream;
     std::vector<Bytes> bodies;
@@ -90,15 +83,9 @@ struct StreamCase
 const Bytes kA = BodyOf({0x01, 0x00, 0x00, 0x00, 0x10, 0x00});
 const Bytes kB = BodyOf({0x01, 0x03, 0x00, 0x7F, 0x7D, 0x20});
 
-Bytes Unclosed(const Bytes& frame)
-{
-    return Bytes(frame.begin(), frame.end() - 1);
-}
+Bytes Unclosed(const Bytes& frame) { return Bytes(frame.begin(), frame.end() - 1); }
 
-Bytes WithoutOpeningFlag(const Bytes& frame)
-{
-    return Bytes(frame.begin() + 1, frame.end());
-}
+Bytes WithoutOpeningFlag(const Bytes& frame) { return Bytes(frame.begin() + 1, frame.end()); }
 
 // 7D 7D on the wire: the second escape byte is stored XOR 0x20 like any other.
 Bytes DoubleEscapeFrame()
@@ -113,14 +100,9 @@ Bytes Corrupt(Bytes body)
     return body;
 }
 
-void PrintTo(const StreamCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
 
-class DecoderStreams : public PooledDecoderTest, public ::testing::WithParamInterface<StreamCase>
-{
-};
+class DecoderStreams : public PooledDecoderTest, public ::testing::WithParamInterface<StreamCase> {};
 
 TEST_P(DecoderStreams, YieldsExactlyTheGoodFramesAndCountsTheDropped)
 {
@@ -129,7 +111,8 @@ TEST_P(DecoderStreams, YieldsExactlyTheGoodFramesAndCountsTheDropped)
     EXPECT_EQ(m_decoder.m_dwDropped, GetParam().dropped);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, DecoderStreams,
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DecoderStreams,
     ::testing::Values(
         StreamCase{"TwoFramesInOneCall", StationFrame(kA) + StationFrame(kB), {kA, kB}, 0},
         StreamCase{"SharedFlagLosesTheSecond", Unclosed(StationFrame(kA)) + StationFrame(kB), {kA}, 0},
@@ -221,12 +204,12 @@ TEST_F(Decoder, RandomMessagesRoundTripThroughTheEncoderInRandomSplits)
     std::mt19937 rng(20240611);
     std::vector<Bytes> bodies;
     Bytes stream;
-    for (int n = 0; n < 300; ++n)
-    {
+    for (int n = 0; n < 300; ++n) {
         const std::size_t length = n == 0 ? 0 : n == 1 ? kMaxMessage : rng() % (kMaxMessage + 1);
         FrameBuffer b{};
         for (std::size_t i = 0; i < length; ++i)
-            b.abData[i] = (rng() % 4 == 0) ? static_cast<std::uint8_t>(0x7D + 2 * (rng() % 2)) : static_cast<std::uint8_t>(rng());
+            b.abData[i] =
+                (rng() % 4 == 0) ? static_cast<std::uint8_t>(0x7D + 2 * (rng() % 2)) : static_cast<std::uint8_t>(rng());
         b.wLength = static_cast<std::uint16_t>(length);
         std::uint8_t out[kMaxEncodedFrame];
         const std::uint16_t count = EncodeFrame(&b, out);
@@ -235,13 +218,13 @@ TEST_F(Decoder, RandomMessagesRoundTripThroughTheEncoderInRandomSplits)
         stream.insert(stream.end(), out, out + count);
         bodies.emplace_back(b.abData, b.abData + b.wLength);
     }
-    for (std::size_t at = 0; at < stream.size();)
-    {
+    for (std::size_t at = 0; at < stream.size();) {
         const std::size_t chunk = std::min<std::size_t>(1 + rng() % 1024, stream.size() - at);
-        Feed(Bytes(stream.begin() + static_cast<std::ptrdiff_t>(at), stream.begin() + static_cast<std::ptrdiff_t>(at + chunk)));
+        Feed(Bytes(stream.begin() + static_cast<std::ptrdiff_t>(at),
+                   stream.begin() + static_cast<std::ptrdiff_t>(at + chunk)));
         at += chunk;
     }
     EXPECT_EQ(TakeFrames(), bodies);
 }
 
-} // namespace
+}  // namespace

@@ -5,8 +5,7 @@
 
 #include "tests/link/LinkTestSupport.h"
 
-namespace
-{
+namespace {
 
 constexpr int kProducers = 3;
 constexpr int kConsumers = 3;
@@ -14,11 +13,9 @@ constexpr std::uint32_t kPerProducer = 20000;
 
 void Produce(FrameQueue* q, std::uint32_t producer)
 {
-    for (std::uint32_t seq = 0; seq < kPerProducer;)
-    {
+    for (std::uint32_t seq = 0; seq < kPerProducer;) {
         FrameBuffer* p = BufferPoolGet();
-        if (p == nullptr)
-        {
+        if (p == nullptr) {
             std::this_thread::yield();
             continue;
         }
@@ -31,11 +28,9 @@ void Produce(FrameQueue* q, std::uint32_t producer)
 
 void Consume(FrameQueue* q, std::atomic<std::uint32_t>* pRemaining, std::vector<std::uint32_t>* pSeen)
 {
-    while (pRemaining->load(std::memory_order_relaxed) > 0)
-    {
+    while (pRemaining->load(std::memory_order_relaxed) > 0) {
         // Unlocked hint first, as the link worker does; Pop decides.
-        if (q->nCount.load(std::memory_order_acquire) == 0)
-        {
+        if (q->nCount.load(std::memory_order_acquire) == 0) {
             std::this_thread::yield();
             continue;
         }
@@ -91,8 +86,7 @@ TEST(FrameThreads, DecoderAgainstConcurrentConsumer)
     std::thread consumer(Consume, &q, &remaining, &seen);
 
     FrameDecoder decoder{};
-    for (std::uint32_t id = 0; id < kFrames; ++id)
-    {
+    for (std::uint32_t id = 0; id < kFrames; ++id) {
         Bytes message(sizeof id);
         std::memcpy(message.data(), &id, sizeof id);
         const Bytes wire = StationFrame(BodyOf(message));
@@ -113,4 +107,4 @@ TEST(FrameThreads, DecoderAgainstConcurrentConsumer)
     BufferPoolDestroy();
 }
 
-} // namespace
+}  // namespace

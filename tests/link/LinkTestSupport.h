@@ -23,8 +23,7 @@ inline std::string Hex(const Bytes& bytes)
 {
     static const char digits[] = "0123456789ABCDEF";
     std::string text;
-    for (std::uint8_t b : bytes)
-    {
+    for (std::uint8_t b : bytes) {
         if (!text.empty())
             text += ' ';
         text += digits[b >> 4];
@@ -34,10 +33,7 @@ inline std::string Hex(const Bytes& bytes)
 }
 
 // message + FCS (complemented, low byte first) + two trailer bytes.
-inline Bytes BodyOf(const Bytes& message)
-{
-    return StationBody(message.data(), message.size());
-}
+inline Bytes BodyOf(const Bytes& message) { return StationBody(message.data(), message.size()); }
 
 inline Bytes StationFrame(const Bytes& body, std::uint8_t address = 0x01, std::uint8_t control = 0x03)
 {
@@ -45,10 +41,7 @@ inline Bytes StationFrame(const Bytes& body, std::uint8_t address = 0x01, std::u
 }
 
 // Cases print as their message.
-inline void PrintTo(const WireCase& c, std::ostream* os)
-{
-    *os << Hex(c.message);
-}
+inline void PrintTo(const WireCase& c, std::ostream* os) { *os << Hex(c.message); }
 
 inline Bytes operator+(Bytes a, const Bytes& b)
 {
@@ -56,8 +49,7 @@ inline Bytes operator+(Bytes a, const Bytes& b)
     return a;
 }
 
-class PooledDecoderTest : public ::testing::Test
-{
+class PooledDecoderTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -91,8 +83,7 @@ protected:
     std::vector<Bytes> TakeFrames()
     {
         std::vector<Bytes> frames;
-        while (FrameBuffer* p = Pop(&m_rxQueue))
-        {
+        while (FrameBuffer* p = Pop(&m_rxQueue)) {
             frames.emplace_back(p->abData, p->abData + p->wLength);
             BufferPoolPut(p);
         }

@@ -6,20 +6,18 @@
 
 #include "tests/link/LinkTestSupport.h"
 
-namespace
-{
+namespace {
 
-struct AllocationLog
-{
+struct AllocationLog {
     bool bActive = false;
-    long nFailAfter = -1;   // buffers allocated before every later buffer fails
+    long nFailAfter = -1;  // buffers allocated before every later buffer fails
     bool bFailLock = false;
     std::vector<void*>* pAllocated = nullptr;
 };
 
 AllocationLog g_log;
 
-} // namespace
+}  // namespace
 
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept
 {
@@ -29,16 +27,13 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept
         static_cast<long>(g_log.pAllocated->size()) >= g_log.nFailAfter)
         return nullptr;
     void* p = nullptr;
-    try
-    {
+    try {
         p = ::operator new(size);
     }
-    catch (...)
-    {
+    catch (...) {
         return nullptr;
     }
-    if (g_log.bActive && size == sizeof(FrameBuffer))
-    {
+    if (g_log.bActive && size == sizeof(FrameBuffer)) {
         g_log.bActive = false;  // push_back allocates through here too
         g_log.pAllocated->push_back(p);
         g_log.bActive = true;
@@ -46,11 +41,9 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept
     return p;
 }
 
-namespace
-{
+namespace {
 
-class PoolMemory : public ::testing::Test
-{
+class PoolMemory : public ::testing::Test {
 protected:
     void Init(long failAfter, bool failLock = false)
     {
@@ -81,8 +74,7 @@ TEST_F(PoolMemory, BuffersAreHandedOutInAllocationOrder)
 
 TEST_F(PoolMemory, ExhaustionLeavesASmallerWorkingPool)
 {
-    for (long failAfter : {0L, 1L, 999L})
-    {
+    for (long failAfter : {0L, 1L, 999L}) {
         m_allocated.clear();
         Init(failAfter);
         EXPECT_EQ(BufferPoolFreeCount(), static_cast<std::uint32_t>(failAfter));
@@ -106,4 +98,4 @@ TEST_F(PoolMemory, NoLockMeansAnEmptyPoolNotACrash)
     BufferPoolDestroy();
 }
 
-} // namespace
+}  // namespace

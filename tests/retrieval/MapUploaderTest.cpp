@@ -34,19 +34,16 @@ void* operator new[](std::size_t n, const std::nothrow_t&) noexcept
 {
     if (g_bFailArrayNew.load())
         return nullptr;
-    try
-    {
+    try {
         return ::operator new[](n);
     }
-    catch (...)
-    {
+    catch (...) {
         return nullptr;
     }
 }
 #endif
 
-namespace
-{
+namespace {
 
 constexpr std::uint32_t kBase = 1000000;
 using Boxes = std::vector<msgbox::Entry>;
@@ -65,8 +62,7 @@ std::vector<Bytes> ChunksOf(const Bytes& image)
 {
     std::vector<Bytes> frames;
     std::size_t offset = 0;
-    do
-    {
+    do {
         std::size_t n = std::min<std::size_t>(1013, image.size() - offset);
         Bytes part(image.begin() + long(offset), image.begin() + long(offset + n));
         offset += n;
@@ -75,13 +71,9 @@ std::vector<Bytes> ChunksOf(const Bytes& image)
     return frames;
 }
 
-Bytes SizeMessageFrame(const Bytes& message)
-{
-    return StationFrame(message);
-}
+Bytes SizeMessageFrame(const Bytes& message) { return StationFrame(message); }
 
-class MapUploaderTest : public ::testing::Test
-{
+class MapUploaderTest : public ::testing::Test {
 protected:
     explicit MapUploaderTest(std::uint32_t dwStart = kBase) : m_ticks(dwStart) {}
 
@@ -158,9 +150,7 @@ protected:
 
 // ---- whole retrievals --------------------------------------------------------
 
-class ImageSizeTest : public MapUploaderTest, public ::testing::WithParamInterface<std::uint32_t>
-{
-};
+class ImageSizeTest : public MapUploaderTest, public ::testing::WithParamInterface<std::uint32_t> {};
 
 // Each accepted chunk restarts the wait, so 9999 ms between chunks never
 // times out however long the whole transfer takes.
@@ -170,8 +160,7 @@ TEST_P(ImageSizeTest, ImageArrivesIntactChunkByChunk)
     CreateAndStart();
     ToAwaitData(GetParam());
     std::uint32_t dwExpected = 0;
-    for (const Bytes& chunk : ChunksOf(image))
-    {
+    for (const Bytes& chunk : ChunksOf(image)) {
         FakeLine::Receive(chunk);
         dwExpected += std::min<std::uint32_t>(1013, GetParam() - dwExpected);
         ASSERT_TRUE(WaitUntil([&] { return U().GetReceived() == dwExpected; }))
@@ -184,17 +173,15 @@ TEST_P(ImageSizeTest, ImageArrivesIntactChunkByChunk)
     Quiet();
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, ImageSizeTest,
-                         ::testing::Values(0u, 1u, 1013u, 1014u, 5000u, 524288u));
+INSTANTIATE_TEST_SUITE_P(Sizes, ImageSizeTest, ::testing::Values(0u, 1u, 1013u, 1014u, 5000u, 524288u));
 
 // ---- scripted endings ---------------------------------------------------------
 
-struct ScriptCase
-{
+struct ScriptCase {
     const char* pszName;
-    Bytes sizeFrame;              // answered to the size request
-    std::vector<Bytes> chunks;    // fed one by one in AwaitData
-    int nEnd;                     // Done, Error, or AwaitData (then silence)
+    Bytes sizeFrame;            // answered to the size request
+    std::vector<Bytes> chunks;  // fed one by one in AwaitData
+    int nEnd;                   // Done, Error, or AwaitData (then silence)
     std::uint32_t dwReceived;
 };
 
@@ -204,33 +191,33 @@ std::vector<ScriptCase> ScriptCases()
     return {
         {"EmptyImageWithEmptyLastChunk", SizeResponse(0), {DataChunk(0, 0, {})}, Done, 0},
         {"EmptyImageWithOneByte", SizeResponse(0), {DataChunk(0, 1, {0xAA})}, Error, 0},
-        {"FullButFlaggedThenEmptyLast", SizeResponse(10),
-         {DataChunk(1, 10, ten), DataChunk(0, 0, {})}, Done, 10},
-        {"FullButFlaggedThenOneMore", SizeResponse(10),
-         {DataChunk(1, 10, ten), DataChunk(1, 1, {0x55})}, Error, 10},
+        {"FullButFlaggedThenEmptyLast", SizeResponse(10), {DataChunk(1, 10, ten), DataChunk(0, 0, {})}, Done, 10},
+        {"FullButFlaggedThenOneMore", SizeResponse(10), {DataChunk(1, 10, ten), DataChunk(1, 1, {0x55})}, Error, 10},
         {"FullButFlaggedThenSilence", SizeResponse(10), {DataChunk(1, 10, ten)}, AwaitData, 10},
-        {"LastChunkBeforeFull", SizeResponse(10),
-         {DataChunk(0, 9, Bytes(ten.begin(), ten.end() - 1))}, Error, 9},
-        {"ShortLastChunk", SizeResponse(1014),
-         {DataChunk(1, 1013, TestImage(1013)), DataChunk(0, 1, {0x01})}, Done, 1014},
-        {"ChunkLongerThanMissing", SizeResponse(10),
+        {"LastChunkBeforeFull", SizeResponse(10), {DataChunk(0, 9, Bytes(ten.begin(), ten.end() - 1))}, Error, 9},
+        {"ShortLastChunk",
+         SizeResponse(1014),
+         {DataChunk(1, 1013, TestImage(1013)), DataChunk(0, 1, {0x01})},
+         Done,
+         1014},
+        {"ChunkLongerThanMissing",
+         SizeResponse(10),
          {DataChunk(1, 5, Bytes(ten.begin(), ten.begin() + 5)), DataChunk(0, 6, TestImage(6))},
-         Error, 5},
+         Error,
+         5},
         {"ChunkClaimsMoreThanItCarries", SizeResponse(100), {DataChunk(1, 100, ten)}, Error, 0},
-        {"ChunkCutBeforeItsCount", SizeResponse(10),
-         {SizeMessageFrame({0x01, 0x03, 0x00, 0x00, 0x00})}, Error, 0},
+        {"ChunkCutBeforeItsCount", SizeResponse(10), {SizeMessageFrame({0x01, 0x03, 0x00, 0x00, 0x00})}, Error, 0},
         {"SizeAboveLimit", SizeResponse(524289), {}, Error, 0},
-        {"SizeResponseCutShort", SizeMessageFrame({0x01, 0x01, 0x00, 0x00, 0x00, 0x10}), {},
-         Error, 0},
-        {"TinyMessagesIgnoredThenLastChunk", SizeResponse(3),
+        {"SizeResponseCutShort", SizeMessageFrame({0x01, 0x01, 0x00, 0x00, 0x00, 0x10}), {}, Error, 0},
+        {"TinyMessagesIgnoredThenLastChunk",
+         SizeResponse(3),
          {SizeMessageFrame({0x01}), SizeMessageFrame({0x02, 0x03}), DataChunk(0, 3, {1, 2, 3})},
-         Done, 3},
+         Done,
+         3},
     };
 }
 
-class ScriptTest : public MapUploaderTest, public ::testing::WithParamInterface<ScriptCase>
-{
-};
+class ScriptTest : public MapUploaderTest, public ::testing::WithParamInterface<ScriptCase> {};
 
 TEST_P(ScriptTest, EndsAsScripted)
 {
@@ -238,14 +225,12 @@ TEST_P(ScriptTest, EndsAsScripted)
     CreateAndStart();
     Settle(AwaitSize);
     FakeLine::Receive(c.sizeFrame);
-    if (!c.chunks.empty())
-    {
+    if (!c.chunks.empty()) {
         Settle(AwaitData);
         for (const Bytes& chunk : c.chunks)
             Feed(chunk);
     }
-    if (c.nEnd == AwaitData)
-    {
+    if (c.nEnd == AwaitData) {
         Settle(AwaitData);
         m_ticks.Advance(9999);
         Settle(AwaitData, 3);  // looked at the clock again and went back to sleep
@@ -261,8 +246,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ScriptTest, ::testing::ValuesIn(ScriptCases()),
 
 // ---- the reply timeout -----------------------------------------------------------
 
-class SizeTimeoutTest : public MapUploaderTest, public ::testing::WithParamInterface<std::uint32_t>
-{
+class SizeTimeoutTest : public MapUploaderTest, public ::testing::WithParamInterface<std::uint32_t> {
 protected:
     SizeTimeoutTest() : MapUploaderTest(GetParam()) {}
 };
@@ -283,8 +267,7 @@ TEST_P(SizeTimeoutTest, NoAnswerEndsInErrorAfterExactly10000ms)
     EXPECT_EQ(FakeLine::Written(), kSizeRequestWire);
 }
 
-INSTANTIATE_TEST_SUITE_P(Starts, SizeTimeoutTest,
-                         ::testing::Values(kBase, 0xFFFFFFFFu - 3000u, 0xFFFFFFFFu, 0u));
+INSTANTIATE_TEST_SUITE_P(Starts, SizeTimeoutTest, ::testing::Values(kBase, 0xFFFFFFFFu - 3000u, 0xFFFFFFFFu, 0u));
 
 TEST_F(MapUploaderTest, FramesOutOfTurnAreIgnoredAndDoNotExtendTheWait)
 {
@@ -298,9 +281,9 @@ TEST_F(MapUploaderTest, FramesOutOfTurnAreIgnoredAndDoNotExtendTheWait)
     FakeLine::Receive(SizeResponse(4));
     Settle(AwaitData);
     m_ticks.Advance(6000);
-    Feed(SizeResponse(8));                          // a size while data is awaited
+    Feed(SizeResponse(8));                               // a size while data is awaited
     Feed(StationFrame({0x02, 0x03, 0x00, 0, 0, 0, 0}));  // wrong first byte
-    Feed(StationFrame({}));                         // no message at all
+    Feed(StationFrame({}));                              // no message at all
     EXPECT_EQ(CMapUploaderProbe::TimerRemaining(U()), 4000u);
     EXPECT_EQ(U().GetTotalSize(), 4u);
     m_ticks.Advance(4000);
@@ -384,8 +367,7 @@ TEST_F(MapUploaderTest, ClosingAsTheWorkerWakesEndsItWithoutAnotherWait)
             return;
         std::uint32_t dwSeen = CMapUploaderProbe::WakeSequence(*m_pRaw);
         bAtPoint.store(true);
-        while (!CMapUploaderProbe::Stopping(*m_pRaw) ||
-               CMapUploaderProbe::WakeSequence(*m_pRaw) == dwSeen)
+        while (!CMapUploaderProbe::Stopping(*m_pRaw) || CMapUploaderProbe::WakeSequence(*m_pRaw) == dwSeen)
             std::this_thread::yield();
     });
     Settle(AwaitSize);
@@ -462,16 +444,13 @@ TEST_F(MapUploaderTest, ClosingDuringATransferEndsBothWorkers)
 
 // ---- the timer itself ------------------------------------------------------
 
-struct TimerCase
-{
+struct TimerCase {
     std::uint32_t dwStart;
     std::uint32_t dwElapsed;
     std::uint32_t dwRemaining;
 };
 
-class TimeoutTest : public ::testing::TestWithParam<TimerCase>
-{
-};
+class TimeoutTest : public ::testing::TestWithParam<TimerCase> {};
 
 TEST_P(TimeoutTest, RemainingCountsFromTheRestart)
 {
@@ -484,12 +463,11 @@ TEST_P(TimeoutTest, RemainingCountsFromTheRestart)
     EXPECT_EQ(timeout.IsExpired() != 0, c.dwRemaining == 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ticks, TimeoutTest,
-    ::testing::Values(TimerCase{0, 0, 10000}, TimerCase{5, 9999, 1}, TimerCase{5, 10000, 0},
-                      TimerCase{5, 0x7FFFFFFF, 0}, TimerCase{0xFFFFFFFF, 0, 10000},
-                      TimerCase{0xFFFFFFFF, 1, 9999}, TimerCase{0xFFFFF000, 9999, 1},
-                      TimerCase{0xFFFFF000, 10000, 0}, TimerCase{0xFFFFD8F1, 9999, 1}));
+INSTANTIATE_TEST_SUITE_P(Ticks, TimeoutTest,
+                         ::testing::Values(TimerCase{0, 0, 10000}, TimerCase{5, 9999, 1}, TimerCase{5, 10000, 0},
+                                           TimerCase{5, 0x7FFFFFFF, 0}, TimerCase{0xFFFFFFFF, 0, 10000},
+                                           TimerCase{0xFFFFFFFF, 1, 9999}, TimerCase{0xFFFFF000, 9999, 1},
+                                           TimerCase{0xFFFFF000, 10000, 0}, TimerCase{0xFFFFD8F1, 9999, 1}));
 
 TEST(TimeoutPeriodTest, RestartWithAPeriodReplacesItAndZeroKeepsIt)
 {

@@ -12,8 +12,7 @@
 #include "retrieval/MapUploader.h"
 #include "retrieval/TickSource.h"
 
-class CMapUploaderProbe
-{
+class CMapUploaderProbe {
 public:
     static std::uint32_t TimerRemaining(CMapUploader& u) { return u.m_timeout.Remaining(); }
     static bool Stopping(CMapUploader& u) { return u.m_worker.StopRequested(); }
@@ -38,8 +37,7 @@ public:
 // every reading with the reading thread and the uploader's state at that
 // moment, so a test can tell when the worker has restarted its timer and
 // looked at it again (a restart is one reading, each look another).
-class CFakeTicks final : public ITickSource
-{
+class CFakeTicks final : public ITickSource {
 public:
     explicit CFakeTicks(std::uint32_t dwStart) : m_dwNow(dwStart) {}
 
@@ -88,14 +86,12 @@ public:
     int ReadingsBy(std::thread::id id, int nState)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        return int(std::count_if(m_readings.begin(), m_readings.end(), [&](const Reading& r) {
-            return r.id == id && r.nState == nState;
-        }));
+        return int(std::count_if(m_readings.begin(), m_readings.end(),
+                                 [&](const Reading& r) { return r.id == id && r.nState == nState; }));
     }
 
 private:
-    struct Reading
-    {
+    struct Reading {
         std::thread::id id;
         int nState;
     };

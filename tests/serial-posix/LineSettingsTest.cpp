@@ -161,7 +161,11 @@ const RefusedCase kRefused[] = {
     {"DtrHandshake", [](DCB& d) { d.fDtrControl = DTR_CONTROL_HANDSHAKE; }},
     {"RtsToggle", [](DCB& d) { d.fRtsControl = RTS_CONTROL_TOGGLE; }},
     {"DiscardNulls", [](DCB& d) { d.fNull = 1; }},
-    {"SameXonXoffChars", [](DCB& d) { d.fOutX = 1; d.XonChar = d.XoffChar = 0x11; }},
+    {"SameXonXoffChars",
+     [](DCB& d) {
+         d.fOutX = 1;
+         d.XonChar = d.XoffChar = 0x11;
+     }},
     {"ShortDcbLength", [](DCB& d) { d.DCBlength = 27; }},
 };
 
@@ -232,7 +236,7 @@ TEST(LineSettingsRate, ReadBackWithinTheUartToleranceIsTaken)
         bool bTaken;
     };
     const RateCase cases[] = {
-        {115200, 115200, true}, {115200, 115384, true}, {115200, 112896, true},
+        {115200, 115200, true}, {115200, 115384, true},  {115200, 112896, true},
         {115200, 117504, true}, {115200, 117505, false}, {115200, 112895, false},
         {9600, 9615, true},     {57600, 115200, false},  {115200, 0, false},
     };
@@ -273,8 +277,8 @@ TEST(LineSettingsMarks, UnmarkedAcrossEveryCut)
             DWORD dwMarked = 0;
             const DWORD n1 = win32posix::UnmarkInput(in, raw.data(), static_cast<DWORD>(cut), dwMarked);
             std::vector<std::uint8_t> out(raw.begin(), raw.begin() + n1);
-            const DWORD n2 = win32posix::UnmarkInput(in, raw.data() + cut, static_cast<DWORD>(raw.size() - cut),
-                                                     dwMarked);
+            const DWORD n2 =
+                win32posix::UnmarkInput(in, raw.data() + cut, static_cast<DWORD>(raw.size() - cut), dwMarked);
             out.insert(out.end(), raw.begin() + static_cast<long>(cut), raw.begin() + static_cast<long>(cut + n2));
             EXPECT_EQ(out, c.bytes) << c.name << " cut at " << cut;
             EXPECT_EQ(dwMarked, c.dwMarked) << c.name << " cut at " << cut;

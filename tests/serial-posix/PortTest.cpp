@@ -17,8 +17,7 @@ void UseReturnAtOnceTimeouts(HANDLE h, DWORD writeConstant = 1000)
 
 HANDLE Open(const char* path)
 {
-    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
-                       nullptr);
+    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
 }
 
 TEST_F(PtyPortTest, SecondOpenIsRefusedUntilTheFirstCloses)
@@ -250,9 +249,7 @@ TEST_F(PtyPortTest, EveryCallOnAClosedHandleFails)
         [&](HANDLE x) { return SetCommConfig(x, &cc, sizeof cc); },
         [&](HANDLE x) { return ReadFile(x, buf, 4, &word, nullptr); },
         [&](HANDLE x) { return WriteFile(x, buf, 4, &word, nullptr); },
-        [&](HANDLE x) {
-            return DeviceIoControl(x, IOCTL_SERIAL_LSRMST_INSERT, &zero, 1, nullptr, 0, &word, nullptr);
-        },
+        [&](HANDLE x) { return DeviceIoControl(x, IOCTL_SERIAL_LSRMST_INSERT, &zero, 1, nullptr, 0, &word, nullptr); },
         [&](HANDLE x) { return GetOverlappedResult(x, &ov, &word, FALSE); },
         [&](HANDLE x) { return CloseHandle(x); },
     };

@@ -26,9 +26,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::ElementsAre;
-using ::testing::Each;
 using ::testing::AllOf;
+using ::testing::Each;
+using ::testing::ElementsAre;
 using ::testing::Ge;
 using ::testing::Le;
 
@@ -140,7 +140,8 @@ TEST_P(SerialPortCtrlBaudTest, RateAndMessageFromTheFile)
         ASSERT_EQ(1u, boxes.size());
         EXPECT_EQ(*c.box, boxes[0].text);
         EXPECT_EQ(MB_OK, boxes[0].style);
-    } else {
+    }
+    else {
         EXPECT_TRUE(boxes.empty());
     }
     const DCB dcb = fakewin32::Dcb("COM1");
@@ -157,8 +158,7 @@ TEST_P(SerialPortCtrlBaudTest, RateAndMessageFromTheFile)
 
 INSTANTIATE_TEST_SUITE_P(
     Files, SerialPortCtrlBaudTest,
-    ::testing::Values(BaudCase{"Missing", std::nullopt, kNoFile, 115200},
-                      BaudCase{"Empty", "", std::nullopt, 115200},
+    ::testing::Values(BaudCase{"Missing", std::nullopt, kNoFile, 115200}, BaudCase{"Empty", "", std::nullopt, 115200},
                       BaudCase{"LowerCase", "baudrate=9600", std::nullopt, 115200},
                       BaudCase{"LeadingBlank", " BAUDRATE=9600", std::nullopt, 115200},
                       BaudCase{"Short", "BAUD", std::nullopt, 115200},

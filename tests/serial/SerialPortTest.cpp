@@ -73,10 +73,7 @@ DCB OddDcb()
     return dcb;
 }
 
-bool SameDcb(const DCB& a, const DCB& b)
-{
-    return std::memcmp(&a, &b, sizeof(DCB)) == 0;
-}
+bool SameDcb(const DCB& a, const DCB& b) { return std::memcmp(&a, &b, sizeof(DCB)) == 0; }
 
 TEST_F(SerialPortTest, OpensWithTheDefaultsInOrder)
 {
@@ -85,10 +82,10 @@ TEST_F(SerialPortTest, OpensWithTheDefaultsInOrder)
     EXPECT_TRUE(port.IsOpen());
     EXPECT_EQ(0u, port.m_dwLastError.load());
     EXPECT_THAT(fakewin32::CallNames(),
-                ElementsAre("CreateFileA", "CreateEventA", "CreateEventA", "CreateEventA",
-                            "GetCommState", "SetCommState", "GetCommState", "SetCommState", "GetCommState",
-                            "SetCommState", "SetupComm", "GetCommTimeouts", "SetCommTimeouts", "GetCommTimeouts",
-                            "SetCommTimeouts", "DeviceIoControl", "SetCommMask", "PurgeComm"));
+                ElementsAre("CreateFileA", "CreateEventA", "CreateEventA", "CreateEventA", "GetCommState",
+                            "SetCommState", "GetCommState", "SetCommState", "GetCommState", "SetCommState", "SetupComm",
+                            "GetCommTimeouts", "SetCommTimeouts", "GetCommTimeouts", "SetCommTimeouts",
+                            "DeviceIoControl", "SetCommMask", "PurgeComm"));
     const auto open = CallsNamed("CreateFileA").front();
     EXPECT_EQ("COM1", open.text);
     EXPECT_THAT(open.args, ElementsAre(GENERIC_READ | GENERIC_WRITE, 0u, OPEN_EXISTING,
@@ -151,7 +148,7 @@ struct OpenCase {
     DWORD error;
     bool bOpen;
     DWORD dwLastError;
-    std::size_t nClosed;        // CloseHandle calls made by the destructor
+    std::size_t nClosed;  // CloseHandle calls made by the destructor
     bool bDefaultsApplied;
 };
 
@@ -177,14 +174,18 @@ INSTANTIATE_TEST_SUITE_P(
     Refusals, SerialPortOpenTest,
     ::testing::Values(
         OpenCase{"NoSuchPort", "CreateFileA", 1, ERROR_FILE_NOT_FOUND, false, ERROR_FILE_NOT_FOUND, 0, false},
-        OpenCase{"FirstEventMissing", "CreateEventA", 1, ERROR_NOT_ENOUGH_MEMORY, false, ERROR_NOT_ENOUGH_MEMORY, 1, false},
-        OpenCase{"SecondEventMissing", "CreateEventA", 2, ERROR_NOT_ENOUGH_MEMORY, false, ERROR_NOT_ENOUGH_MEMORY, 2, false},
-        OpenCase{"ThirdEventMissing", "CreateEventA", 3, ERROR_NOT_ENOUGH_MEMORY, false, ERROR_NOT_ENOUGH_MEMORY, 3, false},
+        OpenCase{"FirstEventMissing", "CreateEventA", 1, ERROR_NOT_ENOUGH_MEMORY, false, ERROR_NOT_ENOUGH_MEMORY, 1,
+                 false},
+        OpenCase{"SecondEventMissing", "CreateEventA", 2, ERROR_NOT_ENOUGH_MEMORY, false, ERROR_NOT_ENOUGH_MEMORY, 2,
+                 false},
+        OpenCase{"ThirdEventMissing", "CreateEventA", 3, ERROR_NOT_ENOUGH_MEMORY, false, ERROR_NOT_ENOUGH_MEMORY, 3,
+                 false},
         // A driver without status-byte insertion inserts none, which is what we ask for.
         OpenCase{"InsertionInvalidParameter", "DeviceIoControl", 1, ERROR_INVALID_PARAMETER, true, 0, 4, true},
         OpenCase{"InsertionNotSupported", "DeviceIoControl", 1, ERROR_NOT_SUPPORTED, true, 0, 4, true},
         OpenCase{"InsertionInvalidFunction", "DeviceIoControl", 1, ERROR_INVALID_FUNCTION, true, 0, 4, true},
-        OpenCase{"InsertionAccessDenied", "DeviceIoControl", 1, ERROR_ACCESS_DENIED, false, ERROR_ACCESS_DENIED, 4, true},
+        OpenCase{"InsertionAccessDenied", "DeviceIoControl", 1, ERROR_ACCESS_DENIED, false, ERROR_ACCESS_DENIED, 4,
+                 true},
         OpenCase{"InsertionGeneralFailure", "DeviceIoControl", 1, ERROR_GEN_FAILURE, false, ERROR_GEN_FAILURE, 4, true},
         OpenCase{"QueueSizeRefused", "SetupComm", 1, ERROR_INVALID_PARAMETER, true, 0, 4, true},
         OpenCase{"TimeoutsRefused", "SetCommTimeouts", 1, ERROR_GEN_FAILURE, true, 0, 4, true}),
@@ -235,7 +236,8 @@ TEST_P(SerialPortReadTest, AsksOnlyForWhatIsWaiting)
     EXPECT_EQ(fakewin32::CallNames().front(), "ClearCommError");
     if (c.nReadFileCount < 0) {
         EXPECT_TRUE(reads.empty());
-    } else {
+    }
+    else {
         ASSERT_EQ(1u, reads.size());
         EXPECT_THAT(reads[0].args, ElementsAre(static_cast<std::uint64_t>(c.nReadFileCount)));
         EXPECT_EQ(&port.m_ovRead, reads[0].overlapped);
@@ -294,19 +296,18 @@ const std::vector<std::string> kClear{"ClearCommError"};
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, SerialPortTransferTest,
-    ::testing::Values(
-        TransferCase{"ReadPending", false, ERROR_IO_PENDING, 0, 0, kOneResult, 5, ERROR_IO_PENDING},
-        TransferCase{"ReadIncompleteTwice", false, ERROR_IO_PENDING, ERROR_IO_INCOMPLETE, 2, kThreeResults, 5,
-                     ERROR_IO_INCOMPLETE},
-        TransferCase{"ReadResultFails", false, ERROR_IO_PENDING, ERROR_GEN_FAILURE, 1, kResultThenClear, 0,
-                     ERROR_GEN_FAILURE},
-        TransferCase{"ReadFails", false, ERROR_GEN_FAILURE, 0, 0, kClear, 0, ERROR_GEN_FAILURE},
-        TransferCase{"WritePending", true, ERROR_IO_PENDING, 0, 0, kOneResult, 5, ERROR_IO_PENDING},
-        TransferCase{"WriteIncompleteTwice", true, ERROR_IO_PENDING, ERROR_IO_INCOMPLETE, 2, kThreeResults, 5,
-                     ERROR_IO_INCOMPLETE},
-        TransferCase{"WriteResultFails", true, ERROR_IO_PENDING, ERROR_COUNTER_TIMEOUT, 1, kResultThenClear, 0,
-                     ERROR_COUNTER_TIMEOUT},
-        TransferCase{"WriteFails", true, ERROR_GEN_FAILURE, 0, 0, kClear, 0, ERROR_GEN_FAILURE}),
+    ::testing::Values(TransferCase{"ReadPending", false, ERROR_IO_PENDING, 0, 0, kOneResult, 5, ERROR_IO_PENDING},
+                      TransferCase{"ReadIncompleteTwice", false, ERROR_IO_PENDING, ERROR_IO_INCOMPLETE, 2,
+                                   kThreeResults, 5, ERROR_IO_INCOMPLETE},
+                      TransferCase{"ReadResultFails", false, ERROR_IO_PENDING, ERROR_GEN_FAILURE, 1, kResultThenClear,
+                                   0, ERROR_GEN_FAILURE},
+                      TransferCase{"ReadFails", false, ERROR_GEN_FAILURE, 0, 0, kClear, 0, ERROR_GEN_FAILURE},
+                      TransferCase{"WritePending", true, ERROR_IO_PENDING, 0, 0, kOneResult, 5, ERROR_IO_PENDING},
+                      TransferCase{"WriteIncompleteTwice", true, ERROR_IO_PENDING, ERROR_IO_INCOMPLETE, 2,
+                                   kThreeResults, 5, ERROR_IO_INCOMPLETE},
+                      TransferCase{"WriteResultFails", true, ERROR_IO_PENDING, ERROR_COUNTER_TIMEOUT, 1,
+                                   kResultThenClear, 0, ERROR_COUNTER_TIMEOUT},
+                      TransferCase{"WriteFails", true, ERROR_GEN_FAILURE, 0, 0, kClear, 0, ERROR_GEN_FAILURE}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(SerialPortTest, WriteHandsOverTheWholeCountButNeverANegativeOne)
@@ -422,7 +423,7 @@ TEST_F(SerialPortTest, ReaderEndsWithMinusOneWhenItsFirstWaitIsRefused)
 
 struct EscapeCase {
     const char* label;
-    DWORD dwFlow;       // SetFlowControl flags, or kRaw to use the raw DTR/RTS below
+    DWORD dwFlow;  // SetFlowControl flags, or kRaw to use the raw DTR/RTS below
     DWORD dwDtr;
     DWORD dwRts;
     DWORD dwFunction;
@@ -442,7 +443,8 @@ TEST_P(SerialPortEscapeTest, RefusedWhileTheDriverOwnsTheLines)
         dcb.fDtrControl = c.dwDtr;
         dcb.fRtsControl = c.dwRts;
         fakewin32::SetDcb("COM1", dcb);
-    } else {
+    }
+    else {
         port.SetFlowControl(c.dwFlow, 100, 100, 0x11, 0x13);
     }
     fakewin32::ClearCalls();
@@ -574,8 +576,8 @@ INSTANTIATE_TEST_SUITE_P(Names, PortNameTest,
                          ::testing::Values(NameCase{"COM1", "\\\\.\\COM1"}, NameCase{"COM10", "\\\\.\\COM10"},
                                            NameCase{"COM255", "\\\\.\\COM255"},
                                            NameCase{"\\\\.\\COM12", "\\\\.\\COM12"},
-                                           NameCase{"/dev/ttyUSB0", "/dev/ttyUSB0"},
-                                           NameCase{"COM3:", "COM3:"}, NameCase{"", "\\\\.\\"}));
+                                           NameCase{"/dev/ttyUSB0", "/dev/ttyUSB0"}, NameCase{"COM3:", "COM3:"},
+                                           NameCase{"", "\\\\.\\"}));
 
 TEST_F(SerialPortTest, ThisPlatformOpensTheNameAsTyped)
 {

@@ -23,10 +23,8 @@ public:
         pObject->clear();
         if (!Take('{'))
             return false;
-        if (!Take('}'))
-        {
-            do
-            {
+        if (!Take('}')) {
+            do {
                 std::string key;
                 JsonValue value;
                 if (!String(&key) || !Take(':') || !Value(&value) || pObject->count(key))
@@ -49,8 +47,7 @@ private:
     bool Take(char c)
     {
         Blanks();
-        if (m_i < m_s.size() && m_s[m_i] == c)
-        {
+        if (m_i < m_s.size() && m_s[m_i] == c) {
             ++m_i;
             return true;
         }
@@ -68,13 +65,11 @@ private:
     {
         if (cp < 0x80)
             *pOut += static_cast<char>(cp);
-        else if (cp < 0x800)
-        {
+        else if (cp < 0x800) {
             *pOut += static_cast<char>(0xC0 | (cp >> 6));
             *pOut += static_cast<char>(0x80 | (cp & 0x3F));
         }
-        else
-        {
+        else {
             *pOut += static_cast<char>(0xE0 | (cp >> 12));
             *pOut += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
             *pOut += static_cast<char>(0x80 | (cp & 0x3F));
@@ -84,15 +79,13 @@ private:
     {
         if (!Take('"'))
             return false;
-        while (m_i < m_s.size())
-        {
+        while (m_i < m_s.size()) {
             const unsigned char c = static_cast<unsigned char>(m_s[m_i++]);
             if (c == '"')
                 return true;
             if (c < 0x20)
                 return false;
-            if (c != '\\')
-            {
+            if (c != '\\') {
                 *pOut += static_cast<char>(c);
                 continue;
             }
@@ -102,8 +95,7 @@ private:
             const std::string simple = "\"\\/bfnrt", decoded = "\"\\/\b\f\n\r\t";
             if (simple.find(e) != std::string::npos)
                 *pOut += decoded[simple.find(e)];
-            else if (e == 'u' && m_i + 4 <= m_s.size())
-            {
+            else if (e == 'u' && m_i + 4 <= m_s.size()) {
                 const std::string hex = m_s.substr(m_i, 4);
                 if (hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
                     return false;
@@ -120,15 +112,13 @@ private:
         Blanks();
         if (m_i >= m_s.size())
             return false;
-        if (m_s[m_i] == '"')
-        {
+        if (m_s[m_i] == '"') {
             pValue->nKind = JsonValue::STRING;
             return String(&pValue->text);
         }
         if (Literal("null"))
             return pValue->nKind = JsonValue::NUL, true;
-        if (Literal("true") || Literal("false"))
-        {
+        if (Literal("true") || Literal("false")) {
             pValue->nKind = JsonValue::BOOL;
             pValue->number = m_s[m_i - 2] == 'u';  // the u of true
             return true;

@@ -21,7 +21,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // What the simulator put on the line in answer to some host bytes.
 struct Reply {
-    Bytes wire;                  // all BYTES actions, in order
+    Bytes wire;                   // all BYTES actions, in order
     std::vector<Bytes> messages;  // the frames the product decoder accepts, without FCS and trailer
     std::vector<SimAction::Kind> kinds;
     std::vector<std::size_t> stallBeforeMessage;  // index into messages of the message after each stall
@@ -48,11 +48,9 @@ protected:
         sim.OnReceive(host.data(), host.size());
         Reply reply;
         SimAction action;
-        while (sim.Next(action))
-        {
+        while (sim.Next(action)) {
             reply.kinds.push_back(action.nKind);
-            if (action.nKind == SimAction::STALL)
-            {
+            if (action.nKind == SimAction::STALL) {
                 reply.stallBeforeMessage.push_back(reply.messages.size());
                 reply.dwStallMs = action.dwMs;
             }
@@ -60,8 +58,7 @@ protected:
                 continue;
             reply.wire.insert(reply.wire.end(), action.bytes.begin(), action.bytes.end());
             Decode(&m_decoder, &m_queue, action.bytes.data(), action.bytes.size());
-            while (FrameBuffer* p = Pop(&m_queue))
-            {
+            while (FrameBuffer* p = Pop(&m_queue)) {
                 EXPECT_GE(p->wLength, 4u);
                 reply.messages.emplace_back(p->abData, p->abData + p->wLength - 4);
                 BufferPoolPut(p);
@@ -90,33 +87,27 @@ struct Outcome {
 Outcome ReadAsHost(const Reply& size, const Reply& data)
 {
     Outcome out;
-    for (const Bytes& m : size.messages)
-    {
-        if (!out.bSizeSeen && m.size() >= 7 && m[0] == 0x01 && m[1] == 0x01)
-        {
+    for (const Bytes& m : size.messages) {
+        if (!out.bSizeSeen && m.size() >= 7 && m[0] == 0x01 && m[1] == 0x01) {
             out.bSizeSeen = true;
             out.dwTotal = ReadMsgNumber(m.data());
         }
         else
             ++out.nIgnored;
     }
-    for (const Bytes& m : data.messages)
-    {
-        if (out.bLastSeen || m.size() < 7 || m[0] != 0x01 || m[1] != 0x03)
-        {
+    for (const Bytes& m : data.messages) {
+        if (out.bLastSeen || m.size() < 7 || m[0] != 0x01 || m[1] != 0x03) {
             ++out.nIgnored;
             continue;
         }
         const std::uint32_t n = ReadMsgNumber(m.data());
         EXPECT_EQ(m.size(), 7u + n) << "a chunk carries exactly the bytes it announces";
-        if (n > out.dwTotal - out.image.size())
-        {
+        if (n > out.dwTotal - out.image.size()) {
             out.bLongChunk = true;
             return out;
         }
         out.image.insert(out.image.end(), m.begin() + 7, m.end());
-        if (m[2] == 0)
-        {
+        if (m[2] == 0) {
             out.bLastSeen = true;
             out.bShortLast = out.image.size() != out.dwTotal;
         }
@@ -167,16 +158,14 @@ TEST_P(StationSimFaultTest, RepliesDecodeToTheFaultsMessages)
     const Outcome out = ReadAsHost(size, data);
     const bool bServed = !data.kinds.empty() && data.kinds.back() == SimAction::SERVED;
 
-    if (c.dwFaults == FAULT_NO_ANSWER)
-    {
+    if (c.dwFaults == FAULT_NO_ANSWER) {
         EXPECT_TRUE(size.kinds.empty());
         EXPECT_TRUE(data.kinds.empty());
         EXPECT_EQ(sim.Stats().dwRequests, 2u) << "the requests are still recognised";
         return;
     }
     ASSERT_TRUE(out.bSizeSeen);
-    if (c.dwFaults == FAULT_OVERSIZE)
-    {
+    if (c.dwFaults == FAULT_OVERSIZE) {
         EXPECT_EQ(out.dwTotal, 524289u);
         return;
     }
@@ -184,21 +173,18 @@ TEST_P(StationSimFaultTest, RepliesDecodeToTheFaultsMessages)
     for (const Bytes& m : data.messages)
         EXPECT_LE(m.size(), 1020u);
 
-    switch (c.dwFaults)
-    {
+    switch (c.dwFaults) {
     case FAULT_NONE:
     case FAULT_NOISE:
         EXPECT_TRUE(out.bLastSeen);
         EXPECT_FALSE(out.bShortLast);
         EXPECT_EQ(out.image, config.image);
         EXPECT_TRUE(bServed);
-        if (c.dwFaults == FAULT_NOISE)
-        {
+        if (c.dwFaults == FAULT_NOISE) {
             EXPECT_GE(out.nIgnored, 1u) << "noise carries messages the uploader must ignore";
             EXPECT_GT(data.wire.size() + size.wire.size(), c.dwSize + 16u * (c.dwSize / 1013 + 1));
         }
-        else
-        {
+        else {
             EXPECT_EQ(out.nIgnored, 0u);
             EXPECT_EQ(data.messages.size(), c.dwSize / 1013 + (c.dwSize % 1013 != 0 || c.dwSize == 0));
         }
@@ -228,8 +214,7 @@ TEST_F(StationSimTest, StallComesBeforeTheChunkAskedFor)
         std::uint32_t dwAt;
         std::size_t nBeforeMessage;
     } const cases[] = {{0, 0}, {2, 2}, {99, 4}};  // beyond the last chunk: before the last one
-    for (const auto& c : cases)
-    {
+    for (const auto& c : cases) {
         SimConfig config;
         config.image = GenerateImage(5000, 1);
         config.dwStallMs = 12000;
@@ -247,8 +232,7 @@ TEST_F(StationSimTest, StallComesBeforeTheChunkAskedFor)
 // healthy station; without, every transfer has them.
 TEST_F(StationSimTest, FirstTransferOnlyFaultsEndAtTheSecondSizeRequest)
 {
-    for (const bool bFirstOnly : {true, false})
-    {
+    for (const bool bFirstOnly : {true, false}) {
         SimConfig config;
         config.image = GenerateImage(3000, 1);
         config.dwFaults = FAULT_OVERSIZE | FAULT_SHORT_LAST;
@@ -256,15 +240,13 @@ TEST_F(StationSimTest, FirstTransferOnlyFaultsEndAtTheSecondSizeRequest)
         config.bFirstTransferOnly = bFirstOnly;
         CStationSim sim(config);
         std::vector<Outcome> outcomes;
-        for (int i = 0; i < 3; ++i)
-        {
+        for (int i = 0; i < 3; ++i) {
             const Reply size = Exchange(sim, kSizeRequestWire);
             const Reply data = Exchange(sim, kDataRequestWire);
             outcomes.push_back(ReadAsHost(size, data));
             EXPECT_EQ(data.stallBeforeMessage.size(), bFirstOnly && i > 0 ? 0u : 1u) << i;
         }
-        for (std::size_t i = 0; i < outcomes.size(); ++i)
-        {
+        for (std::size_t i = 0; i < outcomes.size(); ++i) {
             const bool bFaulty = !bFirstOnly || i == 0;
             EXPECT_EQ(outcomes[i].dwTotal, bFaulty ? kSimOversize : 3000u) << bFirstOnly << i;
             EXPECT_EQ(outcomes[i].bShortLast, bFaulty) << bFirstOnly << i;
@@ -307,7 +289,8 @@ TEST_F(StationSimTest, AnswersOnlyExactRequests)
     } const cases[] = {
         {"size request", kSizeRequestWire, true},
         {"extra flags in front", {0x7F, 0x7F, 0x7F, 0x80, 0x03, 0x01, 0x00, 0x10, 0x91, 0x8C, 0x00, 0x00, 0x7F}, true},
-        {"line noise in front", {0x00, 0x55, 0x7E, 0x7F, 0x80, 0x03, 0x01, 0x00, 0x10, 0x91, 0x8C, 0x00, 0x00, 0x7F},
+        {"line noise in front",
+         {0x00, 0x55, 0x7E, 0x7F, 0x80, 0x03, 0x01, 0x00, 0x10, 0x91, 0x8C, 0x00, 0x00, 0x7F},
          true},
         {"bad FCS", {0x7F, 0x80, 0x03, 0x01, 0x00, 0x10, 0x91, 0x8D, 0x00, 0x00, 0x7F}, false},
         {"station address", {0x7F, 0x01, 0x03, 0x01, 0x00, 0x10, 0x91, 0x8C, 0x00, 0x00, 0x7F}, false},
@@ -317,8 +300,7 @@ TEST_F(StationSimTest, AnswersOnlyExactRequests)
         {"aborted", {0x7F, 0x80, 0x03, 0x01, 0x00, 0x10, 0x7D, 0x7F}, false},
         {"no closing flag", {0x7F, 0x80, 0x03, 0x01, 0x00, 0x10, 0x91, 0x8C, 0x00, 0x00}, false},
     };
-    for (const auto& c : cases)
-    {
+    for (const auto& c : cases) {
         SimConfig config;
         config.image = GenerateImage(10, 1);
         CStationSim sim(config);

@@ -69,16 +69,14 @@ TEST(TraceScannerTest, SplitsFramesFromBytesOutsideThemAcrossBursts)
     stream.insert(stream.end(), {0x00, 0x7E});
     stream.insert(stream.end(), frame.begin(), frame.end());
 
-    for (std::size_t nBurst : {stream.size(), std::size_t{1}, std::size_t{3}, std::size_t{7}})
-    {
+    for (std::size_t nBurst : {stream.size(), std::size_t{1}, std::size_t{3}, std::size_t{7}}) {
         CTraceScanner scanner;
         std::vector<Piece> pieces;
         for (std::size_t i = 0; i < stream.size(); i += nBurst)
             scanner.Feed(stream.data() + i, std::min(nBurst, stream.size() - i), Collect, &pieces);
         std::vector<Bytes> frames;
         Bytes dropped;
-        for (const Piece& p : pieces)
-        {
+        for (const Piece& p : pieces) {
             if (p.bFrame)
                 frames.push_back(p.bytes);
             else
@@ -130,8 +128,7 @@ protected:
     std::vector<std::string> Entries() const
     {
         std::vector<std::string> names;
-        if (DIR* d = opendir(m_dir.c_str()))
-        {
+        if (DIR* d = opendir(m_dir.c_str())) {
             while (dirent* e = readdir(d))
                 if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
                     names.push_back(e->d_name);
@@ -271,9 +268,11 @@ TEST_F(PortDiscoveryTest, EachPortOnceWithWhatItIs)
     UsbDevice(pico, "2e8a", "000a", nullptr, "Pico", nullptr);
     Tty("ttyACM0", pico + "/1-3:1.0", "/sys/bus/usb/drivers/cdc_acm");
 
-    Tty("ttyS0", "/sys/devices/platform/serial8250/serial8250:0/serial8250:0.0", "/sys/bus/platform/drivers/serial8250");
+    Tty("ttyS0", "/sys/devices/platform/serial8250/serial8250:0/serial8250:0.0",
+        "/sys/bus/platform/drivers/serial8250");
     File("/sys/class/tty/ttyS0/type", "4\n");
-    Tty("ttyS1", "/sys/devices/platform/serial8250/serial8250:0/serial8250:0.1", "/sys/bus/platform/drivers/serial8250");
+    Tty("ttyS1", "/sys/devices/platform/serial8250/serial8250:0/serial8250:0.1",
+        "/sys/bus/platform/drivers/serial8250");
     File("/sys/class/tty/ttyS1/type", "0\n");  // registered, no UART answers
     // Newer kernels: the tty's device is a serial-base port under a ctrl under the UART.
     const std::string pnp = "/sys/devices/pnp0/00:01";
@@ -282,7 +281,8 @@ TEST_F(PortDiscoveryTest, EachPortOnceWithWhatItIs)
     Dir("/sys/bus/serial-base/drivers/ctrl");
     Link(pnp + "/00:01:0/driver", "/sys/bus/serial-base/drivers/ctrl");
     Tty("ttyS10", pnp + "/00:01:0/00:01:0.0", "/sys/bus/serial-base/drivers/port");
-    Tty("ttyS2", "/sys/devices/platform/serial8250/serial8250:0/serial8250:0.2", "/sys/bus/platform/drivers/serial8250");
+    Tty("ttyS2", "/sys/devices/platform/serial8250/serial8250:0/serial8250:0.2",
+        "/sys/bus/platform/drivers/serial8250");
 
     Dir("/sys/devices/virtual/tty/tty0");
     Link("/sys/class/tty/tty0", "/sys/devices/virtual/tty/tty0");  // no device: not a port
@@ -323,10 +323,9 @@ TEST(SerialCommTest, BuiltInUartsAreSerialNDevicesTheRestAdapters)
         const char* pszDevice;
         PortKind nKind;
     } const cases[] = {
-        {"\\Device\\Serial0", PORT_UART},      {"\\Device\\Serial12", PORT_UART},
-        {"\\Device\\VCP0", PORT_USB},          {"\\Device\\USBSER000", PORT_USB},
-        {"\\Device\\Silabser0", PORT_USB},     {"\\Device\\ProlificSerial0", PORT_USB},
-        {"\\Device\\BthModem0", PORT_OTHER},   {"\\Device\\", PORT_OTHER},
+        {"\\Device\\Serial0", PORT_UART},    {"\\Device\\Serial12", PORT_UART}, {"\\Device\\VCP0", PORT_USB},
+        {"\\Device\\USBSER000", PORT_USB},   {"\\Device\\Silabser0", PORT_USB}, {"\\Device\\ProlificSerial0", PORT_USB},
+        {"\\Device\\BthModem0", PORT_OTHER}, {"\\Device\\", PORT_OTHER},
     };
     for (const auto& c : cases)
         EXPECT_EQ(KindOfSerialCommDevice(c.pszDevice), c.nKind) << c.pszDevice;
@@ -352,8 +351,7 @@ TEST(ReportTest, JsonParsesWithEveryDocumentedKey)
     for (const auto& entry : object)
         keys.push_back(entry.first);
     EXPECT_EQ(keys, (std::vector<std::string>{"attempts", "baud", "bytes", "frames_dropped", "message", "output",
-                                              "port", "result", "seconds", "wire_bytes_received",
-                                              "wire_bytes_sent"}));
+                                              "port", "result", "seconds", "wire_bytes_received", "wire_bytes_sent"}));
     EXPECT_EQ(object["result"].text, "failed");
     EXPECT_EQ(object["port"].text, "COM3");
     EXPECT_EQ(object["baud"].number, 57600);
@@ -386,14 +384,13 @@ TEST(ReportTest, QuotingEscapesAndReplacesWhatIsNotUtf8)
         {"a\"b\\c/", "\"a\\\"b\\\\c/\"", "a\"b\\c/"},
         {"tab\tline\n\x01\x1F", "\"tab\\u0009line\\u000a\\u0001\\u001f\"", "tab\tline\n\x01\x1F"},
         {"caf\xC3\xA9 \xF0\x9F\x98\x80", "\"caf\xC3\xA9 \xF0\x9F\x98\x80\"", "caf\xC3\xA9 \xF0\x9F\x98\x80"},
-        {"caf\xE9", "\"caf\\ufffd\"", "caf" + kBad},            // a code-page byte
-        {"\xC0\xAF", "\"\\ufffd\\ufffd\"", kBad + kBad},       // overlong slash
-        {"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\"", kBad + kBad + kBad},  // a surrogate
-        {"\xE2\x82", "\"\\ufffd\\ufffd\"", kBad + kBad},       // cut short at the end
+        {"caf\xE9", "\"caf\\ufffd\"", "caf" + kBad},                                          // a code-page byte
+        {"\xC0\xAF", "\"\\ufffd\\ufffd\"", kBad + kBad},                                      // overlong slash
+        {"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\"", kBad + kBad + kBad},                    // a surrogate
+        {"\xE2\x82", "\"\\ufffd\\ufffd\"", kBad + kBad},                                      // cut short at the end
         {"\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\"", kBad + kBad + kBad + kBad},  // above U+10FFFF
     };
-    for (const auto& c : cases)
-    {
+    for (const auto& c : cases) {
         EXPECT_EQ(JsonQuote(c.in), c.quoted) << c.in;
         std::map<std::string, JsonValue> object;
         ASSERT_TRUE(CFlatJson().Parse("{\"k\": " + JsonQuote(c.in) + "}", &object)) << c.in;

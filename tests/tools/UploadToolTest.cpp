@@ -65,8 +65,7 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& dir, int ou
 int WaitExit(pid_t pid)
 {
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR)
-    {
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
@@ -157,10 +156,8 @@ protected:
     std::vector<std::string> Leftovers() const
     {
         std::vector<std::string> names;
-        if (DIR* d = opendir(m_dir.c_str()))
-        {
-            while (dirent* e = readdir(d))
-            {
+        if (DIR* d = opendir(m_dir.c_str())) {
+            while (dirent* e = readdir(d)) {
                 const std::string n = e->d_name;
                 if (n != "." && n != ".." && n != "UploadConfig.ini" && n != "served.bin" && n != "sim.err" &&
                     n != "upload.err" && n != "upload.out")
@@ -191,16 +188,14 @@ TEST_F(UploadToolTest, UsageErrorsExitTwo)
         {"--port", "/dev/null", "--output", "x.qmf", "--retries", "two"},
         {"--port", "/dev/null", "--output", "x.qmf", "--baud"},
     };
-    for (const auto& args : cases)
-    {
+    for (const auto& args : cases) {
         const RunResult r = Upload(args);
         EXPECT_EQ(r.nExit, 2) << r.strErr;
         EXPECT_NE(r.strErr.find("Usage: tcc-upload"), std::string::npos);
         EXPECT_EQ(r.strOut, "") << "no JSON for a usage error";
     }
     // A rate the controller does not offer names the five it does.
-    for (const char* pszBaud : {"4800", "115201", "-9600", "9600x", " 9600", "0x2580", "99999999999"})
-    {
+    for (const char* pszBaud : {"4800", "115201", "-9600", "9600x", " 9600", "0x2580", "99999999999"}) {
         const RunResult r = Upload({"--port", "/dev/null", "--output", "x.qmf", "--baud", pszBaud, "--json"});
         EXPECT_EQ(r.nExit, 2) << pszBaud;
         EXPECT_NE(r.strErr.find("9600, 19200, 38400, 57600 or 115200"), std::string::npos) << r.strErr;
@@ -253,12 +248,10 @@ TEST_F(UploadToolTest, FailedRetrievalExitsOneAndWritesNothing)
         {{"--fault", "long-chunk", "--size", "3000"}, true, "tcc-upload: Failed to communicate with system\n"},
         {{}, false, "tcc-upload: Unable to open serial port.\n"},
     };
-    for (const auto& c : cases)
-    {
+    for (const auto& c : cases) {
         std::ofstream(m_dir + "/station.qmf") << "previous";
         std::string port = m_dir + "/no-such-port";
-        if (c.bWithSim)
-        {
+        if (c.bWithSim) {
             StartSim(c.simArgs);
             port = m_pty;
         }
@@ -359,8 +352,7 @@ TEST_F(UploadToolTest, BaudOptionReplacesTheRateFile)
         {"BAUDRATE=4800\n", nullptr, 57600, "BaudRate 4800 Not Supported, Using Defaults."},
     };
     StartSim({"--size", "3000"});
-    for (const auto& c : cases)
-    {
+    for (const auto& c : cases) {
         std::remove((m_dir + "/UploadConfig.ini").c_str());
         if (c.pszFile)
             std::ofstream(m_dir + "/UploadConfig.ini") << c.pszFile;
@@ -396,8 +388,7 @@ TEST_F(UploadToolTest, RetriesFollowAFailedRetrievalOnly)
         {{"--fault", "oversize"}, "2", 1, 3, 0, "retrieval failed after 3 attempts; nothing written"},
         {{}, "3", 0, 1, 1, "saved 3000 bytes"},
     };
-    for (const auto& c : cases)
-    {
+    for (const auto& c : cases) {
         std::vector<std::string> simArgs = {"--size", "3000"};
         simArgs.insert(simArgs.end(), c.simArgs.begin(), c.simArgs.end());
         StartSim(simArgs);
@@ -411,8 +402,7 @@ TEST_F(UploadToolTest, RetriesFollowAFailedRetrievalOnly)
         EXPECT_EQ(Served().size(), c.nServed) << "transfers the station finished";
         if (c.nExit == 0)
             EXPECT_TRUE(ReadAll(m_dir + "/station.qmf") == ReadAll(m_dir + "/served.bin"));
-        else
-        {
+        else {
             EXPECT_EQ(json["message"].text, "Failed to communicate with system");
             EXPECT_TRUE(Leftovers().empty());
         }
@@ -441,8 +431,8 @@ TEST_F(UploadToolTest, PortAutoTakesTheOneUsbAdapterOrListsThem)
 
     RunResult r = Upload(args, env);
     EXPECT_EQ(r.nExit, 2) << r.strErr;
-    EXPECT_NE(r.strErr.find("--port auto needs exactly one USB serial adapter, and there is none"),
-              std::string::npos) << r.strErr;
+    EXPECT_NE(r.strErr.find("--port auto needs exactly one USB serial adapter, and there is none"), std::string::npos)
+        << r.strErr;
     EXPECT_EQ(r.strOut, "");
 
     ASSERT_EQ(symlink(m_pty.c_str(), (byId + "/usb-Halvorix_Sim_0001-if00").c_str()), 0);
@@ -460,9 +450,10 @@ TEST_F(UploadToolTest, PortAutoTakesTheOneUsbAdapterOrListsThem)
     ASSERT_EQ(symlink("/dev/null", (byId + "/usb-Other_Adapter-if00").c_str()), 0);
     r = Upload(args, env);
     EXPECT_EQ(r.nExit, 2) << r.strErr;
-    EXPECT_NE(r.strErr.find("and 2 are present:\n  /dev/null  USB adapter (/dev/serial/by-id/usb-Other_Adapter-if00)\n  " +
-                            line + "\n"),
-              std::string::npos)
+    EXPECT_NE(
+        r.strErr.find("and 2 are present:\n  /dev/null  USB adapter (/dev/serial/by-id/usb-Other_Adapter-if00)\n  " +
+                      line + "\n"),
+        std::string::npos)
         << r.strErr;
 }
 

@@ -31,15 +31,16 @@ struct Args {
     const char* At(int i) const { return i < argc ? argv[i] : nullptr; }
 };
 
-std::string WindowText(HWND hWnd) {
+std::string WindowText(HWND hWnd)
+{
     char buf[1024] = {};
     // WM_GETTEXT, unlike GetWindowText, reads controls of other processes too.
-    SendMessageTimeoutA(hWnd, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf),
-                        SMTO_ABORTIFHUNG, 2000, nullptr);
+    SendMessageTimeoutA(hWnd, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 2000, nullptr);
     return buf;
 }
 
-std::string ClassName(HWND hWnd) {
+std::string ClassName(HWND hWnd)
+{
     char buf[256] = {};
     GetClassNameA(hWnd, buf, sizeof buf);
     return buf;
@@ -51,26 +52,33 @@ struct FindRecord {
     HWND hFound;
 };
 
-BOOL CALLBACK FindTopLevel(HWND hWnd, LPARAM lParam) {
+BOOL CALLBACK FindTopLevel(HWND hWnd, LPARAM lParam)
+{
     auto* rec = reinterpret_cast<FindRecord*>(lParam);
-    if (!IsWindowVisible(hWnd)) return TRUE;
-    if (rec->pszClass && ClassName(hWnd) != rec->pszClass) return TRUE;
-    if (rec->pszTitle && WindowText(hWnd) != rec->pszTitle) return TRUE;
+    if (!IsWindowVisible(hWnd))
+        return TRUE;
+    if (rec->pszClass && ClassName(hWnd) != rec->pszClass)
+        return TRUE;
+    if (rec->pszTitle && WindowText(hWnd) != rec->pszTitle)
+        return TRUE;
     rec->hFound = hWnd;
     return FALSE;
 }
 
 // A visible top-level window with exactly this title (and class, if given).
-HWND FindVisible(const char* pszTitle, const char* pszClass = nullptr) {
+HWND FindVisible(const char* pszTitle, const char* pszClass = nullptr)
+{
     FindRecord rec{pszTitle, pszClass, nullptr};
     EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&rec));
     return rec.hFound;
 }
 
-BOOL CALLBACK PrintTopLevel(HWND hWnd, LPARAM) {
-    if (!IsWindowVisible(hWnd)) return TRUE;
-    std::fprintf(stderr, "  window %p class \"%s\" title \"%s\"", static_cast<void*>(hWnd),
-                 ClassName(hWnd).c_str(), WindowText(hWnd).c_str());
+BOOL CALLBACK PrintTopLevel(HWND hWnd, LPARAM)
+{
+    if (!IsWindowVisible(hWnd))
+        return TRUE;
+    std::fprintf(stderr, "  window %p class \"%s\" title \"%s\"", static_cast<void*>(hWnd), ClassName(hWnd).c_str(),
+                 WindowText(hWnd).c_str());
     if (HWND hText = GetDlgItem(hWnd, kMessageBoxTextId))
         std::fprintf(stderr, " text \"%s\"", WindowText(hText).c_str());
     std::fprintf(stderr, "\n");
@@ -78,7 +86,8 @@ BOOL CALLBACK PrintTopLevel(HWND hWnd, LPARAM) {
 }
 
 // On a failure, what is on the screen is the most useful clue.
-int Fail(const char* pszFormat, const char* pszArg) {
+int Fail(const char* pszFormat, const char* pszArg)
+{
     std::fprintf(stderr, "guidriver: ");
     std::fprintf(stderr, pszFormat, pszArg);
     std::fprintf(stderr, "\nguidriver: visible top-level windows:\n");
@@ -90,16 +99,20 @@ double Seconds(const char* psz) { return psz ? std::atof(psz) : 0.0; }
 
 // Polls pfnReady until it returns TRUE or the timeout passes.
 template <typename Ready>
-BOOL WaitFor(double seconds, Ready ready) {
+BOOL WaitFor(double seconds, Ready ready)
+{
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000.0);
     for (;;) {
-        if (ready()) return TRUE;
-        if (GetTickCount64() >= deadline) return FALSE;
+        if (ready())
+            return TRUE;
+        if (GetTickCount64() >= deadline)
+            return FALSE;
         Sleep(kPollMs);
     }
 }
 
-HWND WaitWindow(const char* pszTitle, double seconds, const char* pszClass = nullptr) {
+HWND WaitWindow(const char* pszTitle, double seconds, const char* pszClass = nullptr)
+{
     HWND hWnd = nullptr;
     WaitFor(seconds, [&] { return (hWnd = FindVisible(pszTitle, pszClass)) != nullptr; });
     return hWnd;
@@ -112,7 +125,8 @@ struct Target {
     int rc = 0;
 };
 
-Target FindControl(const char* pszTitle, const char* pszId) {
+Target FindControl(const char* pszTitle, const char* pszId)
+{
     Target t;
     t.hDlg = FindVisible(pszTitle);
     if (!t.hDlg) {
@@ -120,22 +134,26 @@ Target FindControl(const char* pszTitle, const char* pszId) {
         return t;
     }
     t.hCtl = GetDlgItem(t.hDlg, static_cast<int>(std::strtol(pszId, nullptr, 0)));
-    if (!t.hCtl) t.rc = Fail("no control with id %s", pszId);
+    if (!t.hCtl)
+        t.rc = Fail("no control with id %s", pszId);
     return t;
 }
 
 // Posted, never sent: the click may open a modal dialog, and a sent message
 // would not return until that dialog closed.
-void PostCommand(HWND hDlg, int id, HWND hCtl) {
+void PostCommand(HWND hDlg, int id, HWND hCtl)
+{
     PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(hCtl));
 }
 
 // A dialog ended with EndDialog is hidden before it is destroyed; either counts.
-BOOL WaitGone(HWND hWnd, double seconds) {
+BOOL WaitGone(HWND hWnd, double seconds)
+{
     return WaitFor(seconds, [&] { return !IsWindow(hWnd) || !IsWindowVisible(hWnd); });
 }
 
-int CmdWaitWindow(const Args& a) {
+int CmdWaitWindow(const Args& a)
+{
     if (!WaitWindow(a.At(2), Seconds(a.At(3))))
         return Fail("timed out waiting for the window \"%s\"", a.At(2));
     return 0;
@@ -143,62 +161,77 @@ int CmdWaitWindow(const Args& a) {
 
 // Windows whose title a test cannot know (the help viewer's is the help
 // file's): found by class; prints the title.
-int CmdWaitClass(const Args& a) {
+int CmdWaitClass(const Args& a)
+{
     HWND hWnd = WaitWindow(nullptr, Seconds(a.At(3)), a.At(2));
-    if (!hWnd) return Fail("timed out waiting for a window of class \"%s\"", a.At(2));
+    if (!hWnd)
+        return Fail("timed out waiting for a window of class \"%s\"", a.At(2));
     std::printf("%s\n", WindowText(hWnd).c_str());
     return 0;
 }
 
-int CmdWaitGone(const Args& a) {
+int CmdWaitGone(const Args& a)
+{
     HWND hWnd = FindVisible(a.At(2));
     if (hWnd && !WaitGone(hWnd, Seconds(a.At(3))))
         return Fail("the window \"%s\" is still open", a.At(2));
     return 0;
 }
 
-int CmdClick(const Args& a) {
+int CmdClick(const Args& a)
+{
     Target t = FindControl(a.At(2), a.At(3));
-    if (t.rc) return t.rc;
+    if (t.rc)
+        return t.rc;
     // A person cannot reach a window that a modal window over it disabled.
-    if (!IsWindowEnabled(t.hDlg)) return Fail("the window \"%s\" is disabled", a.At(2));
-    if (!IsWindowEnabled(t.hCtl)) return Fail("control %s is disabled", a.At(3));
+    if (!IsWindowEnabled(t.hDlg))
+        return Fail("the window \"%s\" is disabled", a.At(2));
+    if (!IsWindowEnabled(t.hCtl))
+        return Fail("control %s is disabled", a.At(3));
     PostMessageA(t.hCtl, BM_CLICK, 0, 0);
     return 0;
 }
 
 // A key pressed in a control: posted, so that it passes through the owning
 // dialog's message loop (and its message filters) as a typed key does.
-int CmdKey(const Args& a) {
+int CmdKey(const Args& a)
+{
     Target t = FindControl(a.At(2), a.At(3));
-    if (t.rc) return t.rc;
+    if (t.rc)
+        return t.rc;
     const WPARAM vk = static_cast<WPARAM>(std::strtoul(a.At(4), nullptr, 0));
     PostMessageA(t.hCtl, WM_KEYDOWN, vk, 1);
     PostMessageA(t.hCtl, WM_KEYUP, vk, 0xC0000001);
     return 0;
 }
 
-int CmdText(const Args& a) {
+int CmdText(const Args& a)
+{
     Target t = FindControl(a.At(2), a.At(3));
-    if (t.rc) return t.rc;
+    if (t.rc)
+        return t.rc;
     std::printf("%s\n", WindowText(t.hCtl).c_str());
     return 0;
 }
 
-int CmdSetText(const Args& a) {
+int CmdSetText(const Args& a)
+{
     Target t = FindControl(a.At(2), a.At(3));
-    if (t.rc) return t.rc;
+    if (t.rc)
+        return t.rc;
     SendMessageA(t.hCtl, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a.At(4)));
     return 0;
 }
 
-int CmdWaitText(const Args& a) {
+int CmdWaitText(const Args& a)
+{
     const std::string wanted = a.At(4);
     std::string last;
     BOOL ok = WaitFor(Seconds(a.At(5)), [&] {
         HWND hDlg = FindVisible(a.At(2));
         HWND hCtl = hDlg ? GetDlgItem(hDlg, static_cast<int>(std::strtol(a.At(3), nullptr, 0))) : nullptr;
-        if (hCtl) last = WindowText(hCtl);
+        if (hCtl)
+            last = WindowText(hCtl);
         return hCtl && last == wanted;
     });
     if (!ok) {
@@ -208,53 +241,66 @@ int CmdWaitText(const Args& a) {
     return 0;
 }
 
-BOOL CALLBACK PrintChild(HWND hWnd, LPARAM) {
+BOOL CALLBACK PrintChild(HWND hWnd, LPARAM)
+{
     std::printf("%d\t%s\t%s\n", GetDlgCtrlID(hWnd), ClassName(hWnd).c_str(), WindowText(hWnd).c_str());
     return TRUE;
 }
 
 // Every control of the window, one line each: id, class, text.
-int CmdTexts(const Args& a) {
+int CmdTexts(const Args& a)
+{
     HWND hDlg = FindVisible(a.At(2));
-    if (!hDlg) return Fail("no window titled \"%s\"", a.At(2));
+    if (!hDlg)
+        return Fail("no window titled \"%s\"", a.At(2));
     EnumChildWindows(hDlg, PrintChild, 0);
     return 0;
 }
 
 // Whether a person can reach the top-level window at all.
-int CmdWindowEnabled(const Args& a) {
+int CmdWindowEnabled(const Args& a)
+{
     HWND hWnd = FindVisible(a.At(2));
-    if (!hWnd) return Fail("no window titled \"%s\"", a.At(2));
+    if (!hWnd)
+        return Fail("no window titled \"%s\"", a.At(2));
     std::printf("%d\n", IsWindowEnabled(hWnd) ? 1 : 0);
     return 0;
 }
 
 // Types into a drop-down combo box as the keyboard does: WM_CHAR to the edit
 // field inside it, one character at a time.
-int CmdType(const Args& a) {
+int CmdType(const Args& a)
+{
     Target t = FindControl(a.At(2), a.At(3));
-    if (t.rc) return t.rc;
-    if (!IsWindowEnabled(t.hDlg)) return Fail("the window \"%s\" is disabled", a.At(2));
+    if (t.rc)
+        return t.rc;
+    if (!IsWindowEnabled(t.hDlg))
+        return Fail("the window \"%s\" is disabled", a.At(2));
     HWND hEdit = FindWindowExA(t.hCtl, nullptr, "Edit", nullptr);
-    if (!hEdit) return Fail("control %s has no edit field", a.At(3));
+    if (!hEdit)
+        return Fail("control %s has no edit field", a.At(3));
     SendMessageA(hEdit, EM_SETSEL, 0, -1);
     for (const char* p = a.At(4); *p; ++p)
         SendMessageA(hEdit, WM_CHAR, static_cast<WPARAM>(static_cast<unsigned char>(*p)), 1);
     return 0;
 }
 
-int CmdEnabled(const Args& a) {
+int CmdEnabled(const Args& a)
+{
     Target t = FindControl(a.At(2), a.At(3));
-    if (t.rc) return t.rc;
+    if (t.rc)
+        return t.rc;
     std::printf("%d\n", IsWindowEnabled(t.hCtl) ? 1 : 0);
     return 0;
 }
 
 // PBM_GETRANGE's structure would not cross the process boundary; asking for
 // each limit separately returns it as the result.
-int CmdProgress(const Args& a) {
+int CmdProgress(const Args& a)
+{
     Target t = FindControl(a.At(2), a.At(3));
-    if (t.rc) return t.rc;
+    if (t.rc)
+        return t.rc;
     LRESULT pos = SendMessageA(t.hCtl, PBM_GETPOS, 0, 0);
     LRESULT lo = SendMessageA(t.hCtl, PBM_GETRANGE, TRUE, 0);
     LRESULT hi = SendMessageA(t.hCtl, PBM_GETRANGE, FALSE, 0);
@@ -263,37 +309,46 @@ int CmdProgress(const Args& a) {
 }
 
 // Waits until the bar's position is at least the given share (percent) of its range.
-int CmdWaitProgress(const Args& a) {
+int CmdWaitProgress(const Args& a)
+{
     Target t = FindControl(a.At(2), a.At(3));
-    if (t.rc) return t.rc;
+    if (t.rc)
+        return t.rc;
     const double share = Seconds(a.At(4)) / 100.0;
     BOOL ok = WaitFor(Seconds(a.At(5)), [&] {
         LRESULT pos = SendMessageA(t.hCtl, PBM_GETPOS, 0, 0);
         LRESULT hi = SendMessageA(t.hCtl, PBM_GETRANGE, FALSE, 0);
         return hi > 1 && static_cast<double>(pos) >= share * static_cast<double>(hi);
     });
-    if (!ok) return Fail("timed out waiting for the progress bar to reach %s%%", a.At(4));
+    if (!ok)
+        return Fail("timed out waiting for the progress bar to reach %s%%", a.At(4));
     return 0;
 }
 
 // Prints the message box's text, presses OK and waits until the box has gone,
 // so a second box with the same caption is not mistaken for this one.
-int CmdMsgBox(const Args& a) {
+int CmdMsgBox(const Args& a)
+{
     HWND hBox = WaitWindow(a.At(2), Seconds(a.At(3)), "#32770");
-    if (!hBox) return Fail("timed out waiting for a message box captioned \"%s\"", a.At(2));
+    if (!hBox)
+        return Fail("timed out waiting for a message box captioned \"%s\"", a.At(2));
     HWND hText = GetDlgItem(hBox, kMessageBoxTextId);
     std::printf("%s\n", hText ? WindowText(hText).c_str() : "");
     std::fflush(stdout);
     PostCommand(hBox, IDOK, GetDlgItem(hBox, IDOK));
-    if (!WaitGone(hBox, 10.0)) return Fail("the message box \"%s\" did not close", a.At(2));
+    if (!WaitGone(hBox, 10.0))
+        return Fail("the message box \"%s\" did not close", a.At(2));
     return 0;
 }
 
-int CmdSaveAs(const Args& a) {
+int CmdSaveAs(const Args& a)
+{
     HWND hDlg = WaitWindow("Save As", Seconds(a.At(3)), "#32770");
-    if (!hDlg) return Fail("timed out waiting for the \"%s\" dialog", "Save As");
+    if (!hDlg)
+        return Fail("timed out waiting for the \"%s\" dialog", "Save As");
     HWND hName = GetDlgItem(hDlg, kFileNameFieldId);
-    if (!hName) return Fail("the Save As dialog has no file-name field%s", "");
+    if (!hName)
+        return Fail("the Save As dialog has no file-name field%s", "");
     // The path as typed, in UTF-16: the ANSI argv would already have lost
     // what the code page cannot hold.
     int nArgs = 0;
@@ -304,42 +359,54 @@ int CmdSaveAs(const Args& a) {
         SendMessageA(hName, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a.At(2)));
     LocalFree(argvW);
     PostCommand(hDlg, IDOK, GetDlgItem(hDlg, IDOK));
-    if (!WaitGone(hDlg, 10.0)) return Fail("the Save As dialog did not close%s", "");
+    if (!WaitGone(hDlg, 10.0))
+        return Fail("the Save As dialog did not close%s", "");
     return 0;
 }
 
-int CmdSysCommand(const Args& a) {
+int CmdSysCommand(const Args& a)
+{
     HWND hWnd = FindVisible(a.At(2));
-    if (!hWnd) return Fail("no window titled \"%s\"", a.At(2));
+    if (!hWnd)
+        return Fail("no window titled \"%s\"", a.At(2));
     PostMessageA(hWnd, WM_SYSCOMMAND, static_cast<WPARAM>(std::strtoul(a.At(3), nullptr, 0)), 0);
     return 0;
 }
 
-int CmdClose(const Args& a) {
+int CmdClose(const Args& a)
+{
     HWND hWnd = FindVisible(a.At(2));
-    if (!hWnd) return Fail("no window titled \"%s\"", a.At(2));
-    if (!IsWindowEnabled(hWnd)) return Fail("the window \"%s\" is disabled", a.At(2));
+    if (!hWnd)
+        return Fail("no window titled \"%s\"", a.At(2));
+    if (!IsWindowEnabled(hWnd))
+        return Fail("the window \"%s\" is disabled", a.At(2));
     PostCommand(hWnd, IDCANCEL, GetDlgItem(hWnd, IDCANCEL));
     return 0;
 }
 
 // Closes the window as Cancel does and prints how many milliseconds passed
 // until it was gone; the clock starts here, not with this program's start.
-int CmdCloseTimed(const Args& a) {
+int CmdCloseTimed(const Args& a)
+{
     HWND hWnd = FindVisible(a.At(2));
-    if (!hWnd) return Fail("no window titled \"%s\"", a.At(2));
-    if (!IsWindowEnabled(hWnd)) return Fail("the window \"%s\" is disabled", a.At(2));
+    if (!hWnd)
+        return Fail("no window titled \"%s\"", a.At(2));
+    if (!IsWindowEnabled(hWnd))
+        return Fail("the window \"%s\" is disabled", a.At(2));
     const ULONGLONG start = GetTickCount64();
     PostCommand(hWnd, IDCANCEL, GetDlgItem(hWnd, IDCANCEL));
-    if (!WaitGone(hWnd, Seconds(a.At(3)))) return Fail("the window \"%s\" did not close", a.At(2));
+    if (!WaitGone(hWnd, Seconds(a.At(3))))
+        return Fail("the window \"%s\" did not close", a.At(2));
     std::printf("%llu\n", GetTickCount64() - start);
     return 0;
 }
 
 // Screen rectangle as an ImageMagick geometry, for cropping screenshots.
-int CmdRect(const Args& a) {
+int CmdRect(const Args& a)
+{
     HWND hWnd = FindVisible(a.At(2));
-    if (!hWnd) return Fail("no window titled \"%s\"", a.At(2));
+    if (!hWnd)
+        return Fail("no window titled \"%s\"", a.At(2));
     RECT rc{};
     GetWindowRect(hWnd, &rc);
     std::printf("%ldx%ld+%ld+%ld\n", rc.right - rc.left, rc.bottom - rc.top, rc.left, rc.top);
@@ -376,21 +443,27 @@ const Command kCommands[] = {
     {"rect", 1, "TITLE", CmdRect},
 };
 
-int Usage() {
+int Usage()
+{
     std::fprintf(stderr, "usage: guidriver COMMAND ARGS...\n");
-    for (const Command& c : kCommands) std::fprintf(stderr, "  %s %s\n", c.pszName, c.pszUsage);
+    for (const Command& c : kCommands)
+        std::fprintf(stderr, "  %s %s\n", c.pszName, c.pszUsage);
     return 2;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     // Binary mode: the shell script compares lines, and text mode would add CRs.
     _setmode(_fileno(stdout), _O_BINARY);
-    if (argc < 2) return Usage();
+    if (argc < 2)
+        return Usage();
     for (const Command& c : kCommands) {
-        if (std::strcmp(argv[1], c.pszName) != 0) continue;
-        if (argc != c.nArgs + 2) return Usage();
+        if (std::strcmp(argv[1], c.pszName) != 0)
+            continue;
+        if (argc != c.nArgs + 2)
+            return Usage();
         return c.pfn(Args{argc, argv});
     }
     return Usage();

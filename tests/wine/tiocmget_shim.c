@@ -25,10 +25,10 @@ int ioctl(int fd, unsigned long request, ...)
 {
     static ioctl_fn real_ioctl;
     va_list ap;
-    void *arg;
+    void* arg;
 
     va_start(ap, request);
-    arg = va_arg(ap, void *);
+    arg = va_arg(ap, void*);
     va_end(ap);
     if (!real_ioctl)
         real_ioctl = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
@@ -41,7 +41,7 @@ int ioctl(int fd, unsigned long request, ...)
     if (rc < 0 && request == TIOCMGET && arg) {
         const int err = errno;
         if ((err == ENOTTY || err == EINVAL) && isatty(fd)) {
-            *(int *)arg = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_DTR | TIOCM_RTS;
+            *(int*)arg = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_DTR | TIOCM_RTS;
             return 0;
         }
         errno = err;

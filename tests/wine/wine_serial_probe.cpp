@@ -78,8 +78,8 @@ int main(int argc, char** argv)
         ok = received.cv.wait_for(lock, std::chrono::seconds(10),
                                   [&] { return received.bytes.size() >= expected.size(); });
         if (ok)
-            ok = std::vector<std::uint8_t>(received.bytes.begin(), received.bytes.begin() + expected.size()) ==
-                 expected;
+            ok =
+                std::vector<std::uint8_t>(received.bytes.begin(), received.bytes.begin() + expected.size()) == expected;
         std::printf("probe: received %s\n", Hex(received.bytes.data(), received.bytes.size()).c_str());
     }
     delete ctrl;  // stops the reader thread: it must end although the line stays quiet

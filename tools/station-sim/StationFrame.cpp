@@ -20,10 +20,8 @@ std::vector<std::uint8_t> EncodeStationBody(const std::uint8_t* pBody, std::size
     out.push_back(kFlag);
     out.push_back(bAddress);
     out.push_back(bControl);
-    for (std::size_t i = 0; i < n; ++i)
-    {
-        if (pBody[i] == kFlag || pBody[i] == kEscape)
-        {
+    for (std::size_t i = 0; i < n; ++i) {
+        if (pBody[i] == kFlag || pBody[i] == kEscape) {
             out.push_back(kEscape);
             out.push_back(static_cast<std::uint8_t>(pBody[i] ^ kEscapeXor));
         }

@@ -31,8 +31,7 @@ void InstallSignals(sigset_t* pWaitMask)
     sigemptyset(&sa.sa_mask);
     sigset_t block;
     sigemptyset(&block);
-    for (int sig : kStopSignals)
-    {
+    for (int sig : kStopSignals) {
         sigaction(sig, &sa, nullptr);
         sigaddset(&block, sig);
     }
@@ -58,8 +57,7 @@ bool SpeedFor(std::uint32_t dwBaud, speed_t* pSpeed)
         {2000000, B2000000}, {3000000, B3000000}, {4000000, B4000000},
     };
     for (const auto& [dwRate, speed] : kSpeeds)
-        if (dwRate == dwBaud)
-        {
+        if (dwRate == dwBaud) {
             *pSpeed = speed;
             return true;
         }
@@ -100,22 +98,17 @@ CStationLine::CStationLine(const LineOptions& options) : m_options(options)
 
 CStationLine::~CStationLine() { Close(); }
 
-bool CStationLine::Open()
-{
-    return m_options.strDevice.empty() ? OpenPty() : OpenDevice();
-}
+bool CStationLine::Open() { return m_options.strDevice.empty() ? OpenPty() : OpenDevice(); }
 
 bool CStationLine::OpenPty()
 {
     m_fd = posix_openpt(O_RDWR | O_NOCTTY);
-    if (m_fd < 0 || grantpt(m_fd) != 0 || unlockpt(m_fd) != 0)
-    {
+    if (m_fd < 0 || grantpt(m_fd) != 0 || unlockpt(m_fd) != 0) {
         Complain("cannot create a pty", "");
         return false;
     }
     const char* pszSlave = ptsname(m_fd);
-    if (pszSlave == nullptr)
-    {
+    if (pszSlave == nullptr) {
         Complain("cannot name the pty", "");
         return false;
     }
@@ -123,19 +116,16 @@ bool CStationLine::OpenPty()
     m_fdSlave = open(pszSlave, O_RDWR | O_NOCTTY);
     speed_t speed = B115200;
     SpeedFor(m_options.dwBaud, &speed);
-    if (m_fdSlave < 0 || !MakeRaw(m_fdSlave, speed))
-    {
+    if (m_fdSlave < 0 || !MakeRaw(m_fdSlave, speed)) {
         Complain("cannot set up", m_strPath);
         return false;
     }
     fcntl(m_fd, F_SETFL, fcntl(m_fd, F_GETFL) | O_NONBLOCK);
-    if (!m_options.strLink.empty())
-    {
+    if (!m_options.strLink.empty()) {
         struct stat st {};
         if (lstat(m_options.strLink.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
             unlink(m_options.strLink.c_str());  // left over from a run that was killed
-        if (symlink(m_strPath.c_str(), m_options.strLink.c_str()) != 0)
-        {
+        if (symlink(m_strPath.c_str(), m_options.strLink.c_str()) != 0) {
             Complain("cannot create the link", m_options.strLink);
             return false;
         }
@@ -148,19 +138,16 @@ bool CStationLine::OpenDevice()
 {
     m_strPath = m_options.strDevice;
     speed_t speed{};
-    if (!SpeedFor(m_options.dwBaud, &speed))
-    {
+    if (!SpeedFor(m_options.dwBaud, &speed)) {
         std::fprintf(stderr, "tcc-station-sim: %u baud is not a rate the serial driver knows\n", m_options.dwBaud);
         return false;
     }
     m_fd = open(m_strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (m_fd < 0)
-    {
+    if (m_fd < 0) {
         Complain("cannot open", m_strPath);
         return false;
     }
-    if (!MakeRaw(m_fd, speed))
-    {
+    if (!MakeRaw(m_fd, speed)) {
         Complain("cannot configure", m_strPath);
         return false;
     }
@@ -186,8 +173,7 @@ int CStationLine::Serve(CStationSim& sim)
 {
     sigset_t waitMask;
     InstallSignals(&waitMask);
-    while (!g_bSignalled)
-    {
+    while (!g_bSignalled) {
         const std::uint64_t now = NowNs();
         SimAction action;
         const int nExit = m_pending.empty() && now >= m_qwQuietUntilNs && sim.Next(action)
@@ -202,8 +188,7 @@ int CStationLine::Serve(CStationSim& sim)
 // Returns -1 to go on serving, else the exit status.
 int CStationLine::Perform(CStationSim& sim, SimAction& action, std::uint64_t now)
 {
-    switch (action.nKind)
-    {
+    switch (action.nKind) {
     case SimAction::BYTES:
         m_pending = std::move(action.bytes);
         m_nWritten = 0;
@@ -220,8 +205,7 @@ int CStationLine::Perform(CStationSim& sim, SimAction& action, std::uint64_t now
         return 0;
     case SimAction::SERVED:
         ReportServed(sim);
-        if (m_options.bOnce)
-        {
+        if (m_options.bOnce) {
             DrainToHost();
             return 0;
         }
@@ -241,15 +225,13 @@ int CStationLine::PollLine(CStationSim& sim, std::uint64_t now, const sigset_t& 
         pfd.events |= POLLOUT;
     timespec ts{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
     const int n = ppoll(&pfd, 1, waitNs <= 0 ? nullptr : &ts, &waitMask);
-    if (n < 0 && errno != EINTR)
-    {
+    if (n < 0 && errno != EINTR) {
         Complain("cannot wait on", m_strPath);
         return 1;
     }
     if (n <= 0)
         return -1;
-    if (pfd.revents & (POLLIN | POLLHUP | POLLERR))
-    {
+    if (pfd.revents & (POLLIN | POLLHUP | POLLERR)) {
         ReadLine(sim);
         if (m_fd < 0)
             return 1;
@@ -267,8 +249,7 @@ std::int64_t CStationLine::NextWakeNs(std::uint64_t now)
         return m_qwQuietUntilNs > now ? static_cast<std::int64_t>(m_qwQuietUntilNs - now) : -1;
     if (!m_options.bPaced)
         return 0;
-    if (m_qwSliceStartNs == 0)
-    {
+    if (m_qwSliceStartNs == 0) {
         m_qwSliceStartNs = m_qwLineFreeNs;
         m_nSliceLen = std::min<std::size_t>(m_dwSliceBytes, m_pending.size() - m_nWritten);
     }
@@ -281,25 +262,21 @@ bool CStationLine::WriteDue(std::uint64_t now)
 {
     const std::size_t nWant = m_options.bPaced ? m_nSliceLen : m_pending.size() - m_nWritten;
     const ssize_t n = write(m_fd, m_pending.data() + m_nWritten, nWant);
-    if (n < 0)
-    {
+    if (n < 0) {
         if (errno == EAGAIN || errno == EINTR)
             return true;
         Complain("cannot write to", m_strPath);
         return false;
     }
     m_nWritten += static_cast<std::size_t>(n);
-    if (m_options.bPaced)
-    {
+    if (m_options.bPaced) {
         m_qwLineFreeNs = m_qwSliceStartNs + static_cast<std::uint64_t>(n) * m_qwByteNs;
         m_qwSliceStartNs = 0;
     }
-    else
-    {
+    else {
         m_qwLineFreeNs = now;
     }
-    if (m_nWritten == m_pending.size())
-    {
+    if (m_nWritten == m_pending.size()) {
         m_pending.clear();
         m_nWritten = 0;
     }
@@ -310,8 +287,7 @@ void CStationLine::ReadLine(CStationSim& sim)
 {
     std::uint8_t buf[4096];
     const ssize_t n = read(m_fd, buf, sizeof buf);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
-    {
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
         // With the slave held open a pty master does not get here; a device
         // that went away does.
         Complain("the line closed:", m_strPath);
@@ -321,15 +297,13 @@ void CStationLine::ReadLine(CStationSim& sim)
     if (n < 0)
         return;
     sim.OnReceive(buf, static_cast<std::size_t>(n));
-    if (sim.Requests() != m_dwSeenRequests)
-    {
+    if (sim.Requests() != m_dwSeenRequests) {
         // An answer starts once its request is in, never earlier; within a
         // stream the clock is not reset, so a late wake-up is made up.
         m_dwSeenRequests = sim.Requests();
         m_qwLineFreeNs = std::max(m_qwLineFreeNs, NowNs());
     }
-    if (sim.Retrievals() != m_dwSeenRetrievals)
-    {
+    if (sim.Retrievals() != m_dwSeenRetrievals) {
         m_dwSeenRetrievals = sim.Retrievals();
         // A new client: what an earlier one left unread would reach it ahead
         // of the size response.
@@ -351,17 +325,15 @@ void CStationLine::ReadLine(CStationSim& sim)
 // empty for a while (bounded: a host that never reads does not keep us).
 void CStationLine::DrainToHost()
 {
-    if (m_fdSlave < 0)
-    {
+    if (m_fdSlave < 0) {
         tcdrain(m_fd);
         return;
     }
     constexpr int kPollMs = 5;
-    constexpr int kQuietPolls = 100;    // 500 ms without a queued byte
-    constexpr int kMaxPolls = 4000;     // 20 s at most
+    constexpr int kQuietPolls = 100;  // 500 ms without a queued byte
+    constexpr int kMaxPolls = 4000;   // 20 s at most
     int nQuiet = 0;
-    for (int i = 0; i < kMaxPolls && nQuiet < kQuietPolls && !g_bSignalled; ++i)
-    {
+    for (int i = 0; i < kMaxPolls && nQuiet < kQuietPolls && !g_bSignalled; ++i) {
         int nQueued = 0;
         if (ioctl(m_fdSlave, FIONREAD, &nQueued) != 0)
             return;

@@ -10,8 +10,8 @@
 #include "tools/station-sim/StationSim.h"
 
 struct LineOptions {
-    std::string strDevice;       // empty: a new pty
-    std::string strLink;         // pty only: symlink to the slave, removed at exit
+    std::string strDevice;  // empty: a new pty
+    std::string strLink;    // pty only: symlink to the slave, removed at exit
     std::uint32_t dwBaud = 115200;
     bool bPaced = true;
     std::uint32_t dwSliceBytes = 0;  // 0: about 2 ms of line time
@@ -53,8 +53,8 @@ private:
     int m_fdSlave = -1;  // held open so the master never sees EIO between clients
     bool m_bLinked = false;
 
-    std::uint64_t m_qwByteNs;            // one byte at 11 bits per byte
-    std::uint32_t m_dwSliceBytes;        // bytes handed to the line at a time
+    std::uint64_t m_qwByteNs;             // one byte at 11 bits per byte
+    std::uint32_t m_dwSliceBytes;         // bytes handed to the line at a time
     std::vector<std::uint8_t> m_pending;  // the frame being written
     std::size_t m_nWritten = 0;
     std::uint64_t m_qwLineFreeNs = 0;    // when the line has sent all written bytes

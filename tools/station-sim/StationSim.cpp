@@ -23,7 +23,7 @@ std::vector<std::uint8_t> ChunkMessage(std::uint8_t bFlag, std::uint32_t dwCount
 std::uint32_t SimFaultFromName(const std::string& name)
 {
     static const std::pair<const char*, std::uint32_t> kNames[] = {
-        {"no-answer", FAULT_NO_ANSWER}, {"oversize", FAULT_OVERSIZE},   {"short-last", FAULT_SHORT_LAST},
+        {"no-answer", FAULT_NO_ANSWER},   {"oversize", FAULT_OVERSIZE}, {"short-last", FAULT_SHORT_LAST},
         {"long-chunk", FAULT_LONG_CHUNK}, {"noise", FAULT_NOISE},       {"close-mid", FAULT_CLOSE_MID},
     };
     for (const auto& [pszName, dwFault] : kNames)
@@ -36,8 +36,7 @@ std::vector<std::uint8_t> GenerateImage(std::uint32_t dwSize, std::uint64_t qwSe
 {
     std::vector<std::uint8_t> image(dwSize);
     std::uint64_t state = qwSeed;
-    for (std::uint32_t i = 0; i < dwSize; i += 8)
-    {
+    for (std::uint32_t i = 0; i < dwSize; i += 8) {
         state += 0x9E3779B97F4A7C15ull;
         std::uint64_t z = state;
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -62,21 +61,18 @@ void CStationSim::OnReceive(const std::uint8_t* pBytes, std::size_t count)
 // may also open the next frame, so a host that shares flags is still heard.
 void CStationSim::OnHostByte(std::uint8_t b)
 {
-    switch (m_nHostState)
-    {
+    switch (m_nHostState) {
     case HOST_HUNT:
         if (b == kFlag)
             m_nHostState = HOST_ADDRESS;
         break;
     case HOST_ADDRESS:
-        if (b == kHostAddress)
-        {
+        if (b == kHostAddress) {
             m_body.clear();
             m_bBodyOverflow = false;
             m_nHostState = HOST_CONTROL;
         }
-        else if (b != kFlag)
-        {
+        else if (b != kFlag) {
             ++m_stats.dwBadFrames;
             m_nHostState = HOST_HUNT;
         }
@@ -84,15 +80,13 @@ void CStationSim::OnHostByte(std::uint8_t b)
     case HOST_CONTROL:
         if (b == kControl)
             m_nHostState = HOST_DATA;
-        else
-        {
+        else {
             ++m_stats.dwBadFrames;
             m_nHostState = b == kFlag ? HOST_ADDRESS : HOST_HUNT;
         }
         break;
     case HOST_DATA:
-        if (b == kFlag)
-        {
+        if (b == kFlag) {
             OnHostFrame();
             m_nHostState = HOST_ADDRESS;
         }
@@ -104,8 +98,7 @@ void CStationSim::OnHostByte(std::uint8_t b)
             m_bBodyOverflow = true;
         break;
     case HOST_ESCAPE:
-        if (b == kFlag)
-        {
+        if (b == kFlag) {
             ++m_stats.dwBadFrames;  // 7D 7F aborts the frame
             m_nHostState = HOST_ADDRESS;
             break;
@@ -124,16 +117,14 @@ void CStationSim::OnHostFrame()
 {
     const std::size_t n = m_body.size();
     if (m_bBodyOverflow || n < 5 || FcsCompute(m_body.data(), n - 2) != kFcsGood || m_body[n - 2] != 0 ||
-        m_body[n - 1] != 0)
-    {
+        m_body[n - 1] != 0) {
         ++m_stats.dwBadFrames;
         return;
     }
     const bool bRequest = n == kMsgRequestLength + 4;
     const bool bSize = bRequest && IsMsgRequest(m_body.data(), kMsgSizeRequest);
     const bool bData = bRequest && IsMsgRequest(m_body.data(), kMsgDataRequest);
-    if (!bSize && !bData)
-    {
+    if (!bSize && !bData) {
         ++m_stats.dwIgnored;
         return;
     }
@@ -150,15 +141,9 @@ void CStationSim::OnHostFrame()
 
 // A transfer ends with the next size request: a host trying again meets a
 // healthy station when the faults are for the first transfer only.
-bool CStationSim::FaultsApply() const
-{
-    return !m_config.bFirstTransferOnly || m_dwSizeRequests <= 1;
-}
+bool CStationSim::FaultsApply() const { return !m_config.bFirstTransferOnly || m_dwSizeRequests <= 1; }
 
-std::uint32_t CStationSim::Faults() const
-{
-    return FaultsApply() ? m_config.dwFaults : FAULT_NONE;
-}
+std::uint32_t CStationSim::Faults() const { return FaultsApply() ? m_config.dwFaults : FAULT_NONE; }
 
 bool CStationSim::Next(SimAction& action)
 {
@@ -182,8 +167,7 @@ void CStationSim::PlanSizeResponse()
 {
     m_plan.clear();
     ++m_dwRetrievals;
-    if (Faults() & FAULT_NOISE)
-    {
+    if (Faults() & FAULT_NOISE) {
         // A chunk before the size is known must be ignored by the host.
         std::vector<std::uint8_t> early = ChunkMessage(0x00, 4);
         early.insert(early.end(), {0xDE, 0xAD, 0xBE, 0xEF});
@@ -205,8 +189,7 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> CStationSim::ChunkPlan() co
         chunks.emplace_back(off, std::min(kSimMaxChunk, dwSize - off));
     if (chunks.empty())
         chunks.emplace_back(0, 0);
-    if ((Faults() & FAULT_LONG_CHUNK) && chunks.back().second == kSimMaxChunk)
-    {
+    if ((Faults() & FAULT_LONG_CHUNK) && chunks.back().second == kSimMaxChunk) {
         chunks.back().second -= 1;
         chunks.emplace_back(chunks.back().first + kSimMaxChunk - 1, 1);
     }
@@ -220,18 +203,15 @@ void CStationSim::PlanTransfer()
     const std::size_t nLast = chunks.size() - 1;
     const std::size_t nStallAt = std::min<std::size_t>(m_config.dwStallAt, nLast);
     const std::size_t nCloseAt = chunks.size() / 2;
-    for (std::size_t i = 0; i < chunks.size(); ++i)
-    {
-        if ((Faults() & FAULT_CLOSE_MID) && i == nCloseAt)
-        {
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        if ((Faults() & FAULT_CLOSE_MID) && i == nCloseAt) {
             m_plan.push_back({SimAction::CLOSE, {}, 0});
             return;
         }
         if (m_config.dwStallMs != 0 && i == nStallAt && FaultsApply())
             m_plan.push_back({SimAction::STALL, {}, m_config.dwStallMs});
         auto [dwOffset, dwCount] = chunks[i];
-        if (i < nLast)
-        {
+        if (i < nLast) {
             QueueChunk(dwOffset, dwCount, 0x01, 0);
             if (Faults() & FAULT_NOISE)
                 QueueNoise(static_cast<std::uint32_t>(i));
@@ -270,22 +250,20 @@ void CStationSim::QueueNoise(std::uint32_t dwIndex)
     frame[3 + 7] ^= 0x01;  // first image byte after the FCS was taken; none of the bytes before it is escaped
     out.insert(out.end(), frame.begin(), frame.end());
 
-    for (const auto& [bAddress, bControl] : {std::pair<std::uint8_t, std::uint8_t>{0x80, 0x03}, {0x02, 0x03},
-                                             {0x01, 0x13}, {0x01, 0x00}})
-    {
+    for (const auto& [bAddress, bControl] :
+         {std::pair<std::uint8_t, std::uint8_t>{0x80, 0x03}, {0x02, 0x03}, {0x01, 0x13}, {0x01, 0x00}}) {
         frame = EncodeStationFrame(bogus.data(), bogus.size(), bAddress, bControl);
         out.insert(out.end(), frame.begin(), frame.end());
     }
 
     std::vector<std::vector<std::uint8_t>> ignored = {
-        {0x01, 0x05, 0x10, 0x00, 0x00, 0x00, 0x01, 0x42},  // unknown type
-        {0x01, 0x7F, 0x7D, 0x00, 0x00, 0x00, 0x00},        // unknown type that needs escaping
+        {0x01, 0x05, 0x10, 0x00, 0x00, 0x00, 0x01, 0x42},        // unknown type
+        {0x01, 0x7F, 0x7D, 0x00, 0x00, 0x00, 0x00},              // unknown type that needs escaping
         {0x02, 0x03, 0x01, 0x00, 0x00, 0x00, 0x02, 0x11, 0x22},  // a chunk with the wrong first byte
         // a size response during the data
         StationReplyHeader(kMsgSizeResponse, 0x00, static_cast<std::uint32_t>(m_config.image.size()) + 1000),
     };
-    for (const auto& msg : ignored)
-    {
+    for (const auto& msg : ignored) {
         frame = EncodeStationFrame(msg.data(), msg.size());
         out.insert(out.end(), frame.begin(), frame.end());
     }

@@ -29,14 +29,14 @@ enum SimFault : std::uint32_t {
 // Returns the fault for a --fault name, FAULT_NONE when the name is unknown.
 std::uint32_t SimFaultFromName(const std::string& name);
 
-constexpr std::uint32_t kSimMaxChunk = 1013;          // 1020 message bytes per frame
-constexpr std::uint32_t kSimOversize = 0x80000 + 1;   // one byte above the host's limit
+constexpr std::uint32_t kSimMaxChunk = 1013;         // 1020 message bytes per frame
+constexpr std::uint32_t kSimOversize = 0x80000 + 1;  // one byte above the host's limit
 
 struct SimConfig {
     std::vector<std::uint8_t> image;
     std::uint32_t dwFaults = FAULT_NONE;
-    std::uint32_t dwStallMs = 0;    // 0: no stall
-    std::uint32_t dwStallAt = 0;    // the stall comes before this chunk (0: right after the data request)
+    std::uint32_t dwStallMs = 0;      // 0: no stall
+    std::uint32_t dwStallAt = 0;      // the stall comes before this chunk (0: right after the data request)
     bool bFirstTransferOnly = false;  // faults and stall until the second size request only
 };
 

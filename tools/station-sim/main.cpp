@@ -129,10 +129,7 @@ struct OptionRow {
     int (*pfnApply)(Options& opt, const char* pszValue);
 };
 
-const char* Shown(const char* pszValue, const char* pszNone = "")
-{
-    return pszValue != nullptr ? pszValue : pszNone;
-}
+const char* Shown(const char* pszValue, const char* pszNone = "") { return pszValue != nullptr ? pszValue : pszNone; }
 
 int Text(const char* pszValue, const char* pszName, std::string* pOut)
 {
@@ -164,14 +161,41 @@ int StallNumber(const char* pszValue, const char* pszName, std::uint32_t* pOut)
 }
 
 const OptionRow kOptions[] = {
-    {"--help", false, [](Options&, const char*) { std::fputs(kHelp, stdout); return 0; }},
-    {"--version", false, [](Options&, const char*) { std::puts("tcc-station-sim " TCC_VERSION); return 0; }},
-    {"--pty", false, [](Options& opt, const char*) { opt.bPty = true; return -1; }},
-    {"--unpaced", false, [](Options& opt, const char*) { opt.line.bPaced = false; return -1; }},
-    {"--once", false, [](Options& opt, const char*) { opt.line.bOnce = true; return -1; }},
+    {"--help", false,
+     [](Options&, const char*) {
+         std::fputs(kHelp, stdout);
+         return 0;
+     }},
+    {"--version", false,
+     [](Options&, const char*) {
+         std::puts("tcc-station-sim " TCC_VERSION);
+         return 0;
+     }},
+    {"--pty", false,
+     [](Options& opt, const char*) {
+         opt.bPty = true;
+         return -1;
+     }},
+    {"--unpaced", false,
+     [](Options& opt, const char*) {
+         opt.line.bPaced = false;
+         return -1;
+     }},
+    {"--once", false,
+     [](Options& opt, const char*) {
+         opt.line.bOnce = true;
+         return -1;
+     }},
     {"--first-transfer-only", false,
-     [](Options& opt, const char*) { opt.sim.bFirstTransferOnly = true; return -1; }},
-    {"--verbose", false, [](Options& opt, const char*) { opt.line.bVerbose = true; return -1; }},
+     [](Options& opt, const char*) {
+         opt.sim.bFirstTransferOnly = true;
+         return -1;
+     }},
+    {"--verbose", false,
+     [](Options& opt, const char*) {
+         opt.line.bVerbose = true;
+         return -1;
+     }},
     {"--link", true, [](Options& opt, const char* v) { return Text(v, "--link", &opt.line.strLink); }},
     {"--device", true, [](Options& opt, const char* v) { return Text(v, "--device", &opt.line.strDevice); }},
     {"--image", true, [](Options& opt, const char* v) { return Text(v, "--image", &opt.strImage); }},
@@ -196,8 +220,7 @@ const OptionRow kOptions[] = {
 // Returns -1 when the options are good, else the exit status.
 int ParseOptions(int argc, char** argv, Options* pOpt)
 {
-    for (int i = 1; i < argc; ++i)
-    {
+    for (int i = 1; i < argc; ++i) {
         const OptionRow* pRow = nullptr;
         for (const OptionRow& row : kOptions)
             if (std::strcmp(argv[i], row.pszName) == 0)
@@ -229,14 +252,12 @@ int main(int argc, char** argv)
 
     if (opt.strImage.empty())
         opt.sim.image = GenerateImage(static_cast<std::uint32_t>(opt.qwSize), opt.qwSeed);
-    else if (!ReadFile(opt.strImage, &opt.sim.image) || opt.sim.image.size() > kMaxImage)
-    {
+    else if (!ReadFile(opt.strImage, &opt.sim.image) || opt.sim.image.size() > kMaxImage) {
         std::fprintf(stderr, "tcc-station-sim: cannot read the image %s: %s\n", opt.strImage.c_str(),
                      opt.sim.image.size() > kMaxImage ? "larger than 16 MiB" : std::strerror(errno));
         return 1;
     }
-    if (!opt.strSave.empty() && !WriteFile(opt.strSave, opt.sim.image))
-    {
+    if (!opt.strSave.empty() && !WriteFile(opt.strSave, opt.sim.image)) {
         std::fprintf(stderr, "tcc-station-sim: cannot write %s: %s\n", opt.strSave.c_str(), std::strerror(errno));
         return 1;
     }
@@ -245,8 +266,7 @@ int main(int argc, char** argv)
     CStationLine line(opt.line);
     if (!line.Open())
         return 1;
-    if (opt.line.strDevice.empty())
-    {
+    if (opt.line.strDevice.empty()) {
         std::printf("PTY %s\n", line.Path().c_str());
         std::fflush(stdout);
     }

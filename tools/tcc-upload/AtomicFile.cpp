@@ -27,7 +27,4 @@ int CAtomicFile::Commit()
     return Check(code, m_file.FailedAtReplace() ? "cannot replace" : "cannot write");
 }
 
-void CAtomicFile::Discard()
-{
-    m_file.Discard();
-}
+void CAtomicFile::Discard() { m_file.Discard(); }

@@ -88,8 +88,7 @@ std::string FlattenMessage(const char* pszText)
         while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
             line.pop_back();
         std::size_t nStart = line.find_first_not_of(" \t");
-        if (nStart == std::string::npos)
-        {
+        if (nStart == std::string::npos) {
             line.clear();
             return;
         }
@@ -98,8 +97,7 @@ std::string FlattenMessage(const char* pszText)
         out.append(line, nStart);
         line.clear();
     };
-    for (const char* p = pszText ? pszText : ""; *p; ++p)
-    {
+    for (const char* p = pszText ? pszText : ""; *p; ++p) {
         if (*p == '\n' || *p == '\r')
             flush();
         else

@@ -29,7 +29,6 @@ std::string SystemErrorText(unsigned long code);
 // prints: until Commit, the target is untouched.
 class CAtomicFile {
 public:
-
     // Each returns a BOOL; on failure ErrorText says why (the target's path
     // and the system's reason).
     int Create(const std::string& targetPath);

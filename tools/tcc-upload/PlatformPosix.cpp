@@ -47,8 +47,7 @@ std::string BaseName(const std::string& path)
 std::vector<std::string> DirEntries(const char* pszDir)
 {
     std::vector<std::string> names;
-    if (DIR* pDir = opendir(pszDir))
-    {
+    if (DIR* pDir = opendir(pszDir)) {
         while (const dirent* pEnt = readdir(pDir))
             if (pEnt->d_name[0] != '.')
                 names.emplace_back(pEnt->d_name);
@@ -63,8 +62,7 @@ std::vector<std::string> DirEntries(const char* pszDir)
 bool FillUsbFacts(const std::string& top, const std::string& ttyName, SerialPortInfo* pPort)
 {
     std::string dir = RealPath(top + "/sys/class/tty/" + ttyName + "/device");
-    for (; dir.size() > top.size() + 1; dir = dir.substr(0, dir.rfind('/')))
-    {
+    for (; dir.size() > top.size() + 1; dir = dir.substr(0, dir.rfind('/'))) {
         const std::string vendor = ReadFirstLine(dir + "/idVendor");
         if (vendor.empty())
             continue;
@@ -86,8 +84,7 @@ std::string DriverName(const std::string& device)
 {
     std::string dir = RealPath(device);
     std::string driver = RealPath(device + "/driver");
-    for (int i = 0; i < 3 && driver.find("/bus/serial-base/") != std::string::npos; ++i)
-    {
+    for (int i = 0; i < 3 && driver.find("/bus/serial-base/") != std::string::npos; ++i) {
         dir = dir.substr(0, dir.rfind('/'));
         const std::string parent = RealPath(dir + "/driver");
         if (parent.empty())
@@ -122,8 +119,7 @@ std::vector<SerialPortInfo> FindSerialPorts(const std::string& root)
     if (top.empty())
         top = root;
     std::map<std::string, SerialPortInfo> found;
-    for (const std::string& name : DirEntries((top + "/sys/class/tty").c_str()))
-    {
+    for (const std::string& name : DirEntries((top + "/sys/class/tty").c_str())) {
         const std::string base = top + "/sys/class/tty/" + name;
         const std::string driver = DriverName(base + "/device");
         if (driver.empty() || ReadFirstLine(base + "/type") == "0")
@@ -134,8 +130,7 @@ std::vector<SerialPortInfo> FindSerialPorts(const std::string& root)
         port.nKind = FillUsbFacts(top, name, &port) ? PORT_USB : PORT_UART;
     }
     const std::string byId = "/dev/serial/by-id/";
-    for (const std::string& name : DirEntries((top + byId).c_str()))
-    {
+    for (const std::string& name : DirEntries((top + byId).c_str())) {
         std::string device = RealPath(top + byId + name);
         if (device.empty())
             continue;
@@ -146,8 +141,7 @@ std::vector<SerialPortInfo> FindSerialPorts(const std::string& root)
         port.nKind = PORT_USB;
         port.strDetail += (port.strDetail.empty() ? "" : ", ") + byId + name;
     }
-    for (const std::string& name : DirEntries((top + "/dev/pts").c_str()))
-    {
+    for (const std::string& name : DirEntries((top + "/dev/pts").c_str())) {
         if (name.find_first_not_of("0123456789") != std::string::npos)
             continue;  // ptmx
         SerialPortInfo& port = found["/dev/pts/" + name];
@@ -167,7 +161,4 @@ std::vector<SerialPortInfo> ListSerialPorts()
     return FindSerialPorts(pszRoot ? pszRoot : "");
 }
 
-std::string SystemErrorText(unsigned long code)
-{
-    return std::strerror(static_cast<int>(code));
-}
+std::string SystemErrorText(unsigned long code) { return std::strerror(static_cast<int>(code)); }

@@ -49,8 +49,7 @@ std::vector<SerialPortInfo> ListSerialPorts()
     HKEY hKey = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &hKey) != ERROR_SUCCESS)
         return ports;
-    for (DWORD i = 0;; ++i)
-    {
+    for (DWORD i = 0;; ++i) {
         char szName[256];
         BYTE abData[256];
         DWORD cchName = sizeof szName;
@@ -73,7 +72,4 @@ std::vector<SerialPortInfo> ListSerialPorts()
     return ports;
 }
 
-std::string SystemErrorText(unsigned long code)
-{
-    return SystemMessage(static_cast<DWORD>(code));
-}
+std::string SystemErrorText(unsigned long code) { return SystemMessage(static_cast<DWORD>(code)); }

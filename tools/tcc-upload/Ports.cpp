@@ -18,10 +18,8 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool NaturalLess(const std::string& a, const std::string& b)
 {
     std::size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size())
-    {
-        if (IsDigit(a[i]) && IsDigit(b[j]))
-        {
+    while (i < a.size() && j < b.size()) {
+        if (IsDigit(a[i]) && IsDigit(b[j])) {
             std::size_t ei = i, ej = j;
             while (ei < a.size() && IsDigit(a[ei]))
                 ++ei;
@@ -52,14 +50,11 @@ bool NaturalLess(const std::string& a, const std::string& b)
 std::string DescribePort(const SerialPortInfo& port)
 {
     std::string text = port.strName + "  ";
-    switch (port.nKind)
-    {
-    case PORT_USB:
-    {
+    switch (port.nKind) {
+    case PORT_USB: {
         text += "USB adapter";
         std::string facts = port.strProduct;
-        for (const std::string* p : {&port.strUsbId, &port.strSerial})
-        {
+        for (const std::string* p : {&port.strUsbId, &port.strSerial}) {
             if (p->empty())
                 continue;
             if (!facts.empty())
@@ -70,15 +65,9 @@ std::string DescribePort(const SerialPortInfo& port)
             text += ": " + facts;
         break;
     }
-    case PORT_UART:
-        text += "built-in UART";
-        break;
-    case PORT_PTY:
-        text += "pty";
-        break;
-    case PORT_OTHER:
-        text += "serial port";
-        break;
+    case PORT_UART: text += "built-in UART"; break;
+    case PORT_PTY: text += "pty"; break;
+    case PORT_OTHER: text += "serial port"; break;
     }
     if (!port.strDetail.empty())
         text += " (" + port.strDetail + ")";
@@ -99,8 +88,7 @@ PortKind KindOfSerialCommDevice(const std::string& device)
     const std::string prefix = "\\device\\";
     if (name.compare(0, prefix.size(), prefix) == 0)
         name.erase(0, prefix.size());
-    if (name.size() > 6 && name.compare(0, 6, "serial") == 0 &&
-        std::all_of(name.begin() + 6, name.end(), IsDigit))
+    if (name.size() > 6 && name.compare(0, 6, "serial") == 0 && std::all_of(name.begin() + 6, name.end(), IsDigit))
         return PORT_UART;
     if (name.compare(0, 8, "bthmodem") == 0)
         return PORT_OTHER;  // a Bluetooth link, not an adapter on a cable

@@ -9,7 +9,7 @@
 enum PortKind { PORT_USB, PORT_UART, PORT_PTY, PORT_OTHER };
 
 struct SerialPortInfo {
-    std::string strName;     // what --port takes: /dev/ttyUSB0, COM3
+    std::string strName;  // what --port takes: /dev/ttyUSB0, COM3
     PortKind nKind = PORT_OTHER;
     std::string strProduct;  // USB: manufacturer and product, where the system knows them
     std::string strUsbId;    // USB: vendor:product ("0403:6001")

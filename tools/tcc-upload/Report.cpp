@@ -14,14 +14,12 @@ std::size_t Utf8Length(const std::string& s, std::size_t i)
     std::size_t n;
     if (b >= 0xC2 && b <= 0xDF)
         n = 2;
-    else if (b >= 0xE0 && b <= 0xEF)
-    {
+    else if (b >= 0xE0 && b <= 0xEF) {
         n = 3;
         lo = b == 0xE0 ? 0xA0 : lo;
         hi = b == 0xED ? 0x9F : hi;
     }
-    else if (b >= 0xF0 && b <= 0xF4)
-    {
+    else if (b >= 0xF0 && b <= 0xF4) {
         n = 4;
         lo = b == 0xF0 ? 0x90 : lo;
         hi = b == 0xF4 ? 0x8F : hi;
@@ -48,21 +46,18 @@ std::string Number(double value, const char* pszFormat)
 std::string JsonQuote(const std::string& text)
 {
     std::string out = "\"";
-    for (std::size_t i = 0; i < text.size();)
-    {
+    for (std::size_t i = 0; i < text.size();) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c == '"' || c == '\\')
             out += std::string("\\") + static_cast<char>(c);
-        else if (c < 0x20)
-        {
+        else if (c < 0x20) {
             char sz[8];
             std::snprintf(sz, sizeof sz, "\\u%04x", c);
             out += sz;
         }
         else if (c < 0x80)
             out += static_cast<char>(c);
-        else if (const std::size_t n = Utf8Length(text, i))
-        {
+        else if (const std::size_t n = Utf8Length(text, i)) {
             out.append(text, i, n);
             i += n;
             continue;

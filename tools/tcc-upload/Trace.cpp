@@ -20,8 +20,7 @@ std::string HexDump(const std::uint8_t* pBytes, std::size_t count)
 {
     std::string out;
     char sz[4];
-    for (std::size_t i = 0; i < count; ++i)
-    {
+    for (std::size_t i = 0; i < count; ++i) {
         out += i % kBytesPerLine == 0 ? "\n    " : " ";
         std::snprintf(sz, sizeof sz, "%02X", pBytes[i]);
         out += sz;
@@ -68,21 +67,14 @@ std::string DescribeMessage(const std::uint8_t* pMsg, std::size_t n)
 
 void TraceLinkEvent(int nDirection, const std::uint8_t* pBytes, std::uint32_t count)
 {
-    switch (nDirection)
-    {
-    case LINK_TRACE_WRITE:
-        Emit("TX frame", DescribeWireFrame(pBytes, count), pBytes, count);
-        break;
-    case LINK_TRACE_BURST:
-        g_scanner.Feed(pBytes, count, EmitReceived, nullptr);
-        break;
+    switch (nDirection) {
+    case LINK_TRACE_WRITE: Emit("TX frame", DescribeWireFrame(pBytes, count), pBytes, count); break;
+    case LINK_TRACE_BURST: g_scanner.Feed(pBytes, count, EmitReceived, nullptr); break;
     case LINK_TRACE_FRAME:
         // abData as decoded: the message, its FCS and the trailer.
         Emit("RX to uploader", DescribeMessage(pBytes, count >= 4 ? count - 4 : 0), pBytes, count);
         break;
-    default:
-        Emit("link event", "", pBytes, count);
-        break;
+    default: Emit("link event", "", pBytes, count); break;
     }
 }
 
@@ -95,13 +87,10 @@ void CTraceScanner::Feed(const std::uint8_t* pBytes, std::size_t count, EmitProc
             pfnEmit(bFrame, reinterpret_cast<const std::uint8_t*>(s.data()), s.size(), pContext);
         s.clear();
     };
-    for (std::size_t i = 0; i < count; ++i)
-    {
+    for (std::size_t i = 0; i < count; ++i) {
         const char b = static_cast<char>(pBytes[i]);
-        if (m_frame.empty())
-        {
-            if (pBytes[i] == kFlag)
-            {
+        if (m_frame.empty()) {
+            if (pBytes[i] == kFlag) {
                 emit(false, m_dropped);
                 m_frame += b;
             }
@@ -110,8 +99,7 @@ void CTraceScanner::Feed(const std::uint8_t* pBytes, std::size_t count, EmitProc
         }
         else if (pBytes[i] == kFlag && m_frame.size() == 1)
             m_dropped += b;  // a repeated opening flag: report the first one as outside
-        else
-        {
+        else {
             m_frame += b;
             if (pBytes[i] == kFlag)
                 emit(true, m_frame);
@@ -125,21 +113,17 @@ std::string DescribeWireFrame(const std::uint8_t* pBytes, std::size_t count)
     if (count < 3)
         return "truncated";
     char sz[48];
-    if (pBytes[1] != 0x01 && pBytes[1] != 0x80)
-    {
+    if (pBytes[1] != 0x01 && pBytes[1] != 0x80) {
         std::snprintf(sz, sizeof sz, "address %02X", pBytes[1]);
         return sz;
     }
-    if (pBytes[2] != 0x03)
-    {
+    if (pBytes[2] != 0x03) {
         std::snprintf(sz, sizeof sz, "control %02X", pBytes[2]);
         return sz;
     }
     std::vector<std::uint8_t> body;
-    for (std::size_t i = 3; i + 1 < count; ++i)
-    {
-        if (pBytes[i] == kEscape)
-        {
+    for (std::size_t i = 3; i + 1 < count; ++i) {
+        if (pBytes[i] == kEscape) {
             if (pBytes[i + 1] == kFlag)
                 return "aborted";
             body.push_back(static_cast<std::uint8_t>(pBytes[++i] ^ kEscapeXor));

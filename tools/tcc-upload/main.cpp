@@ -151,7 +151,8 @@ int SetText(Options& opt, const std::string& value)
 const OptionRow kOptions[] = {
     {"--help", false, ShowHelp},
     {"-h", false, ShowHelp},
-    {"--version", false, [](Options&, const std::string&) -> int {
+    {"--version", false,
+     [](Options&, const std::string&) -> int {
          std::puts("tcc-upload " TCC_VERSION);
          return EXIT_OK;
      }},
@@ -161,12 +162,14 @@ const OptionRow kOptions[] = {
     {"--list-ports", false, SetFlag<&Options::bListPorts>},
     {"--port", true, SetText<&Options::strPort>},
     {"--output", true, SetText<&Options::strOutput>},
-    {"--baud", true, [](Options& opt, const std::string& value) {
+    {"--baud", true,
+     [](Options& opt, const std::string& value) {
          if (ParseCount(value, UINT32_MAX, &opt.dwBaud) && IsSupportedBaud(opt.dwBaud))
              return -1;
          return Usage("--baud " + value + ": the rate must be 9600, 19200, 38400, 57600 or 115200");
      }},
-    {"--retries", true, [](Options& opt, const std::string& value) {
+    {"--retries", true,
+     [](Options& opt, const std::string& value) {
          if (ParseCount(value, kMaxRetries, &opt.dwRetries))
              return -1;
          return Usage("--retries " + value + ": a count from 0 to " + std::to_string(kMaxRetries));
@@ -176,8 +179,7 @@ const OptionRow kOptions[] = {
 // Returns -1 when the options are good, else the exit status.
 int ParseOptions(int argc, char** argv, Options* pOpt)
 {
-    for (int i = 1; i < argc; ++i)
-    {
+    for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const OptionRow* pRow = nullptr;
         for (const OptionRow& row : kOptions)
@@ -186,8 +188,7 @@ int ParseOptions(int argc, char** argv, Options* pOpt)
         if (pRow == nullptr)
             return Usage("unknown option " + arg);
         std::string value;
-        if (pRow->bValue)
-        {
+        if (pRow->bValue) {
             if (i + 1 >= argc || argv[i + 1][0] == '\0')
                 return Usage("missing value for " + arg);
             value = argv[++i];
@@ -196,8 +197,7 @@ int ParseOptions(int argc, char** argv, Options* pOpt)
         if (nExit >= 0)
             return nExit;
     }
-    if (pOpt->bListPorts)
-    {
+    if (pOpt->bListPorts) {
         const bool bAlone = pOpt->strPort.empty() && pOpt->strOutput.empty() && pOpt->dwBaud == 0 &&
                             pOpt->dwRetries == 0 && !pOpt->bJson;
         return bAlone ? -1 : Usage("--list-ports takes no other option");
@@ -210,8 +210,7 @@ int ParseOptions(int argc, char** argv, Options* pOpt)
 std::string ProgressText(std::uint32_t dwReceived, std::uint32_t dwTotal, double seconds)
 {
     char sz[128];
-    if (dwTotal == 0)
-    {
+    if (dwTotal == 0) {
         std::snprintf(sz, sizeof sz, "waiting for the station... %.0f s", seconds);
         return sz;
     }
@@ -232,8 +231,7 @@ bool WaitForFinish(CMapUploader& uploader, bool bProgress)
     auto nextDraw = start;
     auto dataStart = start;
     std::uint32_t dwLastTotal = 0;
-    while (uploader.m_bFinished.load(std::memory_order_acquire) == 0)
-    {
+    while (uploader.m_bFinished.load(std::memory_order_acquire) == 0) {
         if (WasInterrupted())
             return false;
         const std::uint32_t dwTotal = uploader.GetTotalSize();
@@ -242,8 +240,7 @@ bool WaitForFinish(CMapUploader& uploader, bool bProgress)
         if (dwTotal != 0 && dwLastTotal == 0)
             dataStart = now;  // the rate counts from the size response on
         dwLastTotal = dwTotal;
-        if (bProgress && now >= nextDraw)
-        {
+        if (bProgress && now >= nextDraw) {
             const auto since = dwTotal ? now - dataStart : now - start;
             ConsoleProgress(ProgressText(dwReceived, dwTotal, std::chrono::duration<double>(since).count()));
             nextDraw = now + kProgressInterval;
@@ -276,8 +273,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start)
 
 int SaveImage(CAtomicFile& file, CMapUploader& uploader, RunReport* pReport)
 {
-    if (!file.Write(uploader.GetData(), uploader.GetReceived()) || !file.Commit())
-    {
+    if (!file.Write(uploader.GetData(), uploader.GetReceived()) || !file.Commit()) {
         pReport->strMessage = file.ErrorText();
         ConsoleLine("tcc-upload: " + pReport->strMessage);
         return EXIT_WRITE_FAILED;
@@ -291,8 +287,7 @@ int SaveImage(CAtomicFile& file, CMapUploader& uploader, RunReport* pReport)
 int RunAttempts(CAtomicFile& file, const Options& opt, RunReport* pReport)
 {
     const bool bProgress = !opt.bQuiet && StderrIsTerminal();
-    for (;;)
-    {
+    for (;;) {
         ++pReport->dwAttempts;
         const auto start = std::chrono::steady_clock::now();
         CMapUploader* pUploader = new CMapUploader(opt.strPort);
@@ -307,8 +302,7 @@ int RunAttempts(CAtomicFile& file, const Options& opt, RunReport* pReport)
         const std::string message = ConsoleTakeMessage();
         if (bRetrieved)
             return nSaved;
-        if (!bFinished || WasInterrupted())
-        {
+        if (!bFinished || WasInterrupted()) {
             pReport->strMessage = "interrupted";
             ConsoleLine("tcc-upload: interrupted; nothing written");
             return EXIT_RETRIEVAL_FAILED;
@@ -335,13 +329,11 @@ int Retrieve(const Options& opt)
     // reported before the station is asked for anything.
     CAtomicFile file;
     int nExit = EXIT_WRITE_FAILED;
-    if (!file.Create(opt.strOutput))
-    {
+    if (!file.Create(opt.strOutput)) {
         report.strMessage = file.ErrorText();
         ConsoleLine("tcc-upload: " + report.strMessage);
     }
-    else
-    {
+    else {
         ConsoleInit(!opt.bQuiet && StderrIsTerminal());
         InstallInterruptHandler();
         CSerialPortCtrl::SetFixedBaudRate(opt.dwBaud);
@@ -358,8 +350,7 @@ int Retrieve(const Options& opt)
     report.dwFramesDropped = CHdlcLink::FramesDropped();
     if (report.bSaved && !opt.bQuiet)
         ConsoleLine(FormatSummary(report));
-    if (opt.bJson)
-    {
+    if (opt.bJson) {
         std::printf("%s\n", FormatJson(report).c_str());
         std::fflush(stdout);
     }
@@ -373,8 +364,7 @@ int ResolveAutoPort(Options* pOpt)
     if (pOpt->strPort != kAutoPort)
         return -1;
     const std::vector<SerialPortInfo> adapters = UsbAdapters(ListSerialPorts());
-    if (adapters.size() == 1)
-    {
+    if (adapters.size() == 1) {
         pOpt->strPort = adapters[0].strName;
         if (!pOpt->bQuiet)
             ConsoleLine("tcc-upload: --port auto: " + DescribePort(adapters[0]));

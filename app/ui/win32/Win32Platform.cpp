@@ -173,8 +173,8 @@ std::string PlatformProfileGetString(const std::string& strPath, const char* psz
     // The call truncates to the buffer and then returns its size less one.
     for (DWORD cchBuffer = 512;; cchBuffer *= 2) {
         std::vector<char> szValue(cchBuffer);
-        DWORD cch = ::GetPrivateProfileStringA(pszSection, pszKey, pszDefault, szValue.data(), cchBuffer,
-                                               strPath.c_str());
+        DWORD cch =
+            ::GetPrivateProfileStringA(pszSection, pszKey, pszDefault, szValue.data(), cchBuffer, strPath.c_str());
         if (cch < cchBuffer - 1 || cchBuffer >= 65536)
             return std::string(szValue.data(), cch);
     }
@@ -204,7 +204,8 @@ BOOL PlatformCopyFile(const std::string& strFrom, const std::string& strTo)
 
 BOOL PlatformProbeWritable(const std::string& strPath, DWORD* pdwError)
 {
-    HANDLE hFile = ::CreateFileA(strPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE hFile =
+        ::CreateFileA(strPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hFile == INVALID_HANDLE_VALUE) {
         *pdwError = ::GetLastError();
         return FALSE;
@@ -212,4 +213,3 @@ BOOL PlatformProbeWritable(const std::string& strPath, DWORD* pdwError)
     ::CloseHandle(hFile);
     return TRUE;
 }
-

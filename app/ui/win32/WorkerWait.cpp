@@ -15,12 +15,10 @@ void WaitServingSentMessages(std::thread& worker)
 {
     // The posix thread model keeps a Win32 handle behind every std::thread.
     HANDLE hThread = static_cast<HANDLE>(pthread_gethandle(worker.native_handle()));
-    if (hThread != nullptr)
-    {
+    if (hThread != nullptr) {
         // MWMO_INPUTAVAILABLE: a message sent before the wait began counts too.
-        while (::MsgWaitForMultipleObjectsEx(1, &hThread, INFINITE, QS_SENDMESSAGE,
-                                             MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0 + 1)
-        {
+        while (::MsgWaitForMultipleObjectsEx(1, &hThread, INFINITE, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE) ==
+               WAIT_OBJECT_0 + 1) {
             MSG msg;
             ::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_SENDMESSAGE);
         }

@@ -23,7 +23,7 @@ struct HWND__ {
     std::string strText;
     // A worker's message box disables its owner from another thread.
     std::atomic<BOOL> bEnabled{TRUE};
-    HWND__* pParent = nullptr;  // a top-level window's owner
+    HWND__* pParent = nullptr;    // a top-level window's owner
     BOOL bReenableOwner = FALSE;  // it disabled its owner on opening
     std::vector<std::unique_ptr<HWND__>> children;
 
@@ -66,7 +66,7 @@ void HeadlessSetModalDriver(UINT nTemplate, HeadlessDriver fnDriver);
 BOOL HeadlessClick(HWND hDlg, int nID);
 void HeadlessTypeText(HWND hCombo, const std::string& strText);
 void HeadlessSelect(HWND hCombo, int nIndex);  // picks a list entry
-int HeadlessTick(HWND hDlg);  // WM_TIMER for every running timer; how many fired
+int HeadlessTick(HWND hDlg);                   // WM_TIMER for every running timer; how many fired
 void HeadlessPressKey(HWND hDlg, int nVirtKey, BOOL bShift = FALSE, BOOL bCtrl = FALSE, BOOL bAlt = FALSE);
 
 struct HeadlessIconDraw {

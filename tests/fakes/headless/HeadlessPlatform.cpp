@@ -63,33 +63,24 @@ DWORD Win32ErrorFromErrno(int nErrno)
 {
     switch (nErrno) {
     case ENOENT:
-    case ENOTDIR:
-        return 3;  // ERROR_PATH_NOT_FOUND
+    case ENOTDIR: return 3;  // ERROR_PATH_NOT_FOUND
     case EACCES:
     case EPERM:
     case EROFS:
-    case EISDIR:
-        return 5;  // ERROR_ACCESS_DENIED
+    case EISDIR: return 5;  // ERROR_ACCESS_DENIED
     case EMFILE:
-    case ENFILE:
-        return 4;  // ERROR_TOO_MANY_OPEN_FILES
-    case EEXIST:
-        return 80;  // ERROR_FILE_EXISTS
+    case ENFILE: return 4;   // ERROR_TOO_MANY_OPEN_FILES
+    case EEXIST: return 80;  // ERROR_FILE_EXISTS
     case ENOSPC:
-    case EDQUOT:
-        return 112;  // ERROR_DISK_FULL
-    case ENAMETOOLONG:
-        return 206;  // ERROR_FILENAME_EXCED_RANGE
-    case EIO:
-        return 1117;  // ERROR_IO_DEVICE
-    default:
-        return 31;  // ERROR_GEN_FAILURE
+    case EDQUOT: return 112;        // ERROR_DISK_FULL
+    case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
+    case EIO: return 1117;          // ERROR_IO_DEVICE
+    default: return 31;             // ERROR_GEN_FAILURE
     }
 }
 
 // --- a small INI file: [section] lines and key=value lines, names compared
 // without regard to case, as the Win32 profile calls do.
-
 
 std::string Trim(const std::string& str)
 {
@@ -158,16 +149,19 @@ BOOL IniSet(const std::string& strPath, const char* pszSection, const char* pszK
             bInSection = SameName(strName, pszSection);
             if (bInSection)
                 nSectionEnd = i + 1;
-        } else if (bInSection && IsKeyLine(lines[i], pszKey, &strValue)) {
+        }
+        else if (bInSection && IsKeyLine(lines[i], pszKey, &strValue)) {
             lines[i] = strEntry;
             bDone = TRUE;
-        } else if (bInSection && !Trim(lines[i]).empty()) {
+        }
+        else if (bInSection && !Trim(lines[i]).empty()) {
             nSectionEnd = i + 1;
         }
     }
     if (!bDone && nSectionEnd != std::string::npos) {
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(nSectionEnd), strEntry);
-    } else if (!bDone) {
+    }
+    else if (!bDone) {
         lines.push_back("[" + std::string(pszSection) + "]");
         lines.push_back(strEntry);
     }

@@ -62,7 +62,10 @@ const std::vector<ControlTemplate>* FindTemplate(UINT nTemplate)
 std::vector<BYTE> DlgInitFor(UINT nTemplate)
 {
     std::vector<BYTE> data;
-    auto putWord = [&](unsigned w) { data.push_back(static_cast<BYTE>(w)); data.push_back(static_cast<BYTE>(w >> 8)); };
+    auto putWord = [&](unsigned w) {
+        data.push_back(static_cast<BYTE>(w));
+        data.push_back(static_cast<BYTE>(w >> 8));
+    };
     for (const HeadlessDlgInitEntry& entry : kDlgInitEntries) {
         if (entry.nTemplate != nTemplate)
             continue;
@@ -154,10 +157,8 @@ LRESULT ComboMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
                                   [](const std::string& a, const std::string& b) { return Upper(a) < Upper(b); });
         return hWnd->items.insert(it, strItem) - hWnd->items.begin();
     }
-    case CB_GETCOUNT:
-        return static_cast<LRESULT>(hWnd->items.size());
-    case CB_GETCURSEL:
-        return hWnd->nCurSel;
+    case CB_GETCOUNT: return static_cast<LRESULT>(hWnd->items.size());
+    case CB_GETCURSEL: return hWnd->nCurSel;
     case CB_SETCURSEL: {
         int nIndex = static_cast<int>(wParam);
         if (nIndex < 0 || nIndex >= static_cast<int>(hWnd->items.size())) {
@@ -169,8 +170,7 @@ LRESULT ComboMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
         hWnd->strText = hWnd->items[static_cast<std::size_t>(nIndex)];
         return nIndex;
     }
-    default:
-        return 0;
+    default: return 0;
     }
 }
 
@@ -189,10 +189,8 @@ LRESULT ProgressMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
         hWnd->nPos = clamp(static_cast<int>(wParam));
         return nOld;
     }
-    case PBM_GETPOS:
-        return hWnd->nPos;
-    default:
-        return 0;
+    case PBM_GETPOS: return hWnd->nPos;
+    default: return 0;
     }
 }
 
@@ -204,8 +202,7 @@ LRESULT TextMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
         if (hWnd->strClass == "combobox" && IsUpperCase(hWnd))
             hWnd->strText = Upper(hWnd->strText);
         return TRUE;
-    case WM_GETTEXTLENGTH:
-        return static_cast<LRESULT>(hWnd->strText.size());
+    case WM_GETTEXTLENGTH: return static_cast<LRESULT>(hWnd->strText.size());
     case WM_GETTEXT: {
         if (wParam == 0)
             return 0;
@@ -215,8 +212,7 @@ LRESULT TextMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
         pszOut[cch] = '\0';
         return static_cast<LRESULT>(cch);
     }
-    default:
-        return 0;
+    default: return 0;
     }
 }
 
@@ -231,14 +227,11 @@ LRESULT DefaultDialogMessage(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
         hSlot = reinterpret_cast<HICON>(lParam);
         return reinterpret_cast<LRESULT>(hOld);
     }
-    case WM_CLOSE:
-        return SendMessageA(hDlg, WM_COMMAND, IDCANCEL, 0);
+    case WM_CLOSE: return SendMessageA(hDlg, WM_COMMAND, IDCANCEL, 0);
     case WM_SETTEXT:
     case WM_GETTEXT:
-    case WM_GETTEXTLENGTH:
-        return TextMessage(hDlg, uMsg, wParam, lParam);
-    default:
-        return 0;
+    case WM_GETTEXTLENGTH: return TextMessage(hDlg, uMsg, wParam, lParam);
+    default: return 0;
     }
 }
 
@@ -296,10 +289,14 @@ BOOL EnableWindow(HWND hWnd, BOOL bEnable)
     return bWasDisabled;
 }
 
-BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString) { return static_cast<BOOL>(SendMessageA(hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpString))); }
+BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString)
+{
+    return static_cast<BOOL>(SendMessageA(hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpString)));
+}
 int GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount)
 {
-    return static_cast<int>(SendMessageA(hWnd, WM_GETTEXT, static_cast<WPARAM>(nMaxCount), reinterpret_cast<LPARAM>(lpString)));
+    return static_cast<int>(
+        SendMessageA(hWnd, WM_GETTEXT, static_cast<WPARAM>(nMaxCount), reinterpret_cast<LPARAM>(lpString)));
 }
 int GetWindowTextLengthA(HWND hWnd) { return static_cast<int>(SendMessageA(hWnd, WM_GETTEXTLENGTH, 0, 0)); }
 BOOL IsIconic(HWND hWnd) { return hWnd->bIconic; }
@@ -334,7 +331,8 @@ UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, void*)
 
 BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent)
 {
-    auto it = std::find_if(hWnd->timers.begin(), hWnd->timers.end(), [&](const auto& t) { return t.first == uIDEvent; });
+    auto it =
+        std::find_if(hWnd->timers.begin(), hWnd->timers.end(), [&](const auto& t) { return t.first == uIDEvent; });
     if (it == hWnd->timers.end())
         return FALSE;
     hWnd->timers.erase(it);
@@ -376,7 +374,8 @@ int GetSystemMetrics(int nIndex) { return nIndex == SM_CXICON || nIndex == SM_CY
 short GetKeyState(int nVirtKey)
 {
     UiState& ui = Ui();
-    BOOL bDown = (nVirtKey == VK_SHIFT && ui.bShift) || (nVirtKey == VK_CONTROL && ui.bCtrl) || (nVirtKey == VK_MENU && ui.bAlt);
+    BOOL bDown =
+        (nVirtKey == VK_SHIFT && ui.bShift) || (nVirtKey == VK_CONTROL && ui.bCtrl) || (nVirtKey == VK_MENU && ui.bAlt);
     return bDown ? static_cast<short>(-128) : 0;
 }
 
@@ -480,7 +479,6 @@ HWND HeadlessControl(HWND hDlg, int nID)
 
 void HeadlessSetModalDriver(UINT nTemplate, HeadlessDriver fnDriver) { Ui().drivers[nTemplate] = std::move(fnDriver); }
 
-
 BOOL HeadlessClick(HWND hDlg, int nID)
 {
     HWND hButton = HeadlessControl(hDlg, nID);
@@ -499,10 +497,7 @@ void HeadlessTypeText(HWND hCombo, const std::string& strText)
     hCombo->nCurSel = CB_ERR;
 }
 
-void HeadlessSelect(HWND hCombo, int nIndex)
-{
-    SendMessageA(hCombo, CB_SETCURSEL, static_cast<WPARAM>(nIndex), 0);
-}
+void HeadlessSelect(HWND hCombo, int nIndex) { SendMessageA(hCombo, CB_SETCURSEL, static_cast<WPARAM>(nIndex), 0); }
 
 int HeadlessTick(HWND hDlg)
 {
