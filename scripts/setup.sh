@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake g++ clang libclang-rt-14-dev libgtest-dev googletest libgmock-dev libbenchmark-dev
           g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb socat
-          imagemagick python3)
+          imagemagick python3 clang-format git)
 # The release: installer, man pages, the .deb's dependencies, and Wine's own
 # fonts (MS Sans Serif, Marlett) for true screenshots.
 packages+=(nsis help2man dpkg-dev fonts-wine)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The project's test run: installs what is missing, then builds and tests the
 # stages named, in this order (all of them when none is named):
-#   native  include rules and function length (scripts/check-layout.sh), then
-#           the g++ build, unit and end-to-end tests
+#   native  include rules and function length (scripts/check-layout.sh), the
+#           format of every C++ file (.clang-format), then the g++ build,
+#           unit and end-to-end tests
 #   asan    clang build with AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan    clang build with ThreadSanitizer, the multi-threaded tests
 #   fuzz    the libFuzzer targets of the asan build, bounded in time
@@ -47,6 +48,9 @@ if want native; then
   stage "layout: include rules and function length"
   "$root/scripts/check-layout.sh"
   summary+=("layout: ok")
+  stage "format: clang-format --dry-run --Werror"
+  git -C "$root" ls-files -z '*.cpp' '*.h' '*.c' | (cd "$root" && xargs -0 clang-format --dry-run --Werror)
+  summary+=("format: ok")
 fi
 
 # The native build also serves the Wine stage (the simulator and the shim run
