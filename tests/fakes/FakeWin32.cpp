@@ -203,11 +203,11 @@ BOOL CommCall(HANDLE handle, Call call, Body body)
     return body(*port);
 }
 
-// ReadFile and WriteFile: move(port) moves the bytes at once under the lock and
-// says how many. A scripted ERROR_IO_PENDING still moves them but reports the
+// ReadFile and WriteFile: moveBytes(port) moves the bytes at once under the
+// lock and says how many. A scripted ERROR_IO_PENDING still moves them but reports the
 // request pending, so the caller must collect the count from the overlapped.
 template <class Move>
-BOOL Transfer(HANDLE handle, Call call, LPDWORD lpDone, LPOVERLAPPED lpOverlapped, Move move)
+BOOL Transfer(HANDLE handle, Call call, LPDWORD lpDone, LPOVERLAPPED lpOverlapped, Move moveBytes)
 {
     std::shared_ptr<Port> port = PortOf(handle);
     std::lock_guard lock(S().mutex);
@@ -216,7 +216,7 @@ BOOL Transfer(HANDLE handle, Call call, LPDWORD lpDone, LPOVERLAPPED lpOverlappe
         return Fail(ERROR_INVALID_HANDLE);
     if (error && error != ERROR_IO_PENDING)
         return Fail(error);
-    const DWORD n = move(*port);
+    const DWORD n = moveBytes(*port);
     if (lpOverlapped) {
         BeginOverlapped(lpOverlapped);
         CompleteOverlapped(lpOverlapped, ERROR_SUCCESS, n);
