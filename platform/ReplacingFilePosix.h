@@ -1,5 +1,5 @@
-// What the POSIX replacing file and the window tests' double of it, which
-// otherwise behaves as Windows does, do alike.
+// The step the POSIX replacing file shares with the headless backend's, which
+// otherwise names and fails its files as Windows does.
 #pragma once
 
 #include <cstdint>
