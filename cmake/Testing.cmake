@@ -18,3 +18,12 @@ function(tcc_gtest target)
     gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
   endif()
 endfunction()
+
+# tcc_wine_test(name timeout command...): a test of the Windows build whose
+# script starts wine itself (the prefix, the registry, a pty or a display)
+# rather than running through CMAKE_CROSSCOMPILING_EMULATOR. The caller adds
+# any further properties.
+function(tcc_wine_test name timeout)
+  add_test(NAME ${name} COMMAND ${ARGN})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${timeout} LABELS wine)
+endfunction()

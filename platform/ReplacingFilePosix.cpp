@@ -1,6 +1,7 @@
 // The replacing file on POSIX systems: a hidden temporary beside the target,
 // fsync before the rename, so a crash leaves the old file or the new one.
 #include "platform/ReplacingFile.h"
+#include "platform/ReplacingFilePosix.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -63,11 +64,6 @@ unsigned long CReplacingFile::Commit()
 
 void CReplacingFile::Discard()
 {
-    if (m_hFile >= 0)
-        close(static_cast<int>(m_hFile));
-    m_hFile = -1;
-    if (!m_strTemp.empty())
-        unlink(m_strTemp.c_str());
-    m_strTemp.clear();
+    DiscardNewFile(m_hFile, m_strTemp);
     m_bOnDisk = false;
 }

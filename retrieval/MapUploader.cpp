@@ -29,14 +29,7 @@ std::uint32_t MessageLength(const FrameBuffer* pFrame)
 // The pool must be filled before the link exists: the link's serial reader
 // starts decoding, and taking buffers, while the link is being constructed.
 CMapUploader::CMapUploader(const std::string& portName, ITickSource* pTicks)
-    : m_bFinished(0),
-      m_pLink(nullptr),
-      m_pImage(nullptr),
-      m_pWrite(nullptr),
-      m_dwReceived(0),
-      m_dwTotal(0),
-      m_timeout(kReplyTimeoutMs, pTicks),
-      m_nState(RequestSize),
+    : m_timeout(kReplyTimeoutMs, pTicks),
       m_pTicks(pTicks != nullptr ? pTicks : SystemTickSource()),
       m_worker(WaitForWorker)
 {

@@ -42,7 +42,7 @@ public:
 
     // Set once the retrieval has ended, with success or without. The window
     // reads it directly: m_bFinished.load(std::memory_order_acquire).
-    std::atomic<std::uint32_t> m_bFinished;
+    std::atomic<std::uint32_t> m_bFinished{0};
 
 private:
     friend class CMapUploaderProbe;  // tests: sees the reply timer and the stop flag
@@ -59,13 +59,13 @@ private:
     void OnDataChunk(const std::uint8_t* pMsg, std::uint32_t dwLength);
     void ReportFailure();
 
-    CHdlcLink* m_pLink;
-    std::uint8_t* m_pImage;
-    std::uint8_t* m_pWrite;
-    std::atomic<std::uint32_t> m_dwReceived;
-    std::atomic<std::uint32_t> m_dwTotal;
+    CHdlcLink* m_pLink = nullptr;
+    std::uint8_t* m_pImage = nullptr;
+    std::uint8_t* m_pWrite = nullptr;
+    std::atomic<std::uint32_t> m_dwReceived{0};
+    std::atomic<std::uint32_t> m_dwTotal{0};
     CTimeout m_timeout;
-    std::atomic<std::int32_t> m_nState;
+    std::atomic<std::int32_t> m_nState{RequestSize};
 
     ITickSource* m_pTicks;
     // State changes, stop and clock moves wake the worker. Joined through

@@ -210,23 +210,21 @@ HANDLE KernelCreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitia
     return RegisterHandle(std::make_shared<Event>(bManualReset != FALSE, bInitialState != FALSE));
 }
 
-BOOL SetEvent(HANDLE hEvent)
+namespace {
+
+BOOL ChangeEvent(HANDLE hEvent, void (Event::*change)())
 {
     auto ev = HandleAs<Event>(hEvent);
     if (!ev)
         return FALSE;
-    ev->Set();
+    ((*ev).*change)();
     return TRUE;
 }
 
-BOOL ResetEvent(HANDLE hEvent)
-{
-    auto ev = HandleAs<Event>(hEvent);
-    if (!ev)
-        return FALSE;
-    ev->Reset();
-    return TRUE;
-}
+}  // namespace
+
+BOOL SetEvent(HANDLE hEvent) { return ChangeEvent(hEvent, &Event::Set); }
+BOOL ResetEvent(HANDLE hEvent) { return ChangeEvent(hEvent, &Event::Reset); }
 
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
 {

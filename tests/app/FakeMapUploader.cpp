@@ -27,15 +27,7 @@ void FakeUploaderComplete(const std::vector<std::uint8_t>& image)
 }
 
 CMapUploader::CMapUploader(const std::string& portName, ITickSource* pTicks)
-    : m_bFinished(0),
-      m_pLink(nullptr),
-      m_pImage(nullptr),
-      m_pWrite(nullptr),
-      m_dwReceived(0),
-      m_dwTotal(0),
-      m_timeout(kReplyTimeoutMs, pTicks),
-      m_nState(RequestSize),
-      m_pTicks(pTicks)
+    : m_timeout(kReplyTimeoutMs, pTicks), m_pTicks(pTicks)
 {
     FakeUploaderControl& fake = FakeUploader();
     fake.portNames.push_back(portName);

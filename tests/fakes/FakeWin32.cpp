@@ -135,6 +135,15 @@ DWORD Record(Call call)  // lock held
     return error;
 }
 
+// Records a call made on handle, naming the port behind it if there is one.
+DWORD RecordOn(HANDLE handle, const std::shared_ptr<Port>& port, Call call)  // lock held
+{
+    call.handle = handle;
+    if (port)
+        call.port = port->name;
+    return Record(std::move(call));
+}
+
 BOOL Fail(DWORD error)
 {
     SetLastError(error);
@@ -186,15 +195,40 @@ BOOL CommCall(HANDLE handle, Call call, Body body)
     PassGate(call.name);
     std::shared_ptr<Port> port = PortOf(handle);
     std::lock_guard lock(S().mutex);
-    call.handle = handle;
-    if (port)
-        call.port = port->name;
-    const DWORD error = Record(std::move(call));
+    const DWORD error = RecordOn(handle, port, std::move(call));
     if (!port)
         return Fail(ERROR_INVALID_HANDLE);
     if (error)
         return Fail(error);
     return body(*port);
+}
+
+// ReadFile and WriteFile: moveBytes(port) moves the bytes at once under the
+// lock and says how many. A scripted ERROR_IO_PENDING still moves them but reports the
+// request pending, so the caller must collect the count from the overlapped.
+template <class Move>
+BOOL Transfer(HANDLE handle, Call call, LPDWORD lpDone, LPOVERLAPPED lpOverlapped, Move moveBytes)
+{
+    std::shared_ptr<Port> port = PortOf(handle);
+    std::lock_guard lock(S().mutex);
+    const DWORD error = RecordOn(handle, port, std::move(call));
+    if (!port)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (error && error != ERROR_IO_PENDING)
+        return Fail(error);
+    const DWORD n = moveBytes(*port);
+    if (lpOverlapped) {
+        BeginOverlapped(lpOverlapped);
+        CompleteOverlapped(lpOverlapped, ERROR_SUCCESS, n);
+    }
+    if (error == ERROR_IO_PENDING) {
+        if (lpDone)
+            *lpDone = 0;
+        return Fail(ERROR_IO_PENDING);
+    }
+    if (lpDone)
+        *lpDone = n;
+    return TRUE;
 }
 
 Call Named(const char* name, std::vector<std::uint64_t> args = {})
@@ -340,41 +374,34 @@ void RaiseEvents(const std::string& name, DWORD events)
     Signal(*PortNamed(name), events);
 }
 
-void SetLineErrors(const std::string& name, DWORD errors)
+namespace {
+
+// A test reads or sets one field of a named port; the port exists once asked for.
+template <typename T>
+T PortField(const std::string& name, T Port::*field)
 {
     std::lock_guard lock(S().mutex);
-    PortNamed(name)->lineErrors = errors;
+    return (*PortNamed(name)).*field;
 }
 
-void SetDcb(const std::string& name, const DCB& dcb)
+template <typename T>
+void SetPortField(const std::string& name, T Port::*field, const T& value)
 {
     std::lock_guard lock(S().mutex);
-    PortNamed(name)->dcb = dcb;
+    (*PortNamed(name)).*field = value;
 }
 
+}  // namespace
+
+void SetLineErrors(const std::string& name, DWORD errors) { SetPortField(name, &Port::lineErrors, errors); }
+void SetDcb(const std::string& name, const DCB& dcb) { SetPortField(name, &Port::dcb, dcb); }
 void SetTimeouts(const std::string& name, const COMMTIMEOUTS& timeouts)
 {
-    std::lock_guard lock(S().mutex);
-    PortNamed(name)->timeouts = timeouts;
+    SetPortField(name, &Port::timeouts, timeouts);
 }
-
-DCB Dcb(const std::string& name)
-{
-    std::lock_guard lock(S().mutex);
-    return PortNamed(name)->dcb;
-}
-
-COMMTIMEOUTS Timeouts(const std::string& name)
-{
-    std::lock_guard lock(S().mutex);
-    return PortNamed(name)->timeouts;
-}
-
-DWORD EventMask(const std::string& name)
-{
-    std::lock_guard lock(S().mutex);
-    return PortNamed(name)->mask;
-}
+DCB Dcb(const std::string& name) { return PortField(name, &Port::dcb); }
+COMMTIMEOUTS Timeouts(const std::string& name) { return PortField(name, &Port::timeouts); }
+DWORD EventMask(const std::string& name) { return PortField(name, &Port::mask); }
 
 std::size_t Waiting(const std::string& name)
 {
@@ -382,17 +409,8 @@ std::size_t Waiting(const std::string& name)
     return PortNamed(name)->rx.size();
 }
 
-std::vector<std::uint8_t> Written(const std::string& name)
-{
-    std::lock_guard lock(S().mutex);
-    return PortNamed(name)->tx;
-}
-
-bool IsOpen(const std::string& name)
-{
-    std::lock_guard lock(S().mutex);
-    return PortNamed(name)->open;
-}
+std::vector<std::uint8_t> Written(const std::string& name) { return PortField(name, &Port::tx); }
+bool IsOpen(const std::string& name) { return PortField(name, &Port::open); }
 
 void WaitUntilWaitPending(const std::string& name)
 {
@@ -481,11 +499,7 @@ BOOL CloseHandle(HANDLE hObject)
     std::shared_ptr<Port> port = PortOf(hObject);
     {
         std::lock_guard lock(S().mutex);
-        Call call = Named("CloseHandle");
-        call.handle = hObject;
-        if (port)
-            call.port = port->name;
-        if (const DWORD error = Record(std::move(call)))
+        if (const DWORD error = RecordOn(hObject, port, Named("CloseHandle")))
             return Fail(error);
         if (port) {
             port->open = false;
@@ -505,32 +519,13 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
 {
     Call call = Named("ReadFile", {nNumberOfBytesToRead});
     call.overlapped = lpOverlapped;
-    std::shared_ptr<Port> port = PortOf(hFile);
-    std::lock_guard lock(S().mutex);
-    call.handle = hFile;
-    if (port)
-        call.port = port->name;
-    const DWORD error = Record(std::move(call));
-    if (!port)
-        return Fail(ERROR_INVALID_HANDLE);
-    if (error && error != ERROR_IO_PENDING)
-        return Fail(error);
-    // Read time-outs MAXDWORD/0/0 everywhere: take what has arrived, even none.
-    const std::size_t n = std::min<std::size_t>(nNumberOfBytesToRead, port->rx.size());
-    std::copy_n(port->rx.begin(), n, static_cast<std::uint8_t*>(lpBuffer));
-    port->rx.erase(port->rx.begin(), port->rx.begin() + static_cast<std::ptrdiff_t>(n));
-    if (lpOverlapped) {
-        BeginOverlapped(lpOverlapped);
-        CompleteOverlapped(lpOverlapped, ERROR_SUCCESS, static_cast<DWORD>(n));
-    }
-    if (error == ERROR_IO_PENDING) {
-        if (lpNumberOfBytesRead)
-            *lpNumberOfBytesRead = 0;
-        return Fail(ERROR_IO_PENDING);
-    }
-    if (lpNumberOfBytesRead)
-        *lpNumberOfBytesRead = static_cast<DWORD>(n);
-    return TRUE;
+    return Transfer(hFile, std::move(call), lpNumberOfBytesRead, lpOverlapped, [&](Port& port) {
+        // Read time-outs MAXDWORD/0/0 everywhere: take what has arrived, even none.
+        const std::size_t n = std::min<std::size_t>(nNumberOfBytesToRead, port.rx.size());
+        std::copy_n(port.rx.begin(), n, static_cast<std::uint8_t*>(lpBuffer));
+        port.rx.erase(port.rx.begin(), port.rx.begin() + static_cast<std::ptrdiff_t>(n));
+        return static_cast<DWORD>(n);
+    });
 }
 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
@@ -540,29 +535,10 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
     call.overlapped = lpOverlapped;
     const auto* p = static_cast<const std::uint8_t*>(lpBuffer);
     call.bytes.assign(p, p + nNumberOfBytesToWrite);
-    std::shared_ptr<Port> port = PortOf(hFile);
-    std::lock_guard lock(S().mutex);
-    call.handle = hFile;
-    if (port)
-        call.port = port->name;
-    const DWORD error = Record(std::move(call));
-    if (!port)
-        return Fail(ERROR_INVALID_HANDLE);
-    if (error && error != ERROR_IO_PENDING)
-        return Fail(error);
-    port->tx.insert(port->tx.end(), p, p + nNumberOfBytesToWrite);
-    if (lpOverlapped) {
-        BeginOverlapped(lpOverlapped);
-        CompleteOverlapped(lpOverlapped, ERROR_SUCCESS, nNumberOfBytesToWrite);
-    }
-    if (error == ERROR_IO_PENDING) {
-        if (lpNumberOfBytesWritten)
-            *lpNumberOfBytesWritten = 0;
-        return Fail(ERROR_IO_PENDING);
-    }
-    if (lpNumberOfBytesWritten)
-        *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
-    return TRUE;
+    return Transfer(hFile, std::move(call), lpNumberOfBytesWritten, lpOverlapped, [&](Port& port) {
+        port.tx.insert(port.tx.end(), p, p + nNumberOfBytesToWrite);
+        return nNumberOfBytesToWrite;
+    });
 }
 
 // Blocks (with bWait) outside the fake's lock, on the request's own event.
@@ -601,18 +577,26 @@ BOOL GetSetting(HANDLE hFile, const char* name, T Port::*setting, T Call::*recor
     std::shared_ptr<Port> port = PortOf(hFile);
     std::lock_guard lock(S().mutex);
     Call call = Named(name);
-    call.handle = hFile;
-    if (port) {
-        call.port = port->name;
+    if (port)
         call.*recorded = (*port).*setting;
-    }
-    const DWORD error = Record(std::move(call));
+    const DWORD error = RecordOn(hFile, port, std::move(call));
     if (!port)
         return Fail(ERROR_INVALID_HANDLE);
     if (error)
         return Fail(error);
     *pOut = (*port).*setting;
     return TRUE;
+}
+
+template <typename T>
+BOOL SetSetting(HANDLE hFile, const char* name, T Port::*setting, T Call::*recorded, const T* pIn)
+{
+    Call call = Named(name);
+    call.*recorded = *pIn;
+    return CommCall(hFile, std::move(call), [&](Port& port) {
+        port.*setting = *pIn;
+        return TRUE;
+    });
 }
 
 }  // namespace
@@ -624,12 +608,7 @@ BOOL GetCommState(HANDLE hFile, LPDCB lpDCB)
 
 BOOL SetCommState(HANDLE hFile, LPDCB lpDCB)
 {
-    Call call = Named("SetCommState");
-    call.dcb = *lpDCB;
-    return CommCall(hFile, std::move(call), [&](Port& port) {
-        port.dcb = *lpDCB;
-        return TRUE;
-    });
+    return SetSetting(hFile, "SetCommState", &Port::dcb, &Call::dcb, lpDCB);
 }
 
 BOOL SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue)
@@ -644,12 +623,7 @@ BOOL GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts)
 
 BOOL SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts)
 {
-    Call call = Named("SetCommTimeouts");
-    call.timeouts = *lpCommTimeouts;
-    return CommCall(hFile, std::move(call), [&](Port& port) {
-        port.timeouts = *lpCommTimeouts;
-        return TRUE;
-    });
+    return SetSetting(hFile, "SetCommTimeouts", &Port::timeouts, &Call::timeouts, lpCommTimeouts);
 }
 
 BOOL GetCommMask(HANDLE hFile, LPDWORD lpEvtMask)

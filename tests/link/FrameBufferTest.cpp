@@ -6,7 +6,11 @@ namespace {
 
 class Pool : public ::testing::Test {
 protected:
-    void SetUp() override { BufferPoolInit(); }
+    void SetUp() override
+    {
+        BufferPoolInit();
+        q.pLock = &lock;
+    }
     void TearDown() override
     {
         EXPECT_EQ(BufferPoolFreeCount(), kPoolBufferCount);
@@ -26,6 +30,9 @@ protected:
         for (FrameBuffer* p : buffers)
             BufferPoolPut(p);
     }
+
+    std::mutex lock;
+    FrameQueue q{};
 };
 
 void ExpectClearHeader(const FrameBuffer* p)
@@ -87,9 +94,6 @@ TEST_F(Pool, NullsAreIgnored)
 {
     BufferPoolPut(nullptr);
     EXPECT_EQ(BufferPoolFreeCount(), kPoolBufferCount);
-    std::mutex lock;
-    FrameQueue q{};
-    q.pLock = &lock;
     Push(&q, nullptr);
     EXPECT_EQ(q.nCount.load(), 0);
     EXPECT_EQ(q.pHead, nullptr);
@@ -112,9 +116,6 @@ TEST_F(Pool, DestroyAfterEverythingCameBackThenFreshInit)
 
 TEST_F(Pool, QueueIsFirstInFirstOutAndEmptiesCleanly)
 {
-    std::mutex lock;
-    FrameQueue q{};
-    q.pLock = &lock;
     FrameBuffer* a = BufferPoolGet();
     FrameBuffer* b = BufferPoolGet();
     FrameBuffer* c = BufferPoolGet();
@@ -141,9 +142,6 @@ TEST_F(Pool, QueueIsFirstInFirstOutAndEmptiesCleanly)
 
 TEST_F(Pool, BufferWithStaleLinkDoesNotDragOthersIntoTheQueue)
 {
-    std::mutex lock;
-    FrameQueue q{};
-    q.pLock = &lock;
     FrameBuffer* a = BufferPoolGet();
     FrameBuffer* stray = BufferPoolGet();
     a->pNext = stray;

@@ -14,6 +14,7 @@
 
 #include "app/ui/AppPlatform.h"
 #include "platform/ReplacingFile.h"
+#include "platform/ReplacingFilePosix.h"
 #include "tests/fakes/headless/Headless.h"
 
 void HeadlessResetUser32();
@@ -319,12 +320,7 @@ unsigned long CReplacingFile::Commit()
 
 void CReplacingFile::Discard()
 {
-    if (m_hFile >= 0)
-        close(static_cast<int>(m_hFile));
-    m_hFile = -1;
-    if (!m_strTemp.empty())
-        unlink(m_strTemp.c_str());
-    m_strTemp.clear();
+    DiscardNewFile(m_hFile, m_strTemp);
     m_bOnDisk = false;
 }
 
