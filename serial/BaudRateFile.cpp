@@ -26,18 +26,6 @@ const char kTextNoMemory[] =
 const char kFormatUnsupported[] =
     "BaudRate %d Not Supported, Using Defaults\nContact Technical Support if communications fail.";
 
-bool IsSupportedBaudRate(long nValue)
-{
-    switch (nValue) {
-    case 9600:
-    case 19200:
-    case 38400:
-    case 57600:
-    case 115200: return true;
-    default: return false;
-    }
-}
-
 // atoi's reading (blanks, sign, digits), but clamped to int where atoi's
 // overflow would be undefined.
 int ParseValue(const char* pText)
@@ -60,6 +48,18 @@ long FileLength(std::FILE* pFile)
 }
 
 }  // namespace
+
+bool IsSupportedBaudRate(long nValue)
+{
+    switch (nValue) {
+    case 9600:
+    case 19200:
+    case 38400:
+    case 57600:
+    case 115200: return true;
+    default: return false;
+    }
+}
 
 DWORD BaudRateFromText(const char* pText, std::size_t nLength)
 {

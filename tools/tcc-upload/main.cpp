@@ -11,6 +11,7 @@
 
 #include "link/HDLC.h"
 #include "retrieval/MapUploader.h"
+#include "serial/BaudRateFile.h"
 #include "serial/SerialPortCtrl.h"
 #include "Version.h"
 #include "tools/tcc-upload/Console.h"
@@ -111,14 +112,6 @@ bool ParseCount(const std::string& text, std::uint32_t dwMax, std::uint32_t* pVa
     return true;
 }
 
-bool IsSupportedBaud(std::uint32_t dwBaud)
-{
-    for (std::uint32_t dwRate : {9600u, 19200u, 38400u, 57600u, 115200u})
-        if (dwBaud == dwRate)
-            return true;
-    return false;
-}
-
 // One row an option: whether it takes the next argument as its value, and
 // what it does. Apply returns -1 when the option is taken, else the exit
 // status (--help and --version end the parse with 0).
@@ -164,7 +157,7 @@ const OptionRow kOptions[] = {
     {"--output", true, SetText<&Options::strOutput>},
     {"--baud", true,
      [](Options& opt, const std::string& value) {
-         if (ParseCount(value, UINT32_MAX, &opt.dwBaud) && IsSupportedBaud(opt.dwBaud))
+         if (ParseCount(value, UINT32_MAX, &opt.dwBaud) && IsSupportedBaudRate(opt.dwBaud))
              return -1;
          return Usage("--baud " + value + ": the rate must be 9600, 19200, 38400, 57600 or 115200");
      }},
