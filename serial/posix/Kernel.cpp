@@ -55,11 +55,7 @@ std::shared_ptr<KernelObject> LookupHandle(HANDLE handle)
 
 void Event::Set()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_signalled = true;
-    }
-    m_cv.notify_all();
+    SetAfter([] {});
 }
 
 void Event::Reset()

@@ -145,7 +145,7 @@ DWORD ApplyDcb(const DCB& dcb, termios& t)
     n.c_cflag |= parity | size | stop | CLOCAL | CREAD;
     if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE)
         n.c_cflag |= CRTSCTS;
-    n.c_iflag &= ~(kIflagBits | IXANY | ISTRIP | IGNPAR | PARMRK);
+    n.c_iflag &= ~(kIflagBits | IXANY | ISTRIP | IGNPAR);
     // Without PARMRK a byte with a parity error reads as 0x00; with it the
     // byte comes through marked, and the port unmarks it and counts the error.
     if (dcb.fParity)
