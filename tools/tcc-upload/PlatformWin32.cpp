@@ -5,7 +5,6 @@
 #include <io.h>
 #include <stdio.h>
 
-#include <algorithm>
 #include <atomic>
 
 namespace {
