@@ -54,7 +54,7 @@ CUploaderDlg::CUploaderDlg(HWND hParent)
       m_hIcon(AfxGetApp()->LoadIcon(IDR_MAINFRAME)),
       m_nTimer(0),
       m_pUploader(nullptr),
-      m_bEndingRun(FALSE)
+      m_bInRunStep(FALSE)
 {
 }
 
@@ -118,8 +118,10 @@ void CUploaderDlg::OnUpload()
 
     // The combo box forces letters to upper case, so this is the port name.
     std::string strPort = m_cbPort.GetWindowText();
+    m_bInRunStep = TRUE;  // the boxes of the start run message loops too
     m_pUploader = new CMapUploader(strPort);
     m_pUploader->Start();  // shows its own message when the port is not open
+    m_bInRunStep = FALSE;
 
     m_nTimer = static_cast<std::uint32_t>(SetTimer(kPollTimerId, kPollPeriodMs));
     m_strStatus = "Upload in progress.";
@@ -144,7 +146,7 @@ void CUploaderDlg::OnTimer(UINT_PTR)
 // uploader is gone, and the status changes only once Save As has closed.
 void CUploaderDlg::EndRun()
 {
-    m_bEndingRun = TRUE;
+    m_bInRunStep = TRUE;
     KillTimer(m_nTimer);
     m_nTimer = 0;
 
@@ -165,7 +167,7 @@ void CUploaderDlg::EndRun()
 
     delete m_pUploader;  // waits for its threads and closes the port
     m_pUploader = nullptr;
-    m_bEndingRun = FALSE;
+    m_bInRunStep = FALSE;
 }
 
 void CUploaderDlg::SaveImageAs()
@@ -189,10 +191,11 @@ void CUploaderDlg::SaveImageAs()
 
 void CUploaderDlg::OnCancel()
 {
-    // Save As and the end-of-run boxes run message loops that still deliver
-    // this window's commands; closing under them would delete the uploader
-    // whose image they are about to save. The user closes once they are done.
-    if (m_bEndingRun)
+    // The start's boxes, Save As and the end-of-run boxes run message loops
+    // that still deliver this window's commands; closing under them would
+    // delete the uploader that is starting or whose image they are about to
+    // save. The user closes once they are done.
+    if (m_bInRunStep)
         return;
     WriteSettings();
     if (m_pUploader != nullptr) {

@@ -51,7 +51,7 @@ private:
     std::uint32_t m_nTimer;
     std::string m_strConfigFile;
     CMapUploader* m_pUploader;
-    BOOL m_bEndingRun;  // the end of a run (Save As, its boxes) is being handled
+    BOOL m_bInRunStep;  // a run's start or end (and the boxes they show) is being handled
 };
 
 class CAboutDlg : public CDialog {

@@ -154,3 +154,25 @@ TEST_F(AppTest, RefusedRememberedNameIsOfferedAgainWithoutIt)
     EXPECT_EQ(std::string(10, '\x5A'), ReadWholeFile(strPath));
     EXPECT_NE(std::string::npos, ReadWholeFile(ProfilePath()).find("Config_File=" + strPath));
 }
+
+// The start shows its own boxes ("Unable to open serial port.") on the window's
+// thread; a command their loop delivers must not close the window and delete
+// the uploader that is still starting.
+TEST_F(AppTest, CancelDeliveredWhileTheStartShowsItsBoxIsIgnored)
+{
+    RunProgram([](HWND hDlg) {
+        FakeUploader().bFinishOnStart = 1;  // the port did not open
+        FakeUploader().fnDuringStart = [hDlg] {
+            SendMessageA(hDlg, WM_COMMAND, IDCANCEL, 0);
+            EXPECT_FALSE(hDlg->bEnded);
+            EXPECT_EQ(0, FakeUploader().nDeletes);
+        };
+        ASSERT_TRUE(HeadlessClick(hDlg, IDC_UPLOAD));
+        FakeUploader().fnDuringStart = nullptr;
+        EXPECT_EQ(1, FakeUploader().nStarts);
+        HeadlessTick(hDlg);
+        EXPECT_EQ("Failed", Status(hDlg));
+        EXPECT_EQ(1, FakeUploader().nDeletes);
+        EXPECT_TRUE(HeadlessClick(hDlg, IDCANCEL));  // closable again
+    });
+}

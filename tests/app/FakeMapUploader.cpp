@@ -48,6 +48,8 @@ void CMapUploader::OnFrame(FrameBuffer*) {}
 void CMapUploader::Start()
 {
     ++FakeUploader().nStarts;
+    if (FakeUploader().fnDuringStart)
+        FakeUploader().fnDuringStart();
     if (FakeUploader().bFinishOnStart)
         m_bFinished.store(1, std::memory_order_release);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,8 @@ struct FakeUploaderControl {
     std::uint32_t dwReceived = 0;
     std::vector<std::uint8_t> image;
     int bSucceeded = 0;
-    int bFinishOnStart = 0;  // as when the port does not open
+    int bFinishOnStart = 0;               // as when the port does not open
+    std::function<void()> fnDuringStart;  // runs inside Start, as its message box would
 };
 
 FakeUploaderControl& FakeUploader();
