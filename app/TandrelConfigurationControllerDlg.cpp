@@ -2,7 +2,6 @@
 
 #include "app/ui/FileDialog.h"
 #include "app/services/FileStore.h"
-#include "app/ui/AppPlatform.h"
 #include "app/ui/WinApp.h"
 #include "retrieval/MapUploader.h"
 
@@ -173,7 +172,7 @@ void CUploaderDlg::EndRun()
 void CUploaderDlg::SaveImageAs()
 {
     std::string strPath = m_strConfigFile;
-    if (!SaveAsDialog(PlatformModalOwner(m_hWnd), kSaveFilter, kSaveDefaultExt, strPath))
+    if (!SaveAsDialog(m_hWnd, kSaveFilter, kSaveDefaultExt, strPath))
         return;
 
     FileErrorCause cause = FileErrorCause::none;

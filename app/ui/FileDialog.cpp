@@ -14,6 +14,9 @@ std::string FilterToNulSeparated(const char* pszFilter)
 BOOL SaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDefExt, std::string& strPath)
 {
     std::string strFilter = FilterToNulSeparated(pszFilter);
+    // Owned as the message boxes are: by the innermost modal window over
+    // hOwner, so closing that window cannot re-enable hOwner under Save As.
+    hOwner = PlatformModalOwner(hOwner);
     DWORD dwError = 0;
     if (PlatformSaveAsDialog(hOwner, strFilter.c_str(), pszDefExt, strPath, &dwError))
         return TRUE;

@@ -10,4 +10,5 @@
 std::string FilterToNulSeparated(const char* pszFilter);
 
 // strPath: in, the initial name; out, the chosen full path. FALSE: cancelled.
+// The dialog is owned by the innermost modal window over hOwner.
 BOOL SaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDefExt, std::string& strPath);
