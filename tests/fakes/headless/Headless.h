@@ -76,9 +76,7 @@ struct HeadlessIconDraw {
 };
 std::vector<HeadlessIconDraw> HeadlessIconDraws();
 
-// Strings and icons of the resources.
-
-// Message boxes, from any thread; each is answered IDOK.
+// Message boxes, from any thread; answered IDOK unless a handler is set.
 struct HeadlessMessageBox {
     HWND hOwner;
     std::string strText;
@@ -123,7 +121,6 @@ std::vector<HeadlessHelpCall> HeadlessHelpCalls();
 // Module path and folders.
 void HeadlessSetModulePath(const std::string& strPath);
 void HeadlessSetFolders(const std::string& strAppData, const std::string& strWindows);
-void HeadlessSetVirtualStoreFolder(const std::string& strFolder);  // "" by default
 
 // Sockets layer: whether the start succeeds and which version it grants.
 void HeadlessSetSockets(BOOL bStartOk, WORD wVersionGranted);

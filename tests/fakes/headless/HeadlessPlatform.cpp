@@ -31,7 +31,6 @@ struct PlatformState {
     std::string strModulePath = "/opt/tcc/TandrelConfigurationController.exe";
     std::string strAppData;
     std::string strWindows = ".";
-    std::string strVirtualStore;
     BOOL bSocketsOk = TRUE;
     WORD wSocketsVersion = MAKEWORD(1, 1);
     int nStartups = 0;
@@ -179,7 +178,7 @@ HINSTANCE PlatformInstance() { return nullptr; }
 std::string PlatformModulePath() { return State().strModulePath; }
 std::string PlatformAppDataFolder() { return State().strAppData; }
 std::string PlatformWindowsFolder() { return State().strWindows; }
-std::string PlatformVirtualStoreFolder() { return State().strVirtualStore; }
+std::string PlatformVirtualStoreFolder() { return std::string(); }  // no redirection here
 char PlatformPathSeparator() { return '/'; }
 
 BOOL PlatformSocketsStartup(WORD, WORD* pwVersionGranted)
@@ -335,8 +334,6 @@ void HeadlessSetFolders(const std::string& strAppData, const std::string& strWin
     State().strAppData = strAppData;
     State().strWindows = strWindows;
 }
-
-void HeadlessSetVirtualStoreFolder(const std::string& strFolder) { State().strVirtualStore = strFolder; }
 
 void HeadlessSetSockets(BOOL bStartOk, WORD wVersionGranted)
 {

@@ -91,7 +91,6 @@ std::map<UINT, std::string> StringTable()
 
 struct UiState {
     std::map<UINT, HeadlessDriver> drivers;
-    std::vector<HWND> openDialogs;
     std::map<UINT, std::string> strings = StringTable();
     std::map<UINT, std::vector<BYTE>> dlgInit;
     std::vector<HeadlessIconDraw> iconDraws;
@@ -157,7 +156,6 @@ LRESULT ComboMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
                                   [](const std::string& a, const std::string& b) { return Upper(a) < Upper(b); });
         return hWnd->items.insert(it, strItem) - hWnd->items.begin();
     }
-    case CB_GETCOUNT: return static_cast<LRESULT>(hWnd->items.size());
     case CB_GETCURSEL: return hWnd->nCurSel;
     case CB_SETCURSEL: {
         int nIndex = static_cast<int>(wParam);
@@ -189,7 +187,6 @@ LRESULT ProgressMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
         hWnd->nPos = clamp(static_cast<int>(wParam));
         return nOld;
     }
-    case PBM_GETPOS: return hWnd->nPos;
     default: return 0;
     }
 }
@@ -440,7 +437,6 @@ INT_PTR PlatformRunModal(UINT nIDTemplate, HWND hParent, DLGPROC pfnProc, LPARAM
     HWND hDlg = pDlg.get();
     UiState& ui = Ui();
     HeadlessOpenPopup(hDlg);
-    ui.openDialogs.push_back(hDlg);
 
     pfnProc(hDlg, WM_INITDIALOG, 0, lParam);
     auto it = ui.drivers.find(nIDTemplate);
@@ -452,7 +448,6 @@ INT_PTR PlatformRunModal(UINT nIDTemplate, HWND hParent, DLGPROC pfnProc, LPARAM
         SendMessageA(hDlg, WM_COMMAND, IDCANCEL, 0);
     SendMessageA(hDlg, WM_DESTROY, 0, 0);
 
-    ui.openDialogs.pop_back();
     HeadlessClosePopup(hDlg);
     return hDlg->nResult;
 }
