@@ -76,6 +76,15 @@ std::uint32_t CMapUploader::GetReceived() { return m_dwReceived.load(std::memory
 
 const std::uint8_t* CMapUploader::GetData() { return m_pImage; }
 
+RunFailure CMapUploader::GetFailure()
+{
+    if (m_bFinished.load(std::memory_order_acquire) == 0 || Succeeded())
+        return RunFailure::none;
+    if (m_pLink == nullptr || !m_pLink->IsOpen())
+        return RunFailure::portNotFound;
+    return RunFailure::noReply;
+}
+
 int CMapUploader::Succeeded() { return m_nState.load(std::memory_order_acquire) == Done ? 1 : 0; }
 
 int CMapUploader::GetState() { return m_nState.load(std::memory_order_acquire); }

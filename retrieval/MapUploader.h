@@ -14,6 +14,7 @@
 
 #include "link/FrameSink.h"
 #include "link/WorkerThread.h"
+#include "retrieval/RunFailure.h"
 #include "retrieval/Timeout.h"
 
 class CHdlcLink;
@@ -39,6 +40,9 @@ public:
     const std::uint8_t* GetData();  // m_dwReceived valid bytes; owned by the uploader
     int Succeeded();                // BOOL: the retrieval ended in Done
     int GetState();                 // the current UploadState, for tests and tracing
+    // Why the run failed; RunFailure::none until it has ended, and after
+    // success. Read once m_bFinished is seen set.
+    RunFailure GetFailure();
 
     // Set once the retrieval has ended, with success or without. The window
     // reads it directly: m_bFinished.load(std::memory_order_acquire).
