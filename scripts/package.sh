@@ -48,6 +48,14 @@ for f in usr/bin/tcc-upload usr/bin/tcc-station-sim usr/share/man/man1/tcc-uploa
   [ -f "$linux/$f" ] || die "the native build installed no $f (help2man missing?)"
 done
 [ -f "$windows/TandrelConfigurationController.exe" ] || die "the Windows build installed no program"
+
+# Debian's changelog (the tarball has it too): one entry made from the
+# version, dated like the files, signed by the package's maintainer.
+maintainer="Halvorix <support@halvorix.example>"
+printf '%s\n' "tcc-tools ($version) unstable; urgency=medium" "" \
+  "  * Release $version of the Tandrel Configuration Controller tools." "" \
+  " -- $maintainer  $(date -u -R -d "@$SOURCE_DATE_EPOCH")" |
+  gzip -9n >"$linux/usr/share/doc/tcc-tools/changelog.gz"
 normalise "$linux"
 normalise "$windows"
 
@@ -70,7 +78,7 @@ cat >"$linux/DEBIAN/control" <<CONTROL
 Package: tcc-tools
 Version: $version
 Architecture: $arch
-Maintainer: Halvorix
+Maintainer: $maintainer
 Installed-Size: $installed_kib
 Depends: $depends
 Section: utils

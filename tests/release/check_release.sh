@@ -55,13 +55,18 @@ ok "SHA256SUMS covers the four artefacts"
 listing="$(dpkg-deb -c "$deb")"
 for f in ./usr/bin/tcc-upload ./usr/bin/tcc-station-sim \
          ./usr/share/man/man1/tcc-upload.1.gz ./usr/share/man/man1/tcc-station-sim.1.gz \
-         ./usr/share/doc/tcc-tools/README.md ./usr/share/doc/tcc-tools/copyright; do
+         ./usr/share/doc/tcc-tools/README.md ./usr/share/doc/tcc-tools/copyright \
+         ./usr/share/doc/tcc-tools/changelog.gz; do
   grep -qE " $f\$" <<<"$listing" || fail "the package lacks $f: $listing"
 done
 if grep -v ' root/root ' <<<"$listing" | grep -q .; then fail "entries not owned by root: $listing"; fi
 expect_eq "tarball files" "$(tar -tzf "$dir/tcc-tools_${version}_$arch.tar.gz" | grep -v '/$' | sed 's,^[^/]*/,./usr/,' | sort)" \
   "$(grep -v '/$' <<<"$listing" | awk '{ print $NF }' | sort)"
 ok "the .deb and the tarball hold the tools, their man pages, README and copyright"
+# Debian's own checker: any error or warning fails the release.
+lint="$(lintian --fail-on error,warning "$deb" 2>&1)" || fail "lintian finds fault with the .deb:
+$lint"
+ok "lintian reports no error and no warning on the .deb"
 
 # ---- man pages: every option that --help names, the exit statuses, an example
 for tool in tcc-upload tcc-station-sim; do
