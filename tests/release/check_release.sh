@@ -20,6 +20,11 @@ ok() { echo "ok   $*"; passed=$((passed + 1)); }
 expect_eq() {  # what, actual, expected
   [ "$2" = "$3" ] || fail "$1: got \"$2\", expected \"$3\""
 }
+# The baud-rate file as the installers write it: one line, ended by CR LF.
+expect_ini() {  # what, file, rate
+  cmp -s "$2" <(printf 'BAUDRATE=%s\r\n' "$3") ||
+    fail "$1: UploadConfig.ini holds \"$(cat -v "$2" 2>&1)\", not BAUDRATE=$3 and a line end"
+}
 
 version="$(sed -n 's/^project(.* VERSION \([0-9.]*\) .*/\1/p' "$root/CMakeLists.txt")"
 [ -n "$version" ] || fail "no project version in CMakeLists.txt"
@@ -83,25 +88,31 @@ ok "the man pages name every option, the exit statuses and a USB adapter"
 
 # ---- Windows zip: the installer's files in one folder
 zip_names="$(python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$dir/$name-win64.zip")"
-for f in TandrelConfigurationController.exe README.txt; do
+for f in TandrelConfigurationController.exe tcc-upload.exe README.txt UploadConfig.ini; do
   grep -qxF "$name/$f" <<<"$zip_names" || fail "the zip lacks $name/$f: $zip_names"
 done
 if [ -f "$win/app/TandrelConfigurationController.chm" ]; then
   grep -qxF "$name/TandrelConfigurationController.chm" <<<"$zip_names" || fail "the build has a help file, the zip not"
 fi
-# Nothing to install beside the program: it imports only Windows' own DLLs.
-python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))' \
-  "$dir/$name-win64.zip" "$name/TandrelConfigurationController.exe" >"$TCC_BUILD_ROOT/release-check-program.exe"
-imports="$(x86_64-w64-mingw32-objdump -p "$TCC_BUILD_ROOT/release-check-program.exe" | sed -n 's/^\s*DLL Name: //p' |
-  tr 'A-Z' 'a-z' | sort | xargs)"
-for dll in $imports; do
-  case "$dll" in
-    advapi32.dll | comctl32.dll | comdlg32.dll | gdi32.dll | kernel32.dll | msvcrt.dll | shell32.dll | \
-    ole32.dll | user32.dll | ws2_32.dll | hhctrl.ocx) ;;
-    *) fail "the program needs $dll, which Windows does not have (imports: $imports)" ;;
-  esac
+unzipped="$TCC_BUILD_ROOT/release-check-zip"
+rm -rf "$unzipped"
+python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$dir/$name-win64.zip" "$unzipped"
+unzipped="$unzipped/$name"
+expect_ini "the zip" "$unzipped/UploadConfig.ini" 115200
+# Nothing to install beside the programs: they import only Windows' own DLLs.
+all_imports=""
+for exe in TandrelConfigurationController.exe tcc-upload.exe; do
+  imports="$(x86_64-w64-mingw32-objdump -p "$unzipped/$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | xargs)"
+  for dll in $imports; do
+    case "$dll" in
+      advapi32.dll | comctl32.dll | comdlg32.dll | gdi32.dll | kernel32.dll | msvcrt.dll | shell32.dll | \
+      ole32.dll | user32.dll | ws2_32.dll | hhctrl.ocx | setupapi.dll | cfgmgr32.dll) ;;
+      *) fail "$exe needs $dll, which Windows does not have (imports: $imports)" ;;
+    esac
+  done
+  all_imports+=" $exe: $imports;"
 done
-ok "the zip holds the program and the readme; the program imports only Windows' DLLs ($imports)"
+ok "the zip holds the program, tcc-upload.exe, the readme and UploadConfig.ini (115200); imports:$all_imports"
 
 # ---- Windows installer under Wine
 readonly TITLE="Halvorix Serial Configuration Uploader"
@@ -131,18 +142,44 @@ reg_value() { wine reg query "$KEY" /v "$1" 2>/dev/null | tr -d '\r' | awk -v v=
 # of itself that outlives the process we started.
 wine_idle() { timeout 120 wineserver -w || fail "Wine processes still running after 120 s"; }
 
-wine "$dir/$name-setup.exe" /S >"$work/setup.log" 2>&1 || fail "the installer failed: $(cat "$work/setup.log")"
-wine_idle
-installed=(TandrelConfigurationController.exe README.txt Uninstall.exe)
+setup() {  # args...: runs the setup silently; its exit status
+  local status=0
+  wine "$dir/$name-setup.exe" /S "$@" >"$work/setup.log" 2>&1 || status=$?
+  wine_idle
+  return "$status"
+}
+uninstall() {
+  wine "$progdir/Uninstall.exe" /S >"$work/uninstall.log" 2>&1 || fail "the uninstaller failed: $(cat "$work/uninstall.log")"
+  wine_idle
+}
+
+status=0
+setup /BAUD=4800 || status=$?
+expect_eq "exit status of the setup with /BAUD=4800" "$status" 2
+[ ! -e "$progdir" ] || fail "the setup with /BAUD=4800 installed: $(ls -A "$progdir")"
+# Without /BAUD the rate is 115200, and the file, unchanged, goes with the rest.
+setup || fail "the installer failed: $(cat "$work/setup.log")"
+expect_ini "setup.exe /S" "$progdir/UploadConfig.ini" 115200
+uninstall
+[ ! -e "$progdir" ] || fail "the uninstaller left $(ls -A "$progdir") of a fresh install"
+ok "setup.exe refuses /BAUD=4800 (exit 2, nothing installed); writes BAUDRATE=115200 without /BAUD, which the uninstaller removes unchanged"
+
+setup /BAUD=9600 || fail "the installer failed: $(cat "$work/setup.log")"
+installed=(TandrelConfigurationController.exe tcc-upload.exe README.txt Uninstall.exe)
 [ ! -f "$win/app/TandrelConfigurationController.chm" ] || installed+=(TandrelConfigurationController.chm)
 for f in "${installed[@]}"; do
   [ -f "$progdir/$f" ] || fail "the installer left no $f in $progdir"
 done
-cmp -s "$progdir/TandrelConfigurationController.exe" "$TCC_BUILD_ROOT/release-check-program.exe" ||
-  fail "the installer and the zip hold different programs"
+for f in TandrelConfigurationController.exe tcc-upload.exe; do
+  cmp -s "$progdir/$f" "$unzipped/$f" || fail "the installer and the zip hold different $f"
+done
+expect_ini "setup.exe /S /BAUD=9600" "$progdir/UploadConfig.ini" 9600
 [ -f "$shortcut" ] || fail "no Start-menu shortcut at $shortcut"
 expect_eq "Add/Remove Programs DisplayVersion" "$(reg_value DisplayVersion)" "$version"
-ok "setup.exe /S installed the program, the shortcut and the Add/Remove Programs entry"
+expect_eq "installed tcc-upload.exe --version" \
+  "$(wine "C:\\Program Files\\TandrelConfigurationController\\tcc-upload.exe" --version 2>/dev/null | tr -d '\r')" \
+  "tcc-upload $version"
+ok "setup.exe /S /BAUD=9600 installed the program, tcc-upload.exe (which runs), UploadConfig.ini at 9600, the shortcut and the Add/Remove Programs entry"
 
 wine "C:\\Program Files\\TandrelConfigurationController\\TandrelConfigurationController.exe" >"$work/app.log" 2>&1 &
 app_pid=$!
@@ -158,18 +195,22 @@ settings="$(settings_file)"
 [ -n "$settings" ] || fail "the program wrote no settings under %APPDATA%"
 ok "the installed program opens its window and closes"
 
-# A file the user saved into the program's folder must survive the uninstall.
+# The administrator's rate survives an upgrade (also one given /BAUD=) and
+# the uninstall; so does a file the user saved into the program's folder.
+printf 'BAUDRATE=19200\r\n' >"$progdir/UploadConfig.ini"
+setup /BAUD=38400 || fail "the installer failed over an installed copy: $(cat "$work/setup.log")"
+expect_ini "setup.exe over an installed copy" "$progdir/UploadConfig.ini" 19200
 printf 'user data' >"$progdir/station.qmf"
-wine "$progdir/Uninstall.exe" /S >"$work/uninstall.log" 2>&1 || fail "the uninstaller failed: $(cat "$work/uninstall.log")"
-wine_idle
-for f in TandrelConfigurationController.exe TandrelConfigurationController.chm README.txt Uninstall.exe; do
+uninstall
+for f in TandrelConfigurationController.exe tcc-upload.exe TandrelConfigurationController.chm README.txt Uninstall.exe; do
   [ ! -e "$progdir/$f" ] || fail "the uninstaller left $f"
 done
-expect_eq "files left in the program's folder" "$(ls -A "$progdir")" "station.qmf"
+expect_eq "files left in the program's folder" "$(ls -A "$progdir" | xargs)" "UploadConfig.ini station.qmf"
+expect_ini "after the uninstall" "$progdir/UploadConfig.ini" 19200
 [ ! -e "$shortcut" ] || fail "the uninstaller left the Start-menu shortcut"
 if wine reg query "$KEY" >/dev/null 2>&1; then fail "the uninstaller left the registry key $KEY"; fi
 [ -f "$settings" ] || fail "the uninstaller removed the user's settings"
 rm -rf "$progdir" "$settings"
-ok "Uninstall.exe /S removed its files, shortcut and key, and kept the user's settings and file"
+ok "an upgrade and Uninstall.exe /S keep a changed UploadConfig.ini; the uninstaller removed its files, shortcut and key, and kept the user's settings and file"
 
 echo "release: $passed passed, 0 failed"
