@@ -6,6 +6,11 @@
 # SHA256SUMS over them. Time stamps come from SOURCE_DATE_EPOCH (the last
 # commit's time when it is not set); owners, modes and the order of archive
 # entries are fixed, so the same builds give the same bytes.
+# With SIGN_PFX set (and SIGN_PASSWORD, SIGN_TIMESTAMP_URL as needed) every
+# Windows executable and package is signed (scripts/sign.sh): the programs
+# before they are packed, the uninstaller before the setup packs it, then
+# the setup; a signed release differs from the unsigned one by its
+# signatures alone.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 [ $# -eq 3 ] || { echo "usage: scripts/package.sh NATIVE_BUILD WIN_BUILD OUT_DIR" >&2; exit 2; }
@@ -57,6 +62,12 @@ printf '%s\n' "tcc-tools ($version) unstable; urgency=medium" "" \
   " -- $maintainer  $(date -u -R -d "@$SOURCE_DATE_EPOCH")" |
   gzip -9n >"$linux/usr/share/doc/tcc-tools/changelog.gz"
 normalise "$linux"
+nsis_sign=()
+if [ -n "${SIGN_PFX:-}" ]; then
+  [ -f "$SIGN_PFX" ] || die "SIGN_PFX: no file $SIGN_PFX"
+  "$root/scripts/sign.sh" "$windows/TandrelConfigurationController.exe" "$windows/tcc-upload.exe"
+  nsis_sign=(-DSIGN_COMMAND="$root/scripts/sign.sh")
+fi
 normalise "$windows"
 
 # Linux tarball: the /usr tree under one folder, to unpack into a prefix
@@ -109,7 +120,16 @@ with zipfile.ZipFile(dst, "w") as z:
 PY
 
 # Windows installer.
-makensis -V2 -DVERSION="$version" -DFILE_VERSION="$file_version" -DSTAGE="$windows" \
+# makensis hands the uninstaller to the signing command as a file it creates
+# under /tmp, a folder fixed in its Unix build. Where /tmp takes no new files,
+# that makensis sees a folder of the stage there instead (a mount namespace
+# of its own).
+nsis=(makensis)
+if ((${#nsis_sign[@]})) && [ ! -w /tmp ]; then
+  mkdir "$work/tmp"
+  nsis=(unshare --user --map-root-user --mount sh -c 'mount --bind "$0" /tmp && exec makensis "$@"' "$work/tmp")
+fi
+"${nsis[@]}" -V2 -DVERSION="$version" -DFILE_VERSION="$file_version" -DSTAGE="$windows" "${nsis_sign[@]}" \
   -DOUTFILE="$out/$setup" "$root/packaging/windows/TandrelConfigurationController.nsi" >/dev/null
 
 (cd "$out" && sha256sum -- "$setup" "$zip" "$deb" "$tarball" | sort -k2 >SHA256SUMS)

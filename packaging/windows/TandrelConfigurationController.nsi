@@ -14,6 +14,14 @@ SetCompressor /SOLID lzma
 !include FileFunc.nsh
 !include LogicLib.nsh
 
+; A signed release (scripts/package.sh with SIGN_PFX): the uninstaller is
+; written into the setup, so it is signed before it is packed, and the setup
+; once it is complete.
+!ifdef SIGN_COMMAND
+  !uninstfinalize '"${SIGN_COMMAND}" "%1"' = 0
+  !finalize '"${SIGN_COMMAND}" "%1"' = 0
+!endif
+
 !define APP "TandrelConfigurationController"
 !define TITLE "Tandrel Configuration Controller"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${APP}"

@@ -7,7 +7,9 @@
 # that leaves the user's settings and files.
 #
 # Environment: WINEPREFIX and DISPLAY from scripts/wine-env.sh,
-# TCC_BUILD_ROOT (the native and win test builds).
+# TCC_BUILD_ROOT (the native and win test builds); TCC_SIGN_CERT, when the
+# artefacts were signed, the signer's certificate (PEM): every Windows
+# executable and package must then carry an intact signature by it.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 dir="$(realpath "${1:?usage: check_release.sh ARTEFACT_DIR}")"
@@ -86,6 +88,21 @@ for tool in tcc-upload tcc-station-sim; do
 done
 ok "the man pages name every option, the exit statuses and a USB adapter"
 
+# An intact Authenticode signature by TCC_SIGN_CERT. The certificate is a
+# throwaway one, so the system's CAs must not vouch for it, while with it as
+# the only trusted root the whole signature verifies.
+signed=()
+expect_signed() {  # file
+  [ -n "${TCC_SIGN_CERT:-}" ] || return 0
+  local log
+  log="$(osslsigncode verify -in "$1" 2>&1)" && fail "$(basename "$1"): the system's CAs trust the test signer"
+  grep -q 'self-signed certificate' <<<"$log" || fail "$(basename "$1") is not signed by the test signer: $log"
+  if grep -q 'MISMATCH' <<<"$log"; then fail "$(basename "$1"): the signature does not match the file: $log"; fi
+  log="$(osslsigncode verify -CAfile "$TCC_SIGN_CERT" -in "$1" 2>&1)" ||
+    fail "$(basename "$1"): the signature does not verify: $log"
+  signed+=("$(basename "$1")")
+}
+
 # ---- Windows zip: the installer's files in one folder
 zip_names="$(python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$dir/$name-win64.zip")"
 for f in TandrelConfigurationController.exe tcc-upload.exe README.txt UploadConfig.ini; do
@@ -111,7 +128,9 @@ for exe in TandrelConfigurationController.exe tcc-upload.exe; do
     esac
   done
   all_imports+=" $exe: $imports;"
+  expect_signed "$unzipped/$exe"
 done
+expect_signed "$dir/$name-setup.exe"
 ok "the zip holds the program, tcc-upload.exe, the readme and UploadConfig.ini (115200); imports:$all_imports"
 
 # ---- Windows installer under Wine
@@ -179,6 +198,7 @@ expect_eq "Add/Remove Programs DisplayVersion" "$(reg_value DisplayVersion)" "$v
 expect_eq "installed tcc-upload.exe --version" \
   "$(wine "C:\\Program Files\\TandrelConfigurationController\\tcc-upload.exe" --version 2>/dev/null | tr -d '\r')" \
   "tcc-upload $version"
+expect_signed "$progdir/Uninstall.exe"
 ok "setup.exe /S /BAUD=9600 installed the program, tcc-upload.exe (which runs), UploadConfig.ini at 9600, the shortcut and the Add/Remove Programs entry"
 
 wine "C:\\Program Files\\TandrelConfigurationController\\TandrelConfigurationController.exe" >"$work/app.log" 2>&1 &
@@ -213,4 +233,7 @@ if wine reg query "$KEY" >/dev/null 2>&1; then fail "the uninstaller left the re
 rm -rf "$progdir" "$settings"
 ok "an upgrade and Uninstall.exe /S keep a changed UploadConfig.ini; the uninstaller removed its files, shortcut and key, and kept the user's settings and file"
 
+if [ -n "${TCC_SIGN_CERT:-}" ]; then
+  ok "signed by the test signer, each signature intact, the chain trusted by nothing else: ${signed[*]}"
+fi
 echo "release: $passed passed, 0 failed"
