@@ -2,7 +2,7 @@
 # Packs what a release ships from two finished builds:
 #   scripts/package.sh NATIVE_BUILD WIN_BUILD OUT_DIR
 # The files come from the builds' install rules (cmake --install); OUT_DIR
-# receives the Windows installer and zip, the Linux .deb and tarball, and
+# receives the Windows setup, MSI and zip, the Linux .deb and tarball, and
 # SHA256SUMS over them. Time stamps come from SOURCE_DATE_EPOCH (the last
 # commit's time when it is not set); owners, modes and the order of archive
 # entries are fixed, so the same builds give the same bytes.
@@ -30,11 +30,11 @@ umask 022
 
 name="TandrelConfigurationController-$version"
 arch="$(dpkg --print-architecture)"
-setup="$name-setup.exe" zip="$name-win64.zip"
+setup="$name-setup.exe" zip="$name-win64.zip" msi="$name-x64.msi"
 deb="tcc-tools_${version}_$arch.deb" tarball="tcc-tools_${version}_$arch.tar.gz"
 
 work="$out/.stage"
-rm -rf "$work" "${out:?}/$setup" "$out/$zip" "$out/$deb" "$out/$tarball" "$out/SHA256SUMS"
+rm -rf "$work" "${out:?}/$setup" "$out/$zip" "$out/$msi" "$out/$deb" "$out/$tarball" "$out/SHA256SUMS"
 mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
 
@@ -132,6 +132,10 @@ fi
 "${nsis[@]}" -V2 -DVERSION="$version" -DFILE_VERSION="$file_version" -DSTAGE="$windows" "${nsis_sign[@]}" \
   -DOUTFILE="$out/$setup" "$root/packaging/windows/TandrelConfigurationController.nsi" >/dev/null
 
-(cd "$out" && sha256sum -- "$setup" "$zip" "$deb" "$tarball" | sort -k2 >SHA256SUMS)
+# Windows Installer package, from the same files.
+"$root/scripts/build-msi.sh" "$windows" "$version" "$out/$msi"
+if ((${#nsis_sign[@]})); then "$root/scripts/sign.sh" "$out/$msi"; fi
+
+(cd "$out" && sha256sum -- "$setup" "$zip" "$msi" "$deb" "$tarball" | sort -k2 >SHA256SUMS)
 echo "package.sh: version $version in $out"
-(cd "$out" && ls -l -- "$setup" "$zip" "$deb" "$tarball" SHA256SUMS)
+(cd "$out" && ls -l -- "$setup" "$zip" "$msi" "$deb" "$tarball" SHA256SUMS)

@@ -55,8 +55,8 @@ ok "tools, package and program report version $version (file version $file_versi
 # ---- artefacts and their sums
 (cd "$dir" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the artefacts"
 expect_eq "files summed" "$(awk '{ print $2 }' "$dir/SHA256SUMS" | sort | tr '\n' ' ')" \
-  "$name-setup.exe $name-win64.zip tcc-tools_${version}_$arch.deb tcc-tools_${version}_$arch.tar.gz "
-ok "SHA256SUMS covers the four artefacts"
+  "$name-setup.exe $name-win64.zip $name-x64.msi tcc-tools_${version}_$arch.deb tcc-tools_${version}_$arch.tar.gz "
+ok "SHA256SUMS covers the five artefacts"
 
 # ---- Linux package: what dpkg-deb lists, owned by root
 listing="$(dpkg-deb -c "$deb")"
@@ -232,6 +232,60 @@ if wine reg query "$KEY" >/dev/null 2>&1; then fail "the uninstaller left the re
 [ -f "$settings" ] || fail "the uninstaller removed the user's settings"
 rm -rf "$progdir" "$settings"
 ok "an upgrade and Uninstall.exe /S keep a changed UploadConfig.ini; the uninstaller removed its files, shortcut and key, and kept the user's settings and file"
+
+# ---- Windows Installer package: the same files, per machine, the same
+# UploadConfig.ini rules, except that the uninstall leaves the file whatever
+# it holds.
+msi="$dir/$name-x64.msi"
+expect_signed "$msi"
+msi_table() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
+msi_prop() { msi_table Property | awk -F'\t' -v p="$1" '$1 == p { print $2 }'; }
+expect_eq "MSI ProductVersion" "$(msi_prop ProductVersion)" "$version"
+expect_eq "MSI ALLUSERS (per machine)" "$(msi_prop ALLUSERS)" 1
+expect_eq "MSI UpgradeCode" "$(msi_prop UpgradeCode)" \
+  "{$(sed -n 's/.*UpgradeCode="\([0-9A-F-]*\)".*/\1/p' "$root/packaging/windows/TandrelConfigurationController.wxs")}"
+expect_eq "MSI shortcut folder" "$(msi_table Shortcut | cut -f2)" ProgramMenuFolder
+msi_key="${KEY%\\*}\\$(msi_prop ProductCode)"
+msi_reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v v="$2" '$1 == v { print $3 }'; }
+run_msiexec() {  # /i|/x, package, properties...: msiexec's exit status
+  local action="$1" package="$2" status=0
+  shift 2
+  wine msiexec "$action" "Z:${package//\//\\}" /qn "$@" >"$work/msiexec.log" 2>&1 || status=$?
+  wine_idle
+  return "$status"
+}
+# Wine puts the shortcut of a per-machine package into the user's Start menu.
+msi_shortcut() {
+  find "$WINEPREFIX/drive_c/ProgramData" "$WINEPREFIX/drive_c/users" -name 'Tandrel Configuration Controller.lnk' | head -n 1
+}
+
+run_msiexec /i "$msi" BAUD=4800 && fail "msiexec took BAUD=4800"
+[ ! -e "$progdir" ] || fail "the MSI with BAUD=4800 installed: $(ls -A "$progdir")"
+run_msiexec /i "$msi" BAUD=9600 || fail "msiexec /i failed: $(cat "$work/msiexec.log")"
+for f in TandrelConfigurationController.exe tcc-upload.exe README.txt TandrelConfigurationController.chm; do
+  cmp -s "$progdir/$f" "$unzipped/$f" || fail "the MSI and the zip hold different $f"
+done
+expect_ini "msiexec /i BAUD=9600" "$progdir/UploadConfig.ini" 9600
+[ -n "$(msi_shortcut)" ] || fail "the MSI made no Start-menu shortcut"
+expect_eq "MSI Add/Remove Programs DisplayVersion" "$(msi_reg_value "$msi_key" DisplayVersion)" "$version"
+ok "msiexec refuses BAUD=4800; /i BAUD=9600 installs the zip's files, UploadConfig.ini at 9600, the shortcut ($(msi_shortcut | sed "s,^$WINEPREFIX/,,")) and the Add/Remove Programs entry"
+
+# A newer package replaces this one and keeps the administrator's rate.
+printf 'BAUDRATE=19200\r\n' >"$progdir/UploadConfig.ini"
+next="${version%.*}.$((${version##*.} + 1))"
+SOURCE_DATE_EPOCH=0 "$root/scripts/build-msi.sh" "$unzipped" "$next" "$work/upgrade.msi"
+run_msiexec /i "$work/upgrade.msi" BAUD=38400 || fail "the upgrade failed: $(cat "$work/msiexec.log")"
+if wine reg query "$msi_key" >/dev/null 2>&1; then fail "the upgrade to $next left the entry of $version"; fi
+next_key="${KEY%\\*}\\$(msiinfo export "$work/upgrade.msi" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" { print $2 }')"
+expect_eq "Add/Remove Programs DisplayVersion after the upgrade" "$(msi_reg_value "$next_key" DisplayVersion)" "$next"
+expect_ini "after the upgrade to $next" "$progdir/UploadConfig.ini" 19200
+run_msiexec /x "$work/upgrade.msi" || fail "msiexec /x failed: $(cat "$work/msiexec.log")"
+expect_eq "files left by msiexec /x" "$(ls -A "$progdir")" UploadConfig.ini
+expect_ini "after msiexec /x" "$progdir/UploadConfig.ini" 19200
+[ -z "$(msi_shortcut)" ] || fail "msiexec /x left the shortcut $(msi_shortcut)"
+if wine reg query "$next_key" >/dev/null 2>&1; then fail "msiexec /x left the entry $next_key"; fi
+rm -rf "$progdir"
+ok "an MSI of $next replaces $version (MajorUpgrade) keeping the changed UploadConfig.ini; msiexec /x removes the rest and leaves that file"
 
 if [ -n "${TCC_SIGN_CERT:-}" ]; then
   ok "signed by the test signer, each signature intact, the chain trusted by nothing else: ${signed[*]}"
