@@ -9,8 +9,8 @@
 # With SIGN_PFX set (and SIGN_PASSWORD, SIGN_TIMESTAMP_URL as needed) every
 # Windows executable and package is signed (scripts/sign.sh): the programs
 # before they are packed, the uninstaller before the setup packs it, then
-# the setup; a signed release differs from the unsigned one by its
-# signatures alone.
+# the setup and the MSI; a signed release differs from the unsigned one by
+# its signatures alone.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 [ $# -eq 3 ] || { echo "usage: scripts/package.sh NATIVE_BUILD WIN_BUILD OUT_DIR" >&2; exit 2; }
@@ -62,9 +62,10 @@ printf '%s\n' "tcc-tools ($version) unstable; urgency=medium" "" \
   " -- $maintainer  $(date -u -R -d "@$SOURCE_DATE_EPOCH")" |
   gzip -9n >"$linux/usr/share/doc/tcc-tools/changelog.gz"
 normalise "$linux"
-nsis_sign=()
+signing="" nsis_sign=()
 if [ -n "${SIGN_PFX:-}" ]; then
   [ -f "$SIGN_PFX" ] || die "SIGN_PFX: no file $SIGN_PFX"
+  signing=1
   "$root/scripts/sign.sh" "$windows/TandrelConfigurationController.exe" "$windows/tcc-upload.exe"
   nsis_sign=(-DSIGN_COMMAND="$root/scripts/sign.sh")
 fi
@@ -125,7 +126,7 @@ PY
 # that makensis sees a folder of the stage there instead (a mount namespace
 # of its own).
 nsis=(makensis)
-if ((${#nsis_sign[@]})) && [ ! -w /tmp ]; then
+if [ -n "$signing" ] && [ ! -w /tmp ]; then
   mkdir "$work/tmp"
   nsis=(unshare --user --map-root-user --mount sh -c 'mount --bind "$0" /tmp && exec makensis "$@"' "$work/tmp")
 fi
@@ -134,7 +135,7 @@ fi
 
 # Windows Installer package, from the same files.
 "$root/scripts/build-msi.sh" "$windows" "$version" "$out/$msi"
-if ((${#nsis_sign[@]})); then "$root/scripts/sign.sh" "$out/$msi"; fi
+if [ -n "$signing" ]; then "$root/scripts/sign.sh" "$out/$msi"; fi
 
 (cd "$out" && sha256sum -- "$setup" "$zip" "$msi" "$deb" "$tarball" | sort -k2 >SHA256SUMS)
 echo "package.sh: version $version in $out"
