@@ -1,27 +1,22 @@
 # Compiles docs/help into the .chm:
-#   cmake -DCHMCMD= -DPYTHON= -DSOURCE= -DOUTPUT= -P BuildHelp.cmake
+#   cmake -DCHMCMD= -DPYTHON= -DSOURCE= -DSTAGE= -DOUTPUT= -P BuildHelp.cmake
 #
-# chmcmd 3.2.2 writes each context id's topic as the project folder's
-# absolute path plus the page ("/build/.../help/upload-window.htm"), and
-# Windows' viewer looks that name up inside the file. So every page is also
-# stored under that path: a context id opens its page, and the page's
-# relative links stay inside that copy. The contents and the index use the
-# plain copies.
+# The pages are compiled in STAGE, a folder of the build tree. chmcmd 3.2.2
+# would name each context id's topic by that folder's absolute path, so the
+# project is compiled without its [ALIAS] and [MAP], and chm_context_map.py
+# adds the map afterwards with the pages' names at the file's root, as
+# Microsoft's compiler writes them. Nothing of the build folder is left in
+# the file: the same pages give the same bytes wherever they are built.
 cmake_minimum_required(VERSION 3.25)
-foreach(var CHMCMD PYTHON SOURCE OUTPUT)
+foreach(var CHMCMD PYTHON SOURCE STAGE OUTPUT)
   if(NOT ${var})
     message(FATAL_ERROR "BuildHelp: ${var} is not set")
   endif()
 endforeach()
 
-# That path is inside the file, so the pages are compiled in one fixed folder
-# whatever the build folder is: a release must not depend on where it was
-# built. The lock keeps two builds on this machine out of each other's way.
-set(STAGE /tmp/tcc-help-stage)
-file(LOCK ${STAGE}.lock GUARD PROCESS TIMEOUT 900)
 file(REMOVE_RECURSE ${STAGE})
 file(COPY ${SOURCE}/ DESTINATION ${STAGE})
-file(GLOB projects ${STAGE}/*.hhp)
+file(GLOB projects ${SOURCE}/*.hhp)
 list(LENGTH projects count)
 if(NOT count EQUAL 1)
   message(FATAL_ERROR "BuildHelp: expected one .hhp in ${SOURCE}, found ${count}")
@@ -29,37 +24,25 @@ endif()
 get_filename_component(name ${projects} NAME)
 string(REGEX REPLACE "\\.hhp$" ".chm" built "${STAGE}/${name}")
 
+# [ALIAS] and [MAP] are the project's last sections.
+file(READ ${projects} project)
+string(FIND "${project}" "\n[ALIAS]" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "BuildHelp: ${name} has no [ALIAS] section")
+endif()
+string(SUBSTRING "${project}" 0 ${at} project)
+if(project MATCHES "\n\\[MAP\\]")
+  message(FATAL_ERROR "BuildHelp: ${name}: [MAP] must follow [ALIAS]")
+endif()
+file(WRITE ${STAGE}/${name} "${project}\n")
+
 # chmcmd reports some faults (a missing page or anchor, an unreadable
 # contents file) only as "Error:" or "Warning:" lines and exits with 0.
-function(compile ignored)
-  file(REMOVE ${built})
-  execute_process(COMMAND ${CHMCMD} ${name} WORKING_DIRECTORY ${STAGE}
-                  RESULT_VARIABLE result OUTPUT_VARIABLE log ERROR_VARIABLE log)
-  set(faults "${log}")
-  if(ignored)
-    string(REGEX REPLACE "[^\n]*(${ignored})[^\n]*" "" faults "${faults}")
-  endif()
-  if(NOT result EQUAL 0 OR faults MATCHES "(Error|Warning):|corrupt" OR NOT EXISTS ${built})
-    message(FATAL_ERROR "BuildHelp: the help did not compile (exit ${result}):\n${log}")
-  endif()
-endfunction()
-
-# The pages as written: every fault counts.
-compile("")
-
-# With the copies: chmcmd keys anchors by the page's name alone, so each copy
-# repeats its page's anchors and confuses the check just passed.
-string(REGEX REPLACE "^/" "" mirror "${STAGE}")
-file(GLOB pages RELATIVE ${SOURCE} ${SOURCE}/*.htm ${SOURCE}/*.css)
-file(COPY ${SOURCE}/ DESTINATION ${STAGE}/${mirror} FILES_MATCHING PATTERN "*.htm" PATTERN "*.css")
-set(mirror_files "")
-foreach(page ${pages})
-  string(APPEND mirror_files "${mirror}/${page}\n")
-endforeach()
-file(READ ${projects} project)
-string(REPLACE "[FILES]\n" "[FILES]\n${mirror_files}" project "${project}")
-file(WRITE ${projects} "${project}")
-compile("Duplicate anchor definitions|Anchor [^ ]+ undefined")
+execute_process(COMMAND ${CHMCMD} ${name} WORKING_DIRECTORY ${STAGE}
+                RESULT_VARIABLE result OUTPUT_VARIABLE log ERROR_VARIABLE log)
+if(NOT result EQUAL 0 OR log MATCHES "(Error|Warning):|corrupt" OR NOT EXISTS ${built})
+  message(FATAL_ERROR "BuildHelp: the help did not compile (exit ${result}):\n${log}")
+endif()
 
 # chmcmd also stamps the build time into two uncompressed fields.
 execute_process(COMMAND ${PYTHON} ${CMAKE_CURRENT_LIST_DIR}/chm_clear_times.py ${built}
@@ -67,5 +50,9 @@ execute_process(COMMAND ${PYTHON} ${CMAKE_CURRENT_LIST_DIR}/chm_clear_times.py $
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "BuildHelp: could not clear the time stamps of ${built}")
 endif()
+execute_process(COMMAND ${PYTHON} ${CMAKE_CURRENT_LIST_DIR}/chm_context_map.py ${built} ${projects}
+                RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "BuildHelp: could not write the context map into ${built}")
+endif()
 file(COPY_FILE ${built} ${OUTPUT})
-file(REMOVE_RECURSE ${STAGE})

@@ -16,10 +16,12 @@ function(tcc_add_help)
   add_custom_command(
     OUTPUT ${TCC_HELP_CHM}
     COMMAND ${CMAKE_COMMAND} -DCHMCMD=${TCC_CHMCMD} -DPYTHON=${Python3_EXECUTABLE}
-            -DSOURCE=${TCC_HELP_SOURCE} -DOUTPUT=${TCC_HELP_CHM}
+            -DSOURCE=${TCC_HELP_SOURCE} -DSTAGE=${CMAKE_BINARY_DIR}/help-stage
+            -DOUTPUT=${TCC_HELP_CHM}
             -P ${PROJECT_SOURCE_DIR}/cmake/BuildHelp.cmake
     DEPENDS ${sources} ${PROJECT_SOURCE_DIR}/cmake/BuildHelp.cmake
             ${PROJECT_SOURCE_DIR}/cmake/chm_clear_times.py
+            ${PROJECT_SOURCE_DIR}/cmake/chm_context_map.py
     COMMENT "Compiling the help file"
     VERBATIM)
   add_custom_target(tcc_help ALL DEPENDS ${TCC_HELP_CHM})

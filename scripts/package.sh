@@ -2,10 +2,15 @@
 # Packs what a release ships from two finished builds:
 #   scripts/package.sh NATIVE_BUILD WIN_BUILD OUT_DIR
 # The files come from the builds' install rules (cmake --install); OUT_DIR
-# receives the Windows installer and zip, the Linux .deb and tarball, and
+# receives the Windows setup, MSI and zip, the Linux .deb and tarball, and
 # SHA256SUMS over them. Time stamps come from SOURCE_DATE_EPOCH (the last
 # commit's time when it is not set); owners, modes and the order of archive
 # entries are fixed, so the same builds give the same bytes.
+# With SIGN_PFX set (and SIGN_PASSWORD, SIGN_TIMESTAMP_URL as needed) every
+# Windows executable and package is signed (scripts/sign.sh): the programs
+# before they are packed, the uninstaller before the setup packs it, then
+# the setup and the MSI; a signed release differs from the unsigned one by
+# its signatures alone.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 [ $# -eq 3 ] || { echo "usage: scripts/package.sh NATIVE_BUILD WIN_BUILD OUT_DIR" >&2; exit 2; }
@@ -25,11 +30,11 @@ umask 022
 
 name="TandrelConfigurationController-$version"
 arch="$(dpkg --print-architecture)"
-setup="$name-setup.exe" zip="$name-win64.zip"
+setup="$name-setup.exe" zip="$name-win64.zip" msi="$name-x64.msi"
 deb="tcc-tools_${version}_$arch.deb" tarball="tcc-tools_${version}_$arch.tar.gz"
 
 work="$out/.stage"
-rm -rf "$work" "${out:?}/$setup" "$out/$zip" "$out/$deb" "$out/$tarball" "$out/SHA256SUMS"
+rm -rf "$work" "${out:?}/$setup" "$out/$zip" "$out/$msi" "$out/$deb" "$out/$tarball" "$out/SHA256SUMS"
 mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
 
@@ -48,7 +53,22 @@ for f in usr/bin/tcc-upload usr/bin/tcc-station-sim usr/share/man/man1/tcc-uploa
   [ -f "$linux/$f" ] || die "the native build installed no $f (help2man missing?)"
 done
 [ -f "$windows/TandrelConfigurationController.exe" ] || die "the Windows build installed no program"
+
+# Debian's changelog (the tarball has it too): one entry made from the
+# version, dated like the files, signed by the package's maintainer.
+maintainer="Halvorix <support@halvorix.example>"
+printf '%s\n' "tcc-tools ($version) unstable; urgency=medium" "" \
+  "  * Release $version of the Tandrel Configuration Controller tools." "" \
+  " -- $maintainer  $(date -u -R -d "@$SOURCE_DATE_EPOCH")" |
+  gzip -9n >"$linux/usr/share/doc/tcc-tools/changelog.gz"
 normalise "$linux"
+signing="" nsis_sign=()
+if [ -n "${SIGN_PFX:-}" ]; then
+  [ -f "$SIGN_PFX" ] || die "SIGN_PFX: no file $SIGN_PFX"
+  signing=1
+  "$root/scripts/sign.sh" "$windows/TandrelConfigurationController.exe" "$windows/tcc-upload.exe"
+  nsis_sign=(-DSIGN_COMMAND="$root/scripts/sign.sh")
+fi
 normalise "$windows"
 
 # Linux tarball: the /usr tree under one folder, to unpack into a prefix
@@ -70,7 +90,7 @@ cat >"$linux/DEBIAN/control" <<CONTROL
 Package: tcc-tools
 Version: $version
 Architecture: $arch
-Maintainer: Halvorix
+Maintainer: $maintainer
 Installed-Size: $installed_kib
 Depends: $depends
 Section: utils
@@ -101,9 +121,22 @@ with zipfile.ZipFile(dst, "w") as z:
 PY
 
 # Windows installer.
-makensis -V2 -DVERSION="$version" -DFILE_VERSION="$file_version" -DSTAGE="$windows" \
+# makensis hands the uninstaller to the signing command as a file it creates
+# under /tmp, a folder fixed in its Unix build. Where /tmp takes no new files,
+# that makensis sees a folder of the stage there instead (a mount namespace
+# of its own).
+nsis=(makensis)
+if [ -n "$signing" ] && [ ! -w /tmp ]; then
+  mkdir "$work/tmp"
+  nsis=(unshare --user --map-root-user --mount sh -c 'mount --bind "$0" /tmp && exec makensis "$@"' "$work/tmp")
+fi
+"${nsis[@]}" -V2 -DVERSION="$version" -DFILE_VERSION="$file_version" -DSTAGE="$windows" "${nsis_sign[@]}" \
   -DOUTFILE="$out/$setup" "$root/packaging/windows/TandrelConfigurationController.nsi" >/dev/null
 
-(cd "$out" && sha256sum -- "$setup" "$zip" "$deb" "$tarball" | sort -k2 >SHA256SUMS)
+# Windows Installer package, from the same files.
+"$root/scripts/build-msi.sh" "$windows" "$version" "$out/$msi"
+if [ -n "$signing" ]; then "$root/scripts/sign.sh" "$out/$msi"; fi
+
+(cd "$out" && sha256sum -- "$setup" "$zip" "$msi" "$deb" "$tarball" | sort -k2 >SHA256SUMS)
 echo "package.sh: version $version in $out"
-(cd "$out" && ls -l -- "$setup" "$zip" "$deb" "$tarball" SHA256SUMS)
+(cd "$out" && ls -l -- "$setup" "$zip" "$msi" "$deb" "$tarball" SHA256SUMS)

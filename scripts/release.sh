@@ -3,6 +3,8 @@
 # the Windows installer and zip, the Linux .deb and tarball, SHA256SUMS.
 # The tree must be clean: the artefacts stand for the commit. Two runs on the
 # same commit, in any folders, give the same bytes (scripts/check-reproducible.sh).
+# SIGN_PFX (a PKCS#12 file), SIGN_PASSWORD and SIGN_TIMESTAMP_URL, when set,
+# sign the Windows executables and packages (scripts/package.sh, README).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -33,4 +35,7 @@ cmake -S "$root" -B "$work/win" "${common[@]}" \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
 cmake --build "$work/win" -j"$(nproc)" --target tcc_release_files
 
+if [ -n "${SIGN_PFX:-}" ]; then
+  echo "release.sh: signing with $SIGN_PFX${SIGN_TIMESTAMP_URL:+, time stamps from $SIGN_TIMESTAMP_URL}"
+fi
 "$root/scripts/package.sh" "$work/native" "$work/win" "$root/build/release"

@@ -8,6 +8,9 @@ packages=(cmake g++ clang libclang-rt-14-dev libgtest-dev googletest libgmock-de
 # The release: installer, man pages, the .deb's dependencies, and Wine's own
 # fonts (MS Sans Serif, Marlett) for true screenshots.
 packages+=(nsis help2man dpkg-dev fonts-wine)
+# The MSI (wixl) and its checks (msiinfo), Authenticode signing and a test
+# certificate, Debian's package checker.
+packages+=(wixl msitools osslsigncode openssl lintian)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

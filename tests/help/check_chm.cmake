@@ -1,7 +1,8 @@
 # cmake -DCHMLS= -DCHM= -DSOURCE= -DWORK= -P check_chm.cmake
-# Every page of SOURCE is in the .chm, and the context ids of the upload
-# window (131174) and the About box (131172) each name a page that the file
-# holds: an id whose page is missing opens the viewer on an error page.
+# Every page of SOURCE is in the .chm once, at its root, with no folder of
+# the build machine in the listing; the context ids of the upload window
+# (131174) and the About box (131172) each name their page at the root: an
+# id whose page is missing opens the viewer on an error page.
 cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
@@ -16,10 +17,19 @@ endif()
 string(REPLACE "\n" ";" names "${listing}")
 
 set(failures "")
-file(GLOB pages RELATIVE ${SOURCE} ${SOURCE}/*.htm)
+file(GLOB pages RELATIVE ${SOURCE} ${SOURCE}/*.htm ${SOURCE}/*.css)
 foreach(page ${pages})
-  if(NOT "/${page}" IN_LIST names)
-    string(APPEND failures "page ${page} is not in the file\n")
+  set(copies ${names})
+  list(FILTER copies INCLUDE REGEX "/${page}$")
+  if(NOT copies STREQUAL "/${page}")
+    string(APPEND failures "page ${page} is stored as \"${copies}\", not once at the root\n")
+  endif()
+endforeach()
+# A folder of the build machine has no place in the file: the pages sit at
+# its root, beside the compiler's own "#" and "$" files.
+foreach(entry ${names})
+  if(entry MATCHES "^/[^#$:/][^/]*/")
+    string(APPEND failures "the file holds a folder path: ${entry}\n")
   endif()
 endforeach()
 
@@ -40,10 +50,8 @@ foreach(entry "131174;upload-window.htm" "131172;about.htm")
   endforeach()
   if(target STREQUAL "")
     string(APPEND failures "context id ${id} is not in the map\n")
-  elseif(NOT target MATCHES "/${page}$")
-    string(APPEND failures "context id ${id} opens ${target}, not ${page}\n")
-  elseif(NOT target IN_LIST names AND NOT "/${target}" IN_LIST names)
-    string(APPEND failures "context id ${id} opens ${target}, which is not in the file\n")
+  elseif(NOT target MATCHES "^/?${page}$")
+    string(APPEND failures "context id ${id} opens ${target}, not ${page} at the root\n")
   endif()
 endforeach()
 

@@ -7,7 +7,9 @@
 # that leaves the user's settings and files.
 #
 # Environment: WINEPREFIX and DISPLAY from scripts/wine-env.sh,
-# TCC_BUILD_ROOT (the native and win test builds).
+# TCC_BUILD_ROOT (the native and win test builds); TCC_SIGN_CERT, when the
+# artefacts were signed, the signer's certificate (PEM): every Windows
+# executable and package must then carry an intact signature by it.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 dir="$(realpath "${1:?usage: check_release.sh ARTEFACT_DIR}")"
@@ -19,6 +21,11 @@ fail() { echo "FAIL [release]: $*" >&2; echo "release: $passed passed, 1 failed"
 ok() { echo "ok   $*"; passed=$((passed + 1)); }
 expect_eq() {  # what, actual, expected
   [ "$2" = "$3" ] || fail "$1: got \"$2\", expected \"$3\""
+}
+# The baud-rate file as the installers write it: one line, ended by CR LF.
+expect_ini() {  # what, file, rate
+  cmp -s "$2" <(printf 'BAUDRATE=%s\r\n' "$3") ||
+    fail "$1: UploadConfig.ini holds \"$(cat -v "$2" 2>&1)\", not BAUDRATE=$3 and a line end"
 }
 
 version="$(sed -n 's/^project(.* VERSION \([0-9.]*\) .*/\1/p' "$root/CMakeLists.txt")"
@@ -48,20 +55,25 @@ ok "tools, package and program report version $version (file version $file_versi
 # ---- artefacts and their sums
 (cd "$dir" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the artefacts"
 expect_eq "files summed" "$(awk '{ print $2 }' "$dir/SHA256SUMS" | sort | tr '\n' ' ')" \
-  "$name-setup.exe $name-win64.zip tcc-tools_${version}_$arch.deb tcc-tools_${version}_$arch.tar.gz "
-ok "SHA256SUMS covers the four artefacts"
+  "$name-setup.exe $name-win64.zip $name-x64.msi tcc-tools_${version}_$arch.deb tcc-tools_${version}_$arch.tar.gz "
+ok "SHA256SUMS covers the five artefacts"
 
 # ---- Linux package: what dpkg-deb lists, owned by root
 listing="$(dpkg-deb -c "$deb")"
 for f in ./usr/bin/tcc-upload ./usr/bin/tcc-station-sim \
          ./usr/share/man/man1/tcc-upload.1.gz ./usr/share/man/man1/tcc-station-sim.1.gz \
-         ./usr/share/doc/tcc-tools/README.md ./usr/share/doc/tcc-tools/copyright; do
+         ./usr/share/doc/tcc-tools/README.md ./usr/share/doc/tcc-tools/copyright \
+         ./usr/share/doc/tcc-tools/changelog.gz; do
   grep -qE " $f\$" <<<"$listing" || fail "the package lacks $f: $listing"
 done
 if grep -v ' root/root ' <<<"$listing" | grep -q .; then fail "entries not owned by root: $listing"; fi
 expect_eq "tarball files" "$(tar -tzf "$dir/tcc-tools_${version}_$arch.tar.gz" | grep -v '/$' | sed 's,^[^/]*/,./usr/,' | sort)" \
   "$(grep -v '/$' <<<"$listing" | awk '{ print $NF }' | sort)"
 ok "the .deb and the tarball hold the tools, their man pages, README and copyright"
+# Debian's own checker: any error or warning fails the release.
+lint="$(lintian --fail-on error,warning "$deb" 2>&1)" || fail "lintian finds fault with the .deb:
+$lint"
+ok "lintian reports no error and no warning on the .deb"
 
 # ---- man pages: every option that --help names, the exit statuses, an example
 for tool in tcc-upload tcc-station-sim; do
@@ -76,27 +88,50 @@ for tool in tcc-upload tcc-station-sim; do
 done
 ok "the man pages name every option, the exit statuses and a USB adapter"
 
+# An intact Authenticode signature by TCC_SIGN_CERT. The certificate is a
+# throwaway one, so the system's CAs must not vouch for it, while with it as
+# the only trusted root the whole signature verifies.
+signed=()
+expect_signed() {  # file
+  [ -n "${TCC_SIGN_CERT:-}" ] || return 0
+  local log
+  log="$(osslsigncode verify -in "$1" 2>&1)" && fail "$(basename "$1"): the system's CAs trust the test signer"
+  grep -q 'self-signed certificate' <<<"$log" || fail "$(basename "$1") is not signed by the test signer: $log"
+  if grep -q 'MISMATCH' <<<"$log"; then fail "$(basename "$1"): the signature does not match the file: $log"; fi
+  log="$(osslsigncode verify -CAfile "$TCC_SIGN_CERT" -in "$1" 2>&1)" ||
+    fail "$(basename "$1"): the signature does not verify: $log"
+  signed+=("$(basename "$1")")
+}
+
 # ---- Windows zip: the installer's files in one folder
 zip_names="$(python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$dir/$name-win64.zip")"
-for f in TandrelConfigurationController.exe README.txt; do
+for f in TandrelConfigurationController.exe tcc-upload.exe README.txt UploadConfig.ini; do
   grep -qxF "$name/$f" <<<"$zip_names" || fail "the zip lacks $name/$f: $zip_names"
 done
 if [ -f "$win/app/TandrelConfigurationController.chm" ]; then
   grep -qxF "$name/TandrelConfigurationController.chm" <<<"$zip_names" || fail "the build has a help file, the zip not"
 fi
-# Nothing to install beside the program: it imports only Windows' own DLLs.
-python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))' \
-  "$dir/$name-win64.zip" "$name/TandrelConfigurationController.exe" >"$TCC_BUILD_ROOT/release-check-program.exe"
-imports="$(x86_64-w64-mingw32-objdump -p "$TCC_BUILD_ROOT/release-check-program.exe" | sed -n 's/^\s*DLL Name: //p' |
-  tr 'A-Z' 'a-z' | sort | xargs)"
-for dll in $imports; do
-  case "$dll" in
-    advapi32.dll | comctl32.dll | comdlg32.dll | gdi32.dll | kernel32.dll | msvcrt.dll | shell32.dll | \
-    ole32.dll | user32.dll | ws2_32.dll | hhctrl.ocx) ;;
-    *) fail "the program needs $dll, which Windows does not have (imports: $imports)" ;;
-  esac
+unzipped="$TCC_BUILD_ROOT/release-check-zip"
+rm -rf "$unzipped"
+python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$dir/$name-win64.zip" "$unzipped"
+unzipped="$unzipped/$name"
+expect_ini "the zip" "$unzipped/UploadConfig.ini" 115200
+# Nothing to install beside the programs: they import only Windows' own DLLs.
+all_imports=""
+for exe in TandrelConfigurationController.exe tcc-upload.exe; do
+  imports="$(x86_64-w64-mingw32-objdump -p "$unzipped/$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | xargs)"
+  for dll in $imports; do
+    case "$dll" in
+      advapi32.dll | comctl32.dll | comdlg32.dll | gdi32.dll | kernel32.dll | msvcrt.dll | shell32.dll | \
+      ole32.dll | user32.dll | ws2_32.dll | hhctrl.ocx | setupapi.dll | cfgmgr32.dll) ;;
+      *) fail "$exe needs $dll, which Windows does not have (imports: $imports)" ;;
+    esac
+  done
+  all_imports+=" $exe: $imports;"
+  expect_signed "$unzipped/$exe"
 done
-ok "the zip holds the program and the readme; the program imports only Windows' DLLs ($imports)"
+expect_signed "$dir/$name-setup.exe"
+ok "the zip holds the program, tcc-upload.exe, the readme and UploadConfig.ini (115200); imports:$all_imports"
 
 # ---- Windows installer under Wine
 readonly TITLE="Halvorix Serial Configuration Uploader"
@@ -126,18 +161,45 @@ reg_value() { wine reg query "$KEY" /v "$1" 2>/dev/null | tr -d '\r' | awk -v v=
 # of itself that outlives the process we started.
 wine_idle() { timeout 120 wineserver -w || fail "Wine processes still running after 120 s"; }
 
-wine "$dir/$name-setup.exe" /S >"$work/setup.log" 2>&1 || fail "the installer failed: $(cat "$work/setup.log")"
-wine_idle
-installed=(TandrelConfigurationController.exe README.txt Uninstall.exe)
+setup() {  # args...: runs the setup silently; its exit status
+  local status=0
+  wine "$dir/$name-setup.exe" /S "$@" >"$work/setup.log" 2>&1 || status=$?
+  wine_idle
+  return "$status"
+}
+uninstall() {
+  wine "$progdir/Uninstall.exe" /S >"$work/uninstall.log" 2>&1 || fail "the uninstaller failed: $(cat "$work/uninstall.log")"
+  wine_idle
+}
+
+status=0
+setup /BAUD=4800 || status=$?
+expect_eq "exit status of the setup with /BAUD=4800" "$status" 2
+[ ! -e "$progdir" ] || fail "the setup with /BAUD=4800 installed: $(ls -A "$progdir")"
+# Without /BAUD the rate is 115200, and the file, unchanged, goes with the rest.
+setup || fail "the installer failed: $(cat "$work/setup.log")"
+expect_ini "setup.exe /S" "$progdir/UploadConfig.ini" 115200
+uninstall
+[ ! -e "$progdir" ] || fail "the uninstaller left $(ls -A "$progdir") of a fresh install"
+ok "setup.exe refuses /BAUD=4800 (exit 2, nothing installed); writes BAUDRATE=115200 without /BAUD, which the uninstaller removes unchanged"
+
+setup /BAUD=9600 || fail "the installer failed: $(cat "$work/setup.log")"
+installed=(TandrelConfigurationController.exe tcc-upload.exe README.txt Uninstall.exe)
 [ ! -f "$win/app/TandrelConfigurationController.chm" ] || installed+=(TandrelConfigurationController.chm)
 for f in "${installed[@]}"; do
   [ -f "$progdir/$f" ] || fail "the installer left no $f in $progdir"
 done
-cmp -s "$progdir/TandrelConfigurationController.exe" "$TCC_BUILD_ROOT/release-check-program.exe" ||
-  fail "the installer and the zip hold different programs"
+for f in TandrelConfigurationController.exe tcc-upload.exe; do
+  cmp -s "$progdir/$f" "$unzipped/$f" || fail "the installer and the zip hold different $f"
+done
+expect_ini "setup.exe /S /BAUD=9600" "$progdir/UploadConfig.ini" 9600
 [ -f "$shortcut" ] || fail "no Start-menu shortcut at $shortcut"
 expect_eq "Add/Remove Programs DisplayVersion" "$(reg_value DisplayVersion)" "$version"
-ok "setup.exe /S installed the program, the shortcut and the Add/Remove Programs entry"
+expect_eq "installed tcc-upload.exe --version" \
+  "$(wine "C:\\Program Files\\TandrelConfigurationController\\tcc-upload.exe" --version 2>/dev/null | tr -d '\r')" \
+  "tcc-upload $version"
+expect_signed "$progdir/Uninstall.exe"
+ok "setup.exe /S /BAUD=9600 installed the program, tcc-upload.exe (which runs), UploadConfig.ini at 9600, the shortcut and the Add/Remove Programs entry"
 
 wine "C:\\Program Files\\TandrelConfigurationController\\TandrelConfigurationController.exe" >"$work/app.log" 2>&1 &
 app_pid=$!
@@ -153,18 +215,79 @@ settings="$(settings_file)"
 [ -n "$settings" ] || fail "the program wrote no settings under %APPDATA%"
 ok "the installed program opens its window and closes"
 
-# A file the user saved into the program's folder must survive the uninstall.
+# The administrator's rate survives an upgrade (also one given /BAUD=) and
+# the uninstall; so does a file the user saved into the program's folder.
+printf 'BAUDRATE=19200\r\n' >"$progdir/UploadConfig.ini"
+setup /BAUD=38400 || fail "the installer failed over an installed copy: $(cat "$work/setup.log")"
+expect_ini "setup.exe over an installed copy" "$progdir/UploadConfig.ini" 19200
 printf 'user data' >"$progdir/station.qmf"
-wine "$progdir/Uninstall.exe" /S >"$work/uninstall.log" 2>&1 || fail "the uninstaller failed: $(cat "$work/uninstall.log")"
-wine_idle
-for f in TandrelConfigurationController.exe TandrelConfigurationController.chm README.txt Uninstall.exe; do
+uninstall
+for f in TandrelConfigurationController.exe tcc-upload.exe TandrelConfigurationController.chm README.txt Uninstall.exe; do
   [ ! -e "$progdir/$f" ] || fail "the uninstaller left $f"
 done
-expect_eq "files left in the program's folder" "$(ls -A "$progdir")" "station.qmf"
+expect_eq "files left in the program's folder" "$(ls -A "$progdir" | xargs)" "UploadConfig.ini station.qmf"
+expect_ini "after the uninstall" "$progdir/UploadConfig.ini" 19200
 [ ! -e "$shortcut" ] || fail "the uninstaller left the Start-menu shortcut"
 if wine reg query "$KEY" >/dev/null 2>&1; then fail "the uninstaller left the registry key $KEY"; fi
 [ -f "$settings" ] || fail "the uninstaller removed the user's settings"
 rm -rf "$progdir" "$settings"
-ok "Uninstall.exe /S removed its files, shortcut and key, and kept the user's settings and file"
+ok "an upgrade and Uninstall.exe /S keep a changed UploadConfig.ini; the uninstaller removed its files, shortcut and key, and kept the user's settings and file"
 
+# ---- Windows Installer package: the same files, per machine, the same
+# UploadConfig.ini rules, except that the uninstall leaves the file whatever
+# it holds.
+msi="$dir/$name-x64.msi"
+expect_signed "$msi"
+msi_table() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
+msi_prop() { msi_table Property | awk -F'\t' -v p="$1" '$1 == p { print $2 }'; }
+expect_eq "MSI ProductVersion" "$(msi_prop ProductVersion)" "$version"
+expect_eq "MSI ALLUSERS (per machine)" "$(msi_prop ALLUSERS)" 1
+expect_eq "MSI UpgradeCode" "$(msi_prop UpgradeCode)" \
+  "{$(sed -n 's/.*UpgradeCode="\([0-9A-F-]*\)".*/\1/p' "$root/packaging/windows/TandrelConfigurationController.wxs")}"
+expect_eq "MSI shortcut folder" "$(msi_table Shortcut | cut -f2)" ProgramMenuFolder
+msi_key="${KEY%\\*}\\$(msi_prop ProductCode)"
+msi_reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v v="$2" '$1 == v { print $3 }'; }
+run_msiexec() {  # /i|/x, package, properties...: msiexec's exit status
+  local action="$1" package="$2" status=0
+  shift 2
+  wine msiexec "$action" "Z:${package//\//\\}" /qn "$@" >"$work/msiexec.log" 2>&1 || status=$?
+  wine_idle
+  return "$status"
+}
+# Wine puts the shortcut of a per-machine package into the user's Start menu.
+msi_shortcut() {
+  find "$WINEPREFIX/drive_c/ProgramData" "$WINEPREFIX/drive_c/users" -name 'Tandrel Configuration Controller.lnk' | head -n 1
+}
+
+run_msiexec /i "$msi" BAUD=4800 && fail "msiexec took BAUD=4800"
+[ ! -e "$progdir" ] || fail "the MSI with BAUD=4800 installed: $(ls -A "$progdir")"
+run_msiexec /i "$msi" BAUD=9600 || fail "msiexec /i failed: $(cat "$work/msiexec.log")"
+for f in TandrelConfigurationController.exe tcc-upload.exe README.txt TandrelConfigurationController.chm; do
+  cmp -s "$progdir/$f" "$unzipped/$f" || fail "the MSI and the zip hold different $f"
+done
+expect_ini "msiexec /i BAUD=9600" "$progdir/UploadConfig.ini" 9600
+[ -n "$(msi_shortcut)" ] || fail "the MSI made no Start-menu shortcut"
+expect_eq "MSI Add/Remove Programs DisplayVersion" "$(msi_reg_value "$msi_key" DisplayVersion)" "$version"
+ok "msiexec refuses BAUD=4800; /i BAUD=9600 installs the zip's files, UploadConfig.ini at 9600, the shortcut ($(msi_shortcut | sed "s,^$WINEPREFIX/,,")) and the Add/Remove Programs entry"
+
+# A newer package replaces this one and keeps the administrator's rate.
+printf 'BAUDRATE=19200\r\n' >"$progdir/UploadConfig.ini"
+next="${version%.*}.$((${version##*.} + 1))"
+SOURCE_DATE_EPOCH=0 "$root/scripts/build-msi.sh" "$unzipped" "$next" "$work/upgrade.msi"
+run_msiexec /i "$work/upgrade.msi" BAUD=38400 || fail "the upgrade failed: $(cat "$work/msiexec.log")"
+if wine reg query "$msi_key" >/dev/null 2>&1; then fail "the upgrade to $next left the entry of $version"; fi
+next_key="${KEY%\\*}\\$(msiinfo export "$work/upgrade.msi" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" { print $2 }')"
+expect_eq "Add/Remove Programs DisplayVersion after the upgrade" "$(msi_reg_value "$next_key" DisplayVersion)" "$next"
+expect_ini "after the upgrade to $next" "$progdir/UploadConfig.ini" 19200
+run_msiexec /x "$work/upgrade.msi" || fail "msiexec /x failed: $(cat "$work/msiexec.log")"
+expect_eq "files left by msiexec /x" "$(ls -A "$progdir")" UploadConfig.ini
+expect_ini "after msiexec /x" "$progdir/UploadConfig.ini" 19200
+[ -z "$(msi_shortcut)" ] || fail "msiexec /x left the shortcut $(msi_shortcut)"
+if wine reg query "$next_key" >/dev/null 2>&1; then fail "msiexec /x left the entry $next_key"; fi
+rm -rf "$progdir"
+ok "an MSI of $next replaces $version (MajorUpgrade) keeping the changed UploadConfig.ini; msiexec /x removes the rest and leaves that file"
+
+if [ -n "${TCC_SIGN_CERT:-}" ]; then
+  ok "signed by the test signer, each signature intact, the chain trusted by nothing else: ${signed[*]}"
+fi
 echo "release: $passed passed, 0 failed"
