@@ -121,16 +121,7 @@ with zipfile.ZipFile(dst, "w") as z:
 PY
 
 # Windows installer.
-# makensis hands the uninstaller to the signing command as a file it creates
-# under /tmp, a folder fixed in its Unix build. Where /tmp takes no new files,
-# that makensis sees a folder of the stage there instead (a mount namespace
-# of its own).
-nsis=(makensis)
-if [ -n "$signing" ] && [ ! -w /tmp ]; then
-  mkdir "$work/tmp"
-  nsis=(unshare --user --map-root-user --mount sh -c 'mount --bind "$0" /tmp && exec makensis "$@"' "$work/tmp")
-fi
-"${nsis[@]}" -V2 -DVERSION="$version" -DFILE_VERSION="$file_version" -DSTAGE="$windows" "${nsis_sign[@]}" \
+makensis -V2 -DVERSION="$version" -DFILE_VERSION="$file_version" -DSTAGE="$windows" "${nsis_sign[@]}" \
   -DOUTFILE="$out/$setup" "$root/packaging/windows/TandrelConfigurationController.nsi" >/dev/null
 
 # Windows Installer package, from the same files.
