@@ -6,16 +6,7 @@
 #include "platform/AppMessageBox.h"
 #include "serial/SerialPortCtrl.h"
 
-std::atomic<LinkTraceProc> CHdlcLink::s_pfnTrace{nullptr};
-std::atomic<std::uint32_t> CHdlcLink::s_dwFramesDropped{0};
-
 namespace {
-
-void Trace(LinkTraceProc pfn, int nDirection, const std::uint8_t* pBytes, std::uint32_t count)
-{
-    if (pfn != nullptr)
-        pfn(nDirection, pBytes, count);
-}
 
 void DrainToPool(FrameQueue* q)
 {
@@ -28,12 +19,12 @@ void DrainToPool(FrameQueue* q)
 // Every member starts zero or null; the queues are empty and the decoder
 // hunts holding no buffer. The queue locks must exist before the controller,
 // because its reader thread starts decoding into m_rxQueue at once.
-CHdlcLink::CHdlcLink(const std::string& portName, IFrameSink* pSink)
-    : m_rxQueue{}, m_txQueue{}, m_pSink(nullptr), m_pCtrl(nullptr), m_worker(), m_decoder{}
+CHdlcLink::CHdlcLink(const std::string& portName, IFrameSink* pSink, const LinkOptions& options)
+    : m_rxQueue{}, m_txQueue{}, m_pSink(nullptr), m_pCtrl(nullptr), m_worker(), m_decoder{}, m_options(options)
 {
     m_rxQueue.pLock = new std::mutex;
     m_txQueue.pLock = new std::mutex;
-    m_pCtrl = new (std::nothrow) CSerialPortCtrl(OnReceive, portName, this);
+    m_pCtrl = new (std::nothrow) CSerialPortCtrl(OnReceive, portName, this, options.dwFixedBaudRate);
     m_pSink = pSink;
 }
 
@@ -74,9 +65,15 @@ void CHdlcLink::Send(FrameBuffer* pFrame)
     m_worker.Wake().Signal();
 }
 
-void CHdlcLink::SetTrace(LinkTraceProc pfnTrace) { s_pfnTrace.store(pfnTrace, std::memory_order_release); }
+std::uint32_t CHdlcLink::FramesDropped() const { return m_dwFramesDropped.load(std::memory_order_relaxed); }
 
-std::uint32_t CHdlcLink::FramesDropped() { return s_dwFramesDropped.load(std::memory_order_relaxed); }
+std::uint32_t CHdlcLink::BaudRate() const { return m_pCtrl != nullptr ? m_pCtrl->BaudRate() : 0; }
+
+void CHdlcLink::Trace(int nDirection, const std::uint8_t* pBytes, std::uint32_t count)
+{
+    if (m_options.pfnTrace != nullptr)
+        m_options.pfnTrace(m_options.pTraceContext, nDirection, pBytes, count);
+}
 
 // Reader thread. pContext is the link that created the controller.
 void CHdlcLink::OnReceive(const std::uint8_t* pBytes, std::uint32_t count, void* pContext)
@@ -86,11 +83,11 @@ void CHdlcLink::OnReceive(const std::uint8_t* pBytes, std::uint32_t count, void*
 
 void CHdlcLink::DecodeReceived(const std::uint8_t* pBytes, std::uint32_t count)
 {
-    Trace(s_pfnTrace.load(std::memory_order_acquire), LINK_TRACE_BURST, pBytes, count);
+    Trace(LINK_TRACE_BURST, pBytes, count);
     const std::uint32_t dwDropped = m_decoder.m_dwDropped;
     Decode(&m_decoder, &m_rxQueue, pBytes, count);
     if (m_decoder.m_dwDropped != dwDropped)
-        s_dwFramesDropped.fetch_add(m_decoder.m_dwDropped - dwDropped, std::memory_order_relaxed);
+        m_dwFramesDropped.fetch_add(m_decoder.m_dwDropped - dwDropped, std::memory_order_relaxed);
     if (m_rxQueue.nCount.load(std::memory_order_acquire) != 0)
         m_worker.Wake().Signal();
 }
@@ -102,7 +99,7 @@ void CHdlcLink::TransmitFrame(FrameBuffer* pFrame)
     std::uint8_t abOut[kMaxEncodedFrame];
     std::uint16_t wCount = EncodeFrame(pFrame, abOut);
     if (wCount != 0) {
-        Trace(s_pfnTrace.load(std::memory_order_acquire), LINK_TRACE_WRITE, abOut, wCount);
+        Trace(LINK_TRACE_WRITE, abOut, wCount);
         WriteRaw(abOut, wCount);
     }
     BufferPoolPut(pFrame);
@@ -112,7 +109,7 @@ int CHdlcLink::WriteRaw(const std::uint8_t* pBytes, int count) { return m_pCtrl-
 
 void CHdlcLink::DeliverFrame(FrameBuffer* pFrame)
 {
-    Trace(s_pfnTrace.load(std::memory_order_acquire), LINK_TRACE_FRAME, pFrame->abData, pFrame->wLength);
+    Trace(LINK_TRACE_FRAME, pFrame->abData, pFrame->wLength);
     m_pSink->OnFrame(pFrame);
 }
 

@@ -29,13 +29,18 @@ std::uint32_t MessageLength(const FrameBuffer* pFrame)
 // The pool must be filled before the link exists: the link's serial reader
 // starts decoding, and taking buffers, while the link is being constructed.
 CMapUploader::CMapUploader(const std::string& portName, ITickSource* pTicks)
+    : CMapUploader(portName, UploadOptions(), pTicks)
+{
+}
+
+CMapUploader::CMapUploader(const std::string& portName, const UploadOptions& options, ITickSource* pTicks)
     : m_timeout(kReplyTimeoutMs, pTicks),
       m_pTicks(pTicks != nullptr ? pTicks : SystemTickSource()),
       m_worker(WaitForWorker)
 {
     m_pTicks->Attach(&m_worker.Wake());
     BufferPoolInit();
-    m_pLink = new (std::nothrow) CHdlcLink(portName, this);
+    m_pLink = new (std::nothrow) CHdlcLink(portName, this, options);
 }
 
 // The worker may be posting through the link, so it ends before the link goes;
@@ -84,6 +89,10 @@ RunFailure CMapUploader::GetFailure()
         return RunFailure::portNotFound;
     return RunFailure::noReply;
 }
+
+std::uint32_t CMapUploader::GetFramesDropped() { return m_pLink != nullptr ? m_pLink->FramesDropped() : 0; }
+
+std::uint32_t CMapUploader::GetBaudRate() { return m_pLink != nullptr ? m_pLink->BaudRate() : 0; }
 
 int CMapUploader::Succeeded() { return m_nState.load(std::memory_order_acquire) == Done ? 1 : 0; }
 

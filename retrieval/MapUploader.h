@@ -13,12 +13,16 @@
 #include <string>
 
 #include "link/FrameSink.h"
+#include "link/HDLC.h"
 #include "link/WorkerThread.h"
 #include "retrieval/RunFailure.h"
 #include "retrieval/Timeout.h"
 
-class CHdlcLink;
 class ITickSource;
+
+// One run's settings of its line (fixed rate, trace), so that several
+// uploaders in one process each keep their own. The window passes none.
+typedef LinkOptions UploadOptions;
 
 enum UploadState { RequestSize = 0, AwaitSize = 1, RequestData = 2, AwaitData = 3, Complete = 4, Done = 5, Error = 6 };
 
@@ -29,6 +33,7 @@ public:
 
     // pTicks null: the system clock. Tests pass their own.
     explicit CMapUploader(const std::string& portName, ITickSource* pTicks = nullptr);
+    CMapUploader(const std::string& portName, const UploadOptions& options, ITickSource* pTicks = nullptr);
     virtual ~CMapUploader();
 
     void OnFrame(FrameBuffer* pFrame) override;
@@ -43,6 +48,10 @@ public:
     // Why the run failed; RunFailure::none until it has ended, and after
     // success. Read once m_bFinished is seen set.
     RunFailure GetFailure();
+    // This run's line: frames its link dropped so far (any thread), and the
+    // rate set (0 when the port did not open).
+    std::uint32_t GetFramesDropped();
+    std::uint32_t GetBaudRate();
 
     // Set once the retrieval has ended, with success or without. The window
     // reads it directly: m_bFinished.load(std::memory_order_acquire).

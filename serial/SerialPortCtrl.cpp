@@ -6,7 +6,6 @@
 #include "serial/ReaderThread.h"
 #include "serial/SerialPort.h"
 
-#include <atomic>
 #include <new>
 
 namespace {
@@ -15,14 +14,13 @@ constexpr DWORD kQueueSize = 4096;
 
 const char kTextNotOpen[] = "Unable to open serial port.";
 
-std::atomic<std::uint32_t> g_dwFixedBaudRate{0};
-std::atomic<std::uint32_t> g_dwLastBaudRate{0};
-
 }  // namespace
 
-CSerialPortCtrl::CSerialPortCtrl(ReceiveCallback pfnReceive, std::string portName, void* pContext)
+CSerialPortCtrl::CSerialPortCtrl(ReceiveCallback pfnReceive, std::string portName, void* pContext,
+                                 std::uint32_t dwFixedBaudRate)
     : m_pPort(new (std::nothrow) CSerialPort(portName.c_str())),
       m_bOpen(FALSE),
+      m_dwBaudRate(0),
       m_readerParams{m_pPort, pfnReceive, pContext}
 {
     m_bOpen = m_pPort && m_pPort->IsOpen();
@@ -30,11 +28,9 @@ CSerialPortCtrl::CSerialPortCtrl(ReceiveCallback pfnReceive, std::string portNam
         AppMessageBox(kTextNotOpen, MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    const DWORD dwFixed = g_dwFixedBaudRate.load(std::memory_order_relaxed);
-    const DWORD dwBaudRate = dwFixed != 0 ? dwFixed : ReadBaudRateFile();
-    g_dwLastBaudRate.store(dwBaudRate, std::memory_order_relaxed);
+    m_dwBaudRate = dwFixedBaudRate != 0 ? dwFixedBaudRate : ReadBaudRateFile();
     // Results are not looked at: a refused setting leaves the driver's own.
-    m_pPort->SetBaudRate(dwBaudRate);
+    m_pPort->SetBaudRate(m_dwBaudRate);
     m_pPort->SetLineFormat(EVENPARITY, 8, ONESTOPBIT);
     m_pPort->SetFlowControl(0, 100, 100, 0x11, 0x13);
     m_pPort->SetQueueSizes(kQueueSize, kQueueSize);
@@ -57,10 +53,3 @@ int CSerialPortCtrl::Write(const void* pBytes, int count)
         m_pPort->Write(pBytes, count);
     return TRUE;
 }
-
-void CSerialPortCtrl::SetFixedBaudRate(std::uint32_t dwRate)
-{
-    g_dwFixedBaudRate.store(dwRate, std::memory_order_relaxed);
-}
-
-std::uint32_t CSerialPortCtrl::LastBaudRate() { return g_dwLastBaudRate.load(std::memory_order_relaxed); }

@@ -27,8 +27,11 @@ public:
     // the working directory, sets the line to even parity, 8 data bits, 1 stop
     // bit, no flow control, 4096-byte queues and starts the reader thread.
     // Shows a message box (on this thread) when the port does not open or the
-    // file is missing or names an unsupported rate.
-    CSerialPortCtrl(ReceiveCallback pfnReceive, std::string portName, void* pContext);
+    // file is missing or names an unsupported rate. A non-zero dwFixedBaudRate
+    // (a caller with its own command line) is set instead, and the file is
+    // neither read nor reported on.
+    CSerialPortCtrl(ReceiveCallback pfnReceive, std::string portName, void* pContext,
+                    std::uint32_t dwFixedBaudRate = 0);
     // Stops the reader thread and closes the port. Must not run on the reader
     // thread (that is, from within the callback).
     virtual ~CSerialPortCtrl();
@@ -41,17 +44,13 @@ public:
     // Hands the bytes to the port; write failures are not reported (always TRUE).
     int Write(const void* pBytes, int count);
 
-    // A rate chosen by a caller that takes it from its own command line: every
-    // controller constructed afterwards sets dwRate and neither reads nor
-    // reports on "UploadConfig.ini"; 0 hands the choice back to the file. The
-    // window never calls it. Call it while no controller is being constructed.
-    static void SetFixedBaudRate(std::uint32_t dwRate);
-    // The rate the latest controller set on its open port; 0 before any did.
-    static std::uint32_t LastBaudRate();
+    // The rate set on the open port; 0 when the port did not open.
+    std::uint32_t BaudRate() const { return m_dwBaudRate; }
 
 private:
     CSerialPort* m_pPort;
     int m_bOpen;
+    std::uint32_t m_dwBaudRate;  // written by the constructor only
     // One start record per controller, so that two controllers never serve
     // each other's callbacks; it lives as long as the reader thread.
     ReaderThreadParams m_readerParams;

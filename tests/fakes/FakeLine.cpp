@@ -35,12 +35,14 @@ FakeLineState& Line()
 
 // ---- the controller double -------------------------------------------------
 
-CSerialPortCtrl::CSerialPortCtrl(ReceiveCallback pfnReceive, std::string portName, void* pContext)
-    : m_pPort(nullptr), m_bOpen(0), m_readerParams{nullptr, pfnReceive, pContext}
+CSerialPortCtrl::CSerialPortCtrl(ReceiveCallback pfnReceive, std::string portName, void* pContext,
+                                 std::uint32_t dwFixedBaudRate)
+    : m_pPort(nullptr), m_bOpen(0), m_dwBaudRate(0), m_readerParams{nullptr, pfnReceive, pContext}
 {
     FakeLineState& line = Line();
     std::lock_guard<std::mutex> lock(line.mutex);
     m_bOpen = line.bOpens ? 1 : 0;
+    m_dwBaudRate = m_bOpen ? (dwFixedBaudRate != 0 ? dwFixedBaudRate : 115200) : 0;
     ++line.nConstructed;
     ++line.nAlive;
     line.portName = portName;

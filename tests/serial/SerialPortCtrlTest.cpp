@@ -175,26 +175,24 @@ INSTANTIATE_TEST_SUITE_P(
                       BaudCase{"Overflow", "BAUDRATE=99999999999999", Unsupported(2147483647), 57600}),
     [](const auto& info) { return std::string(info.param.label); });
 
-// A rate fixed by the caller replaces the file and its boxes; 0 gives the
-// choice back to the file.
-TEST_F(SerialPortCtrlTest, AFixedRateReplacesTheFileUntilCleared)
+// A rate fixed by the caller replaces the file and its boxes; without one
+// the file decides. Each controller keeps its own.
+TEST_F(SerialPortCtrlTest, AFixedRateReplacesTheFile)
 {
-    struct Restore {
-        ~Restore() { CSerialPortCtrl::SetFixedBaudRate(0); }
-    } restore;
-    CSerialPortCtrl::SetFixedBaudRate(38400);
     for (const char* pszFile : {"", "BAUDRATE=4800", "BAUDRATE=9600"}) {
         if (*pszFile)
             WriteConfig(pszFile);
-        Make().reset();
+        CSerialPortCtrl ctrl(CollectA, "COM1", &m_received, 38400);
         EXPECT_EQ(38400u, fakewin32::Dcb("COM1").BaudRate) << pszFile;
-        EXPECT_EQ(38400u, CSerialPortCtrl::LastBaudRate());
+        EXPECT_EQ(38400u, ctrl.BaudRate());
         EXPECT_TRUE(msgbox::Entries().empty()) << pszFile;
     }
-    CSerialPortCtrl::SetFixedBaudRate(0);
-    Make().reset();
+    auto ctrl = Make();
     EXPECT_EQ(9600u, fakewin32::Dcb("COM1").BaudRate);
-    EXPECT_EQ(9600u, CSerialPortCtrl::LastBaudRate());
+    EXPECT_EQ(9600u, ctrl->BaudRate());
+    ctrl.reset();
+    fakewin32::Refuse("CreateFileA", ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(0u, Make()->BaudRate()) << "not open";
 }
 
 // The order that matters: the reader starts on a line whose settings and

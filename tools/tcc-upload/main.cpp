@@ -249,7 +249,7 @@ std::atomic<std::uint64_t> g_qwWireSent{0};
 std::atomic<std::uint64_t> g_qwWireReceived{0};
 std::atomic<bool> g_bTrace{false};  // set before the first link exists
 
-void OnLinkEvent(int nDirection, const std::uint8_t* pBytes, std::uint32_t count)
+void OnLinkEvent(void*, int nDirection, const std::uint8_t* pBytes, std::uint32_t count)
 {
     if (nDirection == LINK_TRACE_WRITE)
         g_qwWireSent.fetch_add(count, std::memory_order_relaxed);
@@ -283,12 +283,18 @@ int RunAttempts(CAtomicFile& file, const Options& opt, RunReport* pReport)
     for (;;) {
         ++pReport->dwAttempts;
         const auto start = std::chrono::steady_clock::now();
-        CMapUploader* pUploader = new CMapUploader(opt.strPort);
+        UploadOptions options;
+        options.dwFixedBaudRate = opt.dwBaud;
+        options.pfnTrace = OnLinkEvent;
+        CMapUploader* pUploader = new CMapUploader(opt.strPort, options);
         pUploader->Start();
         const bool bFinished = WaitForFinish(*pUploader, bProgress);
         ConsoleEndProgress();
         pReport->dAttemptSeconds = SecondsSince(start);
         pReport->dwBytes = pUploader->GetReceived();
+        pReport->dwFramesDropped += pUploader->GetFramesDropped();
+        if (pUploader->GetBaudRate() != 0)
+            pReport->dwBaud = pUploader->GetBaudRate();
         const bool bRetrieved = bFinished && pUploader->Succeeded();
         const int nSaved = bRetrieved ? SaveImage(file, *pUploader, pReport) : EXIT_RETRIEVAL_FAILED;
         delete pUploader;
@@ -329,18 +335,14 @@ int Retrieve(const Options& opt)
     else {
         ConsoleInit(!opt.bQuiet && StderrIsTerminal());
         InstallInterruptHandler();
-        CSerialPortCtrl::SetFixedBaudRate(opt.dwBaud);
         g_bTrace.store(opt.bTrace, std::memory_order_relaxed);
-        CHdlcLink::SetTrace(OnLinkEvent);  // before the link exists
         nExit = RunAttempts(file, opt, &report);
         file.Discard();
     }
     report.bSaved = nExit == EXIT_OK;
     report.dSeconds = SecondsSince(start);
-    report.dwBaud = CSerialPortCtrl::LastBaudRate();
     report.qwWireSent = g_qwWireSent.load(std::memory_order_relaxed);
     report.qwWireReceived = g_qwWireReceived.load(std::memory_order_relaxed);
-    report.dwFramesDropped = CHdlcLink::FramesDropped();
     if (report.bSaved && !opt.bQuiet)
         ConsoleLine(FormatSummary(report));
     if (opt.bJson) {
