@@ -3,6 +3,7 @@
 // port discovery on a made-up sysfs, and the run's report.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +19,8 @@
 
 #include "tools/station-sim/StationSim.h"
 #include "tools/tcc-upload/Console.h"
+#include "tools/tcc-upload/OutputName.h"
+#include "tools/tcc-upload/Sha256.h"
 #include "tests/tools/FlatJson.h"
 #include "tools/tcc-upload/Platform.h"
 #include "tools/tcc-upload/Ports.h"
@@ -416,6 +419,98 @@ TEST(ReportTest, SummaryGivesSizeTimeRateAndAttempts)
     EXPECT_EQ(FormatSummary(report), "tcc-upload: retrieval failed after 2 attempts; nothing written");
     report.dwAttempts = 1;
     EXPECT_EQ(FormatSummary(report), "tcc-upload: retrieval failed; nothing written");
+}
+
+// The published vectors (FIPS 180-4 examples and the padding edges at 55, 56,
+// 63 and 64 bytes), each fed whole and in pieces of every size up to 65, so
+// that a block split anywhere gives the same digest.
+TEST(Sha256Test, KnownDigestsWholeAndInPieces)
+{
+    struct {
+        std::string message;
+        const char* pszDigest;
+    } const cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(63, 'a'), "7d3e74a05d7db15bce4ad9ec0658ea98e3f06eeecf16b4c6fff2da457ddc2f34"},
+        {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopq"
+         "rstu",
+         "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& c : cases) {
+        const auto* p = reinterpret_cast<const std::uint8_t*>(c.message.data());
+        for (std::size_t piece = c.message.size() > 1000 ? 4093 : 1; piece <= 65; ++piece) {
+            CSha256 sha;
+            for (std::size_t i = 0; i < c.message.size(); i += piece)
+                sha.Update(p + i, std::min(piece, c.message.size() - i));
+            ASSERT_EQ(sha.FinishHex(), c.pszDigest) << c.message.size() << " bytes in pieces of " << piece;
+        }
+        CSha256 whole;
+        whole.Update(p, c.message.size());
+        EXPECT_EQ(whole.FinishHex(), c.pszDigest);
+    }
+}
+
+TEST(OutputNameTest, PortNamesAndDateBecomeFileNames)
+{
+    struct {
+        const char* pszPort;
+        const char* pszSafe;
+    } const names[] = {{"/dev/ttyUSB0", "ttyUSB0"},
+                       {"COM7", "COM7"},
+                       {"\\\\.\\COM12", "COM12"},
+                       {"/dev/pts/3", "pts_3"},
+                       {"/tmp/my station", "tmp_my_station"},
+                       {"usb:A5:0*", "usb_A5_0_"}};
+    for (const auto& n : names)
+        EXPECT_EQ(SafePortName(n.pszPort), n.pszSafe);
+    EXPECT_EQ(UtcStamp(0), "19700101-000000");
+    EXPECT_EQ(UtcStamp(1796655600), "20261207-150000");
+}
+
+// Every error is found from the arguments alone, before a port is opened.
+TEST(OutputNameTest, TemplatesExpandPerPortOrSayWhyNot)
+{
+    const std::vector<OutputPort> three = {{"/dev/ttyUSB0", "A50285BI"}, {"/dev/ttyUSB1", ""}, {"COM7", ""}};
+    const std::vector<OutputPort> one = {{"/dev/ttyUSB0", ""}};
+    struct {
+        const char* pszPattern;
+        const std::vector<OutputPort>* pPorts;
+        std::vector<std::string> paths;  // empty: an error that holds pszError
+        const char* pszError;
+    } const cases[] = {
+        {"st-{port}-{date}.qmf", &three, {"st-ttyUSB0-D.qmf", "st-ttyUSB1-D.qmf", "st-COM7-D.qmf"}, ""},
+        {"{serial}.qmf", &three, {"A50285BI.qmf", "ttyUSB1.qmf", "COM7.qmf"}, ""},
+        {"out/{port}", &one, {"out/ttyUSB0"}, ""},
+        {"plain.qmf", &one, {"plain.qmf"}, ""},
+        {"-", &one, {"-"}, ""},
+        {"{date}.qmf", &one, {"D.qmf"}, ""},
+        {"plain.qmf", &three, {}, "several ports need an --output with {port} or {serial} in it"},
+        {"{date}.qmf", &three, {}, "several ports need"},
+        {"-", &three, {}, "--output - takes one port"},
+        {"{Port}.qmf", &one, {}, "unknown field {Port}; the fields are {port}, {serial} and {date}"},
+        {"{port}-{time}.qmf", &three, {}, "unknown field {time}"},
+        {"{port", &three, {}, "unknown field {port;"},
+        {"{serial}.qmf", nullptr, {}, "gives /dev/ttyUSB1 and /dev/pts/1 the same file ttyUSB1.qmf"},
+    };
+    const std::vector<OutputPort> clash = {{"/dev/ttyUSB1", ""}, {"/dev/pts/1", "ttyUSB1"}};
+    for (const auto& c : cases) {
+        std::vector<std::string> paths = {"stale"};
+        const std::string error = ExpandOutputs(c.pszPattern, c.pPorts ? *c.pPorts : clash, "D", &paths);
+        if (c.paths.empty()) {
+            EXPECT_NE(error.find(c.pszError), std::string::npos) << c.pszPattern << ": " << error;
+            EXPECT_TRUE(paths.empty()) << c.pszPattern;
+        }
+        else {
+            EXPECT_EQ(error, "") << c.pszPattern;
+            EXPECT_EQ(paths, c.paths) << c.pszPattern;
+        }
+    }
 }
 
 }  // namespace
