@@ -347,14 +347,18 @@ TEST(ReportTest, JsonParsesWithEveryDocumentedKey)
     report.qwWireReceived = 5000000000ull;
     report.dwFramesDropped = 7;
     report.strMessage = "Failed to communicate with system";
+    report.nFailure = RunFailure::noReply;
+    report.strBaudSource = "UploadConfig.ini";
+    report.strSha256 = "0f";
 
     std::map<std::string, JsonValue> object;
     ASSERT_TRUE(CFlatJson().Parse(FormatJson(report), &object)) << FormatJson(report);
     std::vector<std::string> keys;
     for (const auto& entry : object)
         keys.push_back(entry.first);
-    EXPECT_EQ(keys, (std::vector<std::string>{"attempts", "baud", "bytes", "frames_dropped", "message", "output",
-                                              "port", "result", "seconds", "wire_bytes_received", "wire_bytes_sent"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"attempts", "baud", "baud_source", "bytes", "error", "frames_dropped",
+                                              "message", "output", "port", "result", "seconds", "sha256",
+                                              "wire_bytes_received", "wire_bytes_sent"}));
     EXPECT_EQ(object["result"].text, "failed");
     EXPECT_EQ(object["port"].text, "COM3");
     EXPECT_EQ(object["baud"].number, 57600);
@@ -366,12 +370,17 @@ TEST(ReportTest, JsonParsesWithEveryDocumentedKey)
     EXPECT_EQ(object["wire_bytes_received"].text, "5000000000");
     EXPECT_EQ(object["frames_dropped"].number, 7);
     EXPECT_EQ(object["message"].text, report.strMessage);
+    EXPECT_EQ(object["error"].text, "no_reply");
+    EXPECT_EQ(object["baud_source"].text, "UploadConfig.ini");
+    EXPECT_EQ(object["sha256"].nKind, JsonValue::NUL) << "nothing written";
 
     report.bSaved = true;
     report.dwBaud = 0;
     ASSERT_TRUE(CFlatJson().Parse(FormatJson(report), &object));
     EXPECT_EQ(object["result"].text, "saved");
     EXPECT_EQ(object["message"].nKind, JsonValue::NUL) << "no message once saved";
+    EXPECT_EQ(object["error"].nKind, JsonValue::NUL);
+    EXPECT_EQ(object["sha256"].text, "0f");
     EXPECT_EQ(object["baud"].nKind, JsonValue::NUL) << "no rate known";
 }
 
@@ -401,24 +410,53 @@ TEST(ReportTest, QuotingEscapesAndReplacesWhatIsNotUtf8)
     }
 }
 
-TEST(ReportTest, SummaryGivesSizeTimeRateAndAttempts)
+TEST(ReportTest, SummaryGivesPortSizeTimeRateAttemptsAndDigest)
 {
     RunReport report;
     report.bSaved = true;
+    report.strPort = "COM7";
     report.dwBytes = 70000;
     report.strOutput = "station.qmf";
     report.dAttemptSeconds = 6.25;
     report.dSeconds = 6.3;
     report.dwAttempts = 1;
-    EXPECT_EQ(FormatSummary(report), "tcc-upload: saved 70000 bytes to station.qmf in 6.25 s (10.9 KiB/s)");
+    report.dwBaud = 115200;
+    report.strBaudSource = "--baud";
+    report.strSha256 = "ab12";
+    EXPECT_EQ(FormatSummary(report),
+              "tcc-upload: COM7: saved 70000 bytes to station.qmf in 6.25 s (10.9 KiB/s); "
+              "115200 baud (--baud); SHA-256 ab12");
     report.dwAttempts = 2;
     report.dSeconds = 16.31;
     EXPECT_EQ(FormatSummary(report),
-              "tcc-upload: saved 70000 bytes to station.qmf in 6.25 s (10.9 KiB/s); 2 attempts, 16.3 s in all");
+              "tcc-upload: COM7: saved 70000 bytes to station.qmf in 6.25 s (10.9 KiB/s); 2 "
+              "attempts, 16.3 s in all; 115200 baud (--baud); SHA-256 ab12");
     report.bSaved = false;
-    EXPECT_EQ(FormatSummary(report), "tcc-upload: retrieval failed after 2 attempts; nothing written");
+    report.strMessage = "Failed to communicate with system";
+    EXPECT_EQ(FormatSummary(report),
+              "tcc-upload: COM7: Failed to communicate with system after 2 attempts; nothing written");
     report.dwAttempts = 1;
-    EXPECT_EQ(FormatSummary(report), "tcc-upload: retrieval failed; nothing written");
+    EXPECT_EQ(FormatSummary(report), "tcc-upload: COM7: Failed to communicate with system; nothing written");
+}
+
+// A batch ends with the gravest status any port has: an interruption, then
+// usage, then an output that cannot be written, then a failed retrieval.
+TEST(ReportTest, EachCauseHasOneExitStatusAndTheGravestWins)
+{
+    const std::pair<RunFailure, int> statuses[] = {
+        {RunFailure::none, 0},       {RunFailure::portNotFound, 1},    {RunFailure::portBusy, 1},
+        {RunFailure::portDenied, 1}, {RunFailure::notASerialPort, 1},  {RunFailure::lineLost, 1},
+        {RunFailure::noReply, 1},    {RunFailure::saveFailed, 3},      {RunFailure::interrupted, 130},
+        {RunFailure::noAdapter, 2},  {RunFailure::severalAdapters, 2},
+    };
+    for (const auto& [cause, nStatus] : statuses) {
+        EXPECT_EQ(ExitStatusOf(cause), nStatus) << RunFailureClass(cause);
+        EXPECT_EQ(std::string(RunFailureText(cause)).empty(), cause == RunFailure::none);
+    }
+    const int order[] = {0, 1, 3, 2, 130};
+    for (int a = 0; a < 5; ++a)
+        for (int b = 0; b < 5; ++b)
+            EXPECT_EQ(WorseExitStatus(order[a], order[b]), order[std::max(a, b)]) << order[a] << " " << order[b];
 }
 
 // The published vectors (FIPS 180-4 examples and the padding edges at 55, 56,

@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include "tests/tools/FlatJson.h"
+#include "tools/tcc-upload/Sha256.h"
 
 namespace {
 
@@ -87,12 +88,22 @@ protected:
     }
 
     // Starts the simulator (unpaced) and waits for its "PTY <path>" line.
-    void StartSim(std::vector<std::string> args)
+    void StartSim(std::vector<std::string> args) { StartStation("", args, &m_simPid, &m_pty); }
+
+    // Station n of several: its image in served-n.bin, its messages in sim-n.err.
+    std::string StartStation(int n, const std::vector<std::string>& args)
+    {
+        m_stations.push_back(-1);
+        std::string pty;
+        StartStation("-" + std::to_string(n), args, &m_stations.back(), &pty);
+        return pty;
+    }
+    void StartStation(const std::string& suffix, std::vector<std::string> args, pid_t* pPid, std::string* pPty)
     {
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
-        args.insert(args.begin(), {TCC_STATION_SIM, "--unpaced", "--save-image", m_dir + "/served.bin"});
-        m_simPid = Spawn(args, m_dir, fds[1], m_dir + "/sim.err");
+        args.insert(args.begin(), {TCC_STATION_SIM, "--unpaced", "--save-image", m_dir + "/served" + suffix + ".bin"});
+        *pPid = Spawn(args, m_dir, fds[1], m_dir + "/sim" + suffix + ".err");
         close(fds[1]);
         std::string line;
         char c = 0;
@@ -100,11 +111,17 @@ protected:
         while (line.find('\n') == std::string::npos && poll(&pfd, 1, 10000) > 0 && read(fds[0], &c, 1) == 1)
             line += c;
         close(fds[0]);
-        ASSERT_EQ(line.rfind("PTY /dev/", 0), 0u) << line << ReadAll(m_dir + "/sim.err");
-        m_pty = line.substr(4, line.size() - 5);
+        ASSERT_EQ(line.rfind("PTY /dev/", 0), 0u) << line << ReadAll(m_dir + "/sim" + suffix + ".err");
+        *pPty = line.substr(4, line.size() - 5);
     }
     int StopSim()
     {
+        for (pid_t& pid : m_stations)
+            if (pid > 0) {
+                kill(pid, SIGTERM);
+                WaitExit(pid);
+                pid = -1;
+            }
         if (m_simPid <= 0)
             return -1;
         kill(m_simPid, SIGTERM);
@@ -119,17 +136,36 @@ protected:
         return nExit;
     }
 
-    RunResult Upload(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
+    pid_t SpawnUpload(const std::vector<std::string>& args, int outFd, const std::vector<std::string>& env = {})
     {
         std::vector<std::string> argv{TCC_UPLOAD};
         argv.insert(argv.end(), args.begin(), args.end());
+        return Spawn(argv, m_dir, outFd, m_dir + "/upload.err", env);
+    }
+
+    RunResult Upload(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
+    {
         RunResult r;
         const int outFd = open((m_dir + "/upload.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        r.nExit = WaitExit(Spawn(argv, m_dir, outFd, m_dir + "/upload.err", env));
+        r.nExit = WaitExit(SpawnUpload(args, outFd, env));
         close(outFd);
         r.strErr = ReadAll(m_dir + "/upload.err");
         r.strOut = ReadAll(m_dir + "/upload.out");
         return r;
+    }
+
+    // The --json lines, one object each, keyed by port.
+    static std::map<std::string, std::map<std::string, JsonValue>> JsonByPort(const std::string& out)
+    {
+        std::map<std::string, std::map<std::string, JsonValue>> objects;
+        std::size_t nAt = 0;
+        for (std::size_t nEnd; (nEnd = out.find('\n', nAt)) != std::string::npos; nAt = nEnd + 1) {
+            std::map<std::string, JsonValue> object;
+            EXPECT_TRUE(CFlatJson().Parse(out.substr(nAt, nEnd - nAt), &object)) << out;
+            objects[object["port"].text] = object;
+        }
+        EXPECT_EQ(nAt, out.size()) << "every object ends its line";
+        return objects;
     }
 
     // The --json line: exactly one object on standard output.
@@ -159,8 +195,8 @@ protected:
         if (DIR* d = opendir(m_dir.c_str())) {
             while (dirent* e = readdir(d)) {
                 const std::string n = e->d_name;
-                if (n != "." && n != ".." && n != "UploadConfig.ini" && n != "served.bin" && n != "sim.err" &&
-                    n != "upload.err" && n != "upload.out")
+                if (n != "." && n != ".." && n != "UploadConfig.ini" && n.rfind("served", 0) != 0 &&
+                    n.rfind("sim", 0) != 0 && n != "upload.err" && n != "upload.out")
                     names.push_back(n);
             }
             closedir(d);
@@ -171,27 +207,58 @@ protected:
     std::string m_dir;
     std::string m_pty;
     pid_t m_simPid = -1;
+    std::vector<pid_t> m_stations;
 };
 
+std::string Sha256Of(const std::string& bytes)
+{
+    CSha256 sha;
+    sha.Update(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    return sha.FinishHex();
+}
+
+// Every usage error is found before a port is opened (none of these ports
+// exists, so opening one would end in 1): a short line and the pointer to
+// --help, no JSON, nothing on disk.
 TEST_F(UploadToolTest, UsageErrorsExitTwo)
 {
-    const std::vector<std::vector<std::string>> cases = {
-        {},
-        {"--port", "/dev/null"},
-        {"--output", "x.qmf"},
-        {"--port"},
-        {"--port", "/dev/null", "--output", "x.qmf", "--bogus"},
-        {"--list-ports", "--port", "/dev/null"},
-        {"--list-ports", "--json"},
-        {"--port", "/dev/null", "--output", "x.qmf", "--retries", "-1", "--json"},
-        {"--port", "/dev/null", "--output", "x.qmf", "--retries", "100"},
-        {"--port", "/dev/null", "--output", "x.qmf", "--retries", "two"},
-        {"--port", "/dev/null", "--output", "x.qmf", "--baud"},
+    const std::string a = "ttyA", b = "ttyB";  // no such files in the test's folder
+    struct {
+        std::vector<std::string> args;
+        std::string error;
+    } const cases[] = {
+        {{}, "--port and --output are both needed"},
+        {{"--port", "/dev/null"}, "--port and --output are both needed"},
+        {{"-o", "x.qmf"}, "--port and --output are both needed"},
+        {{"--port"}, "missing value for --port"},
+        {{"--port=", "-o", "x"}, "missing value for --port"},
+        {{"-p", a, "-o", "x.qmf", "--bogus"}, "unknown option --bogus"},
+        {{"-p", a, "-o", "x.qmf", "--json=yes"}, "--json takes no value"},
+        {{"--list-ports", "--port", "/dev/null"}, "--list-ports takes no other option"},
+        {{"--list-ports", "--json"}, "--list-ports takes no other option"},
+        {{"-p", a, "-o", "x.qmf", "--retries", "-1", "--json"}, "--retries -1: a count from 0 to 99"},
+        {{"-p", a, "-o", "x.qmf", "--retries=100"}, "--retries 100"},
+        {{"-p", a, "-o", "x.qmf", "--retries", "two"}, "--retries two"},
+        {{"-p", a, "-o", "x.qmf", "--baud"}, "missing value for --baud"},
+        {{"-p", a, "-o", "x.qmf", "-q", "-v"}, "--quiet and --verbose do not go together"},
+        {{"-p", a, "-o", "-", "--json"}, "--output - and --json both want standard output"},
+        // --output with several ports
+        {{"-p", a, "-p", b, "-o", "x.qmf"}, "several ports need an --output with {port} or {serial} in it"},
+        {{"-p", a, "-p", b, "-o", "{date}.qmf"}, "several ports need an --output with {port} or {serial}"},
+        {{"-p", a, "-p", b, "-o", "-"}, "--output - takes one port"},
+        {{"-p", a, "-o", "x-{name}.qmf"},
+         "--output x-{name}.qmf: unknown field {name}; the fields are {port}, {serial}"},
+        {{"-p", a, "-p", b, "--output={port}-{dat"}, "unknown field {dat"},
+        {{"-p", a, "-p", a, "-o", "{port}.qmf"}, "gives " + a + " and " + a + " the same file ttyA.qmf"},
+        {{"-p", a, "-p", "/dev/ttyA", "-o", "{port}.qmf"}, "the same file"},
     };
-    for (const auto& args : cases) {
-        const RunResult r = Upload(args);
+    for (const auto& c : cases) {
+        const RunResult r = Upload(c.args);
         EXPECT_EQ(r.nExit, 2) << r.strErr;
-        EXPECT_NE(r.strErr.find("Usage: tcc-upload"), std::string::npos);
+        EXPECT_EQ(r.strErr.rfind("tcc-upload: ", 0), 0u) << r.strErr;
+        EXPECT_NE(r.strErr.find(c.error), std::string::npos) << r.strErr;
+        EXPECT_NE(r.strErr.find("\nTry 'tcc-upload --help'.\n"), std::string::npos) << r.strErr;
+        EXPECT_EQ(std::count(r.strErr.begin(), r.strErr.end(), '\n'), 2) << "short: " << r.strErr;
         EXPECT_EQ(r.strOut, "") << "no JSON for a usage error";
     }
     // A rate the controller does not offer names the five it does.
@@ -202,6 +269,14 @@ TEST_F(UploadToolTest, UsageErrorsExitTwo)
     }
     EXPECT_TRUE(Leftovers().empty());
     EXPECT_EQ(Upload({"--list-ports"}).nExit, 0);
+    for (const char* pszHelp : {"-h", "--help"}) {
+        const RunResult r = Upload({pszHelp});
+        EXPECT_EQ(r.nExit, 0);
+        for (const char* pszListed : {"-V, --version", "-p, --port", "-o, --output", "-b, --baud", "-q, --quiet",
+                                      "-v, --verbose", "--opt=VALUE", "130  interrupted"})
+            EXPECT_NE(r.strOut.find(pszListed), std::string::npos) << pszListed;
+    }
+    EXPECT_EQ(Upload({"-V"}).strOut.rfind("tcc-upload ", 0), 0u);
 }
 
 TEST_F(UploadToolTest, SavesTheServedImage)
@@ -213,8 +288,10 @@ TEST_F(UploadToolTest, SavesTheServedImage)
     const std::string image = ReadAll(m_dir + "/served.bin");
     EXPECT_EQ(image.size(), 70000u);
     EXPECT_TRUE(ReadAll(m_dir + "/station.qmf") == image);
-    EXPECT_TRUE(std::regex_match(
-        r.strErr, std::regex(R"(tcc-upload: saved 70000 bytes to station\.qmf in \d+\.\d\d s \(\d+\.\d KiB/s\)\n)")))
+    EXPECT_TRUE(std::regex_match(r.strErr, std::regex("tcc-upload: " + m_pty +
+                                                      R"(: saved 70000 bytes to station\.qmf in \d+\.\d\d s \(\d+\.\d )"
+                                                      R"(KiB/s\); 115200 baud \(UploadConfig\.ini\); SHA-256 )" +
+                                                      Sha256Of(image) + "\n")))
         << r.strErr;
     EXPECT_EQ(Leftovers(), std::vector<std::string>{"station.qmf"});
 }
@@ -243,10 +320,10 @@ TEST_F(UploadToolTest, FailedRetrievalExitsOneAndWritesNothing)
         bool bWithSim;
         const char* pszMessage;
     } const cases[] = {
-        {{"--fault", "oversize"}, true, "tcc-upload: Failed to communicate with system\n"},
-        {{"--fault", "short-last", "--size", "3000"}, true, "tcc-upload: Failed to communicate with system\n"},
-        {{"--fault", "long-chunk", "--size", "3000"}, true, "tcc-upload: Failed to communicate with system\n"},
-        {{}, false, "tcc-upload: Unable to open serial port.\n"},
+        {{"--fault", "oversize"}, true, ": Failed to communicate with system; nothing written\n"},
+        {{"--fault", "short-last", "--size", "3000"}, true, ": Failed to communicate with system; nothing written\n"},
+        {{"--fault", "long-chunk", "--size", "3000"}, true, ": Failed to communicate with system; nothing written\n"},
+        {{}, false, "no-such-port: Unable to open serial port: no such port; nothing written\n"},
     };
     for (const auto& c : cases) {
         std::ofstream(m_dir + "/station.qmf") << "previous";
@@ -275,21 +352,33 @@ TEST_F(UploadToolTest, LineClosedMidTransferExitsOne)
     EXPECT_TRUE(Leftovers().empty());
 }
 
+// An output that cannot be written is found before the station is asked
+// anything, and no port is opened: a missing folder, a folder in the
+// target's place, and one bad output among several.
 TEST_F(UploadToolTest, UnwritableOutputExitsThreeNamingPathAndCause)
 {
-    // A missing folder is found before the station is asked anything.
     const std::string missing = m_dir + "/no-such-folder/station.qmf";
     RunResult r = Upload({"--port", m_dir + "/no-such-port", "--output", missing});
     EXPECT_EQ(r.nExit, 3) << r.strErr;
-    EXPECT_EQ(r.strErr, "tcc-upload: cannot write " + missing + ": No such file or directory\n");
+    EXPECT_EQ(r.strErr, "tcc-upload: " + m_dir + "/no-such-port: cannot write " + missing +
+                            ": No such file or directory; nothing written\n");
 
-    // A folder in the target's place only fails once the image is in.
-    StartSim({"--size", "2000"});
+    StartSim({"--size", "2000", "--verbose"});
+    const std::string safePty = "pts_" + m_pty.substr(m_pty.rfind('/') + 1);
     ASSERT_EQ(mkdir((m_dir + "/taken").c_str(), 0755), 0);
-    r = Upload({"--port", m_pty, "--output", "taken", "--quiet"});
-    EXPECT_EQ(r.nExit, 3) << r.strErr;
-    EXPECT_NE(r.strErr.find("cannot replace taken: Is a directory"), std::string::npos) << r.strErr;
-    EXPECT_EQ(Leftovers(), std::vector<std::string>{"taken"});
+    ASSERT_EQ(mkdir((m_dir + "/" + safePty + ".d").c_str(), 0755), 0);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--output", "taken"},
+                                                 {"--output", "taken/"},
+                                                 {"-p", m_dir + "/no-such-port", "--output", "{port}.d"}}) {
+        std::vector<std::string> all = {"--port", m_pty, "--json"};
+        all.insert(all.end(), args.begin(), args.end());
+        r = Upload(all);
+        EXPECT_EQ(r.nExit, 3) << r.strErr;
+        EXPECT_NE(r.strErr.find(": it is a folder; nothing written"), std::string::npos) << r.strErr;
+        EXPECT_EQ(JsonByPort(r.strOut)[m_pty]["error"].text, "save_failed") << r.strOut;
+    }
+    StopSim();
+    EXPECT_EQ(ReadAll(m_dir + "/sim.err").find("size request"), std::string::npos) << "no port was opened";
 }
 
 // The report's counts are the simulator's, seen from the other end: what it
@@ -316,13 +405,18 @@ TEST_F(UploadToolTest, JsonReportAgreesWithTheStation)
     EXPECT_EQ(json["wire_bytes_sent"].number, served[0][2]);
     EXPECT_EQ(json["frames_dropped"].number, 4 * 5) << "5000 bytes: 5 chunks, 4 noise blocks";
     EXPECT_EQ(json["message"].nKind, JsonValue::NUL);
+    EXPECT_EQ(json["error"].nKind, JsonValue::NUL);
+    EXPECT_EQ(json["baud_source"].text, "UploadConfig.ini");
+    EXPECT_EQ(json["sha256"].text, Sha256Of(ReadAll(m_dir + "/served.bin")));
     EXPECT_GE(json["seconds"].number, 0);
 
     r = Upload({"--port", m_dir + "/no-such-port", "--output", "station.qmf", "--json"});
     EXPECT_EQ(r.nExit, 1) << r.strErr;
     json = Json(r);
     EXPECT_EQ(json["result"].text, "failed");
-    EXPECT_EQ(json["message"].text, "Unable to open serial port.");
+    EXPECT_EQ(json["message"].text, "Unable to open serial port: no such port");
+    EXPECT_EQ(json["error"].text, "port_not_found");
+    EXPECT_EQ(json["sha256"].nKind, JsonValue::NUL);
     EXPECT_EQ(json["baud"].nKind, JsonValue::NUL) << "the port never opened";
     EXPECT_EQ(json["wire_bytes_sent"].number, 0);
 
@@ -332,40 +426,52 @@ TEST_F(UploadToolTest, JsonReportAgreesWithTheStation)
     EXPECT_EQ(json["result"].text, "failed");
     EXPECT_EQ(json["attempts"].number, 0);
     EXPECT_NE(json["message"].text.find("cannot write no-such-folder/x.qmf"), std::string::npos);
+    EXPECT_EQ(json["error"].text, "save_failed");
 }
 
-// --baud replaces UploadConfig.ini and its messages; without it the file
-// decides as it does for the window.
+// --baud replaces UploadConfig.ini; without it the file decides as it does
+// for the window, but the window's boxes about it are never shown: the rate
+// and its source are in the JSON and, with --verbose, on standard error.
 TEST_F(UploadToolTest, BaudOptionReplacesTheRateFile)
 {
     struct {
         const char* pszFile;  // nullptr: no file
         const char* pszBaud;  // nullptr: no --baud
         double baud;
-        const char* pszMessage;  // expected on standard error, nullptr: none
+        const char* pszSource;
+        const char* pszWarning;  // without --quiet, nullptr: none
     } const cases[] = {
-        {nullptr, "9600", 9600, nullptr},
-        {"BAUDRATE=4800\n", "19200", 19200, nullptr},
-        {"BAUDRATE=38400\n", "57600", 57600, nullptr},
-        {"BAUDRATE=38400\n", nullptr, 38400, nullptr},
-        {nullptr, nullptr, 115200, "Using Defaults, Contact Technical Support if communications fail."},
-        {"BAUDRATE=4800\n", nullptr, 57600, "BaudRate 4800 Not Supported, Using Defaults."},
+        {nullptr, "9600", 9600, "--baud", nullptr},
+        {"BAUDRATE=4800\n", "19200", 19200, "--baud", nullptr},
+        {"BAUDRATE=38400\n", "57600", 57600, "--baud", nullptr},
+        {"BAUDRATE=38400\n", nullptr, 38400, "UploadConfig.ini", nullptr},
+        {nullptr, nullptr, 115200, "default", nullptr},
+        {"PORT=COM2\n", nullptr, 115200, "default", nullptr},
+        {"BAUDRATE=4800\n", nullptr, 57600, "UploadConfig.ini",
+         "tcc-upload: UploadConfig.ini names 4800 baud, which the station does not speak; using 57600\n"},
     };
     StartSim({"--size", "3000"});
     for (const auto& c : cases) {
         std::remove((m_dir + "/UploadConfig.ini").c_str());
         if (c.pszFile)
             std::ofstream(m_dir + "/UploadConfig.ini") << c.pszFile;
-        std::vector<std::string> args = {"--port", m_pty, "--output", "station.qmf", "--json", "--quiet"};
+        std::vector<std::string> args = {"--port", m_pty, "--output", "station.qmf", "--json"};
         if (c.pszBaud)
-            args.insert(args.end(), {"--baud", c.pszBaud});
-        const RunResult r = Upload(args);
+            args.push_back(std::string("--baud=") + c.pszBaud);
+        RunResult r = Upload(args);
         EXPECT_EQ(r.nExit, 0) << r.strErr;
         EXPECT_EQ(Json(r)["baud"].number, c.baud) << r.strOut;
-        if (c.pszMessage)
-            EXPECT_NE(r.strErr.find(c.pszMessage), std::string::npos) << r.strErr;
-        else
-            EXPECT_EQ(r.strErr, "");
+        EXPECT_EQ(Json(r)["baud_source"].text, c.pszSource) << r.strOut;
+        EXPECT_EQ(r.strErr.find("Using Defaults"), std::string::npos) << r.strErr;
+        EXPECT_EQ(r.strErr.rfind(c.pszWarning ? c.pszWarning : "tcc-upload: " + m_pty + ": saved", 0), 0u) << r.strErr;
+        EXPECT_NE(r.strErr.find(" baud (" + std::string(c.pszSource) + "); SHA-256 "), std::string::npos);
+        args.push_back("-q");
+        EXPECT_EQ(Upload(args).strErr, "") << "quiet means quiet";
+        args.back() = "-v";
+        r = Upload(args);
+        EXPECT_NE(r.strErr.find("tcc-upload: " + std::to_string(int(c.baud)) + " baud (" + c.pszSource + ")\n"),
+                  std::string::npos)
+            << r.strErr;
     }
     EXPECT_TRUE(ReadAll(m_dir + "/station.qmf") == ReadAll(m_dir + "/served.bin"));
 }
@@ -382,10 +488,25 @@ TEST_F(UploadToolTest, RetriesFollowAFailedRetrievalOnly)
         std::size_t nServed;
         const char* pszErr;
     } const cases[] = {
-        {{"--fault", "oversize", "--first-transfer-only"}, "0", 1, 1, 0, "retrieval failed; nothing written"},
+        {{"--fault", "oversize", "--first-transfer-only"},
+         "0",
+         1,
+         1,
+         0,
+         ": Failed to communicate with system; nothing written"},
         {{"--fault", "oversize", "--first-transfer-only"}, "2", 0, 2, 1, "; 2 attempts, "},
-        {{"--fault", "short-last", "--first-transfer-only"}, "1", 0, 2, 2, "attempt 1 of 2 failed; trying again"},
-        {{"--fault", "oversize"}, "2", 1, 3, 0, "retrieval failed after 3 attempts; nothing written"},
+        {{"--fault", "short-last", "--first-transfer-only"},
+         "1",
+         0,
+         2,
+         2,
+         ": attempt 1 of 2 failed (Failed to communicate with system); trying again"},
+        {{"--fault", "oversize"},
+         "2",
+         1,
+         3,
+         0,
+         ": Failed to communicate with system after 3 attempts; nothing written"},
         {{}, "3", 0, 1, 1, "saved 3000 bytes"},
     };
     for (const auto& c : cases) {
@@ -407,15 +528,6 @@ TEST_F(UploadToolTest, RetriesFollowAFailedRetrievalOnly)
             EXPECT_TRUE(Leftovers().empty());
         }
     }
-
-    // A save that fails is not a failed retrieval.
-    StartSim({"--size", "2000"});
-    ASSERT_EQ(mkdir((m_dir + "/taken").c_str(), 0755), 0);
-    const RunResult r = Upload({"--port", m_pty, "--output", "taken", "--json", "--retries", "3"});
-    StopSim();
-    EXPECT_EQ(r.nExit, 3) << r.strErr;
-    EXPECT_EQ(Json(r)["attempts"].number, 1);
-    EXPECT_EQ(Served().size(), 1u);
 }
 
 // TCC_UPLOAD_ROOT puts a made-up /dev/serial/by-id in front of the program,
@@ -455,6 +567,117 @@ TEST_F(UploadToolTest, PortAutoTakesTheOneUsbAdapterOrListsThem)
                       line + "\n"),
         std::string::npos)
         << r.strErr;
+}
+
+// Three stations in one command, each into its own file, the JSON line of
+// each as it ends; one station failing leaves the other two saved. The
+// simulators serve different images, so a file that went to the wrong port
+// shows.
+TEST_F(UploadToolTest, SeveralStationsAtOnceEachIntoItsOwnFile)
+{
+    struct {
+        int nFailing;  // the station that announces an oversize image, 0: none
+        int nExit;
+    } const cases[] = {{0, 0}, {2, 1}};
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--json", "-o", "st-{port}-{date}.qmf", "--retries=0"};
+        std::map<std::string, int> stationOf;
+        for (int n = 1; n <= 3; ++n) {
+            std::vector<std::string> sim = {"--size", std::to_string(20000 + n * 1111), "--seed", std::to_string(n)};
+            if (n == c.nFailing)
+                sim.insert(sim.end(), {"--fault", "oversize"});
+            const std::string pty = StartStation(n, sim);
+            stationOf[pty] = n;
+            args.insert(args.end(), {"-p", pty});
+        }
+        const RunResult r = Upload(args);
+        StopSim();
+        EXPECT_EQ(r.nExit, c.nExit) << r.strErr;
+        auto objects = JsonByPort(r.strOut);
+        ASSERT_EQ(objects.size(), 3u) << r.strOut;
+        for (auto& [pty, json] : objects) {
+            const int n = stationOf.at(pty);
+            const std::string served = ReadAll(m_dir + "/served-" + std::to_string(n) + ".bin");
+            const std::regex file("st-pts_" + pty.substr(9) + R"(-\d{8}-\d{6}\.qmf)");
+            EXPECT_TRUE(std::regex_match(json["output"].text, file)) << json["output"].text;
+            if (n == c.nFailing) {
+                EXPECT_EQ(json["result"].text, "failed");
+                EXPECT_EQ(json["error"].text, "no_reply");
+                EXPECT_NE(r.strErr.find("tcc-upload: " + pty + ": Failed to communicate with system; nothing written"),
+                          std::string::npos)
+                    << r.strErr;
+                continue;
+            }
+            EXPECT_EQ(json["result"].text, "saved") << r.strErr;
+            EXPECT_EQ(json["bytes"].number, served.size());
+            EXPECT_EQ(json["sha256"].text, Sha256Of(served));
+            EXPECT_EQ(Sha256Of(ReadAll(m_dir + "/" + json["output"].text)), Sha256Of(served));
+            EXPECT_NE(r.strErr.find("tcc-upload: " + pty + ": saved " + std::to_string(served.size()) + " bytes to " +
+                                    json["output"].text),
+                      std::string::npos)
+                << r.strErr;
+        }
+        EXPECT_EQ(Leftovers().size(), c.nFailing ? 2u : 3u) << "only the saved images, no temporary file";
+        std::system(("rm -f '" + m_dir + "'/st-*").c_str());
+    }
+}
+
+// --output -: the image and nothing else on standard output, read through a
+// pipe as `tcc-upload -o - | sha256sum` would.
+TEST_F(UploadToolTest, OutputDashWritesTheImageToAPipe)
+{
+    StartSim({"--size", "70000", "--seed", "9"});
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t pid = SpawnUpload({"-p", m_pty, "-o", "-"}, fds[1]);
+    close(fds[1]);
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) != 0;)
+        if (n > 0)
+            out.append(buffer, static_cast<std::size_t>(n));
+    close(fds[0]);
+    EXPECT_EQ(WaitExit(pid), 0) << ReadAll(m_dir + "/upload.err");
+    const std::string served = ReadAll(m_dir + "/served.bin");
+    EXPECT_EQ(out.size(), served.size());
+    EXPECT_TRUE(out == served);
+    EXPECT_NE(ReadAll(m_dir + "/upload.err").find(": saved 70000 bytes to - in "), std::string::npos);
+    EXPECT_TRUE(Leftovers().empty());
+}
+
+// Ctrl-C while three stations are silent mid-transfer: the log has said so
+// (that is what the test waits for), every port ends as interrupted with
+// status 130, and no temporary file is left.
+TEST_F(UploadToolTest, InterruptDuringABatchLeavesNothing)
+{
+    std::vector<std::string> args = {"--json", "-o", "{port}.qmf"};
+    for (int n = 1; n <= 3; ++n)
+        args.insert(args.end(), {"-p", StartStation(n, {"--size", "30000", "--stall-ms", "60000", "--stall-at", "2"})});
+    const int outFd = open((m_dir + "/upload.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const pid_t pid = SpawnUpload(args, outFd);
+    close(outFd);
+    // Stderr is a file, not a terminal: each silence is said once, at 5 s.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::string err;
+    while (std::count(err.begin(), err.end(), '\n') < 3 && std::chrono::steady_clock::now() < deadline) {
+        usleep(50 * 1000);
+        err = ReadAll(m_dir + "/upload.err");
+    }
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3) << err;
+    EXPECT_EQ(err.find("tcc-upload: /dev/pts/"), 0u) << err;
+    EXPECT_NE(err.find(": no reply for 5 s, giving up at 10 s\n"), std::string::npos) << err;
+    std::vector<std::string> names = Leftovers();
+    EXPECT_EQ(names.size(), 3u) << "the temporary files";
+    kill(pid, SIGINT);
+    EXPECT_EQ(WaitExit(pid), 130);
+    const auto objects = JsonByPort(ReadAll(m_dir + "/upload.out"));
+    EXPECT_EQ(objects.size(), 3u);
+    for (auto& entry : objects) {
+        auto json = entry.second;
+        EXPECT_EQ(json["error"].text, "interrupted");
+        EXPECT_EQ(json["result"].text, "failed");
+    }
+    EXPECT_TRUE(Leftovers().empty());
 }
 
 }  // namespace

@@ -14,6 +14,13 @@
 // BOOL: standard error is an interactive terminal (console).
 int StderrIsTerminal();
 
+// BOOL: path names an existing folder.
+int IsFolder(const std::string& path);
+
+// --output -: the image goes to standard output byte for byte (Windows would
+// otherwise turn every 0A into 0D 0A).
+void SetStdoutBinary();
+
 // After InstallInterruptHandler, Ctrl-C only sets a flag that
 // WasInterrupted reports, so the run can remove its temporary file.
 void InstallInterruptHandler();

@@ -10,6 +10,7 @@
 #include <map>
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <limits.h>
 #include <stdlib.h>
 
@@ -92,6 +93,14 @@ std::string DriverName(const std::string& device)
 }  // namespace
 
 int StderrIsTerminal() { return isatty(STDERR_FILENO) ? 1 : 0; }
+
+int IsFolder(const std::string& path)
+{
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? 1 : 0;
+}
+
+void SetStdoutBinary() {}
 
 void InstallInterruptHandler()
 {

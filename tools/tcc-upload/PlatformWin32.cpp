@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 
@@ -34,6 +35,14 @@ std::string SystemMessage(DWORD dwError)
 }  // namespace
 
 int StderrIsTerminal() { return _isatty(_fileno(stderr)) ? 1 : 0; }
+
+int IsFolder(const std::string& path)
+{
+    const DWORD dwAttributes = GetFileAttributesA(path.c_str());
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+}
+
+void SetStdoutBinary() { _setmode(_fileno(stdout), _O_BINARY); }
 
 void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 
