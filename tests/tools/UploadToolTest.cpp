@@ -75,9 +75,10 @@ class UploadToolTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char szTemplate[] = "/tmp/tcc-upload-test-XXXXXX";
-        ASSERT_NE(mkdtemp(szTemplate), nullptr);
-        m_dir = szTemplate;
+        const char* pszTmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(pszTmp && *pszTmp ? pszTmp : "/tmp") + "/tcc-upload-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr) << pattern;
+        m_dir = pattern;
         // Without this file the serial controller says it uses its defaults.
         std::ofstream(m_dir + "/UploadConfig.ini") << "BAUDRATE=115200\n";
     }
