@@ -69,14 +69,23 @@ upload json --port COM1 --output "Z:$work/out.qmf" --baud 57600 --json
 cmp -s "$work/out.qmf" "$work/served.bin" || fail "the image saved with --baud differs from the served one"
 grep -q "Using Defaults" "$work/json.err" && fail "--baud still read UploadConfig.ini"
 grep -q "saved 30000 bytes to Z:$work/out.qmf in .* s (.* KiB/s)" "$work/json.err" || fail "no summary"
-json_check "$work/json.out" result=saved port=COM1 baud=57600 bytes=30000 attempts=1 frames_dropped=0 message=None
+json_check "$work/json.out" result=saved port=COM1 baud=57600 bytes=30000 attempts=1 frames_dropped=0 message=None \
+  error=None baud_source=--baud "sha256=$(sha256sum "$work/served.bin" | cut -d' ' -f1)"
 echo "wine_tcc_upload: --baud 57600 --json: $(cat "$work/json.out")"
+
+# --output -: standard output in binary mode, every 0A byte as it came.
+upload dash -p COM1 -o - -q
+[ "$rc" -eq 0 ] || fail "tcc-upload.exe -o - exited with $rc"
+cmp -s "$work/dash.out" "$work/served.bin" || fail "the image on standard output differs from the served one"
+echo "wine_tcc_upload: -o -: 30000 bytes on standard output exactly"
 
 upload fail --port COM99 --output "Z:$work/none.qmf" --quiet --json
 [ "$rc" -eq 1 ] || fail "a missing port gave exit status $rc, not 1"
-grep -q "Unable to open serial port." "$work/fail.err" || fail "no \"Unable to open serial port.\" message"
+grep -q "COM99: Unable to open serial port: no such port; nothing written" "$work/fail.err" ||
+  fail "no \"Unable to open serial port\" line"
 [ ! -e "$work/none.qmf" ] || fail "a failed retrieval left a file behind"
-json_check "$work/fail.out" result=failed port=COM99 baud=None "message=Unable to open serial port."
+json_check "$work/fail.out" result=failed port=COM99 baud=None "message=Unable to open serial port: no such port" \
+  error=port_not_found sha256=None
 echo "wine_tcc_upload: --list-ports:"
 upload ports --list-ports
 sed 's/^/    /' "$work/ports.out"

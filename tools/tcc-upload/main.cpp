@@ -129,18 +129,23 @@ struct OptionRow {
 // One exit status, its meaning wrapped under itself within 79 columns.
 void PrintExitStatus(const ExitStatusRow& row)
 {
+    constexpr std::size_t kIndent = 7, kWidth = 79;
     std::string line = "  " + std::to_string(row.nStatus);
-    line.resize(7, ' ');
+    line.resize(kIndent, ' ');
+    std::size_t nWords = 0;
     const std::string meaning = row.pszMeaning;
-    std::size_t nAt = 0;
-    while (nAt < meaning.size()) {
+    for (std::size_t nAt = 0; nAt < meaning.size();) {
         std::size_t nEnd = meaning.find(' ', nAt);
-        nEnd = nEnd == std::string::npos ? meaning.size() : nEnd;
-        if (line.size() > 7 && line.size() + 1 + (nEnd - nAt) > 79) {
+        if (nEnd == std::string::npos)
+            nEnd = meaning.size();
+        if (nWords > 0 && line.size() + 1 + (nEnd - nAt) > kWidth) {
             std::printf("%s\n", line.c_str());
-            line.assign(7, ' ');
+            line.assign(kIndent, ' ');
+            nWords = 0;
         }
-        line += (line.size() > 7 ? " " : "") + meaning.substr(nAt, nEnd - nAt);
+        if (nWords++ > 0)
+            line.push_back(' ');
+        line.append(meaning, nAt, nEnd - nAt);
         nAt = nEnd + 1;
     }
     std::printf("%s\n", line.c_str());
