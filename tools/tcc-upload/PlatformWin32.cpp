@@ -71,4 +71,20 @@ std::vector<SerialPortInfo> ListSerialPorts()
     return ports;
 }
 
+int PortListHasById() { return 0; }
+
+// A COM name that the object manager knows is there, even before it opens.
+int PortIsPresent(const std::string& port)
+{
+    std::string name = port;
+    if (name.compare(0, 4, "\\\\.\\") == 0)
+        name.erase(0, 4);
+    char szTarget[512];
+    return QueryDosDeviceA(name.c_str(), szTarget, sizeof szTarget) != 0 ? 1 : 0;
+}
+
+// Windows refuses a port held by another program, which is told apart
+// before this; there is no group to join.
+std::string DeniedPortText(const std::string&) { return std::string(); }
+
 std::string SystemErrorText(unsigned long code) { return SystemMessage(static_cast<DWORD>(code)); }

@@ -17,6 +17,7 @@
 #include "tools/tcc-upload/Console.h"
 #include "tools/tcc-upload/Platform.h"
 #include "tools/tcc-upload/Report.h"
+#include "tools/tcc-upload/RetryWait.h"
 #include "tools/tcc-upload/Trace.h"
 
 namespace {
@@ -31,7 +32,7 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(250);
 
 const char kUsage[] =
     "Usage: tcc-upload --port PORT --output FILE [OPTION]...\n"
-    "  or:  tcc-upload --list-ports\n"
+    "  or:  tcc-upload --list-ports [--json] [--all]\n"
     "\n"
     "Fetches the base station's configuration image over the serial port PORT and\n"
     "saves it to FILE, which is replaced only once the whole image has arrived.\n"
@@ -39,20 +40,30 @@ const char kUsage[] =
     "\n"
     "Options:\n"
     "  --port PORT    the serial port: a device path such as /dev/ttyUSB0, or COM3\n"
-    "                 on Windows; auto takes the one USB serial adapter present\n"
+    "                 on Windows; auto takes the one USB serial adapter present,\n"
+    "                 usb:SERIAL the USB adapter with that serial number and\n"
+    "                 usb:VVVV:PPPP the one with those hex vendor and product ids\n"
+    "                 (as --list-ports shows them)\n"
     "  --output FILE  where the image is saved\n"
     "  --baud B       the line rate: 9600, 19200, 38400, 57600 or 115200; without\n"
     "                 it UploadConfig.ini in the current directory decides (115200\n"
     "                 when the file is missing)\n"
     "  --retries N    after a failed retrieval, try again up to N more times (0 to\n"
     "                 99, default 0); never once the image is saved\n"
+    "  --retry-wait S  seconds between attempts (0 to 600, default 2); a port that\n"
+    "                 is missing then (an adapter plugged in again) is waited for\n"
+    "                 up to as long again\n"
     "  --json         at the end, one JSON object on standard output (keys below)\n"
     "  --quiet        no progress line, no note of the port auto took and no closing\n"
     "                 summary (size, time, rate and attempts)\n"
     "  --trace        hex dump of every frame sent and received on standard error\n"
     "  --list-ports   the serial ports of this machine and what each one is: USB\n"
     "                 adapter (with vendor and product where known), built-in\n"
-    "                 UART, pty\n"
+    "                 UART; with --json a JSON array of objects with the keys\n"
+    "                 port, kind (usb, uart, pty, other), description, vid, pid,\n"
+    "                 serial, manufacturer, product and, on Linux, by_id (null\n"
+    "                 where unknown)\n"
+    "  --all          with --list-ports: pseudo terminals (ptys) too\n"
     "  -h, --help     this text\n"
     "\n"
     "JSON keys:\n"
@@ -73,21 +84,24 @@ const char kUsage[] =
     "Exit status:\n"
     "  0  the image was saved\n"
     "  1  the retrieval failed (nothing written)\n"
-    "  2  usage error, and --port auto finding no USB serial adapter or several\n"
+    "  2  usage error, and --port auto or usb:... finding no matching USB serial\n"
+    "     adapter or several\n"
     "  3  the file could not be written\n"
     "\n"
     "Environment:\n"
     "  TCC_UPLOAD_ROOT  Linux: look for ports in sys/ and dev/ below this folder\n"
     "                   instead of the machine's own (for tests)\n";
 
-const char kAutoPort[] = "auto";
 constexpr std::uint32_t kMaxRetries = 99;
+constexpr std::uint32_t kMaxRetryWait = 600;
 
 struct Options {
     std::string strPort;
     std::string strOutput;
     std::uint32_t dwBaud = 0;  // 0: UploadConfig.ini decides
     std::uint32_t dwRetries = 0;
+    std::uint32_t dwRetryWait = 2;  // seconds
+    bool bAll = false;
     bool bJson = false;
     bool bQuiet = false;
     bool bTrace = false;
@@ -167,6 +181,14 @@ const OptionRow kOptions[] = {
              return -1;
          return Usage("--retries " + value + ": a count from 0 to " + std::to_string(kMaxRetries));
      }},
+    // The waits between attempts and --list-ports --all.
+    {"--retry-wait", true,
+     [](Options& opt, const std::string& value) {
+         if (ParseCount(value, kMaxRetryWait, &opt.dwRetryWait))
+             return -1;
+         return Usage("--retry-wait " + value + ": seconds from 0 to " + std::to_string(kMaxRetryWait));
+     }},
+    {"--all", false, SetFlag<&Options::bAll>},
 };
 
 // Returns -1 when the options are good, else the exit status.
@@ -191,10 +213,12 @@ int ParseOptions(int argc, char** argv, Options* pOpt)
             return nExit;
     }
     if (pOpt->bListPorts) {
-        const bool bAlone = pOpt->strPort.empty() && pOpt->strOutput.empty() && pOpt->dwBaud == 0 &&
-                            pOpt->dwRetries == 0 && !pOpt->bJson;
-        return bAlone ? -1 : Usage("--list-ports takes no other option");
+        const bool bAlone =
+            pOpt->strPort.empty() && pOpt->strOutput.empty() && pOpt->dwBaud == 0 && pOpt->dwRetries == 0;
+        return bAlone ? -1 : Usage("--list-ports takes no other option than --json and --all");
     }
+    if (pOpt->bAll)
+        return Usage("--all goes with --list-ports");
     if (pOpt->strPort.empty() || pOpt->strOutput.empty())
         return Usage("--port and --output are both needed");
     return -1;
@@ -274,6 +298,38 @@ int SaveImage(CAtomicFile& file, CMapUploader& uploader, RunReport* pReport)
     return EXIT_OK;
 }
 
+int Interrupted(RunReport* pReport)
+{
+    pReport->strMessage = "interrupted";
+    ConsoleLine("tcc-upload: interrupted; nothing written");
+    return EXIT_RETRIEVAL_FAILED;
+}
+
+// A refused port's message names the way to access where there is one.
+void SayHowToGetAccess(RunFailure nFailure, const std::string& port)
+{
+    const std::string hint = nFailure == RunFailure::portDenied ? DeniedPortText(port) : std::string();
+    if (!hint.empty())
+        ConsoleLine(hint);
+}
+
+// --retry-wait between attempts, and as long again for a missing port.
+// Returns false when interrupted.
+bool WaitToRetry(const Options& opt, std::uint32_t dwFailed)
+{
+    if (!opt.bQuiet)
+        ConsoleLine("tcc-upload: attempt " + std::to_string(dwFailed) + " of " + std::to_string(opt.dwRetries + 1) +
+                    " failed; trying again in " + std::to_string(opt.dwRetryWait) + " s");
+    RetryWait wait;
+    wait.dwWaitMs = opt.dwRetryWait * 1000;
+    wait.interrupted = WasInterrupted;
+    wait.portPresent = PortIsPresent;
+    const RetryWaitEnd nEnd = WaitBeforeRetry(wait, opt.strPort);
+    if (nEnd == RETRY_PORT_MISSING && !opt.bQuiet)
+        ConsoleLine("tcc-upload: " + opt.strPort + " is not there; trying it all the same");
+    return nEnd != RETRY_INTERRUPTED;
+}
+
 // The window's run, once per attempt: a new uploader for the port, Start,
 // wait, save on success, delete. A saved image, a failed save and an
 // interruption end the run; only a failed retrieval is tried again.
@@ -289,23 +345,21 @@ int RunAttempts(CAtomicFile& file, const Options& opt, RunReport* pReport)
         ConsoleEndProgress();
         pReport->dAttemptSeconds = SecondsSince(start);
         pReport->dwBytes = pUploader->GetReceived();
+        const RunFailure nFailure = pUploader->GetFailure();
         const bool bRetrieved = bFinished && pUploader->Succeeded();
         const int nSaved = bRetrieved ? SaveImage(file, *pUploader, pReport) : EXIT_RETRIEVAL_FAILED;
         delete pUploader;
         const std::string message = ConsoleTakeMessage();
         if (bRetrieved)
             return nSaved;
-        if (!bFinished || WasInterrupted()) {
-            pReport->strMessage = "interrupted";
-            ConsoleLine("tcc-upload: interrupted; nothing written");
-            return EXIT_RETRIEVAL_FAILED;
-        }
+        if (!bFinished || WasInterrupted())
+            return Interrupted(pReport);
+        SayHowToGetAccess(nFailure, opt.strPort);
         pReport->strMessage = message.empty() ? "the retrieval failed" : message;
         if (pReport->dwAttempts > opt.dwRetries)
             break;
-        if (!opt.bQuiet)
-            ConsoleLine("tcc-upload: attempt " + std::to_string(pReport->dwAttempts) + " of " +
-                        std::to_string(opt.dwRetries + 1) + " failed; trying again");
+        if (!WaitToRetry(opt, pReport->dwAttempts))
+            return Interrupted(pReport);
     }
     if (!opt.bQuiet)
         ConsoleLine(FormatSummary(*pReport));
@@ -350,30 +404,32 @@ int Retrieve(const Options& opt)
     return nExit;
 }
 
-// auto: the one USB serial adapter, named on standard error; with none or
-// several it is a usage error that lists them. Returns -1 when the port is set.
+// auto and usb:...: the one matching USB serial adapter, named on standard
+// error; with none or several it is a usage error that lists them. Returns -1
+// when the port is set.
 int ResolveAutoPort(Options* pOpt)
 {
-    if (pOpt->strPort != kAutoPort)
+    if (!IsAdapterSpec(pOpt->strPort))
         return -1;
-    const std::vector<SerialPortInfo> adapters = UsbAdapters(ListSerialPorts());
-    if (adapters.size() == 1) {
-        pOpt->strPort = adapters[0].strName;
+    const PortChoice choice = ChoosePort(pOpt->strPort, ListSerialPorts());
+    if (choice.nFailure == RunFailure::none && !choice.bUsage) {
         if (!pOpt->bQuiet)
-            ConsoleLine("tcc-upload: --port auto: " + DescribePort(adapters[0]));
+            ConsoleLine("tcc-upload: --port " + pOpt->strPort + ": " + DescribePort(choice.candidates[0]));
+        pOpt->strPort = choice.strPort;
         return -1;
     }
-    std::fprintf(stderr, "tcc-upload: --port auto needs exactly one USB serial adapter, and %s\n",
-                 adapters.empty() ? "there is none" : (std::to_string(adapters.size()) + " are present:").c_str());
-    for (const SerialPortInfo& port : adapters)
-        std::fprintf(stderr, "  %s\n", DescribePort(port).c_str());
+    std::fputs(PortChoiceMessage(pOpt->strPort, choice).c_str(), stderr);
     return EXIT_USAGE;
 }
 
-int ListPorts()
+int ListPorts(const Options& opt)
 {
-    for (const SerialPortInfo& port : ListSerialPorts())
-        std::printf("%s\n", DescribePort(port).c_str());
+    const std::vector<SerialPortInfo> ports = ListedPorts(ListSerialPorts(), opt.bAll);
+    if (opt.bJson)
+        std::printf("%s\n", FormatPortsJson(ports, PortListHasById() != 0).c_str());
+    else
+        for (const SerialPortInfo& port : ports)
+            std::printf("%s\n", DescribePort(port).c_str());
     return EXIT_OK;
 }
 
@@ -387,5 +443,5 @@ int main(int argc, char** argv)
         nExit = ResolveAutoPort(&opt);
     if (nExit >= 0)
         return nExit;
-    return opt.bListPorts ? ListPorts() : Retrieve(opt);
+    return opt.bListPorts ? ListPorts(opt) : Retrieve(opt);
 }
