@@ -88,7 +88,8 @@ std::string PortDescription(const SerialPortInfo& port)
 
 std::string DescribePort(const SerialPortInfo& port)
 {
-    const std::string detail = JoinFacts({port.strDetail, port.strById});
+    // Windows' friendly name already says what the kernel device would.
+    const std::string detail = JoinFacts({port.strFriendlyName.empty() ? port.strDetail : "", port.strById});
     return port.strName + "  " + PortDescription(port) + (detail.empty() ? "" : " (" + detail + ")");
 }
 
