@@ -3,7 +3,8 @@
 # mapped to a station simulator's pty, and the saved file must equal what the
 # simulator served, also with the rate from --baud and a --json report; a port
 # that does not exist must fail with exit status 1, once per attempt with
-# --retries; --list-ports --json must give a JSON array.
+# --retries, while a retry on a port that is there does not wait for it;
+# --list-ports --json must give a JSON array.
 # Environment: scripts/wine-env.sh (WINEPREFIX...), TCC_NATIVE_BUILD.
 # Usage: run_wine_upload.sh path/to/tcc-upload.exe
 set -euo pipefail
@@ -98,4 +99,15 @@ assert all(set(p) == keys for p in ports), ports
 assert any(p["port"] == "COM1" for p in ports), ports
 PY
 sed 's/^/    /' "$work/portsjson.out"
+
+# A retry on a port that is there does not wait for it: the station fails the
+# first transfer only.
+station_stop
+station_start "$sim" "$work" --unpaced --size 3000 --fault oversize --first-transfer-only ||
+  fail "the simulator did not start again"
+station_map_com COM1 "$station_pty" || fail "could not map COM1 again"
+upload present --port COM1 --output "Z:$work/out.qmf" --json --retries 1 --retry-wait 1
+[ "$rc" -eq 0 ] || fail "the second attempt on COM1 gave exit status $rc"
+grep -q "is not there" "$work/present.err" && fail "COM1 was taken for missing"
+json_check "$work/present.out" result=saved attempts=2
 echo "wine_tcc_upload: ok"
