@@ -549,7 +549,6 @@ TEST_F(UploadToolTest, ListPortsJsonAndUsbChoicesReadTheSameSysfs)
         {"usb:0403:6001", 2, "needs exactly one matching USB serial adapter, and 2 are present:\n  /dev/ttyUSB0  "},
         {"usb:A2", 2, "tcc-upload: --port usb:A2 needs exactly one matching USB serial adapter, and there is none\n"},
         {"usb:", 2, "--port usb: needs a serial number or VVVV:PPPP"},
-        {"auto", 2, "and 2 are present:"},
         // Chosen from the made-up tree, opened on the machine, where it is not.
         {"usb:a1", 1, "tcc-upload: --port usb:a1: /dev/ttyUSB1  USB adapter: FT232R USB UART, 0403:6001, serial A1"},
     };
