@@ -24,8 +24,7 @@
 #include "link/FrameCodec.h"
 #include "link/FrameSink.h"
 #include "link/WorkerThread.h"
-
-class CSerialPortCtrl;
+#include "serial/SerialPortCtrl.h"
 
 enum { LINK_TRACE_WRITE = 0, LINK_TRACE_BURST = 1, LINK_TRACE_FRAME = 2 };
 typedef void (*LinkTraceProc)(int nDirection, const std::uint8_t* pBytes, std::uint32_t count);
@@ -36,10 +35,14 @@ public:
     ~CHdlcLink();
 
     int IsOpen();  // BOOL
+    // Why the port did not open, or PortFault::lost once the line went away.
+    PortFault Fault();
+    std::string AccessGroup();  // for a refused port: the group that may open it
     void Start();
     void Send(FrameBuffer* pFrame);  // any thread, before or after Start
 
     static void OnReceive(const std::uint8_t* pBytes, std::uint32_t count, void* pContext);
+    static void OnLineLost(void* pContext);
     static void SetTrace(LinkTraceProc pfnTrace);
     // Received frames the decoders of all links so far have thrown away (bad
     // FCS, unwanted address or control byte, too long, aborted), for reports.
@@ -50,6 +53,7 @@ private:
     int WriteRaw(const std::uint8_t* pBytes, int count);
     void DecodeReceived(const std::uint8_t* pBytes, std::uint32_t count);
     void DeliverFrame(FrameBuffer* pFrame);
+    bool ReportLineLost();
     void Run();
     static void LinkThreadProc(void* pParam);
 
@@ -59,6 +63,10 @@ private:
     CSerialPortCtrl* m_pCtrl;
     CWorkerThread m_worker;  // pushes onto either queue and the stop wake it; joined plainly
     FrameDecoder m_decoder;  // reader thread only, until the destructor releases it
+    // Raised by the reader thread when the line goes away; the worker tells
+    // the sink once the frames received before it have gone out.
+    std::atomic<std::uint32_t> m_bLineLost{0};
+    bool m_bLossReported = false;  // worker only
 
     static std::atomic<LinkTraceProc> s_pfnTrace;
     static std::atomic<std::uint32_t> s_dwFramesDropped;  // a count only: relaxed

@@ -251,7 +251,7 @@ TEST_F(UploadToolTest, FailedRetrievalExitsOneAndWritesNothing)
         {{"--fault", "oversize"}, true, "tcc-upload: Failed to communicate with system\n"},
         {{"--fault", "short-last", "--size", "3000"}, true, "tcc-upload: Failed to communicate with system\n"},
         {{"--fault", "long-chunk", "--size", "3000"}, true, "tcc-upload: Failed to communicate with system\n"},
-        {{}, false, "tcc-upload: Unable to open serial port.\n"},
+        {{}, false, "tcc-upload: Unable to open serial port. The port is not there."},
     };
     for (const auto& c : cases) {
         std::ofstream(m_dir + "/station.qmf") << "previous";
@@ -270,7 +270,7 @@ TEST_F(UploadToolTest, FailedRetrievalExitsOneAndWritesNothing)
     }
 }
 
-// The line going away mid-transfer ends in the reply timeout (10 s).
+// The line going away mid-transfer ends the run as soon as the reader sees it.
 TEST_F(UploadToolTest, LineClosedMidTransferExitsOne)
 {
     StartSim({"--fault", "close-mid", "--size", "20000"});
@@ -327,7 +327,9 @@ TEST_F(UploadToolTest, JsonReportAgreesWithTheStation)
     EXPECT_EQ(r.nExit, 1) << r.strErr;
     json = Json(r);
     EXPECT_EQ(json["result"].text, "failed");
-    EXPECT_EQ(json["message"].text, "Unable to open serial port.");
+    EXPECT_EQ(json["message"].text,
+              "Unable to open serial port. The port is not there. Check the cable or USB "
+              "adapter, and the port's number in Device Manager.");
     EXPECT_EQ(json["baud"].nKind, JsonValue::NUL) << "the port never opened";
     EXPECT_EQ(json["wire_bytes_sent"].number, 0);
 

@@ -78,7 +78,8 @@ upload fail --port COM99 --output "Z:$work/none.qmf" --quiet --json
 [ "$rc" -eq 1 ] || fail "a missing port gave exit status $rc, not 1"
 grep -q "Unable to open serial port." "$work/fail.err" || fail "no \"Unable to open serial port.\" message"
 [ ! -e "$work/none.qmf" ] || fail "a failed retrieval left a file behind"
-json_check "$work/fail.out" result=failed port=COM99 baud=None "message=Unable to open serial port."
+json_check "$work/fail.out" result=failed port=COM99 baud=None \
+  "message=Unable to open serial port. The port is not there. Check the cable or USB adapter, and the port's number in Device Manager."
 # A missing port is tried again after --retry-wait, and waited for.
 upload retry --port COM99 --output "Z:$work/none.qmf" --quiet --json --retries 1 --retry-wait 1
 [ "$rc" -eq 1 ] || fail "a missing port with --retries 1 gave exit status $rc, not 1"
