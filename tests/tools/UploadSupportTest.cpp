@@ -14,7 +14,6 @@
 #include <vector>
 
 #include <dirent.h>
-#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -458,39 +457,6 @@ TEST(PortChoiceTest, InstanceIdsGiveIdsAndOnlyARealSerialNumber)
         EXPECT_EQ(pid, c.pszPid) << c.pszId;
         EXPECT_EQ(serial, c.pszSerial) << c.pszId;
     }
-}
-
-// The group named is the device node's; a node only root's group may use
-// gives no group to join.
-TEST(PortChoiceTest, ARefusedPortNamesTheGroupThatGrantsAccess)
-{
-    struct {
-        const char* pszGroup;
-        bool bReadWrite;
-        const char* pszExpected;
-    } const cases[] = {
-        {"dialout", true,
-         "tcc-upload: members of the group dialout may use /dev/ttyUSB0: sudo usermod -aG dialout \"$USER\", then log "
-         "in again"},
-        {"uucp", true,
-         "tcc-upload: members of the group uucp may use /dev/ttyUSB0: sudo usermod -aG uucp \"$USER\", then log in "
-         "again"},
-        {"dialout", false, "tcc-upload: only the administrator can give you access to /dev/ttyUSB0"},
-        {"root", true, "tcc-upload: only the administrator can give you access to /dev/ttyUSB0"},
-        {"", true, "tcc-upload: only the administrator can give you access to /dev/ttyUSB0"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(DeniedPortHint("/dev/ttyUSB0", c.pszGroup, c.bReadWrite), c.pszExpected) << c.pszGroup;
-
-    // The node's own group: dialout where this user may give it that group.
-    char szPath[] = "/tmp/tcc-node-XXXXXX";
-    close(mkstemp(szPath));
-    const group* pDialout = getgrnam("dialout");
-    const bool bDialout = pDialout && chown(szPath, static_cast<uid_t>(-1), pDialout->gr_gid) == 0;
-    ASSERT_EQ(chmod(szPath, 0660), 0);
-    const group* pGroup = bDialout ? pDialout : getgrgid(getegid());
-    EXPECT_EQ(DeniedPortText(szPath), DeniedPortHint(szPath, pGroup->gr_name, true));
-    std::remove(szPath);
 }
 
 // A clock that only moves when slept on, with a port that comes back and a

@@ -487,7 +487,7 @@ TEST_F(UploadToolTest, RetryWaitsForAPortThatComesBack)
     r.strOut = ReadAll(m_dir + "/upload.out");
     EXPECT_EQ(r.nExit, 0) << r.strErr;
     EXPECT_NE(r.strErr.find("attempt 1 of 2 failed; trying again in 2 s\n"), std::string::npos) << r.strErr;
-    EXPECT_EQ(r.strErr.find("is not there"), std::string::npos) << r.strErr;
+    EXPECT_EQ(r.strErr.find("has not come back"), std::string::npos) << r.strErr;
     EXPECT_EQ(Json(r)["attempts"].number, 2);
     EXPECT_TRUE(ReadAll(m_dir + "/station.qmf") == ReadAll(m_dir + "/served.bin"));
     unlink(port.c_str());
@@ -495,7 +495,7 @@ TEST_F(UploadToolTest, RetryWaitsForAPortThatComesBack)
     r = Upload({"--port", port, "--output", "station.qmf", "--json", "--retries", "2", "--retry-wait", "0"});
     EXPECT_EQ(r.nExit, 1) << r.strErr;
     EXPECT_EQ(Json(r)["attempts"].number, 3);
-    const std::string missing = "tcc-upload: " + port + " is not there; trying it all the same\n";
+    const std::string missing = "tcc-upload: " + port + " has not come back; trying it all the same\n";
     EXPECT_NE(r.strErr.find(missing), r.strErr.rfind(missing)) << "before each retry: " << r.strErr;
 }
 

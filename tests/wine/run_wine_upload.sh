@@ -109,6 +109,6 @@ station_start "$sim" "$work" --unpaced --size 3000 --fault oversize --first-tran
 station_map_com COM1 "$station_pty" || fail "could not map COM1 again"
 upload present --port COM1 --output "Z:$work/out.qmf" --json --retries 1 --retry-wait 1
 [ "$rc" -eq 0 ] || fail "the second attempt on COM1 gave exit status $rc"
-grep -q "is not there" "$work/present.err" && fail "COM1 was taken for missing"
+grep -q "has not come back" "$work/present.err" && fail "COM1 was taken for missing"
 json_check "$work/present.out" result=saved attempts=2
 echo "wine_tcc_upload: ok"

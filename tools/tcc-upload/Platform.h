@@ -28,10 +28,6 @@ int PortListHasById();
 // BOOL: a port of that name exists now (it may still fail to open).
 int PortIsPresent(const std::string& port);
 
-// The line after a refused port's message that says how to get access;
-// empty where there is nothing to say.
-std::string DeniedPortText(const std::string& port);
-
 // The system's text for an error code of CReplacingFile.
 std::string SystemErrorText(unsigned long code);
 

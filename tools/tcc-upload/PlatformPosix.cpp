@@ -10,7 +10,6 @@
 #include <map>
 
 #include <dirent.h>
-#include <grp.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -164,18 +163,6 @@ int PortIsPresent(const std::string& port)
 {
     struct stat st {};
     return stat(port.c_str(), &st) == 0 ? 1 : 0;
-}
-
-// The group comes from the node itself: udev gives ttyUSB and ttyACM nodes
-// to dialout on Debian, to uucp on Arch.
-std::string DeniedPortText(const std::string& port)
-{
-    struct stat st {};
-    if (stat(port.c_str(), &st) != 0)
-        return DeniedPortHint(port, "", false);
-    const group* pGroup = getgrgid(st.st_gid);
-    const bool bReadWrite = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
-    return DeniedPortHint(port, pGroup ? pGroup->gr_name : "", bReadWrite);
 }
 
 std::string SystemErrorText(unsigned long code) { return std::strerror(static_cast<int>(code)); }

@@ -198,8 +198,4 @@ int PortIsPresent(const std::string& port)
     return QueryDosDeviceA(name.c_str(), szTarget, sizeof szTarget) != 0 ? 1 : 0;
 }
 
-// Windows refuses a port held by another program, which is told apart
-// before this; there is no group to join.
-std::string DeniedPortText(const std::string&) { return std::string(); }
-
 std::string SystemErrorText(unsigned long code) { return SystemMessage(static_cast<DWORD>(code)); }

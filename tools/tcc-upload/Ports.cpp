@@ -235,14 +235,6 @@ bool ParseUsbInstanceId(const std::string& id, std::string* pVid, std::string* p
     return true;
 }
 
-std::string DeniedPortHint(const std::string& port, const std::string& group, bool bGroupReadWrite)
-{
-    if (group.empty() || group == "root" || !bGroupReadWrite)
-        return "tcc-upload: only the administrator can give you access to " + port;
-    return "tcc-upload: members of the group " + group + " may use " + port + ": sudo usermod -aG " + group +
-           " \"$USER\", then log in again";
-}
-
 PortKind KindOfSerialCommDevice(const std::string& device)
 {
     std::string name = Lower(device);

@@ -67,11 +67,6 @@ std::string PortChoiceMessage(const std::string& spec, const PortChoice& choice)
 // and the FTDI bus's ids give the ids only. False when there are no ids.
 bool ParseUsbInstanceId(const std::string& id, std::string* pVid, std::string* pPid, std::string* pSerial);
 
-// Linux: the second line of a refused port's message, naming the device
-// node's group when membership would grant access (group may read and write,
-// and the group is not root's).
-std::string DeniedPortHint(const std::string& port, const std::string& group, bool bGroupReadWrite);
-
 // Windows: what a SERIALCOMM value name (the kernel device, "\Device\Serial0")
 // says about its port. Serial<n> is the machine's own UART; the USB serial
 // drivers name theirs after themselves (VCP0, USBSER000, Silabser0).

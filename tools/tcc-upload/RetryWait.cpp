@@ -16,23 +16,32 @@ public:
     void SleepMs(std::uint32_t dwMs) override { std::this_thread::sleep_for(std::chrono::milliseconds(dwMs)); }
 };
 
-// Sleeps in slices until dwMs have passed or done() holds; returns done().
-// The clock, not the count of slices, decides: a sleep may run long.
-template <typename Done>
-bool WaitUntil(IWaitClock& clock, std::uint32_t dwMs, Done done)
+}  // namespace
+
+CRetryWait::CRetryWait(std::uint64_t qwNowMs, std::uint32_t dwWaitMs)
+    : m_dwWaitMs(dwWaitMs), m_qwPauseEnd(qwNowMs + dwWaitMs)
 {
-    const std::uint64_t qwEnd = clock.NowMs() + dwMs;
-    for (;;) {
-        if (done())
-            return true;
-        const std::uint64_t qwNow = clock.NowMs();
-        if (qwNow >= qwEnd)
-            return false;
-        clock.SleepMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(kRetryPollMs, qwEnd - qwNow)));
-    }
 }
 
-}  // namespace
+// The port's wait counts from the moment the pause is seen over, so a poll
+// that comes late shortens neither.
+RetryWaitEnd CRetryWait::Step(std::uint64_t qwNowMs, const std::function<int()>& portPresent)
+{
+    if (m_qwPortEnd == 0) {
+        if (qwNowMs < m_qwPauseEnd)
+            return RETRY_WAITING;
+        m_qwPortEnd = qwNowMs + m_dwWaitMs;
+    }
+    if (portPresent())
+        return RETRY_PORT_PRESENT;
+    return qwNowMs >= m_qwPortEnd ? RETRY_PORT_MISSING : RETRY_WAITING;
+}
+
+std::uint32_t CRetryWait::MsToNextStep(std::uint64_t qwNowMs) const
+{
+    const std::uint64_t qwEnd = m_qwPortEnd == 0 ? m_qwPauseEnd : m_qwPortEnd;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(kRetryPollMs, qwEnd > qwNowMs ? qwEnd - qwNowMs : 0));
+}
 
 IWaitClock& SystemWaitClock()
 {
@@ -43,14 +52,14 @@ IWaitClock& SystemWaitClock()
 RetryWaitEnd WaitBeforeRetry(const RetryWait& wait, const std::string& port)
 {
     IWaitClock& clock = wait.pClock ? *wait.pClock : SystemWaitClock();
-    if (WaitUntil(clock, wait.dwWaitMs, [&] { return wait.interrupted() != 0; }))
-        return RETRY_INTERRUPTED;
-    bool bPresent = false;
-    const auto done = [&] {
-        bPresent = wait.portPresent(port) != 0;
-        return bPresent || wait.interrupted() != 0;
-    };
-    if (WaitUntil(clock, wait.dwWaitMs, done) && !bPresent)
-        return RETRY_INTERRUPTED;
-    return bPresent ? RETRY_PORT_PRESENT : RETRY_PORT_MISSING;
+    CRetryWait state(clock.NowMs(), wait.dwWaitMs);
+    const auto present = [&] { return wait.portPresent(port); };
+    for (;;) {
+        if (wait.interrupted())
+            return RETRY_INTERRUPTED;
+        const RetryWaitEnd nEnd = state.Step(clock.NowMs(), present);
+        if (nEnd != RETRY_WAITING)
+            return nEnd;
+        clock.SleepMs(state.MsToNextStep(clock.NowMs()));
+    }
 }

@@ -8,7 +8,31 @@
 #include <functional>
 #include <string>
 
-// The time source of the waits; tests pass one whose Sleep only moves Now on.
+enum RetryWaitEnd {
+    RETRY_WAITING,       // CRetryWait only: not over yet
+    RETRY_PORT_PRESENT,  // the port is there: try it
+    RETRY_PORT_MISSING,  // waited for the port in vain; the attempt says why
+    RETRY_INTERRUPTED
+};
+
+// Both waits as a state that a loop polling several runs drives without
+// blocking: Step on each poll until it returns other than RETRY_WAITING.
+class CRetryWait {
+public:
+    CRetryWait(std::uint64_t qwNowMs, std::uint32_t dwWaitMs);
+    // portPresent (BOOL) is asked only once the pause is over.
+    RetryWaitEnd Step(std::uint64_t qwNowMs, const std::function<int()>& portPresent);
+    // How long the caller may sleep before the next Step.
+    std::uint32_t MsToNextStep(std::uint64_t qwNowMs) const;
+
+private:
+    std::uint32_t m_dwWaitMs;
+    std::uint64_t m_qwPauseEnd;
+    std::uint64_t m_qwPortEnd = 0;  // 0: still in the pause
+};
+
+// The time source of the blocking wait; tests pass one whose Sleep only moves
+// Now on.
 class IWaitClock {
 public:
     virtual ~IWaitClock() = default;
@@ -26,13 +50,8 @@ struct RetryWait {
     std::function<int(const std::string&)> portPresent;  // BOOL
 };
 
-enum RetryWaitEnd {
-    RETRY_PORT_PRESENT,  // the port is there: try it
-    RETRY_PORT_MISSING,  // waited for the port in vain; the attempt says why
-    RETRY_INTERRUPTED
-};
-
-// Before an attempt after the first: the pause, then up to as long again for
-// a missing port. Checks every kRetryPollMs, so Ctrl-C ends it at once.
+// Before an attempt after the first, for a single run: the pause, then up to
+// as long again for a missing port. Looks every kRetryPollMs, so Ctrl-C ends
+// it at once.
 constexpr std::uint32_t kRetryPollMs = 100;
 RetryWaitEnd WaitBeforeRetry(const RetryWait& wait, const std::string& port);

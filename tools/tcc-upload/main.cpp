@@ -306,14 +306,6 @@ int Interrupted(RunReport* pReport)
     return EXIT_RETRIEVAL_FAILED;
 }
 
-// A refused port's message names the way to access where there is one.
-void SayHowToGetAccess(RunFailure nFailure, const std::string& port)
-{
-    const std::string hint = nFailure == RunFailure::portDenied ? DeniedPortText(port) : std::string();
-    if (!hint.empty())
-        ConsoleLine(hint);
-}
-
 // --retry-wait between attempts, and as long again for a missing port.
 // Returns false when interrupted.
 bool WaitToRetry(const Options& opt, std::uint32_t dwFailed)
@@ -327,7 +319,7 @@ bool WaitToRetry(const Options& opt, std::uint32_t dwFailed)
     wait.portPresent = PortIsPresent;
     const RetryWaitEnd nEnd = WaitBeforeRetry(wait, opt.strPort);
     if (nEnd == RETRY_PORT_MISSING && !opt.bQuiet)
-        ConsoleLine("tcc-upload: " + opt.strPort + " is not there; trying it all the same");
+        ConsoleLine("tcc-upload: " + opt.strPort + " has not come back; trying it all the same");
     return nEnd != RETRY_INTERRUPTED;
 }
 
@@ -346,7 +338,6 @@ int RunAttempts(CAtomicFile& file, const Options& opt, RunReport* pReport)
         ConsoleEndProgress();
         pReport->dAttemptSeconds = SecondsSince(start);
         pReport->dwBytes = pUploader->GetReceived();
-        const RunFailure nFailure = pUploader->GetFailure();
         const bool bRetrieved = bFinished && pUploader->Succeeded();
         const int nSaved = bRetrieved ? SaveImage(file, *pUploader, pReport) : EXIT_RETRIEVAL_FAILED;
         delete pUploader;
@@ -355,7 +346,6 @@ int RunAttempts(CAtomicFile& file, const Options& opt, RunReport* pReport)
             return nSaved;
         if (!bFinished || WasInterrupted())
             return Interrupted(pReport);
-        SayHowToGetAccess(nFailure, opt.strPort);
         pReport->strMessage = message.empty() ? "the retrieval failed" : message;
         if (pReport->dwAttempts > opt.dwRetries)
             break;
