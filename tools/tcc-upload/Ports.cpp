@@ -47,10 +47,6 @@ bool NaturalLess(const std::string& a, const std::string& b)
     return a.size() - i < b.size() - j;
 }
 
-}  // namespace
-
-namespace {
-
 // "a, b, c" of the texts that are not empty.
 std::string JoinFacts(const std::vector<std::string>& facts)
 {
@@ -60,6 +56,33 @@ std::string JoinFacts(const std::vector<std::string>& facts)
             text += (text.empty() ? "" : ", ") + fact;
     return text;
 }
+
+bool IsHexId(const std::string& s)
+{
+    return s.size() == 4 &&
+           std::all_of(s.begin(), s.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+// The adapters that spec (after "usb:") names: by ids when it is VVVV:PPPP,
+// else by serial number. Windows keeps instance ids in capitals, so case
+// does not count.
+std::vector<SerialPortInfo> MatchAdapters(const std::string& what, const std::vector<SerialPortInfo>& ports)
+{
+    const std::size_t colon = what.find(':');
+    const bool bIds = colon == 4 && what.size() == 9 && IsHexId(what.substr(0, 4)) && IsHexId(what.substr(5));
+    std::vector<SerialPortInfo> matches;
+    for (const SerialPortInfo& port : UsbAdapters(ports)) {
+        const bool bMatch =
+            bIds ? Lower(port.strVid) == Lower(what.substr(0, 4)) && Lower(port.strPid) == Lower(what.substr(5))
+                 : !port.strSerial.empty() && Lower(port.strSerial) == Lower(what);
+        if (bMatch)
+            matches.push_back(port);
+    }
+    return matches;
+}
+
+const char kAuto[] = "auto";
+const char kUsbPrefix[] = "usb:";
 
 }  // namespace
 
@@ -126,37 +149,6 @@ std::vector<SerialPortInfo> UsbAdapters(const std::vector<SerialPortInfo>& ports
                  [](const SerialPortInfo& p) { return p.nKind == PORT_USB; });
     return usb;
 }
-
-namespace {
-
-bool IsHexId(const std::string& s)
-{
-    return s.size() == 4 &&
-           std::all_of(s.begin(), s.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
-}
-
-// The adapters that spec (after "usb:") names: by ids when it is VVVV:PPPP,
-// else by serial number. Windows keeps instance ids in capitals, so case
-// does not count.
-std::vector<SerialPortInfo> MatchAdapters(const std::string& what, const std::vector<SerialPortInfo>& ports)
-{
-    const std::size_t colon = what.find(':');
-    const bool bIds = colon == 4 && what.size() == 9 && IsHexId(what.substr(0, 4)) && IsHexId(what.substr(5));
-    std::vector<SerialPortInfo> matches;
-    for (const SerialPortInfo& port : UsbAdapters(ports)) {
-        const bool bMatch =
-            bIds ? Lower(port.strVid) == Lower(what.substr(0, 4)) && Lower(port.strPid) == Lower(what.substr(5))
-                 : !port.strSerial.empty() && Lower(port.strSerial) == Lower(what);
-        if (bMatch)
-            matches.push_back(port);
-    }
-    return matches;
-}
-
-const char kAuto[] = "auto";
-const char kUsbPrefix[] = "usb:";
-
-}  // namespace
 
 int IsAdapterSpec(const std::string& spec) { return spec == kAuto || spec.compare(0, 4, kUsbPrefix) == 0; }
 
