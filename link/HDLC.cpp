@@ -4,7 +4,6 @@
 #include <new>
 
 #include "platform/AppMessageBox.h"
-#include "serial/SerialPortCtrl.h"
 
 namespace {
 
@@ -24,7 +23,7 @@ CHdlcLink::CHdlcLink(const std::string& portName, IFrameSink* pSink, const LinkO
 {
     m_rxQueue.pLock = new std::mutex;
     m_txQueue.pLock = new std::mutex;
-    m_pCtrl = new (std::nothrow) CSerialPortCtrl(OnReceive, portName, this, options.dwFixedBaudRate);
+    m_pCtrl = new (std::nothrow) CSerialPortCtrl(OnReceive, portName, this, OnLineLost, options.dwFixedBaudRate);
     m_pSink = pSink;
 }
 
@@ -45,6 +44,10 @@ CHdlcLink::~CHdlcLink()
 }
 
 int CHdlcLink::IsOpen() { return m_pCtrl != nullptr && m_pCtrl->IsOpen() ? 1 : 0; }
+
+PortFault CHdlcLink::Fault() { return m_pCtrl != nullptr ? m_pCtrl->Fault() : PortFault::notFound; }
+
+std::string CHdlcLink::AccessGroup() { return m_pCtrl != nullptr ? m_pCtrl->AccessGroup() : std::string(); }
 
 void CHdlcLink::Start()
 {
@@ -81,6 +84,14 @@ void CHdlcLink::OnReceive(const std::uint8_t* pBytes, std::uint32_t count, void*
     static_cast<CHdlcLink*>(pContext)->DecodeReceived(pBytes, count);
 }
 
+// Reader thread, as it ends: it has handed on every byte it received.
+void CHdlcLink::OnLineLost(void* pContext)
+{
+    CHdlcLink* pLink = static_cast<CHdlcLink*>(pContext);
+    pLink->m_bLineLost.store(1, std::memory_order_release);
+    pLink->m_worker.Wake().Signal();
+}
+
 void CHdlcLink::DecodeReceived(const std::uint8_t* pBytes, std::uint32_t count)
 {
     Trace(LINK_TRACE_BURST, pBytes, count);
@@ -113,6 +124,19 @@ void CHdlcLink::DeliverFrame(FrameBuffer* pFrame)
     m_pSink->OnFrame(pFrame);
 }
 
+// Link worker, once the receive queue looked empty. The reader raises the
+// loss after its last push, so a look at the queue made after the loss is
+// seen shows every frame received before it: those go to the sink first.
+bool CHdlcLink::ReportLineLost()
+{
+    if (m_bLossReported || m_bLineLost.load(std::memory_order_acquire) == 0 ||
+        m_rxQueue.nCount.load(std::memory_order_acquire) != 0)
+        return false;
+    m_bLossReported = true;
+    m_pSink->OnLineLost();
+    return true;
+}
+
 // One pass delivers at most one received frame, then writes at most one. The
 // counts are read without the lock: this thread is the only consumer, so a
 // non-zero count means Pop finds a frame. The sequence is taken before the
@@ -127,6 +151,9 @@ void CHdlcLink::Run()
         if (m_rxQueue.nCount.load(std::memory_order_acquire) != 0) {
             DeliverFrame(Pop(&m_rxQueue));
             bBusy = true;
+        }
+        else {
+            bBusy = ReportLineLost();
         }
         if (m_txQueue.nCount.load(std::memory_order_acquire) != 0) {
             TransmitFrame(Pop(&m_txQueue));

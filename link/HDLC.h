@@ -24,8 +24,7 @@
 #include "link/FrameCodec.h"
 #include "link/FrameSink.h"
 #include "link/WorkerThread.h"
-
-class CSerialPortCtrl;
+#include "serial/SerialPortCtrl.h"
 
 enum { LINK_TRACE_WRITE = 0, LINK_TRACE_BURST = 1, LINK_TRACE_FRAME = 2 };
 typedef void (*LinkTraceProc)(void* pContext, int nDirection, const std::uint8_t* pBytes, std::uint32_t count);
@@ -43,10 +42,14 @@ public:
     ~CHdlcLink();
 
     int IsOpen();  // BOOL
+    // Why the port did not open, or PortFault::lost once the line went away.
+    PortFault Fault();
+    std::string AccessGroup();  // for a refused port: the group that may open it
     void Start();
     void Send(FrameBuffer* pFrame);  // any thread, before or after Start
 
     static void OnReceive(const std::uint8_t* pBytes, std::uint32_t count, void* pContext);
+    static void OnLineLost(void* pContext);
     // Any thread. Received frames this link's decoder has thrown away (bad
     // FCS, unwanted address or control byte, too long, aborted), for reports.
     std::uint32_t FramesDropped() const;
@@ -58,6 +61,7 @@ private:
     int WriteRaw(const std::uint8_t* pBytes, int count);
     void DecodeReceived(const std::uint8_t* pBytes, std::uint32_t count);
     void DeliverFrame(FrameBuffer* pFrame);
+    bool ReportLineLost();
     void Run();
     void Trace(int nDirection, const std::uint8_t* pBytes, std::uint32_t count);
     static void LinkThreadProc(void* pParam);
@@ -70,4 +74,8 @@ private:
     FrameDecoder m_decoder;  // reader thread only, until the destructor releases it
     const LinkOptions m_options;
     std::atomic<std::uint32_t> m_dwFramesDropped{0};  // a count only: relaxed
+    // Raised by the reader thread when the line goes away; the worker tells
+    // the sink once the frames received before it have gone out.
+    std::atomic<std::uint32_t> m_bLineLost{0};
+    bool m_bLossReported = false;  // worker only
 };

@@ -37,6 +37,7 @@ public:
     virtual ~CMapUploader();
 
     void OnFrame(FrameBuffer* pFrame) override;
+    void OnLineLost() override;
 
     void Start();
 
@@ -45,9 +46,12 @@ public:
     const std::uint8_t* GetData();  // m_dwReceived valid bytes; owned by the uploader
     int Succeeded();                // BOOL: the retrieval ended in Done
     int GetState();                 // the current UploadState, for tests and tracing
-    // Why the run failed; RunFailure::none until it has ended, and after
-    // success. Read once m_bFinished is seen set.
+    // Why the run failed: the port's fault when it did not open, lineLost
+    // when the line went away, else noReply. RunFailure::none until it has
+    // ended, and after success. Read once m_bFinished is seen set.
     RunFailure GetFailure();
+    // For a refused port, the group that may open it; empty otherwise.
+    std::string GetAccessGroup();
     // This run's line: frames its link dropped so far (any thread), and the
     // rate set (0 when the port did not open).
     std::uint32_t GetFramesDropped();
@@ -71,6 +75,8 @@ private:
     void OnSizeResponse(const std::uint8_t* pMsg, std::uint32_t dwLength);
     void OnDataChunk(const std::uint8_t* pMsg, std::uint32_t dwLength);
     void ReportFailure();
+    void ReportNotOpen();
+    bool FailOnLineLost(int nState);
 
     CHdlcLink* m_pLink = nullptr;
     std::uint8_t* m_pImage = nullptr;
@@ -79,6 +85,10 @@ private:
     std::atomic<std::uint32_t> m_dwTotal{0};
     CTimeout m_timeout;
     std::atomic<std::int32_t> m_nState{RequestSize};
+    // Written before m_bFinished is published (by the worker, or by Start on
+    // the window's thread); read after it.
+    std::atomic<RunFailure> m_failure{RunFailure::noReply};
+    std::atomic<std::uint32_t> m_bLineLost{0};  // raised by the link's worker
 
     ITickSource* m_pTicks;
     // State changes, stop and clock moves wake the worker. Joined through

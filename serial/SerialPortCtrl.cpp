@@ -1,8 +1,8 @@
 // CSerialPortCtrl: opens and configures the port and runs its reader thread.
 #include "serial/SerialPortCtrl.h"
 
-#include "platform/AppMessageBox.h"
 #include "serial/BaudRateFile.h"
+#include "serial/PortName.h"
 #include "serial/ReaderThread.h"
 #include "serial/SerialPort.h"
 
@@ -12,20 +12,21 @@ namespace {
 
 constexpr DWORD kQueueSize = 4096;
 
-const char kTextNotOpen[] = "Unable to open serial port.";
-
 }  // namespace
 
+// A port that does not open shows no box here: the uploader shows one that
+// also names the cause, and two boxes for one failed start read as two faults.
 CSerialPortCtrl::CSerialPortCtrl(ReceiveCallback pfnReceive, std::string portName, void* pContext,
-                                 std::uint32_t dwFixedBaudRate)
+                                 LineLostCallback pfnLineLost, std::uint32_t dwFixedBaudRate)
     : m_pPort(new (std::nothrow) CSerialPort(portName.c_str())),
       m_bOpen(FALSE),
       m_dwBaudRate(0),
-      m_readerParams{m_pPort, pfnReceive, pContext}
+      m_readerParams{m_pPort, pfnReceive, pContext, pfnLineLost, {0}}
 {
     m_bOpen = m_pPort && m_pPort->IsOpen();
     if (!m_bOpen) {
-        AppMessageBox(kTextNotOpen, MB_OK | MB_ICONEXCLAMATION);
+        if (Fault() == PortFault::denied)
+            m_strAccessGroup = PortAccessGroup(PortDevicePath(portName, PlatformPortNameRule()));
         return;
     }
     m_dwBaudRate = dwFixedBaudRate != 0 ? dwFixedBaudRate : ReadBaudRateFile();
@@ -46,6 +47,20 @@ CSerialPortCtrl::~CSerialPortCtrl()
 }
 
 int CSerialPortCtrl::IsOpen() const { return m_bOpen; }
+
+std::string CSerialPortCtrl::AccessGroup() const { return m_strAccessGroup; }
+
+PortFault CSerialPortCtrl::Fault() const
+{
+    if (!m_pPort)
+        return PortFault::notFound;
+    if (!m_bOpen) {
+        const PortFault fault =
+            PortFaultFromError(m_pPort->m_dwLastError.load(std::memory_order_relaxed), PlatformPortNameRule());
+        return fault != PortFault::none ? fault : PortFault::notFound;
+    }
+    return m_readerParams.bLineLost.load(std::memory_order_acquire) != 0 ? PortFault::lost : PortFault::none;
+}
 
 int CSerialPortCtrl::Write(const void* pBytes, int count)
 {

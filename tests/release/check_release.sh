@@ -92,7 +92,7 @@ imports="$(x86_64-w64-mingw32-objdump -p "$TCC_BUILD_ROOT/release-check-program.
 for dll in $imports; do
   case "$dll" in
     advapi32.dll | comctl32.dll | comdlg32.dll | gdi32.dll | kernel32.dll | msvcrt.dll | shell32.dll | \
-    ole32.dll | user32.dll | ws2_32.dll | hhctrl.ocx) ;;
+    ole32.dll | setupapi.dll | user32.dll | ws2_32.dll | hhctrl.ocx) ;;
     *) fail "the program needs $dll, which Windows does not have (imports: $imports)" ;;
   esac
 done

@@ -2,6 +2,8 @@
 // working directory per test (these tests run serially in one process).
 #include "serial/SerialPortCtrl.h"
 
+#include "serial/PortName.h"
+
 #include "platform/AppMessageBox.h"
 #include "tests/fakes/FakeWin32.h"
 #include "tests/fakes/RecordingMessageBox.h"
@@ -33,7 +35,6 @@ using ::testing::Ge;
 using ::testing::Le;
 
 const char kNoFile[] = "Using Defaults, Contact Technical Support if communications fail.";
-const char kNotOpen[] = "Unable to open serial port.";
 
 std::string Unsupported(int value)
 {
@@ -182,7 +183,7 @@ TEST_F(SerialPortCtrlTest, AFixedRateReplacesTheFile)
     for (const char* pszFile : {"", "BAUDRATE=4800", "BAUDRATE=9600"}) {
         if (*pszFile)
             WriteConfig(pszFile);
-        CSerialPortCtrl ctrl(CollectA, "COM1", &m_received, 38400);
+        CSerialPortCtrl ctrl(CollectA, "COM1", &m_received, nullptr, 38400);
         EXPECT_EQ(38400u, fakewin32::Dcb("COM1").BaudRate) << pszFile;
         EXPECT_EQ(38400u, ctrl.BaudRate());
         EXPECT_TRUE(msgbox::Entries().empty()) << pszFile;
@@ -217,11 +218,15 @@ struct NotOpenCase {
     const char* label;
     const char* call;
     DWORD error;
+    PortFault fault;         // as this build's driver means the code
+    PortFault windowsFault;  // as Windows' serial drivers mean it
 };
 
 class SerialPortCtrlNotOpenTest : public SerialPortCtrlTest, public ::testing::WithParamInterface<NotOpenCase> {};
 
-TEST_P(SerialPortCtrlNotOpenTest, ShowsOnlyThatTheLineDidNotOpen)
+// The controller shows nothing: the uploader shows one box that names the
+// cause the controller reports.
+TEST_P(SerialPortCtrlNotOpenTest, ReportsWhyWithoutABox)
 {
     const NotOpenCase& c = GetParam();
     fakewin32::Refuse(c.call, c.error);
@@ -229,19 +234,26 @@ TEST_P(SerialPortCtrlNotOpenTest, ShowsOnlyThatTheLineDidNotOpen)
     auto ctrl = Make();
 
     EXPECT_FALSE(ctrl->IsOpen());
-    const auto boxes = msgbox::Entries();
-    ASSERT_EQ(1u, boxes.size());
-    EXPECT_EQ(kNotOpen, boxes[0].text);
-    EXPECT_EQ(MB_OK | MB_ICONEXCLAMATION, boxes[0].style);
+    EXPECT_EQ(ctrl->Fault(), c.fault);
+    EXPECT_EQ(PortFaultFromError(c.error, PortNameRule{"\\\\.\\", true}), c.windowsFault);
+    EXPECT_TRUE(msgbox::Entries().empty());
     EXPECT_EQ(0u, fakewin32::CountCalls("CreateThread"));
     EXPECT_NE(EVENPARITY, fakewin32::Dcb("COM1").Parity);
     EXPECT_TRUE(ctrl->Write("ab", 2));
 }
 
-INSTANTIATE_TEST_SUITE_P(Refusals, SerialPortCtrlNotOpenTest,
-                         ::testing::Values(NotOpenCase{"NoSuchPort", "CreateFileA", ERROR_FILE_NOT_FOUND},
-                                           NotOpenCase{"InsertionDenied", "DeviceIoControl", ERROR_ACCESS_DENIED}),
-                         [](const auto& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, SerialPortCtrlNotOpenTest,
+    ::testing::Values(
+        NotOpenCase{"NoSuchPort", "CreateFileA", ERROR_FILE_NOT_FOUND, PortFault::notFound, PortFault::notFound},
+        NotOpenCase{"NoSuchPath", "CreateFileA", ERROR_PATH_NOT_FOUND, PortFault::notFound, PortFault::notFound},
+        NotOpenCase{"AdapterGone", "CreateFileA", ERROR_DEVICE_NOT_CONNECTED, PortFault::notFound, PortFault::notFound},
+        NotOpenCase{"HeldElsewhere", "CreateFileA", ERROR_SHARING_VIOLATION, PortFault::busy, PortFault::busy},
+        NotOpenCase{"Refused", "CreateFileA", ERROR_ACCESS_DENIED, PortFault::denied, PortFault::busy},
+        NotOpenCase{"NotATty", "CreateFileA", ERROR_NOT_SUPPORTED, PortFault::notSerial, PortFault::notSerial},
+        NotOpenCase{"NoCommCalls", "CreateFileA", ERROR_INVALID_FUNCTION, PortFault::notSerial, PortFault::notSerial},
+        NotOpenCase{"InsertionDenied", "DeviceIoControl", ERROR_ACCESS_DENIED, PortFault::denied, PortFault::busy}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(SerialPortCtrlTest, WriteHandsTheBytesOnAndAlwaysReportsSuccess)
 {
@@ -323,6 +335,7 @@ TEST_F(SerialPortCtrlTest, ARefusedReArmEndsTheReaderButNotTheLine)
     EXPECT_EQ(fakewin32::CountCalls("WaitCommEvent"), 2u);
 
     EXPECT_TRUE(ctrl->IsOpen());
+    EXPECT_EQ(ctrl->Fault(), PortFault::lost) << "no byte will be read any more";
     EXPECT_TRUE(fakewin32::IsOpen("COM1"));
     EXPECT_TRUE(ctrl->Write("xy", 2));
     EXPECT_THAT(fakewin32::Written("COM1"), ElementsAre('x', 'y'));

@@ -1,6 +1,7 @@
 // tcc-upload's pieces that need no line: message flattening, the trace's view
 // of received bytes, the file that replaces its target only when complete,
-// port discovery on a made-up sysfs, and the run's report.
+// port discovery on a made-up sysfs, the choice of an adapter, the waits
+// between attempts, and the run's report.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,6 +26,7 @@
 #include "tools/tcc-upload/Platform.h"
 #include "tools/tcc-upload/Ports.h"
 #include "tools/tcc-upload/Report.h"
+#include "tools/tcc-upload/RetryWait.h"
 #include "tools/tcc-upload/Trace.h"
 #include "tests/fakes/WireVectors.h"
 
@@ -312,12 +314,211 @@ TEST_F(PortDiscoveryTest, EachPortOnceWithWhatItIs)
     for (const SerialPortInfo& port : UsbAdapters(ports))
         usb.push_back(port.strName);
     EXPECT_EQ(usb, (std::vector<std::string>{"/dev/null", "/dev/ttyACM0", "/dev/ttyUSB0"}));
+
+    // The listing for programs: the pty only with --all, each sysfs fact in its key.
+    std::vector<std::map<std::string, JsonValue>> array;
+    ASSERT_TRUE(CFlatJson().ParseArray(FormatPortsJson(ListedPorts(ports, false), true), &array));
+    ASSERT_EQ(array.size(), ports.size() - 1);
+    std::map<std::string, JsonValue>& usb0 = array.back();
+    const std::map<std::string, std::string> expected = {
+        {"port", "/dev/ttyUSB0"},
+        {"kind", "usb"},
+        {"description", "USB adapter: FTDI FT232R USB UART, 0403:6001, serial A900abcd"},
+        {"vid", "0403"},
+        {"pid", "6001"},
+        {"serial", "A900abcd"},
+        {"manufacturer", "FTDI"},
+        {"product", "FT232R USB UART"},
+        {"by_id", byId},
+    };
+    EXPECT_EQ(usb0.size(), expected.size());
+    for (const auto& key : expected)
+        EXPECT_EQ(usb0[key.first].text, key.second) << key.first;
+    EXPECT_EQ(array[1]["port"].text, "/dev/ttyACM0");
+    EXPECT_EQ(array[1]["manufacturer"].nKind, JsonValue::NUL);
+    EXPECT_EQ(array[1]["serial"].nKind, JsonValue::NUL);
+    EXPECT_EQ(ListedPorts(ports, true).size(), ports.size());
 }
 
 TEST_F(PortDiscoveryTest, AnEmptyOrMissingTreeHasNoPorts)
 {
     EXPECT_TRUE(FindSerialPorts(m_root).empty());
     EXPECT_TRUE(FindSerialPorts(m_root + "/no-such-folder").empty());
+}
+
+SerialPortInfo Adapter(const char* pszName, const char* pszVid, const char* pszPid, const char* pszSerial)
+{
+    SerialPortInfo port;
+    port.strName = pszName;
+    port.nKind = PORT_USB;
+    port.strVid = pszVid;
+    port.strPid = pszPid;
+    port.strSerial = pszSerial;
+    return port;
+}
+
+// Windows' friendly name stands for the kind; every key is there, unknown
+// facts null, by_id only where asked for, and what a name holds is quoted.
+TEST(PortListTest, JsonOfEachKindParsesWithNullsForWhatIsUnknown)
+{
+    std::vector<SerialPortInfo> ports(4, Adapter("COM5", "0403", "6001", "A\"1\\"));
+    ports[0].strFriendlyName = "USB Serial Port (COM5)";
+    const PortKind kinds[] = {PORT_USB, PORT_UART, PORT_PTY, PORT_OTHER};
+    const char* const texts[][2] = {{"usb", "USB Serial Port (COM5): 0403:6001, serial A\"1\\"},
+                                    {"uart", "built-in UART"},
+                                    {"pty", "pty"},
+                                    {"other", "serial port"}};
+    for (std::size_t i = 1; i < ports.size(); ++i) {
+        ports[i] = SerialPortInfo();
+        ports[i].strName = "COM" + std::to_string(i);
+        ports[i].nKind = kinds[i];
+    }
+    std::vector<std::map<std::string, JsonValue>> array;
+    ASSERT_TRUE(CFlatJson().ParseArray(FormatPortsJson(ports, false), &array)) << FormatPortsJson(ports, false);
+    ASSERT_EQ(array.size(), ports.size());
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        EXPECT_EQ(array[i]["kind"].text, texts[i][0]);
+        EXPECT_EQ(array[i]["description"].text, texts[i][1]);
+        EXPECT_EQ(array[i].size(), 8u) << "no by_id";
+    }
+    EXPECT_EQ(array[0]["serial"].text, ports[0].strSerial);
+    EXPECT_EQ(array[0]["product"].nKind, JsonValue::NUL);
+    EXPECT_EQ(array[2]["vid"].nKind, JsonValue::NUL);
+    EXPECT_TRUE(CFlatJson().ParseArray(FormatPortsJson({}, true), &array) && array.empty());
+}
+
+TEST(PortChoiceTest, AutoSerialAndIdsEachTakeOneAdapterOrSayWhy)
+{
+    SerialPortInfo uart;
+    uart.strName = "/dev/ttyS0";
+    uart.nKind = PORT_UART;
+    uart.strSerial = "S0";  // not an adapter, whatever it says
+    const std::vector<SerialPortInfo> ports = {
+        uart,
+        Adapter("/dev/ttyUSB0", "0403", "6001", "A900abcd"),
+        Adapter("/dev/ttyUSB1", "0403", "6001", "B1"),
+        Adapter("/dev/ttyACM0", "2e8a", "000a", ""),
+    };
+    struct {
+        const char* pszSpec;
+        const char* pszPort;
+        RunFailure nFailure;
+        std::size_t nCandidates;
+    } const cases[] = {
+        {"/dev/ttyS0", "/dev/ttyS0", RunFailure::none, 0},      {"COM7", "COM7", RunFailure::none, 0},
+        {"auto", "", RunFailure::severalAdapters, 3},           {"usb:A900abcd", "/dev/ttyUSB0", RunFailure::none, 1},
+        {"usb:a900ABCD", "/dev/ttyUSB0", RunFailure::none, 1},  // Windows capitalises
+        {"usb:B1", "/dev/ttyUSB1", RunFailure::none, 1},        {"usb:S0", "", RunFailure::noAdapter, 0},
+        {"usb:2E8A:000A", "/dev/ttyACM0", RunFailure::none, 1}, {"usb:0403:6001", "", RunFailure::severalAdapters, 2},
+        {"usb:0403:6002", "", RunFailure::noAdapter, 0},        {"usb:0403", "", RunFailure::noAdapter, 0},
+    };
+    for (const auto& c : cases) {
+        const PortChoice choice = ChoosePort(c.pszSpec, ports);
+        EXPECT_EQ(choice.strPort, c.pszPort) << c.pszSpec;
+        EXPECT_EQ(choice.nFailure, c.nFailure) << c.pszSpec;
+        EXPECT_EQ(choice.nFailure == RunFailure::none ? 0u : choice.candidates.size(),
+                  c.nFailure == RunFailure::none ? 0u : c.nCandidates)
+            << c.pszSpec;
+        EXPECT_FALSE(choice.bUsage) << c.pszSpec;
+        EXPECT_EQ(PortChoiceMessage(c.pszSpec, choice).empty(), c.nFailure == RunFailure::none) << c.pszSpec;
+    }
+    EXPECT_EQ(ChoosePort("auto", {uart, ports[3]}).strPort, "/dev/ttyACM0");
+    EXPECT_TRUE(ChoosePort("usb:", ports).bUsage);
+
+    EXPECT_EQ(PortChoiceMessage("usb:0403:6001", ChoosePort("usb:0403:6001", ports)),
+              "tcc-upload: --port usb:0403:6001 needs exactly one matching USB serial adapter, and 2 are present:\n"
+              "  /dev/ttyUSB0  USB adapter: 0403:6001, serial A900abcd\n"
+              "  /dev/ttyUSB1  USB adapter: 0403:6001, serial B1\n");
+    EXPECT_EQ(PortChoiceMessage("usb:XY", ChoosePort("usb:XY", ports)),
+              "tcc-upload: --port usb:XY needs exactly one matching USB serial adapter, and there is none\n");
+}
+
+TEST(PortChoiceTest, InstanceIdsGiveIdsAndOnlyARealSerialNumber)
+{
+    struct {
+        const char* pszId;
+        bool bIds;
+        const char* pszVid;
+        const char* pszPid;
+        const char* pszSerial;
+    } const cases[] = {
+        {"USB\\VID_0403&PID_6001\\A12345", true, "0403", "6001", "A12345"},
+        {"usb\\vid_10C4&pid_EA60\\0001", true, "10c4", "ea60", "0001"},
+        {"USB\\VID_2E8A&PID_000A&MI_00\\6&1A2B3C4D&0&0000", true, "2e8a", "000a", ""},  // an interface
+        {"USB\\VID_067B&PID_2303\\5&2B6F5C3&0&2", true, "067b", "2303", ""},  // no serial: Windows made one up
+        {"FTDIBUS\\VID_0403+PID_6001+A12345A\\0000", true, "0403", "6001", ""},
+        {"USB\\VID_0403\\A12345", false, "", "", ""},
+        {"USB\\VID_04Z3&PID_6001\\A12345", false, "", "", ""},
+        {"ACPI\\PNP0501\\1", false, "", "", ""},
+        {"USB\\VID_0403&PID_6001", false, "", "", ""},
+        {"", false, "", "", ""},
+    };
+    for (const auto& c : cases) {
+        std::string vid = "x", pid = "x", serial = "x";
+        EXPECT_EQ(ParseUsbInstanceId(c.pszId, &vid, &pid, &serial), c.bIds) << c.pszId;
+        EXPECT_EQ(vid, c.pszVid) << c.pszId;
+        EXPECT_EQ(pid, c.pszPid) << c.pszId;
+        EXPECT_EQ(serial, c.pszSerial) << c.pszId;
+    }
+}
+
+// A clock that only moves when slept on, with a port that comes back and a
+// Ctrl-C at set times.
+class CFakeClock : public IWaitClock {
+public:
+    std::uint64_t NowMs() override { return m_qwNow; }
+    void SleepMs(std::uint32_t dwMs) override
+    {
+        m_dwLongestSleep = std::max(m_dwLongestSleep, dwMs);
+        m_qwNow += dwMs + m_dwOversleep;
+    }
+    std::uint64_t m_qwNow = 1000;
+    std::uint32_t m_dwOversleep = 0;
+    std::uint32_t m_dwLongestSleep = 0;
+};
+
+TEST(RetryWaitTest, PausesThenWaitsForAMissingPortAndStopsAtCtrlC)
+{
+    constexpr std::uint64_t kNever = UINT64_MAX;
+    struct {
+        std::uint32_t dwWaitMs;
+        std::uint64_t qwPortAt;  // ms after the start that the port is there
+        std::uint64_t qwCtrlCAt;
+        std::uint32_t dwOversleep;
+        RetryWaitEnd nEnd;
+        std::uint64_t qwElapsed;
+    } const cases[] = {
+        {2000, 0, kNever, 0, RETRY_PORT_PRESENT, 2000},       // there all along: the pause only
+        {2000, 2350, kNever, 0, RETRY_PORT_PRESENT, 2400},    // back while waited for
+        {2000, kNever, kNever, 0, RETRY_PORT_MISSING, 4000},  // gone for good: twice the wait
+        {2000, 1000, kNever, 0, RETRY_PORT_PRESENT, 2000},    // back during the pause
+        {0, kNever, kNever, 0, RETRY_PORT_MISSING, 0},        // --retry-wait 0
+        {0, 0, kNever, 0, RETRY_PORT_PRESENT, 0},
+        {1000, kNever, kNever, 30, RETRY_PORT_MISSING, 2060},  // slow sleeps: the clock decides
+        {5000, 0, 250, 0, RETRY_INTERRUPTED, 300},             // Ctrl-C in the pause
+        {5000, kNever, 7010, 0, RETRY_INTERRUPTED, 7100},      // Ctrl-C while waiting for the port
+    };
+    for (const auto& c : cases) {
+        CFakeClock clock;
+        clock.m_dwOversleep = c.dwOversleep;
+        const std::uint64_t qwStart = clock.m_qwNow;
+        std::vector<std::string> asked;
+        RetryWait wait;
+        wait.dwWaitMs = c.dwWaitMs;
+        wait.pClock = &clock;
+        wait.interrupted = [&] { return clock.m_qwNow - qwStart >= c.qwCtrlCAt ? 1 : 0; };
+        wait.portPresent = [&](const std::string& port) {
+            asked.push_back(port);
+            return clock.m_qwNow - qwStart >= c.qwPortAt ? 1 : 0;
+        };
+        EXPECT_EQ(WaitBeforeRetry(wait, "/dev/ttyUSB0"), c.nEnd) << c.dwWaitMs << " " << c.qwPortAt;
+        EXPECT_EQ(clock.m_qwNow - qwStart, c.qwElapsed) << c.dwWaitMs << " " << c.qwPortAt;
+        EXPECT_LE(clock.m_dwLongestSleep, kRetryPollMs);
+        if (c.nEnd != RETRY_INTERRUPTED || c.qwCtrlCAt > c.dwWaitMs) {
+            ASSERT_FALSE(asked.empty());
+            EXPECT_EQ(asked.front(), "/dev/ttyUSB0");
+        }
+    }
 }
 
 TEST(SerialCommTest, BuiltInUartsAreSerialNDevicesTheRestAdapters)

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -236,7 +237,11 @@ TEST_F(UploadToolTest, UsageErrorsExitTwo)
         {{"-p", a, "-o", "x.qmf", "--bogus"}, "unknown option --bogus"},
         {{"-p", a, "-o", "x.qmf", "--json=yes"}, "--json takes no value"},
         {{"--list-ports", "--port", "/dev/null"}, "--list-ports takes no other option"},
-        {{"--list-ports", "--json"}, "--list-ports takes no other option"},
+        {{"--list-ports", "--output", "x.qmf", "--json"}, "--list-ports takes no other option than --json and --all"},
+        {{"--all"}, "--all goes with --list-ports"},
+        {{"-p", a, "-o", "x.qmf", "--all"}, "--all goes with --list-ports"},
+        {{"-p", a, "-o", "x.qmf", "--retry-wait", "601"}, "--retry-wait 601: seconds from 0 to 600"},
+        {{"-p", a, "-o", "x.qmf", "--retry-wait=1.5"}, "--retry-wait 1.5"},
         {{"-p", a, "-o", "x.qmf", "--retries", "-1", "--json"}, "--retries -1: a count from 0 to 99"},
         {{"-p", a, "-o", "x.qmf", "--retries=100"}, "--retries 100"},
         {{"-p", a, "-o", "x.qmf", "--retries", "two"}, "--retries two"},
@@ -324,7 +329,7 @@ TEST_F(UploadToolTest, FailedRetrievalExitsOneAndWritesNothing)
         {{"--fault", "oversize"}, true, ": Failed to communicate with system; nothing written\n"},
         {{"--fault", "short-last", "--size", "3000"}, true, ": Failed to communicate with system; nothing written\n"},
         {{"--fault", "long-chunk", "--size", "3000"}, true, ": Failed to communicate with system; nothing written\n"},
-        {{}, false, "no-such-port: Unable to open serial port: no such port; nothing written\n"},
+        {{}, false, "no-such-port: Unable to open serial port. The port is not there."},
     };
     for (const auto& c : cases) {
         std::ofstream(m_dir + "/station.qmf") << "previous";
@@ -336,20 +341,23 @@ TEST_F(UploadToolTest, FailedRetrievalExitsOneAndWritesNothing)
         const RunResult r = Upload({"--port", port, "--output", "station.qmf"});
         EXPECT_EQ(r.nExit, 1) << r.strErr;
         EXPECT_NE(r.strErr.find(c.pszMessage), std::string::npos) << r.strErr;
-        EXPECT_NE(r.strErr.find("nothing written"), std::string::npos) << r.strErr;
+        EXPECT_NE(r.strErr.find("othing written"), std::string::npos) << r.strErr;
         EXPECT_EQ(ReadAll(m_dir + "/station.qmf"), "previous");
         EXPECT_EQ(Leftovers(), std::vector<std::string>{"station.qmf"});
         StopSim();
     }
 }
 
-// The line going away mid-transfer ends in the reply timeout (10 s).
+// The line going away mid-transfer ends the run as soon as the reader sees it.
 TEST_F(UploadToolTest, LineClosedMidTransferExitsOne)
 {
     StartSim({"--fault", "close-mid", "--size", "20000"});
-    const RunResult r = Upload({"--port", m_pty, "--output", "station.qmf", "--quiet"});
+    const RunResult r = Upload({"--port", m_pty, "--output", "station.qmf", "--quiet", "--json"});
     EXPECT_EQ(r.nExit, 1) << r.strErr;
-    EXPECT_NE(r.strErr.find("Failed to communicate with system"), std::string::npos) << r.strErr;
+    EXPECT_EQ(r.strErr, "tcc-upload: " + m_pty +
+                            ": The line went away during the upload. Check the cable or USB adapter, then try again. "
+                            "Nothing written.\n");
+    EXPECT_EQ(Json(r)["error"].text, "line_lost");
     EXPECT_TRUE(Leftovers().empty());
 }
 
@@ -415,7 +423,9 @@ TEST_F(UploadToolTest, JsonReportAgreesWithTheStation)
     EXPECT_EQ(r.nExit, 1) << r.strErr;
     json = Json(r);
     EXPECT_EQ(json["result"].text, "failed");
-    EXPECT_EQ(json["message"].text, "Unable to open serial port: no such port");
+    EXPECT_EQ(json["message"].text,
+              "Unable to open serial port. The port is not there. Check the cable or USB "
+              "adapter, and the port's number in Device Manager.");
     EXPECT_EQ(json["error"].text, "port_not_found");
     EXPECT_EQ(json["sha256"].nKind, JsonValue::NUL);
     EXPECT_EQ(json["baud"].nKind, JsonValue::NUL) << "the port never opened";
@@ -501,7 +511,7 @@ TEST_F(UploadToolTest, RetriesFollowAFailedRetrievalOnly)
          0,
          2,
          2,
-         ": attempt 1 of 2 failed (Failed to communicate with system); trying again"},
+         ": attempt 1 of 2 failed; trying again in 0 s"},
         {{"--fault", "oversize"},
          "2",
          1,
@@ -515,7 +525,8 @@ TEST_F(UploadToolTest, RetriesFollowAFailedRetrievalOnly)
         simArgs.insert(simArgs.end(), c.simArgs.begin(), c.simArgs.end());
         StartSim(simArgs);
         std::remove((m_dir + "/station.qmf").c_str());
-        const RunResult r = Upload({"--port", m_pty, "--output", "station.qmf", "--json", "--retries", c.strRetries});
+        const RunResult r = Upload(
+            {"--port", m_pty, "--output", "station.qmf", "--json", "--retries", c.strRetries, "--retry-wait", "0"});
         StopSim();
         EXPECT_EQ(r.nExit, c.nExit) << r.strErr;
         EXPECT_NE(r.strErr.find(c.pszErr), std::string::npos) << r.strErr;
@@ -546,7 +557,7 @@ TEST_F(UploadToolTest, PortAutoTakesTheOneUsbAdapterOrListsThem)
     EXPECT_EQ(r.nExit, 2) << r.strErr;
     EXPECT_NE(r.strErr.find("--port auto needs exactly one USB serial adapter, and there is none"), std::string::npos)
         << r.strErr;
-    EXPECT_EQ(r.strOut, "");
+    EXPECT_EQ(Json(r)["error"].text, "no_adapter") << "a usage error, but one with a class of its own";
 
     ASSERT_EQ(symlink(m_pty.c_str(), (byId + "/usb-Halvorix_Sim_0001-if00").c_str()), 0);
     const std::string line = m_pty + "  USB adapter (/dev/serial/by-id/usb-Halvorix_Sim_0001-if00)";
@@ -568,6 +579,7 @@ TEST_F(UploadToolTest, PortAutoTakesTheOneUsbAdapterOrListsThem)
                       line + "\n"),
         std::string::npos)
         << r.strErr;
+    EXPECT_EQ(Json(r)["error"].text, "several_adapters");
 }
 
 // Three stations in one command, each into its own file, the JSON line of
@@ -679,6 +691,102 @@ TEST_F(UploadToolTest, InterruptDuringABatchLeavesNothing)
         EXPECT_EQ(json["result"].text, "failed");
     }
     EXPECT_TRUE(Leftovers().empty());
+}
+
+// A port missing at the first attempt: tried again after the pause (2 s
+// unless --retry-wait says otherwise), and waited for. The link to the station appears once the first attempt has
+// failed, as an adapter comes back after a replug; one that never appears
+// fails every attempt.
+TEST_F(UploadToolTest, RetryWaitsForAPortThatComesBack)
+{
+    StartSim({"--size", "2000"});
+    const std::string port = m_dir + "/ttyUSB-replugged";
+    const std::vector<std::string> argv = {TCC_UPLOAD,    "--port", port,        "--output",
+                                           "station.qmf", "--json", "--retries", "1"};
+    const int outFd = open((m_dir + "/upload.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const pid_t pid = Spawn(argv, m_dir, outFd, m_dir + "/upload.err");
+    close(outFd);
+    for (int i = 0; i < 1000 && ReadAll(m_dir + "/upload.err").find("trying again in 2 s") == std::string::npos; ++i)
+        usleep(10000);
+    ASSERT_EQ(symlink(m_pty.c_str(), port.c_str()), 0);
+    RunResult r;
+    r.nExit = WaitExit(pid);
+    r.strErr = ReadAll(m_dir + "/upload.err");
+    r.strOut = ReadAll(m_dir + "/upload.out");
+    EXPECT_EQ(r.nExit, 0) << r.strErr;
+    EXPECT_NE(r.strErr.find("attempt 1 of 2 failed; trying again in 2 s\n"), std::string::npos) << r.strErr;
+    EXPECT_EQ(r.strErr.find("has not come back"), std::string::npos) << r.strErr;
+    EXPECT_EQ(Json(r)["attempts"].number, 2);
+    EXPECT_TRUE(ReadAll(m_dir + "/station.qmf") == ReadAll(m_dir + "/served.bin"));
+    unlink(port.c_str());
+
+    r = Upload({"--port", port, "--output", "station.qmf", "--json", "--retries", "2", "--retry-wait", "0"});
+    EXPECT_EQ(r.nExit, 1) << r.strErr;
+    EXPECT_EQ(Json(r)["attempts"].number, 3);
+    const std::string missing = "tcc-upload: " + port + " has not come back; trying it all the same\n";
+    EXPECT_NE(r.strErr.find(missing), r.strErr.rfind(missing)) << "before each retry: " << r.strErr;
+}
+
+// --list-ports and --port usb:... on a made-up sysfs: two adapters with the
+// same ids, a built-in UART and a pty.
+TEST_F(UploadToolTest, ListPortsJsonAndUsbChoicesReadTheSameSysfs)
+{
+    namespace fs = std::filesystem;
+    const std::string root = m_dir + "/root";
+    const auto file = [&](const std::string& path, const std::string& text) {
+        fs::create_directories(fs::path(root + path).parent_path());
+        std::ofstream(root + path) << text << "\n";
+    };
+    const auto tty = [&](const std::string& name, const std::string& device, const std::string& driver) {
+        fs::create_directories(root + device + "/tty/" + name);
+        fs::create_directories(root + driver);
+        fs::create_symlink(root + driver, root + device + "/driver");
+        fs::create_symlink(root + device, root + device + "/tty/" + name + "/device");
+        fs::create_directories(root + "/sys/class/tty");
+        fs::create_symlink(root + device + "/tty/" + name, root + "/sys/class/tty/" + name);
+    };
+    for (const char* pszNumber : {"0", "1"}) {
+        const std::string usb = std::string("/sys/devices/usb1/1-") + pszNumber;
+        file(usb + "/idVendor", "0403");
+        file(usb + "/idProduct", "6001");
+        file(usb + "/product", "FT232R USB UART");
+        file(usb + "/serial", std::string("A") + pszNumber);
+        tty(std::string("ttyUSB") + pszNumber, usb + "/1-0:1.0", "/sys/bus/usb-serial/drivers/ftdi_sio");
+    }
+    tty("ttyS0", "/sys/devices/platform/serial8250/serial8250:0.0", "/sys/bus/platform/drivers/serial8250");
+    file("/dev/pts/7", "");
+    const std::vector<std::string> env = {"TCC_UPLOAD_ROOT=" + root};
+
+    RunResult r = Upload({"--list-ports", "--json"}, env);
+    EXPECT_EQ(r.nExit, 0) << r.strErr;
+    std::vector<std::map<std::string, JsonValue>> ports;
+    ASSERT_TRUE(CFlatJson().ParseArray(r.strOut, &ports)) << r.strOut;
+    std::vector<std::string> names;
+    for (auto& port : ports)
+        names.push_back(port["port"].text + " " + port["kind"].text + " " + port["serial"].text);
+    EXPECT_EQ(names, (std::vector<std::string>{"/dev/ttyS0 uart ", "/dev/ttyUSB0 usb A0", "/dev/ttyUSB1 usb A1"}));
+    r = Upload({"--list-ports", "--all", "--json"}, env);
+    ASSERT_TRUE(CFlatJson().ParseArray(r.strOut, &ports)) << r.strOut;
+    EXPECT_EQ(ports.size(), 4u);
+    EXPECT_EQ(Upload({"--list-ports"}, env).strOut.find("/dev/pts/7"), std::string::npos);
+    EXPECT_NE(Upload({"--list-ports", "--all"}, env).strOut.find("/dev/pts/7  pty\n"), std::string::npos);
+
+    struct {
+        const char* pszSpec;
+        int nExit;
+        const char* pszErr;
+    } const cases[] = {
+        {"usb:0403:6001", 2, "needs exactly one matching USB serial adapter, and 2 are present:\n  /dev/ttyUSB0  "},
+        {"usb:A2", 2, "tcc-upload: --port usb:A2 needs exactly one matching USB serial adapter, and there is none\n"},
+        {"usb:", 2, "--port usb: needs a serial number or VVVV:PPPP"},
+        // Chosen from the made-up tree, opened on the machine, where it is not.
+        {"usb:a1", 1, "tcc-upload: --port usb:a1: /dev/ttyUSB1  USB adapter: FT232R USB UART, 0403:6001, serial A1"},
+    };
+    for (const auto& c : cases) {
+        r = Upload({"--port", c.pszSpec, "--output", "station.qmf"}, env);
+        EXPECT_EQ(r.nExit, c.nExit) << c.pszSpec << ": " << r.strErr;
+        EXPECT_NE(r.strErr.find(c.pszErr), std::string::npos) << c.pszSpec << ": " << r.strErr;
+    }
 }
 
 }  // namespace

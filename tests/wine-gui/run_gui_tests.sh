@@ -199,12 +199,13 @@ case_port_fails() {
   drv settext "$TITLE" $IDC_PORT "com99" || fail "could not type into the port field"
   expect_eq "port field" "$(drv text "$TITLE" $IDC_PORT)" "COM99"
   drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
-  local first second
-  first="$(drv msgbox "$CAPTION" 30)" || fail "no message box for the port that cannot open"
-  expect_eq "first message" "$first" "Unable to open serial port."
-  second="$(drv msgbox "$CAPTION" 30)" || fail "no second message box from Start"
-  expect_eq "second message" "$second" "Unable to open serial port."
-  drv wait-text "$TITLE" $IDC_STATUS "Failed" 10 || fail "the status never read \"Failed\""
+  # One box, its second line the cause; a second box would hold the status.
+  local box
+  box="$(drv msgbox "$CAPTION" 30)" || fail "no message box for the port that cannot open"
+  expect_eq "message" "$box" "Unable to open serial port.
+The port is not there. Check the cable or USB adapter, and the port's number in Device Manager."
+  drv wait-text "$TITLE" $IDC_STATUS "Failed" 10 || fail "the status never read \"Failed\" (a second box?)"
+  drv wait-gone "$CAPTION" 0 || fail "a second message box is open"
   expect_eq "Upload enabled" "$(drv enabled "$TITLE" $IDC_UPLOAD)" 1
   close_app
 }

@@ -12,6 +12,7 @@
 #include "tools/tcc-upload/OutputName.h"
 #include "tools/tcc-upload/Platform.h"
 #include "tools/tcc-upload/Report.h"
+#include "tools/tcc-upload/RetryWait.h"
 #include "tools/tcc-upload/Sha256.h"
 #include "tools/tcc-upload/Trace.h"
 
@@ -30,6 +31,12 @@ constexpr auto kSilenceNotice = std::chrono::seconds(5);
 constexpr int kGiveUpSeconds = CMapUploader::kReplyTimeoutMs / 1000;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+std::uint64_t Milliseconds(Clock::time_point t)
+{
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
+}
 
 std::string Percent(std::uint32_t dwReceived, std::uint32_t dwTotal)
 {
@@ -58,6 +65,7 @@ public:
 private:
     static void OnLinkEvent(void* pContext, int nDirection, const std::uint8_t* pBytes, std::uint32_t count);
     void OnFinished(Clock::time_point now);
+    void StepRetryWait(Clock::time_point now);
     RunFailure Save();
     void Finish(Clock::time_point now, RunFailure cause, const std::string& message);
     void Drop();
@@ -67,6 +75,7 @@ private:
     CAtomicFile m_file;
     bool m_bStdout;
     CMapUploader* m_pUploader = nullptr;
+    std::unique_ptr<CRetryWait> m_pRetryWait;  // between a failed attempt and the next
     Clock::time_point m_start, m_attemptStart, m_dataStart, m_lastChange;
     std::uint32_t m_dwTotal = 0, m_dwReceived = 0;  // as last polled
     std::atomic<std::uint64_t> m_qwSent{0}, m_qwReceived{0};
@@ -130,6 +139,8 @@ void CPortRun::OnLinkEvent(void* pContext, int nDirection, const std::uint8_t* p
 
 void CPortRun::Poll(Clock::time_point now)
 {
+    if (m_pRetryWait)
+        StepRetryWait(now);
     if (m_bDone || m_pUploader == nullptr)
         return;
     // m_bFinished first: once it is seen, the counters are final.
@@ -164,13 +175,28 @@ void CPortRun::OnFinished(Clock::time_point now)
     }
     const RunFailure cause = m_pUploader->GetFailure();
     if (m_report.dwAttempts > m_settings.dwRetries) {
-        Finish(now, cause, RunFailureText(cause));
+        Finish(now, cause, FailureMessage(cause, m_pUploader->GetAccessGroup()));
         return;
     }
     Drop();
     if (!m_settings.bQuiet)
         ConsoleLine("tcc-upload: " + m_report.strPort + ": attempt " + std::to_string(m_report.dwAttempts) + " of " +
-                    std::to_string(m_settings.dwRetries + 1) + " failed (" + RunFailureText(cause) + "); trying again");
+                    std::to_string(m_settings.dwRetries + 1) + " failed; trying again in " +
+                    std::to_string(m_settings.dwRetryWaitMs / 1000) + " s");
+    m_pRetryWait = std::make_unique<CRetryWait>(Milliseconds(now), m_settings.dwRetryWaitMs);
+}
+
+// The pause before a retry, then as long again for a port that is missing
+// (an adapter plugged in again comes back under its name).
+void CPortRun::StepRetryWait(Clock::time_point now)
+{
+    const std::string& port = m_report.strPort;
+    const RetryWaitEnd nEnd = m_pRetryWait->Step(Milliseconds(now), [&port] { return PortIsPresent(port); });
+    if (nEnd == RETRY_WAITING)
+        return;
+    m_pRetryWait.reset();
+    if (nEnd == RETRY_PORT_MISSING && !m_settings.bQuiet)
+        ConsoleLine("tcc-upload: " + port + " has not come back; trying it all the same");
     StartAttempt(now);
 }
 
@@ -197,6 +223,7 @@ RunFailure CPortRun::Save()
 void CPortRun::Finish(Clock::time_point now, RunFailure cause, const std::string& message)
 {
     Drop();
+    m_pRetryWait.reset();
     m_file.Discard();
     m_report.bSaved = cause == RunFailure::none;
     m_report.nFailure = cause;
@@ -217,12 +244,12 @@ void CPortRun::Drop()
 void CPortRun::Interrupt(Clock::time_point now)
 {
     if (!m_bDone)
-        Finish(now, RunFailure::interrupted, RunFailureText(RunFailure::interrupted));
+        Finish(now, RunFailure::interrupted, FailureMessage(RunFailure::interrupted));
 }
 
 bool CPortRun::TakeSilenceNotice(Clock::time_point now)
 {
-    if (m_bDone || m_bSilenceNoted || now - m_lastChange < kSilenceNotice)
+    if (m_bDone || m_pRetryWait || m_bSilenceNoted || now - m_lastChange < kSilenceNotice)
         return false;
     m_bSilenceNoted = true;
     return true;
@@ -233,6 +260,8 @@ std::string CPortRun::ProgressText(Clock::time_point now, bool bAlone) const
     const std::string head = bAlone ? std::string() : SafePortName(m_report.strPort) + " ";
     if (m_bDone)
         return head + (m_report.bSaved ? "saved" : "failed");
+    if (m_pRetryWait)
+        return head + "waiting to try again";
     const int nSilent = static_cast<int>(Seconds(now - m_lastChange));
     if (now - m_lastChange >= kSilenceNotice)
         return head + "no reply for " + std::to_string(nSilent) + " s, giving up at " + std::to_string(kGiveUpSeconds) +

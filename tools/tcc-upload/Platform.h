@@ -29,6 +29,12 @@ int WasInterrupted();
 // The machine's serial ports, sorted by name.
 std::vector<SerialPortInfo> ListSerialPorts();
 
+// BOOL: --list-ports --json has the by_id key (Linux).
+int PortListHasById();
+
+// BOOL: a port of that name exists now (it may still fail to open).
+int PortIsPresent(const std::string& port);
+
 // The system's text for an error code of CReplacingFile.
 std::string SystemErrorText(unsigned long code);
 

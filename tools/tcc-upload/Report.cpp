@@ -48,7 +48,9 @@ std::string NullOr(const std::string& text) { return text.empty() ? std::string(
 const ExitStatusRow kExitStatuses[5] = {
     {0, "every port's image was saved"},
     {1, "a retrieval failed; the JSON key error says why"},
-    {2, "usage error, or --port auto found no USB serial adapter (error no_adapter) or several (several_adapters)"},
+    {2,
+     "usage error, or --port auto or usb:... found no matching USB serial adapter (error no_adapter) or several "
+     "(several_adapters)"},
     {3, "an output file cannot be written"},
     {130, "interrupted by Ctrl-C or SIGTERM (error interrupted)"},
 };
@@ -73,22 +75,16 @@ int WorseExitStatus(int nA, int nB)
     return 0;
 }
 
-const char* RunFailureText(RunFailure cause)
+std::string FailureMessage(RunFailure cause, const std::string& strGroup)
 {
     switch (cause) {
-    case RunFailure::none: return "";
-    case RunFailure::portNotFound: return "Unable to open serial port: no such port";
-    case RunFailure::portBusy: return "Unable to open serial port: another program holds it";
-    case RunFailure::portDenied: return "Unable to open serial port: permission denied";
-    case RunFailure::notASerialPort: return "Unable to open serial port: not a serial port";
-    case RunFailure::lineLost: return "the line went away during the transfer";
+    case RunFailure::portNotFound:
+    case RunFailure::portBusy:
+    case RunFailure::portDenied:
+    case RunFailure::notASerialPort: return "Unable to open serial port. " + RunFailureText(cause, strGroup);
     case RunFailure::noReply: return "Failed to communicate with system";
-    case RunFailure::saveFailed: return "the file could not be written";
-    case RunFailure::interrupted: return "interrupted";
-    case RunFailure::noAdapter: return "no USB serial adapter";
-    case RunFailure::severalAdapters: return "several USB serial adapters";
+    default: return RunFailureText(cause, strGroup);
     }
-    return "Failed to communicate with system";
 }
 
 std::string JsonQuote(const std::string& text)
@@ -142,8 +138,13 @@ std::string FormatSummary(const RunReport& r)
 {
     const std::string head = "tcc-upload: " + r.strPort + ": ";
     const std::string attempts = std::to_string(r.dwAttempts) + " attempts";
-    if (!r.bSaved)
-        return head + r.strMessage + (r.dwAttempts > 1 ? " after " + attempts : std::string()) + "; nothing written";
+    if (!r.bSaved) {
+        // The cause's words may be whole sentences: the note then is one too.
+        const std::string after = r.dwAttempts > 1 ? " after " + attempts : std::string();
+        if (!r.strMessage.empty() && r.strMessage.back() == '.')
+            return head + r.strMessage + " Nothing written" + after + ".";
+        return head + r.strMessage + after + "; nothing written";
+    }
     const double rate = r.dAttemptSeconds > 0 ? r.dwBytes / r.dAttemptSeconds / 1024.0 : 0.0;
     std::string text = head + "saved " + std::to_string(r.dwBytes) + " bytes to " + r.strOutput + " in " +
                        Number(r.dAttemptSeconds, "%.2f") + " s (" + Number(rate, "%.1f") + " KiB/s)";

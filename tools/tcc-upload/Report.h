@@ -20,8 +20,10 @@ extern const ExitStatusRow kExitStatuses[5];
 int ExitStatusOf(RunFailure cause);
 int WorseExitStatus(int nA, int nB);
 
-// The words of tcc-upload's line and JSON "message" for a cause.
-const char* RunFailureText(RunFailure cause);
+// tcc-upload's line and JSON "message" for a cause: the window's words (the
+// box's first line where the port did not open, then the technician's words
+// for the cause). strGroup: for portDenied, the group that may open the port.
+std::string FailureMessage(RunFailure cause, const std::string& strGroup = std::string());
 
 struct RunReport {
     bool bSaved = false;

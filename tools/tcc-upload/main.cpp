@@ -20,7 +20,7 @@ enum { EXIT_OK = 0, EXIT_USAGE = 2 };
 
 const char kUsageHead[] =
     "Usage: tcc-upload --port PORT [--port PORT]... --output FILE [OPTION]...\n"
-    "  or:  tcc-upload --list-ports\n"
+    "  or:  tcc-upload --list-ports [--json] [--all]\n"
     "\n"
     "Fetches the base station's configuration image over the serial port PORT and\n"
     "saves it to FILE, which is replaced only once the whole image has arrived.\n"
@@ -30,8 +30,11 @@ const char kUsageHead[] =
     "\n"
     "Options:\n"
     "  -p, --port PORT    the serial port: a device path such as /dev/ttyUSB0, or COM3\n"
-    "                     on Windows; auto takes the one USB serial adapter present;\n"
-    "                     may be given several times\n"
+    "                     on Windows; auto takes the one USB serial adapter present,\n"
+    "                     usb:SERIAL the USB adapter with that serial number and\n"
+    "                     usb:VVVV:PPPP the one with those hex vendor and product\n"
+    "                     ids (as --list-ports shows them); may be given several\n"
+    "                     times\n"
     "  -o, --output FILE  where the image is saved; - is standard output (one port).\n"
     "                     With several ports FILE is a template: {port} the port's\n"
     "                     name as a file name (/dev/ttyUSB0 gives ttyUSB0), {serial}\n"
@@ -42,6 +45,9 @@ const char kUsageHead[] =
     "                     when the file is missing)\n"
     "      --retries N    after a failed retrieval, try again up to N more times (0 to\n"
     "                     99, default 0); never once the image is saved\n"
+    "      --retry-wait S seconds between attempts (0 to 600, default 2); a port that\n"
+    "                     is missing then (an adapter plugged in again) is waited for\n"
+    "                     up to as long again\n"
     "      --json         one JSON object per port on standard output, one a line, as\n"
     "                     each port ends (keys below)\n"
     "  -q, --quiet        nothing on standard error unless a port fails\n"
@@ -50,7 +56,11 @@ const char kUsageHead[] =
     "      --trace        hex dump of every frame sent and received on standard error\n"
     "      --list-ports   the serial ports of this machine and what each one is: USB\n"
     "                     adapter (with vendor and product where known), built-in\n"
-    "                     UART, pty\n"
+    "                     UART; with --json a JSON array of objects with the keys\n"
+    "                     port, kind (usb, uart, pty, other), description, vid, pid,\n"
+    "                     serial, manufacturer, product and, on Linux, by_id (null\n"
+    "                     where unknown)\n"
+    "      --all          with --list-ports: pseudo terminals (ptys) too\n"
     "  -h, --help         this text\n"
     "  -V, --version      the program's name and version\n"
     "Options take their value as --opt VALUE or --opt=VALUE.\n"
@@ -74,7 +84,8 @@ const char kUsageHead[] =
     "                       port_denied, not_a_serial_port, line_lost, no_reply,\n"
     "                       save_failed, interrupted; null when saved\n"
     "  sha256               the SHA-256 of the bytes written; null when not saved\n"
-    "The byte and frame counts cover every attempt. A usage error prints no JSON.\n"
+    "The byte and frame counts cover every attempt. A usage error prints no JSON,\n"
+    "but for --port auto or usb:... finding no adapter or several.\n"
     "\n";
 
 const char kUsageTail[] =
@@ -83,14 +94,16 @@ const char kUsageTail[] =
     "  TCC_UPLOAD_ROOT  Linux: look for ports in sys/ and dev/ below this folder\n"
     "                   instead of the machine's own (for tests)\n";
 
-const char kAutoPort[] = "auto";
 constexpr std::uint32_t kMaxRetries = 99;
+constexpr std::uint32_t kMaxRetryWait = 600;
 
 struct Options {
     std::vector<std::string> ports;
     std::string strOutput;
     std::uint32_t dwBaud = 0;  // 0: UploadConfig.ini decides
     std::uint32_t dwRetries = 0;
+    std::uint32_t dwRetryWait = 2;  // seconds
+    bool bAll = false;
     bool bJson = false;
     bool bQuiet = false;
     bool bVerbose = false;
@@ -202,6 +215,13 @@ const OptionRow kOptions[] = {
              return -1;
          return Usage("--retries " + value + ": a count from 0 to " + std::to_string(kMaxRetries));
      }},
+    {"--retry-wait", nullptr, true,
+     [](Options& opt, const std::string& value) {
+         if (ParseCount(value, kMaxRetryWait, &opt.dwRetryWait))
+             return -1;
+         return Usage("--retry-wait " + value + ": seconds from 0 to " + std::to_string(kMaxRetryWait));
+     }},
+    {"--all", nullptr, false, SetFlag<&Options::bAll>},
 };
 
 // --name=value or --name value (or -n value); sets *pRow, or returns the usage
@@ -235,10 +255,11 @@ int TakeOption(int argc, char** argv, int* pIndex, const OptionRow** ppRow, std:
 int CheckOptions(const Options& opt)
 {
     if (opt.bListPorts) {
-        const bool bAlone =
-            opt.ports.empty() && opt.strOutput.empty() && opt.dwBaud == 0 && opt.dwRetries == 0 && !opt.bJson;
-        return bAlone ? -1 : Usage("--list-ports takes no other option");
+        const bool bAlone = opt.ports.empty() && opt.strOutput.empty() && opt.dwBaud == 0 && opt.dwRetries == 0;
+        return bAlone ? -1 : Usage("--list-ports takes no other option than --json and --all");
     }
+    if (opt.bAll)
+        return Usage("--all goes with --list-ports");
     if (opt.ports.empty() || opt.strOutput.empty())
         return Usage("--port and --output are both needed");
     if (opt.bQuiet && opt.bVerbose)
@@ -263,23 +284,29 @@ int ParseOptions(int argc, char** argv, Options* pOpt)
     return CheckOptions(*pOpt);
 }
 
-// auto: the one USB serial adapter, named on standard error; with none or
-// several it is a usage error that lists them. Returns -1 when the port is set.
-int ResolveAutoPort(std::string* pPort, bool bQuiet)
+// auto and usb:...: the one matching USB serial adapter, named on standard
+// error; with none or several it is a usage error that lists them (and, with
+// --json, says so as the port's object). Returns -1 when the port is set.
+int ResolveAdapterSpec(std::string* pPort, const Options& opt)
 {
-    if (*pPort != kAutoPort)
+    if (!IsAdapterSpec(*pPort))
         return -1;
-    const std::vector<SerialPortInfo> adapters = UsbAdapters(ListSerialPorts());
-    if (adapters.size() == 1) {
-        *pPort = adapters[0].strName;
-        if (!bQuiet)
-            ConsoleLine("tcc-upload: --port auto: " + DescribePort(adapters[0]));
+    const PortChoice choice = ChoosePort(*pPort, ListSerialPorts());
+    if (choice.nFailure == RunFailure::none && !choice.bUsage) {
+        if (!opt.bQuiet)
+            ConsoleLine("tcc-upload: --port " + *pPort + ": " + DescribePort(choice.candidates[0]));
+        *pPort = choice.strPort;
         return -1;
     }
-    std::fprintf(stderr, "tcc-upload: --port auto needs exactly one USB serial adapter, and %s\n",
-                 adapters.empty() ? "there is none" : (std::to_string(adapters.size()) + " are present:").c_str());
-    for (const SerialPortInfo& port : adapters)
-        std::fprintf(stderr, "  %s\n", DescribePort(port).c_str());
+    std::fputs(PortChoiceMessage(*pPort, choice).c_str(), stderr);
+    if (opt.bJson && !choice.bUsage) {
+        RunReport report;
+        report.strPort = *pPort;
+        report.strOutput = opt.strOutput;
+        report.nFailure = choice.nFailure;
+        report.strMessage = FailureMessage(choice.nFailure);
+        std::printf("%s\n", FormatJson(report).c_str());
+    }
     return EXIT_USAGE;
 }
 
@@ -337,6 +364,7 @@ int Retrieve(const Options& opt)
     BatchSettings settings;
     ChooseBaudRate(opt, &settings);
     settings.dwRetries = opt.dwRetries;
+    settings.dwRetryWaitMs = opt.dwRetryWait * 1000;
     settings.bJson = opt.bJson;
     settings.bQuiet = opt.bQuiet;
     settings.bTrace = opt.bTrace;
@@ -349,10 +377,14 @@ int Retrieve(const Options& opt)
     return RunBatch(jobs, settings);
 }
 
-int ListPorts()
+int ListPorts(const Options& opt)
 {
-    for (const SerialPortInfo& port : ListSerialPorts())
-        std::printf("%s\n", DescribePort(port).c_str());
+    const std::vector<SerialPortInfo> ports = ListedPorts(ListSerialPorts(), opt.bAll);
+    if (opt.bJson)
+        std::printf("%s\n", FormatPortsJson(ports, PortListHasById() != 0).c_str());
+    else
+        for (const SerialPortInfo& port : ports)
+            std::printf("%s\n", DescribePort(port).c_str());
     return EXIT_OK;
 }
 
@@ -363,8 +395,8 @@ int main(int argc, char** argv)
     Options opt;
     int nExit = ParseOptions(argc, argv, &opt);
     for (std::size_t i = 0; nExit < 0 && !opt.bListPorts && i < opt.ports.size(); ++i)
-        nExit = ResolveAutoPort(&opt.ports[i], opt.bQuiet);
+        nExit = ResolveAdapterSpec(&opt.ports[i], opt);
     if (nExit >= 0)
         return nExit;
-    return opt.bListPorts ? ListPorts() : Retrieve(opt);
+    return opt.bListPorts ? ListPorts(opt) : Retrieve(opt);
 }
