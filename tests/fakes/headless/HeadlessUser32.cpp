@@ -44,7 +44,9 @@ struct HeadlessStringEntry {
     const char* pszText;
 };
 
-// The program's own resources, generated from the .rc file by the build.
+// The program's own resources, generated from the .rc file by the build;
+// Version.h gives the texts the .rc takes from the build's version.
+#include "Version.h"
 #include "tests/fakes/headless/HeadlessResources.inc"
 
 const std::vector<ControlTemplate>* FindTemplate(UINT nTemplate)
