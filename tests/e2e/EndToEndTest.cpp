@@ -30,6 +30,7 @@
 #include "serial/SerialPortCtrl.h"
 #include "tests/fakes/RecordingMessageBox.h"
 #include "tests/retrieval/UploaderTestSupport.h"
+#include "tests/fakes/TempFolder.h"
 
 extern char** environ;
 
@@ -128,10 +129,9 @@ protected:
     // The controller reads "UploadConfig.ini" from the working directory.
     static void SetUpTestSuite()
     {
-        char dir[] = "/tmp/tcc-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        s_strDir = dir;
-        ASSERT_EQ(chdir(dir), 0);
+        s_strDir = MakeTempFolder("tcc-e2e");
+        ASSERT_FALSE(s_strDir.empty());
+        ASSERT_EQ(chdir(s_strDir.c_str()), 0);
         std::ofstream("UploadConfig.ini") << "BAUDRATE=115200\n";
     }
     void SetUp() override { msgbox::Reset(); }

@@ -7,6 +7,7 @@
 #include "platform/AppMessageBox.h"
 #include "tests/fakes/FakeWin32.h"
 #include "tests/fakes/RecordingMessageBox.h"
+#include "tests/fakes/TempFolder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -81,9 +82,8 @@ protected:
         fakewin32::Reset();
         msgbox::Reset();
         m_previous = fs::current_path();
-        char pattern[] = "/tmp/tcc-serialctrl-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        m_dir = pattern;
+        m_dir = MakeTempFolder("tcc-serialctrl");
+        ASSERT_FALSE(m_dir.empty());
         fs::current_path(m_dir);
         m_received.tag = 1;
     }

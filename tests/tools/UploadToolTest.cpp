@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include "tests/tools/FlatJson.h"
+#include "tests/fakes/TempFolder.h"
 
 namespace {
 
@@ -74,9 +75,8 @@ class UploadToolTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char szTemplate[] = "/tmp/tcc-upload-test-XXXXXX";
-        ASSERT_NE(mkdtemp(szTemplate), nullptr);
-        m_dir = szTemplate;
+        m_dir = MakeTempFolder("tcc-upload-test");
+        ASSERT_FALSE(m_dir.empty());
         // Without this file the serial controller says it uses its defaults.
         std::ofstream(m_dir + "/UploadConfig.ini") << "BAUDRATE=115200\n";
     }
