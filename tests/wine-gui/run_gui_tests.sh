@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # GUI tests of TandrelConfigurationController.exe under Wine, one case per run:
 #   run_gui_tests.sh probe|upload|port-fails|about|help|help-f1|close-mid-run|
-#                    about-run-end|failure-box|port-beyond-four|
+#                    about-run-end|failure-box|port-beyond-four|pulled-cable|
 #                    close-timing|utf8-path
 # The station is tcc-station-sim on a pty, mapped to a COM port through Wine's
 # registry; the windows are driven by guidriver.exe in the same prefix.
@@ -391,6 +391,28 @@ case_port_beyond_four() {
   close_app
 }
 
+# The station's end of the line closes mid-run, as a pulled USB adapter does:
+# the run ends with the failure box at once, not after the reply timeout.
+# The delay from the station's exit to the box is printed as a figure.
+case_pulled_cable() {
+  native_tools
+  start_sim --size 60000 --seed 6 --fault close-mid
+  write_baud_file 115200
+  prepare_prefix COM1 "$slave"
+  start_app
+  drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
+  wait "$station_pid" || true  # closes the line halfway, then exits (the case's time limit bounds it)
+  station_pid=""
+  local t0 t1 box
+  t0=$(date +%s%N)
+  box="$(drv msgbox "$CAPTION" 30)" || fail "no failure box after the line went away"
+  t1=$(date +%s%N)
+  expect_eq "failure text" "$box" "Failed to communicate with system"
+  echo "line closed: failure box found $(( (t1 - t0) / 1000000 )) ms after the station exited (50 ms polls)"
+  drv wait-text "$TITLE" $IDC_STATUS "Failed" 10 || fail "the status never read \"Failed\""
+  close_app
+}
+
 # A path outside the legacy code page (as a user name can be, and with it the
 # settings folder): the ANSI calls must carry it whole, not as '?'.
 case_utf8_path() {
@@ -444,6 +466,7 @@ case "$case_name" in
   about-run-end) case_about_run_end ;;
   failure-box) case_failure_box ;;
   port-beyond-four) case_port_beyond_four ;;
+  pulled-cable) case_pulled_cable ;;
   close-timing) case_close_timing ;;
   utf8-path) case_utf8_path ;;
   upload) case_upload ;;
