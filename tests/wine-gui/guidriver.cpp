@@ -139,6 +139,17 @@ Target FindControl(const char* pszTitle, const char* pszId)
     return t;
 }
 
+// A control a person can reach: a modal window over its window disables it.
+Target FindReachable(const char* pszTitle, const char* pszId)
+{
+    Target t = FindControl(pszTitle, pszId);
+    if (t.rc == 0 && !IsWindowEnabled(t.hDlg))
+        t.rc = Fail("the window \"%s\" is disabled", pszTitle);
+    else if (t.rc == 0 && !IsWindowEnabled(t.hCtl))
+        t.rc = Fail("control %s is disabled", pszId);
+    return t;
+}
+
 // Posted, never sent: the click may open a modal dialog, and a sent message
 // would not return until that dialog closed.
 void PostCommand(HWND hDlg, int id, HWND hCtl)
@@ -180,14 +191,9 @@ int CmdWaitGone(const Args& a)
 
 int CmdClick(const Args& a)
 {
-    Target t = FindControl(a.At(2), a.At(3));
+    Target t = FindReachable(a.At(2), a.At(3));
     if (t.rc)
         return t.rc;
-    // A person cannot reach a window that a modal window over it disabled.
-    if (!IsWindowEnabled(t.hDlg))
-        return Fail("the window \"%s\" is disabled", a.At(2));
-    if (!IsWindowEnabled(t.hCtl))
-        return Fail("control %s is disabled", a.At(3));
     PostMessageA(t.hCtl, BM_CLICK, 0, 0);
     return 0;
 }
@@ -430,11 +436,9 @@ int CmdItems(const Args& a)
 // (CBN_DROPDOWN) before it shows the list.
 int CmdDropDown(const Args& a)
 {
-    Target t = FindControl(a.At(2), a.At(3));
+    Target t = FindReachable(a.At(2), a.At(3));
     if (t.rc)
         return t.rc;
-    if (!IsWindowEnabled(t.hDlg) || !IsWindowEnabled(t.hCtl))
-        return Fail("the port list of \"%s\" is disabled", a.At(2));
     SendMessageA(t.hCtl, CB_SHOWDROPDOWN, TRUE, 0);
     HWND hList = WaitWindow(nullptr, 5.0, "ComboLBox");
     if (!hList)
