@@ -7,6 +7,7 @@
 #include "platform/AppMessageBox.h"
 #include "tests/fakes/FakeWin32.h"
 #include "tests/fakes/RecordingMessageBox.h"
+#include "tests/fakes/TempFolder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -23,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -81,9 +84,8 @@ protected:
         fakewin32::Reset();
         msgbox::Reset();
         m_previous = fs::current_path();
-        char pattern[] = "/tmp/tcc-serialctrl-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        m_dir = pattern;
+        m_dir = MakeTempFolder("tcc-serialctrl");
+        ASSERT_FALSE(m_dir.empty());
         fs::current_path(m_dir);
         m_received.tag = 1;
     }
@@ -254,6 +256,21 @@ INSTANTIATE_TEST_SUITE_P(
         NotOpenCase{"NoCommCalls", "CreateFileA", ERROR_INVALID_FUNCTION, PortFault::notSerial, PortFault::notSerial},
         NotOpenCase{"InsertionDenied", "DeviceIoControl", ERROR_ACCESS_DENIED, PortFault::denied, PortFault::busy}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// A refused port names the group whose members may open it: the device's
+// group, when the group may read and write it.
+TEST_F(SerialPortCtrlTest, TheGroupThatGrantsAccessIsTheDevicesWhenItMayReadAndWrite)
+{
+    const group* pGroup = getgrgid(getegid());
+    ASSERT_NE(nullptr, pGroup);
+    const std::string strOwnGroup = pGroup->gr_name;
+    WriteConfig("");
+    for (const auto& [mode, strGroup] : {std::pair{0660, strOwnGroup}, std::pair{0640, std::string()}}) {
+        ASSERT_EQ(0, chmod("UploadConfig.ini", static_cast<mode_t>(mode)));
+        EXPECT_EQ(strGroup, PortAccessGroup((m_dir / "UploadConfig.ini").string())) << std::oct << mode;
+    }
+    EXPECT_EQ("", PortAccessGroup((m_dir / "no-such-device").string()));
+}
 
 TEST_F(SerialPortCtrlTest, WriteHandsTheBytesOnAndAlwaysReportsSuccess)
 {

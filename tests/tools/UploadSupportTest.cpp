@@ -29,6 +29,7 @@
 #include "tools/tcc-upload/RetryWait.h"
 #include "tools/tcc-upload/Trace.h"
 #include "tests/fakes/WireVectors.h"
+#include "tests/fakes/TempFolder.h"
 
 namespace {
 
@@ -120,9 +121,8 @@ class AtomicFileTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char szTemplate[] = "/tmp/tcc-atomic-XXXXXX";
-        ASSERT_NE(mkdtemp(szTemplate), nullptr);
-        m_dir = szTemplate;
+        m_dir = MakeTempFolder("tcc-atomic");
+        ASSERT_FALSE(m_dir.empty());
     }
     void TearDown() override
     {
@@ -216,9 +216,8 @@ class PortDiscoveryTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char szTemplate[] = "/tmp/tcc-ports-XXXXXX";
-        ASSERT_NE(mkdtemp(szTemplate), nullptr);
-        m_root = szTemplate;
+        m_root = MakeTempFolder("tcc-ports");
+        ASSERT_FALSE(m_root.empty());
     }
     void TearDown() override { std::filesystem::remove_all(m_root); }
 

@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include "tests/tools/FlatJson.h"
+#include "tests/fakes/TempFolder.h"
 #include "tools/tcc-upload/Sha256.h"
 
 namespace {
@@ -76,10 +77,8 @@ class UploadToolTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const char* pszTmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(pszTmp && *pszTmp ? pszTmp : "/tmp") + "/tcc-upload-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr) << pattern;
-        m_dir = pattern;
+        m_dir = MakeTempFolder("tcc-upload-test");
+        ASSERT_FALSE(m_dir.empty());
         // Without this file the serial controller says it uses its defaults.
         std::ofstream(m_dir + "/UploadConfig.ini") << "BAUDRATE=115200\n";
     }
