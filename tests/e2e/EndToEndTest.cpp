@@ -228,7 +228,10 @@ TEST_F(EndToEndTest, PortThatDoesNotOpenShowsOneBoxNamingTheCause)
 {
     CStation station({"--unpaced"});
     ASSERT_FALSE(station.Pty().empty());
-    CMapUploader holder(station.Pty());  // holds the pty, as another program would
+    // Holds the pty, as another program would (one uploader at a time: the
+    // frame buffer pool is the process's).
+    CSerialPortCtrl holder([](const std::uint8_t*, std::uint32_t, void*) {}, station.Pty(), nullptr);
+    ASSERT_TRUE(holder.IsOpen());
     // Root opens any file it may read; a sysfs file that even root may not
     // open for writing stands in for a device without the rights.
     const char* pszDenied = "/sys/kernel/notes";
