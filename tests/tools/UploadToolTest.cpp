@@ -2,6 +2,7 @@
 // what is left on disk, and what standard error says.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -103,7 +104,10 @@ protected:
     {
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
-        args.insert(args.begin(), {TCC_STATION_SIM, "--unpaced", "--save-image", m_dir + "/served" + suffix + ".bin"});
+        // Unpaced unless a rate is asked for.
+        if (std::find(args.begin(), args.end(), "--baud") == args.end())
+            args.insert(args.begin(), "--unpaced");
+        args.insert(args.begin(), {TCC_STATION_SIM, "--save-image", m_dir + "/served" + suffix + ".bin"});
         *pPid = Spawn(args, m_dir, fds[1], m_dir + "/sim" + suffix + ".err");
         close(fds[1]);
         std::string line;
@@ -786,6 +790,28 @@ TEST_F(UploadToolTest, ListPortsJsonAndUsbChoicesReadTheSameSysfs)
         EXPECT_EQ(r.nExit, c.nExit) << c.pszSpec << ": " << r.strErr;
         EXPECT_NE(r.strErr.find(c.pszErr), std::string::npos) << c.pszSpec << ": " << r.strErr;
     }
+}
+
+// On a terminal: one progress line for all ports, redrawn in place with each
+// port's percentage and cleared before the closing lines.
+TEST_F(UploadToolTest, ATerminalShowsOneProgressLineForAllPorts)
+{
+    std::vector<std::string> argv = {TCC_UPLOAD, "-o", "{port}.qmf", "-b", "115200"};
+    for (int n = 1; n <= 2; ++n)
+        argv.insert(argv.end(), {"-p", StartStation(n, {"--baud", "115200", "--size", "12000"})});
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+    const pid_t pid = Spawn(argv, m_dir, -1, ptsname(master));
+    std::string screen;
+    char buffer[1024];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
+        screen.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+    close(master);
+    EXPECT_EQ(WaitExit(pid), 0) << screen;
+    EXPECT_TRUE(std::regex_search(screen, std::regex(R"(\rpts_\d+ \d+%  pts_\d+ \d+%)"))) << screen;
+    EXPECT_TRUE(std::regex_search(screen, std::regex(R"(\r +\rtcc-upload: /dev/pts/\d+: saved 12000 bytes)")))
+        << screen;
 }
 
 }  // namespace
