@@ -1,7 +1,14 @@
 #include "app/TandrelConfigurationControllerDlg.h"
 
+#include <algorithm>
+#include <cctype>
+#include <iterator>
+#include <tuple>
+#include <vector>
+
 #include "app/ui/FileDialog.h"
 #include "app/services/FileStore.h"
+#include "app/ui/AppPlatform.h"
 #include "app/ui/WinApp.h"
 #include "retrieval/MapUploader.h"
 
@@ -16,6 +23,10 @@ const char kKeyConfigFile[] = "Config_File";
 const char kDefaultConfigFile[] = "default.map";
 const char kSectionSerial[] = "Serial_Config";
 const char kKeyPort[] = "Port";
+const char kKeyPortName[] = "Port_Name";
+// The template's first four entries, whose index "Port" stores.
+const char* const kFixedPorts[] = {"COM1", "COM2", "COM3", "COM4"};
+constexpr int kFixedPortCount = 4;
 const char kSectionIP[] = "IP_Config";
 const char kKeyBasestationIP[] = "Basestation_IP_Address";
 const char kDefaultBasestationIP[] = "192.168.1.1";
@@ -44,6 +55,45 @@ void ShowProgress(const CProgressCtrl& ctlProgress, std::uint32_t dwTotal, std::
         ctlProgress.SetRange32(0, static_cast<int>(dwTotal));
         ctlProgress.SetPos(static_cast<int>(dwReceived));
     }
+}
+
+std::string UpperCase(std::string strText)
+{
+    for (char& ch : strText)
+        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    return strText;
+}
+
+bool IsFixedPort(const std::string& strName)
+{
+    return std::find(std::begin(kFixedPorts), std::end(kFixedPorts), strName) != std::end(kFixedPorts);
+}
+
+// "COM9" before "COM10": the letters in front compare as text, the number
+// behind them as a number (shorter digit runs first, leading zeros aside).
+bool PortNameLess(const std::string& a, const std::string& b)
+{
+    auto split = [](const std::string& s) {
+        std::size_t nDigits = s.find_last_not_of("0123456789") + 1;  // npos + 1: all digits
+        std::size_t nFirst = s.find_first_not_of('0', nDigits);
+        std::string strNumber = nFirst == std::string::npos ? std::string() : s.substr(nFirst);
+        return std::make_tuple(s.substr(0, nDigits), strNumber.size(), strNumber, s);
+    };
+    return split(a) < split(b);
+}
+
+// The ports Windows lists that are not among the four fixed entries, each
+// once, in numeric order.
+std::vector<std::string> ExtraPorts()
+{
+    std::vector<std::string> names;
+    for (const std::string& strListed : PlatformSerialPortNames()) {
+        std::string strName = UpperCase(strListed);
+        if (!strName.empty() && !IsFixedPort(strName) && std::find(names.begin(), names.end(), strName) == names.end())
+            names.push_back(strName);
+    }
+    std::sort(names.begin(), names.end(), PortNameLess);
+    return names;
 }
 
 }  // namespace
@@ -93,22 +143,59 @@ void CUploaderDlg::AddAboutMenuEntry() const
     ::AppendMenuA(hSysMenu, MF_STRING, IDM_ABOUTBOX, strAbout.c_str());
 }
 
+// "Port" indexes the four fixed entries only; any other port is remembered
+// by name, which older versions do not read: they show an empty field.
 void CUploaderDlg::ReadSettings()
 {
     CWinApp* pApp = AfxGetApp();
     m_strBasestationIP = pApp->GetProfileString(kSectionIP, kKeyBasestationIP, kDefaultBasestationIP);
-    // An index outside the list leaves no entry selected and the field empty.
-    m_cbPort.SetCurSel(pApp->GetProfileInt(kSectionSerial, kKeyPort, 0));
+    const int nPort = pApp->GetProfileInt(kSectionSerial, kKeyPort, 0);
+    const std::string strPortName = pApp->GetProfileString(kSectionSerial, kKeyPortName, "");
+    FillPortList();
+    if (nPort >= 0 && nPort < kFixedPortCount)
+        m_cbPort.SetCurSel(nPort);
+    else
+        ShowPort(strPortName);  // none: no entry selected and the field empty
     m_strConfigFile = pApp->GetProfileString(kSectionMain, kKeyConfigFile, kDefaultConfigFile);
 }
 
 void CUploaderDlg::WriteSettings() const
 {
     CWinApp* pApp = AfxGetApp();
-    pApp->WriteProfileInt(kSectionSerial, kKeyPort, m_cbPort.GetCurSel());  // CB_ERR: -1
+    const int nSelected = m_cbPort.GetCurSel();
+    const bool bFixed = nSelected >= 0 && nSelected < kFixedPortCount;
+    pApp->WriteProfileInt(kSectionSerial, kKeyPort, bFixed ? nSelected : -1);
+    pApp->WriteProfileString(kSectionSerial, kKeyPortName, bFixed ? std::string() : m_cbPort.GetWindowText());
     pApp->WriteProfileString(kSectionMain, kKeyConfigFile, m_strConfigFile);
     pApp->WriteProfileString(kSectionIP, kKeyBasestationIP, m_strBasestationIP);
 }
+
+// The four fixed entries stay; the ports Windows lists now follow them.
+// CB_INSERTSTRING keeps the order given although the list is sorted, so
+// COM10 comes after COM9. The field keeps the port it showed.
+void CUploaderDlg::FillPortList() const
+{
+    const int nSelected = m_cbPort.GetCurSel();
+    const std::string strField = m_cbPort.GetWindowText();
+    for (int nIndex = m_cbPort.GetCount(); nIndex-- > kFixedPortCount;)
+        m_cbPort.DeleteString(nIndex);
+    for (const std::string& strName : ExtraPorts())
+        m_cbPort.InsertString(-1, strName);
+    if (nSelected < 0 || nSelected >= kFixedPortCount)
+        ShowPort(strField);
+}
+
+// Selects the entry of that name, or shows the name in the field as if typed.
+void CUploaderDlg::ShowPort(const std::string& strName) const
+{
+    const int nIndex = strName.empty() ? CB_ERR : m_cbPort.FindStringExact(strName);
+    m_cbPort.SetCurSel(nIndex);
+    if (nIndex == CB_ERR)
+        m_cbPort.SetWindowText(strName);
+}
+
+// Read again at each drop-down: an adapter plugged in since then shows.
+void CUploaderDlg::OnPortDropDown() { FillPortList(); }
 
 void CUploaderDlg::OnUpload()
 {

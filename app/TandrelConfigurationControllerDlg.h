@@ -21,6 +21,7 @@ public:
     MSG_WM_QUERYDRAGICON(OnQueryDragIcon)
     COMMAND_BN_CLICKED(IDC_UPLOAD, OnUpload)
     MSG_WM_TIMER(OnTimer)
+    COMMAND_HANDLER_EX(IDC_PORT, CBN_DROPDOWN, OnPortDropDown)
     END_MSG_MAP()
 
 protected:
@@ -34,12 +35,15 @@ protected:
     HICON OnQueryDragIcon();
     void OnUpload();
     void OnTimer(UINT_PTR nIDEvent);
+    void OnPortDropDown();
     void SaveImageAs();
 
 private:
     void AddAboutMenuEntry() const;
     void ReadSettings();
     void WriteSettings() const;
+    void FillPortList() const;
+    void ShowPort(const std::string& strName) const;
     void EndRun();
 
     CButton m_btnUpload;

@@ -7,12 +7,26 @@ FrameBuffer* g_pFreeTail = nullptr;
 std::atomic<std::uint32_t> g_nFreeCount{0};
 std::mutex* g_pPoolLock = nullptr;
 
-// Runs before any other thread can see the pool. Allocation failures are not
-// fatal: a buffer that cannot be allocated is simply not in the pool, and
-// without a lock the pool stays empty, so every Get returns null.
+namespace {
+
+// Several uploaders may run at once (tcc-upload with several ports), each
+// owning the pool for its lifetime. The guard orders their set-ups and
+// tear-downs; the lock is created by the first owner and deleted by the last,
+// so it never changes while another owner's threads may use it.
+std::mutex g_poolOwnersGuard;
+std::uint32_t g_nPoolOwners = 0;  // under g_poolOwnersGuard
+
+}  // namespace
+
+// Each owner adds its 1000 buffers. The first creates the lock, before any
+// other thread can see the pool. Allocation failures are not fatal: a buffer
+// that cannot be allocated is simply not in the pool, and without a lock the
+// pool stays empty, so every Get returns null.
 void BufferPoolInit()
 {
-    g_pPoolLock = new (std::nothrow) std::mutex;
+    std::scoped_lock guard(g_poolOwnersGuard);
+    if (g_nPoolOwners++ == 0)
+        g_pPoolLock = new (std::nothrow) std::mutex;
     if (g_pPoolLock == nullptr)
         return;
     for (std::uint32_t i = 0; i < kPoolBufferCount; ++i)
@@ -20,11 +34,23 @@ void BufferPoolInit()
 }
 
 // Frees only what is on the free list; the pool keeps no record of buffers
-// handed out, so the owner returns them all first.
+// handed out, so the owner returns them all first. An owner that leaves
+// others behind takes its 1000 back (fewer when the others hold more than
+// their share just then; the last owner frees whatever is left).
 void BufferPoolDestroy()
 {
-    while (FrameBuffer* p = BufferPoolGet())
+    std::scoped_lock guard(g_poolOwnersGuard);
+    if (g_nPoolOwners == 0)
+        return;
+    const bool bLast = --g_nPoolOwners == 0;
+    for (std::uint32_t i = 0; bLast || i < kPoolBufferCount; ++i) {
+        FrameBuffer* p = BufferPoolGet();
+        if (p == nullptr)
+            break;
         delete p;
+    }
+    if (!bLast)
+        return;
     delete g_pPoolLock;
     g_pPoolLock = nullptr;
 }

@@ -19,7 +19,9 @@ struct FrameBuffer {
     std::uint8_t bOverflow;  // set by FcsAppend when the message is too long
 };
 
-// Set-up and tear-down run on one thread while no other thread uses the pool.
+// Each owner (an uploader) sets the pool up once and tears it down once, after
+// returning every buffer it holds. Owners may overlap: each adds 1000 buffers
+// and takes them back; the last one frees the pool and its lock.
 void BufferPoolInit();
 void BufferPoolDestroy();
 

@@ -9,4 +9,7 @@ struct FrameBuffer;
 class IFrameSink {
 public:
     virtual void OnFrame(FrameBuffer* pFrame) = 0;
+    // The line went away: no frame will come any more. Called once, on the
+    // link's worker, after every frame received before the loss.
+    virtual void OnLineLost() {}
 };

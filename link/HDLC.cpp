@@ -4,18 +4,8 @@
 #include <new>
 
 #include "platform/AppMessageBox.h"
-#include "serial/SerialPortCtrl.h"
-
-std::atomic<LinkTraceProc> CHdlcLink::s_pfnTrace{nullptr};
-std::atomic<std::uint32_t> CHdlcLink::s_dwFramesDropped{0};
 
 namespace {
-
-void Trace(LinkTraceProc pfn, int nDirection, const std::uint8_t* pBytes, std::uint32_t count)
-{
-    if (pfn != nullptr)
-        pfn(nDirection, pBytes, count);
-}
 
 void DrainToPool(FrameQueue* q)
 {
@@ -28,12 +18,12 @@ void DrainToPool(FrameQueue* q)
 // Every member starts zero or null; the queues are empty and the decoder
 // hunts holding no buffer. The queue locks must exist before the controller,
 // because its reader thread starts decoding into m_rxQueue at once.
-CHdlcLink::CHdlcLink(const std::string& portName, IFrameSink* pSink)
-    : m_rxQueue{}, m_txQueue{}, m_pSink(nullptr), m_pCtrl(nullptr), m_worker(), m_decoder{}
+CHdlcLink::CHdlcLink(const std::string& portName, IFrameSink* pSink, const LinkOptions& options)
+    : m_rxQueue{}, m_txQueue{}, m_pSink(nullptr), m_pCtrl(nullptr), m_worker(), m_decoder{}, m_options(options)
 {
     m_rxQueue.pLock = new std::mutex;
     m_txQueue.pLock = new std::mutex;
-    m_pCtrl = new (std::nothrow) CSerialPortCtrl(OnReceive, portName, this);
+    m_pCtrl = new (std::nothrow) CSerialPortCtrl(OnReceive, portName, this, OnLineLost, options.dwFixedBaudRate);
     m_pSink = pSink;
 }
 
@@ -55,6 +45,10 @@ CHdlcLink::~CHdlcLink()
 
 int CHdlcLink::IsOpen() { return m_pCtrl != nullptr && m_pCtrl->IsOpen() ? 1 : 0; }
 
+PortFault CHdlcLink::Fault() { return m_pCtrl != nullptr ? m_pCtrl->Fault() : PortFault::notFound; }
+
+std::string CHdlcLink::AccessGroup() { return m_pCtrl != nullptr ? m_pCtrl->AccessGroup() : std::string(); }
+
 void CHdlcLink::Start()
 {
     if (!IsOpen()) {
@@ -74,9 +68,15 @@ void CHdlcLink::Send(FrameBuffer* pFrame)
     m_worker.Wake().Signal();
 }
 
-void CHdlcLink::SetTrace(LinkTraceProc pfnTrace) { s_pfnTrace.store(pfnTrace, std::memory_order_release); }
+std::uint32_t CHdlcLink::FramesDropped() const { return m_dwFramesDropped.load(std::memory_order_relaxed); }
 
-std::uint32_t CHdlcLink::FramesDropped() { return s_dwFramesDropped.load(std::memory_order_relaxed); }
+std::uint32_t CHdlcLink::BaudRate() const { return m_pCtrl != nullptr ? m_pCtrl->BaudRate() : 0; }
+
+void CHdlcLink::Trace(int nDirection, const std::uint8_t* pBytes, std::uint32_t count)
+{
+    if (m_options.pfnTrace != nullptr)
+        m_options.pfnTrace(m_options.pTraceContext, nDirection, pBytes, count);
+}
 
 // Reader thread. pContext is the link that created the controller.
 void CHdlcLink::OnReceive(const std::uint8_t* pBytes, std::uint32_t count, void* pContext)
@@ -84,13 +84,21 @@ void CHdlcLink::OnReceive(const std::uint8_t* pBytes, std::uint32_t count, void*
     static_cast<CHdlcLink*>(pContext)->DecodeReceived(pBytes, count);
 }
 
+// Reader thread, as it ends: it has handed on every byte it received.
+void CHdlcLink::OnLineLost(void* pContext)
+{
+    CHdlcLink* pLink = static_cast<CHdlcLink*>(pContext);
+    pLink->m_bLineLost.store(1, std::memory_order_release);
+    pLink->m_worker.Wake().Signal();
+}
+
 void CHdlcLink::DecodeReceived(const std::uint8_t* pBytes, std::uint32_t count)
 {
-    Trace(s_pfnTrace.load(std::memory_order_acquire), LINK_TRACE_BURST, pBytes, count);
+    Trace(LINK_TRACE_BURST, pBytes, count);
     const std::uint32_t dwDropped = m_decoder.m_dwDropped;
     Decode(&m_decoder, &m_rxQueue, pBytes, count);
     if (m_decoder.m_dwDropped != dwDropped)
-        s_dwFramesDropped.fetch_add(m_decoder.m_dwDropped - dwDropped, std::memory_order_relaxed);
+        m_dwFramesDropped.fetch_add(m_decoder.m_dwDropped - dwDropped, std::memory_order_relaxed);
     if (m_rxQueue.nCount.load(std::memory_order_acquire) != 0)
         m_worker.Wake().Signal();
 }
@@ -102,7 +110,7 @@ void CHdlcLink::TransmitFrame(FrameBuffer* pFrame)
     std::uint8_t abOut[kMaxEncodedFrame];
     std::uint16_t wCount = EncodeFrame(pFrame, abOut);
     if (wCount != 0) {
-        Trace(s_pfnTrace.load(std::memory_order_acquire), LINK_TRACE_WRITE, abOut, wCount);
+        Trace(LINK_TRACE_WRITE, abOut, wCount);
         WriteRaw(abOut, wCount);
     }
     BufferPoolPut(pFrame);
@@ -112,8 +120,21 @@ int CHdlcLink::WriteRaw(const std::uint8_t* pBytes, int count) { return m_pCtrl-
 
 void CHdlcLink::DeliverFrame(FrameBuffer* pFrame)
 {
-    Trace(s_pfnTrace.load(std::memory_order_acquire), LINK_TRACE_FRAME, pFrame->abData, pFrame->wLength);
+    Trace(LINK_TRACE_FRAME, pFrame->abData, pFrame->wLength);
     m_pSink->OnFrame(pFrame);
+}
+
+// Link worker, once the receive queue looked empty. The reader raises the
+// loss after its last push, so a look at the queue made after the loss is
+// seen shows every frame received before it: those go to the sink first.
+bool CHdlcLink::ReportLineLost()
+{
+    if (m_bLossReported || m_bLineLost.load(std::memory_order_acquire) == 0 ||
+        m_rxQueue.nCount.load(std::memory_order_acquire) != 0)
+        return false;
+    m_bLossReported = true;
+    m_pSink->OnLineLost();
+    return true;
 }
 
 // One pass delivers at most one received frame, then writes at most one. The
@@ -130,6 +151,9 @@ void CHdlcLink::Run()
         if (m_rxQueue.nCount.load(std::memory_order_acquire) != 0) {
             DeliverFrame(Pop(&m_rxQueue));
             bBusy = true;
+        }
+        else {
+            bBusy = ReportLineLost();
         }
         if (m_txQueue.nCount.load(std::memory_order_acquire) != 0) {
             TransmitFrame(Pop(&m_txQueue));

@@ -6,14 +6,14 @@
 // posted frame encoded and written, and sleeps on its wake while both queues
 // are empty. Every buffer goes back to the pool, never to the heap.
 //
-// Trace hook: SetTrace(pfn) installs a process-wide function that is called
-// with (direction, bytes, count) for
+// Trace hook: LinkOptions::pfnTrace, this link's own, is called with (the
+// options' context, direction, bytes, count) for
 //   LINK_TRACE_WRITE  every encoded frame as written to the line (link worker),
 //   LINK_TRACE_BURST  every raw burst received from the line (reader thread),
 //   LINK_TRACE_FRAME  every decoded frame's abData/wLength, just before it is
 //                     handed to the sink (link worker).
-// The bytes are valid only during the call. With no hook installed the cost
-// is one atomic load per event. Install it before the link is constructed.
+// The bytes are valid only during the call. Options are fixed at construction,
+// so several links in one process each keep their own.
 #pragma once
 
 #include <atomic>
@@ -24,33 +24,46 @@
 #include "link/FrameCodec.h"
 #include "link/FrameSink.h"
 #include "link/WorkerThread.h"
-
-class CSerialPortCtrl;
+#include "serial/SerialPortCtrl.h"
 
 enum { LINK_TRACE_WRITE = 0, LINK_TRACE_BURST = 1, LINK_TRACE_FRAME = 2 };
-typedef void (*LinkTraceProc)(int nDirection, const std::uint8_t* pBytes, std::uint32_t count);
+typedef void (*LinkTraceProc)(void* pContext, int nDirection, const std::uint8_t* pBytes, std::uint32_t count);
+
+// What one run sets on its link; the window uses the defaults.
+struct LinkOptions {
+    std::uint32_t dwFixedBaudRate = 0;  // non-zero: this rate, "UploadConfig.ini" unread
+    LinkTraceProc pfnTrace = nullptr;
+    void* pTraceContext = nullptr;
+};
 
 class CHdlcLink {
 public:
-    CHdlcLink(const std::string& portName, IFrameSink* pSink);
+    CHdlcLink(const std::string& portName, IFrameSink* pSink, const LinkOptions& options = LinkOptions());
     ~CHdlcLink();
 
     int IsOpen();  // BOOL
+    // Why the port did not open, or PortFault::lost once the line went away.
+    PortFault Fault();
+    std::string AccessGroup();  // for a refused port: the group that may open it
     void Start();
     void Send(FrameBuffer* pFrame);  // any thread, before or after Start
 
     static void OnReceive(const std::uint8_t* pBytes, std::uint32_t count, void* pContext);
-    static void SetTrace(LinkTraceProc pfnTrace);
-    // Received frames the decoders of all links so far have thrown away (bad
+    static void OnLineLost(void* pContext);
+    // Any thread. Received frames this link's decoder has thrown away (bad
     // FCS, unwanted address or control byte, too long, aborted), for reports.
-    static std::uint32_t FramesDropped();
+    std::uint32_t FramesDropped() const;
+    // The rate set on the line; 0 when the port did not open.
+    std::uint32_t BaudRate() const;
 
 private:
     void TransmitFrame(FrameBuffer* pFrame);
     int WriteRaw(const std::uint8_t* pBytes, int count);
     void DecodeReceived(const std::uint8_t* pBytes, std::uint32_t count);
     void DeliverFrame(FrameBuffer* pFrame);
+    bool ReportLineLost();
     void Run();
+    void Trace(int nDirection, const std::uint8_t* pBytes, std::uint32_t count);
     static void LinkThreadProc(void* pParam);
 
     FrameQueue m_rxQueue;
@@ -59,7 +72,10 @@ private:
     CSerialPortCtrl* m_pCtrl;
     CWorkerThread m_worker;  // pushes onto either queue and the stop wake it; joined plainly
     FrameDecoder m_decoder;  // reader thread only, until the destructor releases it
-
-    static std::atomic<LinkTraceProc> s_pfnTrace;
-    static std::atomic<std::uint32_t> s_dwFramesDropped;  // a count only: relaxed
+    const LinkOptions m_options;
+    std::atomic<std::uint32_t> m_dwFramesDropped{0};  // a count only: relaxed
+    // Raised by the reader thread when the line goes away; the worker tells
+    // the sink once the frames received before it have gone out.
+    std::atomic<std::uint32_t> m_bLineLost{0};
+    bool m_bLossReported = false;  // worker only
 };

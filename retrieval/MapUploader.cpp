@@ -29,13 +29,18 @@ std::uint32_t MessageLength(const FrameBuffer* pFrame)
 // The pool must be filled before the link exists: the link's serial reader
 // starts decoding, and taking buffers, while the link is being constructed.
 CMapUploader::CMapUploader(const std::string& portName, ITickSource* pTicks)
+    : CMapUploader(portName, UploadOptions(), pTicks)
+{
+}
+
+CMapUploader::CMapUploader(const std::string& portName, const UploadOptions& options, ITickSource* pTicks)
     : m_timeout(kReplyTimeoutMs, pTicks),
       m_pTicks(pTicks != nullptr ? pTicks : SystemTickSource()),
       m_worker(WaitForWorker)
 {
     m_pTicks->Attach(&m_worker.Wake());
     BufferPoolInit();
-    m_pLink = new (std::nothrow) CHdlcLink(portName, this);
+    m_pLink = new (std::nothrow) CHdlcLink(portName, this, options);
 }
 
 // The worker may be posting through the link, so it ends before the link goes;
@@ -52,11 +57,40 @@ CMapUploader::~CMapUploader()
     BufferPoolDestroy();
 }
 
+namespace {
+
+RunFailure FromPortFault(PortFault fault)
+{
+    switch (fault) {
+    case PortFault::busy: return RunFailure::portBusy;
+    case PortFault::denied: return RunFailure::portDenied;
+    case PortFault::notSerial: return RunFailure::notASerialPort;
+    case PortFault::lost: return RunFailure::lineLost;
+    case PortFault::none:
+    case PortFault::notFound: break;
+    }
+    return RunFailure::portNotFound;
+}
+
+}  // namespace
+
+// One box for a port that did not open: the first line as ever, the second
+// the cause in words the technician can act on.
+void CMapUploader::ReportNotOpen()
+{
+    const PortFault fault = m_pLink != nullptr ? m_pLink->Fault() : PortFault::notFound;
+    const RunFailure cause = FromPortFault(fault);
+    m_failure.store(cause, std::memory_order_relaxed);
+    const std::string strGroup = m_pLink != nullptr ? m_pLink->AccessGroup() : std::string();
+    const std::string strText = "Unable to open serial port.\n" + RunFailureText(cause, strGroup);
+    AppMessageBox(strText.c_str(), MB_OK | MB_ICONEXCLAMATION);
+    m_bFinished.store(1, std::memory_order_release);
+}
+
 void CMapUploader::Start()
 {
     if (m_pLink == nullptr || !m_pLink->IsOpen()) {
-        AppMessageBox("Unable to open serial port.", MB_OK | MB_ICONEXCLAMATION);
-        m_bFinished.store(1, std::memory_order_release);
+        ReportNotOpen();
         return;
     }
     if (m_worker.IsStarted())
@@ -80,10 +114,14 @@ RunFailure CMapUploader::GetFailure()
 {
     if (m_bFinished.load(std::memory_order_acquire) == 0 || Succeeded())
         return RunFailure::none;
-    if (m_pLink == nullptr || !m_pLink->IsOpen())
-        return RunFailure::portNotFound;
-    return RunFailure::noReply;
+    return m_failure.load(std::memory_order_relaxed);
 }
+
+std::string CMapUploader::GetAccessGroup() { return m_pLink != nullptr ? m_pLink->AccessGroup() : std::string(); }
+
+std::uint32_t CMapUploader::GetFramesDropped() { return m_pLink != nullptr ? m_pLink->FramesDropped() : 0; }
+
+std::uint32_t CMapUploader::GetBaudRate() { return m_pLink != nullptr ? m_pLink->BaudRate() : 0; }
 
 int CMapUploader::Succeeded() { return m_nState.load(std::memory_order_acquire) == Done ? 1 : 0; }
 
@@ -183,6 +221,25 @@ void CMapUploader::OnDataChunk(const std::uint8_t* pMsg, std::uint32_t dwLength)
         Answer(AwaitData, dwCount == dwMissing ? Complete : Error);
 }
 
+// Link worker, after every frame received before the loss: a chunk that
+// completed the image has already moved the state on.
+void CMapUploader::OnLineLost()
+{
+    m_bLineLost.store(1, std::memory_order_release);
+    m_worker.Wake().Signal();
+}
+
+// Uploader worker, in a waiting state. The cause is stored before the state
+// turns to Error, and this thread publishes m_bFinished only after that.
+bool CMapUploader::FailOnLineLost(int nState)
+{
+    if (m_bLineLost.load(std::memory_order_acquire) == 0)
+        return false;
+    if (MoveState(nState, Error))
+        m_failure.store(RunFailure::lineLost, std::memory_order_relaxed);
+    return true;
+}
+
 // Uploader worker. Closing the window stops the worker and waits for it;
 // a box owned by that window could then never be answered, so none is shown.
 void CMapUploader::ReportFailure()
@@ -222,6 +279,8 @@ void CMapUploader::Run()
             break;
         case AwaitSize:
         case AwaitData:
+            if (FailOnLineLost(nState))
+                break;
             if (std::uint32_t dwLeft = m_timeout.Remaining()) {
                 m_worker.Wake().WaitFor(dwSeen, dwLeft);
                 break;

@@ -13,12 +13,16 @@
 #include <string>
 
 #include "link/FrameSink.h"
+#include "link/HDLC.h"
 #include "link/WorkerThread.h"
 #include "retrieval/RunFailure.h"
 #include "retrieval/Timeout.h"
 
-class CHdlcLink;
 class ITickSource;
+
+// One run's settings of its line (fixed rate, trace), so that several
+// uploaders in one process each keep their own. The window passes none.
+typedef LinkOptions UploadOptions;
 
 enum UploadState { RequestSize = 0, AwaitSize = 1, RequestData = 2, AwaitData = 3, Complete = 4, Done = 5, Error = 6 };
 
@@ -29,9 +33,11 @@ public:
 
     // pTicks null: the system clock. Tests pass their own.
     explicit CMapUploader(const std::string& portName, ITickSource* pTicks = nullptr);
+    CMapUploader(const std::string& portName, const UploadOptions& options, ITickSource* pTicks = nullptr);
     virtual ~CMapUploader();
 
     void OnFrame(FrameBuffer* pFrame) override;
+    void OnLineLost() override;
 
     void Start();
 
@@ -40,9 +46,16 @@ public:
     const std::uint8_t* GetData();  // m_dwReceived valid bytes; owned by the uploader
     int Succeeded();                // BOOL: the retrieval ended in Done
     int GetState();                 // the current UploadState, for tests and tracing
-    // Why the run failed; RunFailure::none until it has ended, and after
-    // success. Read once m_bFinished is seen set.
+    // Why the run failed: the port's fault when it did not open, lineLost
+    // when the line went away, else noReply. RunFailure::none until it has
+    // ended, and after success. Read once m_bFinished is seen set.
     RunFailure GetFailure();
+    // For a refused port, the group that may open it; empty otherwise.
+    std::string GetAccessGroup();
+    // This run's line: frames its link dropped so far (any thread), and the
+    // rate set (0 when the port did not open).
+    std::uint32_t GetFramesDropped();
+    std::uint32_t GetBaudRate();
 
     // Set once the retrieval has ended, with success or without. The window
     // reads it directly: m_bFinished.load(std::memory_order_acquire).
@@ -62,6 +75,8 @@ private:
     void OnSizeResponse(const std::uint8_t* pMsg, std::uint32_t dwLength);
     void OnDataChunk(const std::uint8_t* pMsg, std::uint32_t dwLength);
     void ReportFailure();
+    void ReportNotOpen();
+    bool FailOnLineLost(int nState);
 
     CHdlcLink* m_pLink = nullptr;
     std::uint8_t* m_pImage = nullptr;
@@ -70,6 +85,10 @@ private:
     std::atomic<std::uint32_t> m_dwTotal{0};
     CTimeout m_timeout;
     std::atomic<std::int32_t> m_nState{RequestSize};
+    // Written before m_bFinished is published (by the worker, or by Start on
+    // the window's thread); read after it.
+    std::atomic<RunFailure> m_failure{RunFailure::noReply};
+    std::atomic<std::uint32_t> m_bLineLost{0};  // raised by the link's worker
 
     ITickSource* m_pTicks;
     // State changes, stop and clock moves wake the worker. Joined through

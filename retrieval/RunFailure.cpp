@@ -17,3 +17,27 @@ const char* RunFailureClass(RunFailure cause)
     }
     return "no_reply";
 }
+
+std::string RunFailureText(RunFailure cause, const std::string& strGroup)
+{
+    switch (cause) {
+    case RunFailure::none: return std::string();
+    case RunFailure::portNotFound:
+        return "The port is not there. Check the cable or USB adapter, and the port's number in Device Manager.";
+    case RunFailure::portBusy: return "The port is in use by another program. Close that program, then try again.";
+    case RunFailure::portDenied:
+        if (!strGroup.empty())
+            return "Access to the port was refused. Members of the group \"" + strGroup + "\" may use it.";
+        return "Access to the port was refused. Ask your administrator for the right to use it.";
+    case RunFailure::notASerialPort: return "The name is not that of a serial port. Check it in Device Manager.";
+    case RunFailure::lineLost:
+        return "The line went away during the upload. Check the cable or USB adapter, then try again.";
+    case RunFailure::noReply:
+        return "The station did not answer as expected. Check that it is on and connected, and the baud rate.";
+    case RunFailure::saveFailed: return "The configuration could not be saved. Choose another folder or file name.";
+    case RunFailure::interrupted: return "The upload was interrupted before it ended.";
+    case RunFailure::noAdapter: return "No USB serial adapter was found. Plug one in, or name the port.";
+    case RunFailure::severalAdapters: return "More than one USB serial adapter was found. Name the port to use.";
+    }
+    return RunFailureText(RunFailure::noReply);
+}

@@ -3,6 +3,8 @@
 // exit status are each mapped from, once.
 #pragma once
 
+#include <string>
+
 enum class RunFailure {
     none,            // saved (or, for the uploader, retrieved)
     portNotFound,    // no such port: cable, adapter or number wrong
@@ -19,3 +21,9 @@ enum class RunFailure {
 
 // The JSON class: "port_not_found", "line_lost", ...; null for none.
 const char* RunFailureClass(RunFailure cause);
+
+// The technician's words for the cause, one or two sentences to act on: the
+// second line of the window's box and tcc-upload's message. strGroup names,
+// for portDenied, the group whose members may open the port (PortAccessGroup);
+// empty when there is none to name. Empty for none.
+std::string RunFailureText(RunFailure cause, const std::string& strGroup = std::string());

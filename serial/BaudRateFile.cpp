@@ -47,6 +47,23 @@ long FileLength(std::FILE* pFile)
     return nLength;
 }
 
+// At most one box per reading, the window's words for what the file said.
+void ShowBaudRateBox(const BaudRateReading& reading)
+{
+    switch (reading.nOrigin) {
+    case RATE_NO_FILE: AppMessageBox(kTextNoFile, MB_OK); break;
+    case RATE_NO_MEMORY: AppMessageBox(kTextNoMemory, MB_OK); break;
+    case RATE_VALUE_UNSUPPORTED: {
+        char szText[sizeof(kFormatUnsupported) + 16];
+        std::snprintf(szText, sizeof(szText), kFormatUnsupported, reading.nValue);
+        AppMessageBox(szText, MB_OK);
+        break;
+    }
+    case RATE_FROM_FILE:
+    case RATE_NO_KEY: break;
+    }
+}
+
 }  // namespace
 
 bool IsSupportedBaudRate(long nValue)
@@ -61,45 +78,51 @@ bool IsSupportedBaudRate(long nValue)
     }
 }
 
-DWORD BaudRateFromText(const char* pText, std::size_t nLength)
+BaudRateReading ParseBaudRateText(const char* pText, std::size_t nLength)
 {
     if (nLength < kKeyLength || std::strncmp(pText, kBaudRateKey, kKeyLength) != 0)
-        return kDefaultBaudRate;
+        return {kDefaultBaudRate, RATE_NO_KEY, 0};
     // A file that ends right after the key has no value byte at all; reading
     // from index 9 would go past the terminator, so it reads as 0.
     const int nValue = nLength >= kValueOffset ? ParseValue(pText + kValueOffset) : 0;
     if (IsSupportedBaudRate(nValue))
-        return static_cast<DWORD>(nValue);
-    char szText[sizeof(kFormatUnsupported) + 16];
-    std::snprintf(szText, sizeof(szText), kFormatUnsupported, nValue);
-    AppMessageBox(szText, MB_OK);
-    return kFallbackBaudRate;
+        return {static_cast<DWORD>(nValue), RATE_FROM_FILE, nValue};
+    return {kFallbackBaudRate, RATE_VALUE_UNSUPPORTED, nValue};
 }
 
-DWORD ReadBaudRateFile()
+DWORD BaudRateFromText(const char* pText, std::size_t nLength)
+{
+    const BaudRateReading reading = ParseBaudRateText(pText, nLength);
+    ShowBaudRateBox(reading);
+    return reading.dwRate;
+}
+
+BaudRateReading ReadBaudRateFileQuietly()
 {
     std::FILE* pFile = std::fopen(kConfigFileName, "rb");
     const long nLength = pFile ? FileLength(pFile) : -1;
     if (nLength < 0) {
         if (pFile)
             std::fclose(pFile);
-        AppMessageBox(kTextNoFile, MB_OK);
-        return kDefaultBaudRate;
+        return {kDefaultBaudRate, RATE_NO_FILE, 0};
     }
-    DWORD dwRate = kDefaultBaudRate;
+    BaudRateReading reading{kDefaultBaudRate, RATE_NO_MEMORY, 0};
     const std::size_t nSize = static_cast<std::size_t>(nLength);
-    char* pText = new (std::nothrow) char[nSize + 1];
-    if (!pText) {
-        AppMessageBox(kTextNoMemory, MB_OK);
-    }
-    else {
+    if (char* pText = new (std::nothrow) char[nSize + 1]) {
         // Only the bytes actually read count: a file that shrank meanwhile
         // must not leave stale buffer bytes in front of the terminator.
         const std::size_t nRead = std::fread(pText, 1, nSize, pFile);
         pText[nRead] = '\0';
-        dwRate = BaudRateFromText(pText, nRead);
+        reading = ParseBaudRateText(pText, nRead);
         delete[] pText;
     }
     std::fclose(pFile);
-    return dwRate;
+    return reading;
+}
+
+DWORD ReadBaudRateFile()
+{
+    const BaudRateReading reading = ReadBaudRateFileQuietly();
+    ShowBaudRateBox(reading);
+    return reading.dwRate;
 }

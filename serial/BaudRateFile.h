@@ -8,10 +8,32 @@
 // One of the five rates the station speaks: 9600, 19200, 38400, 57600, 115200.
 bool IsSupportedBaudRate(long nValue);
 
-// The rate the file's text names: pText holds nLength bytes and a terminating
-// zero at pText[nLength]. 115200 when the text does not begin with the key;
-// for an unsupported value, shows the message box and gives 57600.
+// What the file said, and so which rate it gives and which box the window
+// shows about it.
+enum BaudRateOrigin {
+    RATE_FROM_FILE,         // a supported value
+    RATE_NO_FILE,           // 115200, "Using Defaults, ..."
+    RATE_NO_MEMORY,         // 115200, "Memory Allocation Fail, ..."
+    RATE_NO_KEY,            // 115200, no box
+    RATE_VALUE_UNSUPPORTED  // 57600, "BaudRate %d Not Supported, ..."
+};
+
+struct BaudRateReading {
+    DWORD dwRate;
+    BaudRateOrigin nOrigin;
+    int nValue;  // the value read after the key; 0 when there is none
+};
+
+// The rate the file's text names, without a box: pText holds nLength bytes
+// and a terminating zero at pText[nLength].
+BaudRateReading ParseBaudRateText(const char* pText, std::size_t nLength);
+
+// As ParseBaudRateText, and for an unsupported value shows the box.
 DWORD BaudRateFromText(const char* pText, std::size_t nLength);
+
+// "UploadConfig.ini" in the working directory read without a box, for a
+// caller that words its own report (tcc-upload).
+BaudRateReading ReadBaudRateFileQuietly();
 
 // The baud rate from "UploadConfig.ini" in the working directory; shows at
 // most one message box.

@@ -45,11 +45,26 @@ void DeliverWaitingBytes(CSerialPort* pPort, const ReaderThreadParams* pParams, 
     } while (dwRead == static_cast<DWORD>(kReadChunk) && !pPort->StopRequested());
 }
 
+// The reader ends without a stop only when a wait or a read failed: the
+// device is gone (Windows fails WaitCommEvent with ERROR_ACCESS_DENIED,
+// ERROR_BAD_COMMAND or ERROR_OPERATION_ABORTED when a USB adapter is pulled;
+// a pty whose far end closed hangs up). No byte can come after that, so the
+// owner hears of it now rather than at its reply timeout.
+DWORD EndReader(CSerialPort* pPort, ReaderThreadParams* pParams, DWORD dwExitCode)
+{
+    if (pPort->StopRequested())
+        return dwExitCode;
+    pParams->bLineLost.store(1, std::memory_order_release);
+    if (LineLostCallback pfnLineLost = pParams->pfnLineLost)
+        pfnLineLost(pParams->pContext);
+    return dwExitCode;
+}
+
 }  // namespace
 
 DWORD WINAPI ReaderThreadProc(LPVOID pParam)
 {
-    const ReaderThreadParams* pParams = static_cast<const ReaderThreadParams*>(pParam);
+    ReaderThreadParams* pParams = static_cast<ReaderThreadParams*>(pParam);
     CSerialPort* pPort = pParams->pPort;
     void* pContext = pParams->pContext;
     std::uint8_t abBuffer[kReadChunk];
@@ -61,7 +76,7 @@ DWORD WINAPI ReaderThreadProc(LPVOID pParam)
     switch (ArmNextWait(pPort)) {
     case ARM_OK: break;
     case ARM_STOPPED: return 0;
-    case ARM_FAILED: return kFirstWaitFailed;
+    case ARM_FAILED: return EndReader(pPort, pParams, kFirstWaitFailed);
     }
     // Ends on an empty mask (the stop, or a failed wait that EndWaitEvent has
     // re-armed) and when the next wait cannot be armed.
@@ -74,5 +89,5 @@ DWORD WINAPI ReaderThreadProc(LPVOID pParam)
         if (ArmNextWait(pPort) != ARM_OK)
             break;
     }
-    return 0;
+    return EndReader(pPort, pParams, 0);
 }

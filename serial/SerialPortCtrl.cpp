@@ -1,40 +1,37 @@
 // CSerialPortCtrl: opens and configures the port and runs its reader thread.
 #include "serial/SerialPortCtrl.h"
 
-#include "platform/AppMessageBox.h"
 #include "serial/BaudRateFile.h"
+#include "serial/PortName.h"
 #include "serial/ReaderThread.h"
 #include "serial/SerialPort.h"
 
-#include <atomic>
 #include <new>
 
 namespace {
 
 constexpr DWORD kQueueSize = 4096;
 
-const char kTextNotOpen[] = "Unable to open serial port.";
-
-std::atomic<std::uint32_t> g_dwFixedBaudRate{0};
-std::atomic<std::uint32_t> g_dwLastBaudRate{0};
-
 }  // namespace
 
-CSerialPortCtrl::CSerialPortCtrl(ReceiveCallback pfnReceive, std::string portName, void* pContext)
+// A port that does not open shows no box here: the uploader shows one that
+// also names the cause, and two boxes for one failed start read as two faults.
+CSerialPortCtrl::CSerialPortCtrl(ReceiveCallback pfnReceive, std::string portName, void* pContext,
+                                 LineLostCallback pfnLineLost, std::uint32_t dwFixedBaudRate)
     : m_pPort(new (std::nothrow) CSerialPort(portName.c_str())),
       m_bOpen(FALSE),
-      m_readerParams{m_pPort, pfnReceive, pContext}
+      m_dwBaudRate(0),
+      m_readerParams{m_pPort, pfnReceive, pContext, pfnLineLost, {0}}
 {
     m_bOpen = m_pPort && m_pPort->IsOpen();
     if (!m_bOpen) {
-        AppMessageBox(kTextNotOpen, MB_OK | MB_ICONEXCLAMATION);
+        if (Fault() == PortFault::denied)
+            m_strAccessGroup = PortAccessGroup(PortDevicePath(portName, PlatformPortNameRule()));
         return;
     }
-    const DWORD dwFixed = g_dwFixedBaudRate.load(std::memory_order_relaxed);
-    const DWORD dwBaudRate = dwFixed != 0 ? dwFixed : ReadBaudRateFile();
-    g_dwLastBaudRate.store(dwBaudRate, std::memory_order_relaxed);
+    m_dwBaudRate = dwFixedBaudRate != 0 ? dwFixedBaudRate : ReadBaudRateFile();
     // Results are not looked at: a refused setting leaves the driver's own.
-    m_pPort->SetBaudRate(dwBaudRate);
+    m_pPort->SetBaudRate(m_dwBaudRate);
     m_pPort->SetLineFormat(EVENPARITY, 8, ONESTOPBIT);
     m_pPort->SetFlowControl(0, 100, 100, 0x11, 0x13);
     m_pPort->SetQueueSizes(kQueueSize, kQueueSize);
@@ -51,16 +48,23 @@ CSerialPortCtrl::~CSerialPortCtrl()
 
 int CSerialPortCtrl::IsOpen() const { return m_bOpen; }
 
+std::string CSerialPortCtrl::AccessGroup() const { return m_strAccessGroup; }
+
+PortFault CSerialPortCtrl::Fault() const
+{
+    if (!m_pPort)
+        return PortFault::notFound;
+    if (!m_bOpen) {
+        const PortFault fault =
+            PortFaultFromError(m_pPort->m_dwLastError.load(std::memory_order_relaxed), PlatformPortNameRule());
+        return fault != PortFault::none ? fault : PortFault::notFound;
+    }
+    return m_readerParams.bLineLost.load(std::memory_order_acquire) != 0 ? PortFault::lost : PortFault::none;
+}
+
 int CSerialPortCtrl::Write(const void* pBytes, int count)
 {
     if (m_pPort)
         m_pPort->Write(pBytes, count);
     return TRUE;
 }
-
-void CSerialPortCtrl::SetFixedBaudRate(std::uint32_t dwRate)
-{
-    g_dwFixedBaudRate.store(dwRate, std::memory_order_relaxed);
-}
-
-std::uint32_t CSerialPortCtrl::LastBaudRate() { return g_dwLastBaudRate.load(std::memory_order_relaxed); }

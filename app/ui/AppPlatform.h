@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "app/ui/UiApi.h"
 
@@ -33,6 +34,11 @@ INT_PTR PlatformRunModal(UINT nIDTemplate, HWND hParent, DLGPROC pfnProc, LPARAM
 // The template's initialisation data (the resources' RT_DLGINIT layout), or
 // null when it has none.
 const BYTE* PlatformLoadDlgInit(UINT nIDTemplate, DWORD* pcbSize);
+
+// The serial ports Windows lists as present (the data of the values under
+// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM), in the registry's order; read anew
+// at each call, so an adapter plugged in since shows.
+std::vector<std::string> PlatformSerialPortNames();
 
 // Sockets layer.
 BOOL PlatformSocketsStartup(WORD wVersionRequested, WORD* pwVersionGranted);

@@ -15,6 +15,24 @@ public:
     {
         return static_cast<int>(SendMessage(CB_SETCURSEL, static_cast<WPARAM>(nSelect)));
     }
+    int GetCount() const { return static_cast<int>(SendMessage(CB_GETCOUNT)); }
+    int DeleteString(int nIndex) const
+    {
+        return static_cast<int>(SendMessage(CB_DELETESTRING, static_cast<WPARAM>(nIndex)));
+    }
+    // At nIndex (-1: the end). Unlike CB_ADDSTRING it never sorts, so a
+    // list with the sorted style keeps the order it is given.
+    int InsertString(int nIndex, const std::string& strItem) const
+    {
+        return static_cast<int>(
+            SendMessage(CB_INSERTSTRING, static_cast<WPARAM>(nIndex), reinterpret_cast<LPARAM>(strItem.c_str())));
+    }
+    // The entry equal to strItem, ignoring case; CB_ERR when there is none.
+    int FindStringExact(const std::string& strItem) const
+    {
+        return static_cast<int>(
+            SendMessage(CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(strItem.c_str())));
+    }
 };
 
 // The image size can exceed the 16-bit range of PBM_SETRANGE.

@@ -100,6 +100,11 @@ private:
         MSG_HANDLED_RETURN(func())                                                      \
     }
 
+#define COMMAND_HANDLER_EX(id, code, func)                                          \
+    if (uMsg == WM_COMMAND && LOWORD(wParam) == (id) && HIWORD(wParam) == (code)) { \
+        MSG_HANDLED_RETURN(func())                                                  \
+    }
+
 #define END_MSG_MAP() \
     return FALSE;     \
     }

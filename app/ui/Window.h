@@ -27,6 +27,7 @@ public:
             static_cast<std::size_t>(::GetWindowTextA(m_hWnd, strText.data(), static_cast<int>(strText.size()))));
         return strText;
     }
+    BOOL SetWindowText(const std::string& strText) const { return ::SetWindowTextA(m_hWnd, strText.c_str()); }
     UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT uElapse) const { return ::SetTimer(m_hWnd, nIDEvent, uElapse, nullptr); }
     BOOL KillTimer(UINT_PTR nIDEvent) const { return ::KillTimer(m_hWnd, nIDEvent); }
     HICON SetIcon(HICON hIcon, BOOL bBigIcon) const

@@ -48,7 +48,9 @@ BOOL Result(DWORD error)
 
 // Opens the device and claims it: Windows' serial driver lets one handle at a
 // time have a port, whatever the share mode. TIOCEXCL alone does not stop
-// root, so an advisory lock on the open file backs it.
+// root, so an advisory lock on the open file backs it. A claimed port fails
+// with ERROR_SHARING_VIOLATION, so that ERROR_ACCESS_DENIED keeps meaning
+// the file permissions.
 int OpenDevice(const char* path, DWORD& error)
 {
     const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -62,7 +64,7 @@ int OpenDevice(const char* path, DWORD& error)
         return -1;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        error = errno == EWOULDBLOCK ? ERROR_ACCESS_DENIED : ErrnoToWin32(errno);
+        error = errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : ErrnoToWin32(errno);
         close(fd);
         return -1;
     }

@@ -86,8 +86,8 @@ DWORD ErrnoToWin32(int err)
     case ELOOP: return ERROR_PATH_NOT_FOUND;
     case EACCES:
     case EPERM:
-    case EBUSY:
     case EROFS: return ERROR_ACCESS_DENIED;
+    case EBUSY: return ERROR_SHARING_VIOLATION;  // TIOCEXCL: another process holds the tty
     case EMFILE:
     case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;

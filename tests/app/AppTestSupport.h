@@ -14,6 +14,7 @@
 #include "tests/fakes/headless/Headless.h"
 #include "resources/resource.h"
 #include "tests/app/FakeMapUploader.h"
+#include "tests/fakes/TempFolder.h"
 
 inline std::string ReadWholeFile(const std::string& strPath)
 {
@@ -34,8 +35,8 @@ protected:
     {
         HeadlessReset();
         FakeUploaderReset();
-        char szTemplate[] = "/tmp/tcc-app-XXXXXX";
-        m_strRoot = mkdtemp(szTemplate);
+        m_strRoot = MakeTempFolder("tcc-app");
+        ASSERT_FALSE(m_strRoot.empty());
         mkdir((m_strRoot + "/appdata").c_str(), 0700);
         mkdir((m_strRoot + "/windows").c_str(), 0700);
         mkdir((m_strRoot + "/out").c_str(), 0700);

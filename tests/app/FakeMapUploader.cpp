@@ -45,6 +45,8 @@ CMapUploader::~CMapUploader()
 
 void CMapUploader::OnFrame(FrameBuffer*) {}
 
+void CMapUploader::OnLineLost() {}
+
 void CMapUploader::Start()
 {
     ++FakeUploader().nStarts;

@@ -1,6 +1,10 @@
 // The upload window: opening, runs, progress, saving and closing.
 #include <dirent.h>
 
+#include <algorithm>
+#include <functional>
+#include <sstream>
+
 #include "tests/app/AppTestSupport.h"
 
 namespace {
@@ -71,6 +75,79 @@ TEST_F(AppTest, StoredPortSelectsItsEntryOrNone)
             EXPECT_EQ(c.pszField, Ctl(hDlg, IDC_PORT)->strText);
         });
         EXPECT_NE(std::string::npos, ReadWholeFile(ProfilePath()).find(c.pszWrittenBack));
+    }
+}
+
+// The four fixed entries first, then what Windows lists, each once and in
+// numeric order; read again at every drop-down.
+TEST_F(AppTest, PortListFollowsThePortsWindowsListsAtEachDropDown)
+{
+    using Names = std::vector<std::string>;
+    HeadlessSetSerialPorts({"COM10", "COM3", "com7", "COM9", "COM7", "CNCA0", "COM100"});
+    RunProgram([](HWND hDlg) {
+        HWND hPort = Ctl(hDlg, IDC_PORT);
+        EXPECT_EQ((Names{"COM1", "COM2", "COM3", "COM4", "CNCA0", "COM7", "COM9", "COM10", "COM100"}), hPort->items);
+        EXPECT_EQ("COM1", hPort->strText);
+
+        // An adapter plugged in, another pulled; the field keeps its port.
+        const int nReads = HeadlessSerialPortReads();
+        HeadlessSetSerialPorts({"COM12", "COM5", "COM9"});
+        HeadlessSelect(hPort, 6);  // COM9
+        HeadlessDropDown(hPort);
+        EXPECT_EQ(nReads + 1, HeadlessSerialPortReads());
+        EXPECT_EQ((Names{"COM1", "COM2", "COM3", "COM4", "COM5", "COM9", "COM12"}), hPort->items);
+        EXPECT_EQ(5, hPort->nCurSel);
+        EXPECT_EQ("COM9", hPort->strText);
+
+        // The shown port went away: its name stays in the field, as if typed.
+        HeadlessSetSerialPorts({});
+        HeadlessDropDown(hPort);
+        EXPECT_EQ((Names{"COM1", "COM2", "COM3", "COM4"}), hPort->items);
+        EXPECT_EQ(CB_ERR, hPort->nCurSel);
+        EXPECT_EQ("COM9", hPort->strText);
+        ASSERT_TRUE(HeadlessClick(hDlg, IDC_UPLOAD));
+        EXPECT_EQ(Names{"COM9"}, FakeUploader().portNames);
+    });
+}
+
+// A port beyond the four, picked or typed, comes back at the next opening;
+// "Port" keeps indexing the four, -1 for any other.
+TEST_F(AppTest, APortBeyondTheFourIsRememberedByName)
+{
+    struct Case {
+        const char* pszLabel;
+        std::function<void(HWND)> fnChoose;
+        const char* pszPort;
+        const char* pszPortName;
+        int nSelectedAgain;
+        const char* pszFieldAgain;
+    };
+    const Case cases[] = {
+        {"picked",
+         [](HWND h) {
+             HeadlessDropDown(h);
+             HeadlessSelect(h, 4);
+         },
+         "Port=-1", "Port_Name=COM7", 4, "COM7"},
+        {"typed, absent", [](HWND h) { HeadlessTypeText(h, "com15"); }, "Port=-1", "Port_Name=COM15", CB_ERR, "COM15"},
+        {"typed, listed", [](HWND h) { HeadlessTypeText(h, "com7"); }, "Port=-1", "Port_Name=COM7", 4, "COM7"},
+        {"one of the four", [](HWND h) { HeadlessSelect(h, 2); }, "Port=2", "Port_Name=", 2, "COM3"},
+        {"none", [](HWND h) { HeadlessTypeText(h, ""); }, "Port=-1", "Port_Name=", CB_ERR, ""},
+    };
+    HeadlessSetSerialPorts({"COM7"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszLabel);
+        RunProgram([&](HWND hDlg) { c.fnChoose(Ctl(hDlg, IDC_PORT)); });
+        std::istringstream profile(ReadWholeFile(ProfilePath()));
+        std::vector<std::string> lines;
+        for (std::string strLine; std::getline(profile, strLine);)
+            lines.push_back(strLine.substr(0, strLine.find('\r')));
+        EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), c.pszPort));
+        EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), c.pszPortName));
+        RunProgram([&](HWND hDlg) {
+            EXPECT_EQ(c.nSelectedAgain, Ctl(hDlg, IDC_PORT)->nCurSel);
+            EXPECT_EQ(c.pszFieldAgain, Ctl(hDlg, IDC_PORT)->strText);
+        });
     }
 }
 
@@ -265,8 +342,10 @@ TEST_F(AppTest, SettingsAreReadAndWrittenInTheirOrder)
     EXPECT_EQ((std::vector<std::string>{
                   "R IP_Config/Basestation_IP_Address",
                   "R Serial_Config/Port",
+                  "R Serial_Config/Port_Name",
                   "R Main/Config_File",
                   "W Serial_Config/Port=0",
+                  "W Serial_Config/Port_Name=",
                   "W Main/Config_File=default.map",
                   "W IP_Config/Basestation_IP_Address=192.168.1.1",
               }),

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,10 +24,13 @@
 #include <vector>
 
 #include "link/FrameBuffer.h"
+#include "link/HDLC.h"
 #include "retrieval/MapUploader.h"
 #include "platform/AppMessageBox.h"
+#include "serial/SerialPortCtrl.h"
 #include "tests/fakes/RecordingMessageBox.h"
 #include "tests/retrieval/UploaderTestSupport.h"
+#include "tests/fakes/TempFolder.h"
 
 extern char** environ;
 
@@ -123,10 +129,9 @@ protected:
     // The controller reads "UploadConfig.ini" from the working directory.
     static void SetUpTestSuite()
     {
-        char dir[] = "/tmp/tcc-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        s_strDir = dir;
-        ASSERT_EQ(chdir(dir), 0);
+        s_strDir = MakeTempFolder("tcc-e2e");
+        ASSERT_FALSE(s_strDir.empty());
+        ASSERT_EQ(chdir(s_strDir.c_str()), 0);
         std::ofstream("UploadConfig.ini") << "BAUDRATE=115200\n";
     }
     void SetUp() override { msgbox::Reset(); }
@@ -171,6 +176,7 @@ struct FaultCase {
     const char* pszFault;
     bool bSucceeds;
     bool bNeedsTimeout;  // ends only by the reply timeout
+    RunFailure cause;
 };
 
 class FaultTest : public EndToEndTest, public ::testing::WithParamInterface<FaultCase> {};
@@ -191,14 +197,12 @@ TEST_P(FaultTest, EndsAsItMust)
             std::thread::id worker = CMapUploaderProbe::Worker(uploader);
             int nWaiting = std::string(c.pszFault) == "no-answer" ? AwaitSize : AwaitData;
             ASSERT_TRUE(WaitFor([&] { return ticks.ReadingsBy(worker, nWaiting) >= 2; }));
-            if (std::string(c.pszFault) == "close-mid") {
-                ASSERT_TRUE(WaitFor([&] { return station.Exited(); }));
-            }
             ASSERT_TRUE(WaitFor([] { return BufferPoolFreeCount() >= kPoolBufferCount - 1; }));
             ticks.Advance(10000);
         }
         ASSERT_TRUE(WaitFor([&] { return uploader.m_bFinished.load(std::memory_order_acquire); }));
         EXPECT_EQ(uploader.Succeeded() != 0, c.bSucceeds);
+        EXPECT_EQ(uploader.GetFailure(), c.cause);
         EXPECT_LE(uploader.GetReceived(), uploader.GetTotalSize());
         ticks.Observe(nullptr);
     }
@@ -206,22 +210,120 @@ TEST_P(FaultTest, EndsAsItMust)
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultTest,
-                         ::testing::Values(FaultCase{"noise", true, false}, FaultCase{"oversize", false, false},
-                                           FaultCase{"short-last", false, false}, FaultCase{"long-chunk", false, false},
-                                           FaultCase{"no-answer", false, true}, FaultCase{"close-mid", false, true}),
+                         ::testing::Values(FaultCase{"noise", true, false, RunFailure::none},
+                                           FaultCase{"oversize", false, false, RunFailure::noReply},
+                                           FaultCase{"short-last", false, false, RunFailure::noReply},
+                                           FaultCase{"long-chunk", false, false, RunFailure::noReply},
+                                           FaultCase{"no-answer", false, true, RunFailure::noReply},
+                                           FaultCase{"close-mid", false, false, RunFailure::lineLost}),
                          [](const auto& info) {
                              std::string name = info.param.pszFault;
                              name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
                              return name;
                          });
 
-TEST_F(EndToEndTest, PortThatDoesNotOpenShowsTwoBoxes)
+// The product's driver on real devices: each failed start shows one box whose
+// second line is the cause's own text, and GetFailure names the same cause.
+TEST_F(EndToEndTest, PortThatDoesNotOpenShowsOneBoxNamingTheCause)
 {
-    CMapUploader uploader("/dev/tcc-no-such-port");
-    uploader.Start();
-    EXPECT_NE(uploader.m_bFinished.load(), 0u);
-    EXPECT_EQ(uploader.Succeeded(), 0);
-    EXPECT_EQ(Texts(), (std::vector<std::string>{"Unable to open serial port.", "Unable to open serial port."}));
+    CStation station({"--unpaced"});
+    ASSERT_FALSE(station.Pty().empty());
+    // Holds the pty, as another program would (one uploader at a time: the
+    // frame buffer pool is the process's).
+    CSerialPortCtrl holder([](const std::uint8_t*, std::uint32_t, void*) {}, station.Pty(), nullptr);
+    ASSERT_TRUE(holder.IsOpen());
+    // Root opens any file it may read; a sysfs file that even root may not
+    // open for writing stands in for a device without the rights.
+    const char* pszDenied = "/sys/kernel/notes";
+    const int fd = open(pszDenied, O_RDWR | O_NOCTTY);
+    const bool bDeniable = fd < 0 && errno == EACCES;
+    if (fd >= 0)
+        close(fd);
+    struct {
+        std::string port;
+        RunFailure cause;
+    } const cases[] = {
+        {"/dev/tcc-no-such-port", RunFailure::portNotFound},
+        {station.Pty(), RunFailure::portBusy},
+        {"/dev/null", RunFailure::notASerialPort},
+        {pszDenied, RunFailure::portDenied},
+    };
+    for (const auto& c : cases) {
+        if (c.cause == RunFailure::portDenied && !bDeniable)
+            continue;
+        SCOPED_TRACE(c.port);
+        msgbox::Reset();
+        CMapUploader uploader(c.port);
+        uploader.Start();
+        EXPECT_NE(uploader.m_bFinished.load(), 0u);
+        EXPECT_EQ(uploader.Succeeded(), 0);
+        EXPECT_EQ(uploader.GetFailure(), c.cause);
+        EXPECT_EQ(Texts(), std::vector<std::string>{"Unable to open serial port.\n" +
+                                                    RunFailureText(c.cause, PortAccessGroup(c.port))});
+    }
+}
+
+// What the reader thread, the link and a frame sink see of one pty.
+struct LossWatch final : IFrameSink {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int nLost = 0;
+    std::chrono::steady_clock::time_point lostAt;
+
+    void OnFrame(FrameBuffer* pFrame) override { BufferPoolPut(pFrame); }
+    void OnLineLost() override { Lost(); }
+    void Lost()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++nLost;
+        lostAt = std::chrono::steady_clock::now();
+        changed.notify_all();
+    }
+    void WaitLost()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return nLost != 0; });
+    }
+    static void OnBytes(const std::uint8_t*, std::uint32_t, void*) {}
+    static void OnLost(void* pContext) { static_cast<LossWatch*>(pContext)->Lost(); }
+};
+
+long long MsSince(std::chrono::steady_clock::time_point start, std::chrono::steady_clock::time_point end)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count();
+}
+
+// The far end of the line goes away (a pulled USB adapter; here the pty's
+// master closes): the reader and the link each hear of it once, by an event.
+// The uploader's part is the close-mid fault above, on a clock that never
+// moves. The delays are printed as figures.
+TEST_F(EndToEndTest, PulledCableReachesTheReaderAndTheLinkAtOnce)
+{
+    for (int nLayer = 0; nLayer < 2; ++nLayer) {
+        int master = -1, slave = -1;
+        ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+        const std::string path = ttyname(slave);
+        close(slave);
+        LossWatch watch;
+        std::unique_ptr<CSerialPortCtrl> pCtrl;
+        std::unique_ptr<CHdlcLink> pLink;
+        if (nLayer == 0) {
+            pCtrl = std::make_unique<CSerialPortCtrl>(LossWatch::OnBytes, path, &watch, LossWatch::OnLost);
+            ASSERT_TRUE(pCtrl->IsOpen());
+        }
+        else {
+            pLink = std::make_unique<CHdlcLink>(path, &watch);
+            ASSERT_TRUE(pLink->IsOpen());
+            pLink->Start();
+        }
+        const auto closed = std::chrono::steady_clock::now();
+        close(master);
+        watch.WaitLost();
+        std::printf("%s heard of the loss after %lld ms\n", nLayer == 0 ? "reader" : "link",
+                    MsSince(closed, watch.lostAt));
+        EXPECT_EQ(watch.nLost, 1);
+        EXPECT_EQ(nLayer == 0 ? pCtrl->Fault() : pLink->Fault(), PortFault::lost);
+    }
 }
 
 // A paced station takes most of a minute for the largest image; closing the

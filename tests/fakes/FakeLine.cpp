@@ -5,7 +5,6 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/AppMessageBox.h"
 #include "retrieval/RetrievalMessage.h"
 #include "serial/SerialPortCtrl.h"
 #include "tools/station-sim/StationFrame.h"
@@ -18,7 +17,11 @@ struct FakeLineState {
     bool bOpens = true;
     CSerialPortCtrl* pCurrent = nullptr;
     ReceiveCallback pfnReceive = nullptr;
+    LineLostCallback pfnLineLost = nullptr;
     void* pContext = nullptr;
+    PortFault fault = PortFault::notFound;
+    std::string group;
+    bool bLost = false;
     std::vector<std::uint8_t> written;
     int nConstructed = 0;
     int nAlive = 0;
@@ -35,22 +38,25 @@ FakeLineState& Line()
 
 // ---- the controller double -------------------------------------------------
 
-CSerialPortCtrl::CSerialPortCtrl(ReceiveCallback pfnReceive, std::string portName, void* pContext)
-    : m_pPort(nullptr), m_bOpen(0), m_readerParams{nullptr, pfnReceive, pContext}
+CSerialPortCtrl::CSerialPortCtrl(ReceiveCallback pfnReceive, std::string portName, void* pContext,
+                                 LineLostCallback pfnLineLost, std::uint32_t dwFixedBaudRate)
+    : m_pPort(nullptr), m_bOpen(0), m_dwBaudRate(0), m_readerParams{nullptr, pfnReceive, pContext, pfnLineLost, {0}}
 {
     FakeLineState& line = Line();
     std::lock_guard<std::mutex> lock(line.mutex);
     m_bOpen = line.bOpens ? 1 : 0;
+    m_dwBaudRate = m_bOpen ? (dwFixedBaudRate != 0 ? dwFixedBaudRate : 115200) : 0;
     ++line.nConstructed;
     ++line.nAlive;
     line.portName = portName;
     if (m_bOpen) {
         line.pCurrent = this;
         line.pfnReceive = m_readerParams.pfnReceive;
+        line.pfnLineLost = pfnLineLost;
         line.pContext = m_readerParams.pContext;
     }
-    else {
-        AppMessageBox("Unable to open serial port.", MB_OK | MB_ICONEXCLAMATION);
+    else if (line.fault == PortFault::denied) {
+        m_strAccessGroup = line.group;
     }
 }
 
@@ -62,10 +68,22 @@ CSerialPortCtrl::~CSerialPortCtrl()
     if (line.pCurrent == this && m_pPort == nullptr) {
         line.pCurrent = nullptr;
         line.pfnReceive = nullptr;
+        line.pfnLineLost = nullptr;
     }
 }
 
 int CSerialPortCtrl::IsOpen() const { return m_bOpen; }
+
+PortFault CSerialPortCtrl::Fault() const
+{
+    FakeLineState& line = Line();
+    std::lock_guard<std::mutex> lock(line.mutex);
+    if (!m_bOpen)
+        return line.fault;
+    return line.bLost && line.pCurrent == this ? PortFault::lost : PortFault::none;
+}
+
+std::string CSerialPortCtrl::AccessGroup() const { return m_strAccessGroup; }
 
 int CSerialPortCtrl::Write(const void* pBytes, int count)
 {
@@ -81,11 +99,14 @@ int CSerialPortCtrl::Write(const void* pBytes, int count)
 
 namespace FakeLine {
 
-void Reset(bool bOpens)
+void Reset(bool bOpens, PortFault fault, const std::string& group)
 {
     FakeLineState& line = Line();
     std::lock_guard<std::mutex> lock(line.mutex);
     line.bOpens = bOpens;
+    line.fault = fault;
+    line.group = group;
+    line.bLost = false;
     line.written.clear();
     line.nConstructed = 0;
     line.portName.clear();
@@ -108,6 +129,23 @@ void Receive(const std::vector<std::uint8_t>& bytes)
         std::size_t n = std::min<std::size_t>(1024, bytes.size() - i);
         pfn(bytes.data() + i, static_cast<std::uint32_t>(n), pContext);
     }
+}
+
+void LoseLine()
+{
+    FakeLineState& line = Line();
+    LineLostCallback pfn;
+    void* pContext;
+    {
+        std::lock_guard<std::mutex> lock(line.mutex);
+        if (line.pCurrent == nullptr)
+            return;
+        line.bLost = true;
+        pfn = line.pfnLineLost;
+        pContext = line.pContext;
+    }
+    if (pfn != nullptr)
+        pfn(pContext);
 }
 
 std::vector<std::uint8_t> Written()

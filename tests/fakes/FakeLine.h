@@ -14,9 +14,15 @@
 #include <string>
 #include <vector>
 
+#include "serial/PortFault.h"
+
 namespace FakeLine {
-void Reset(bool bOpens);  // forget everything; the next controller opens or not
+// Forget everything; the next controller opens, or fails with fault (and
+// names group for a refused port).
+void Reset(bool bOpens, PortFault fault = PortFault::notFound, const std::string& group = std::string());
 void Receive(const std::vector<std::uint8_t>& bytes);
+// Plays the reader thread ending because the line went away, on this thread.
+void LoseLine();
 std::vector<std::uint8_t> Written();
 // Blocks until at least count bytes have been written; false after 5 s.
 bool WaitWritten(std::size_t count);

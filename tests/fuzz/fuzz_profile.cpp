@@ -17,6 +17,7 @@
 #include "tests/fakes/headless/Headless.h"
 #include "resources/resource.h"
 #include "tests/app/FakeMapUploader.h"
+#include "tests/fakes/TempFolder.h"
 
 namespace {
 
@@ -34,9 +35,8 @@ struct Place {
 const Place& TheFolders()
 {
     static const Place place = [] {
-        char szTemplate[] = "/tmp/tcc-fuzz-profile-XXXXXX";
         Place p;
-        p.strRoot = mkdtemp(szTemplate);
+        p.strRoot = MakeTempFolder("tcc-fuzz-profile");
         mkdir((p.strRoot + "/appdata").c_str(), 0700);
         mkdir((p.strRoot + "/appdata/TandrelConfigurationController").c_str(), 0700);
         mkdir((p.strRoot + "/windows").c_str(), 0700);

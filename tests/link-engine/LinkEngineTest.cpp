@@ -237,19 +237,22 @@ TEST_F(LinkEngineTest, IdleWorkerDoesNotSpin)
 #endif
 
 std::mutex g_traceLock;
-std::vector<std::pair<int, Bytes>> g_trace;
+typedef std::vector<std::pair<int, Bytes>> TraceLog;
 
-void RecordTrace(int nDirection, const std::uint8_t* pBytes, std::uint32_t count)
+void RecordTrace(void* pContext, int nDirection, const std::uint8_t* pBytes, std::uint32_t count)
 {
     std::lock_guard<std::mutex> lock(g_traceLock);
-    g_trace.emplace_back(nDirection, Bytes(pBytes, pBytes + count));
+    static_cast<TraceLog*>(pContext)->emplace_back(nDirection, Bytes(pBytes, pBytes + count));
 }
 
 TEST_F(LinkEngineTest, TraceHookSeesWritesBurstsAndDeliveredFrames)
 {
-    CHdlcLink::SetTrace(RecordTrace);
+    TraceLog g_trace;
+    LinkOptions options;
+    options.pfnTrace = RecordTrace;
+    options.pTraceContext = &g_trace;
     {
-        CHdlcLink link("COM1", &m_sink);
+        CHdlcLink link("COM1", &m_sink, options);
         link.Start();
         Bytes response = SizeResponse(0x7F);
         FakeLine::Receive(response);
@@ -257,7 +260,6 @@ TEST_F(LinkEngineTest, TraceHookSeesWritesBurstsAndDeliveredFrames)
         PostRequest(link, 0x00);
         ASSERT_TRUE(FakeLine::WaitWritten(11));
         EXPECT_TRUE(WaitUntil([] { return BufferPoolFreeCount() == kPoolBufferCount; }));
-        CHdlcLink::SetTrace(nullptr);
 
         std::lock_guard<std::mutex> lock(g_traceLock);
         ASSERT_EQ(g_trace.size(), 3u);

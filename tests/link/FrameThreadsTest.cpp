@@ -107,4 +107,45 @@ TEST(FrameThreads, DecoderAgainstConcurrentConsumer)
     BufferPoolDestroy();
 }
 
+// Uploaders that overlap in one process (tcc-upload with several ports):
+// one owner's threads keep using the pool while others set it up, use it and
+// tear it down. Nobody may find the lock gone or replaced, no buffer may be
+// freed while held, and each owner leaves exactly its 1000 behind it.
+TEST(FrameThreads, OverlappingPoolOwnersLeaveEachOtherWhole)
+{
+    BufferPoolInit();
+    std::mutex* const pLock = g_pPoolLock;
+    std::atomic<bool> bDone{false};
+    std::thread longLived([&] {
+        while (!bDone.load(std::memory_order_relaxed))
+            if (FrameBuffer* p = BufferPoolGet()) {
+                p->abData[0] = 1;  // the holder writes: a freed buffer shows here under ASan
+                BufferPoolPut(p);
+            }
+    });
+    std::vector<std::thread> owners;
+    for (int t = 0; t < 3; ++t)
+        owners.emplace_back([] {
+            for (int round = 0; round < 20; ++round) {
+                BufferPoolInit();
+                std::vector<FrameBuffer*> held;
+                for (int i = 0; i < 200; ++i)
+                    if (FrameBuffer* p = BufferPoolGet())
+                        held.push_back(p);
+                for (FrameBuffer* p : held)
+                    BufferPoolPut(p);
+                BufferPoolDestroy();
+            }
+        });
+    for (auto& t : owners)
+        t.join();
+    bDone.store(true, std::memory_order_relaxed);
+    longLived.join();
+    EXPECT_EQ(g_pPoolLock, pLock) << "the first owner's lock stays while it owns the pool";
+    EXPECT_EQ(BufferPoolFreeCount(), kPoolBufferCount);
+    BufferPoolDestroy();
+    EXPECT_EQ(g_pPoolLock, nullptr);
+    EXPECT_EQ(BufferPoolFreeCount(), 0u);
+}
+
 }  // namespace

@@ -48,7 +48,6 @@ namespace {
 constexpr std::uint32_t kBase = 1000000;
 using Boxes = std::vector<msgbox::Entry>;
 const msgbox::Entry kFailureBox{"Failed to communicate with system", MB_OK | MB_ICONEXCLAMATION};
-const msgbox::Entry kNotOpenBox{"Unable to open serial port.", MB_OK | MB_ICONEXCLAMATION};
 
 Bytes Concat(const Bytes& a, const Bytes& b)
 {
@@ -322,16 +321,78 @@ TEST_F(MapUploaderTest, ImageMemoryRefusedEndsInError)
     EXPECT_EQ(U().GetData(), nullptr);
 }
 
-TEST_F(MapUploaderTest, PortNotOpenShowsTwoBoxesAndFinishesWithoutWorker)
+// One box per failed start, its second line the cause in the technician's
+// words; GetFailure gives the same cause to tcc-upload.
+TEST_F(MapUploaderTest, PortNotOpenShowsOneBoxNamingTheCause)
 {
-    FakeLine::Reset(false);
-    Create();
-    U().Start();
-    EXPECT_EQ(msgbox::Entries(), (Boxes{kNotOpenBox, kNotOpenBox}));
-    EXPECT_NE(U().m_bFinished.load(), 0u);
-    EXPECT_EQ(U().Succeeded(), 0);
-    EXPECT_EQ(U().GetState(), RequestSize);
-    EXPECT_EQ(CMapUploaderProbe::Worker(U()), std::thread::id());
+    struct {
+        PortFault fault;
+        const char* pszGroup;
+        RunFailure cause;
+        const char* pszSecondLine;
+    } const cases[] = {
+        {PortFault::notFound, "", RunFailure::portNotFound,
+         "The port is not there. Check the cable or USB adapter, and the port's number in Device Manager."},
+        {PortFault::busy, "", RunFailure::portBusy,
+         "The port is in use by another program. Close that program, then try again."},
+        {PortFault::denied, "", RunFailure::portDenied,
+         "Access to the port was refused. Ask your administrator for the right to use it."},
+        {PortFault::denied, "dialout", RunFailure::portDenied,
+         "Access to the port was refused. Members of the group \"dialout\" may use it."},
+        {PortFault::notSerial, "", RunFailure::notASerialPort,
+         "The name is not that of a serial port. Check it in Device Manager."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(RunFailureClass(c.cause));
+        msgbox::Reset();
+        FakeLine::Reset(false, c.fault, c.pszGroup);
+        Create();
+        U().Start();
+        const std::string strText = std::string("Unable to open serial port.\n") + c.pszSecondLine;
+        EXPECT_EQ(msgbox::Entries(), (Boxes{{strText, MB_OK | MB_ICONEXCLAMATION}}));
+        EXPECT_NE(U().m_bFinished.load(), 0u);
+        EXPECT_EQ(U().Succeeded(), 0);
+        EXPECT_EQ(U().GetFailure(), c.cause);
+        EXPECT_EQ(U().GetState(), RequestSize);
+        EXPECT_EQ(CMapUploaderProbe::Worker(U()), std::thread::id());
+        m_pUploader.reset();
+    }
+}
+
+// ---- the line going away -------------------------------------------------------
+
+// The run ends at once, on the clock the test never moves: not by the reply
+// timeout. Frames received before the loss still count, so a loss right after
+// the last chunk leaves a complete image.
+TEST_F(MapUploaderTest, LineLostEndsTheRunWithoutTheTimeout)
+{
+    Bytes image = TestImage(3000);
+    std::vector<Bytes> chunks = ChunksOf(image);
+    for (int nWaiting : {AwaitSize, AwaitData}) {
+        SCOPED_TRACE(nWaiting);
+        msgbox::Reset();
+        FakeLine::Reset(true);
+        CreateAndStart();
+        if (nWaiting == AwaitData) {
+            ToAwaitData(3000);
+            Feed(chunks[0]);
+        }
+        Settle(nWaiting);
+        FakeLine::LoseLine();
+        ExpectFinished(false);
+        EXPECT_EQ(U().GetFailure(), RunFailure::lineLost);
+        m_pUploader.reset();
+    }
+
+    msgbox::Reset();
+    FakeLine::Reset(true);
+    CreateAndStart();
+    ToAwaitData(3000);
+    for (const Bytes& chunk : chunks)
+        FakeLine::Receive(chunk);
+    FakeLine::LoseLine();
+    ExpectFinished(true);
+    EXPECT_EQ(U().GetFailure(), RunFailure::none);
 }
 
 // ---- closing -------------------------------------------------------------------

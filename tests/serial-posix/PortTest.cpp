@@ -24,7 +24,7 @@ TEST_F(PtyPortTest, SecondOpenIsRefusedUntilTheFirstCloses)
 {
     SetLastError(0);
     EXPECT_EQ(Open(m_path.c_str()), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
     ASSERT_TRUE(CloseHandle(m_hComm));
     m_hComm = Open(m_path.c_str());
     EXPECT_NE(m_hComm, INVALID_HANDLE_VALUE);

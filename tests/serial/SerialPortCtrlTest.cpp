@@ -2,9 +2,12 @@
 // working directory per test (these tests run serially in one process).
 #include "serial/SerialPortCtrl.h"
 
+#include "serial/PortName.h"
+
 #include "platform/AppMessageBox.h"
 #include "tests/fakes/FakeWin32.h"
 #include "tests/fakes/RecordingMessageBox.h"
+#include "tests/fakes/TempFolder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -21,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -33,7 +38,6 @@ using ::testing::Ge;
 using ::testing::Le;
 
 const char kNoFile[] = "Using Defaults, Contact Technical Support if communications fail.";
-const char kNotOpen[] = "Unable to open serial port.";
 
 std::string Unsupported(int value)
 {
@@ -80,9 +84,8 @@ protected:
         fakewin32::Reset();
         msgbox::Reset();
         m_previous = fs::current_path();
-        char pattern[] = "/tmp/tcc-serialctrl-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        m_dir = pattern;
+        m_dir = MakeTempFolder("tcc-serialctrl");
+        ASSERT_FALSE(m_dir.empty());
         fs::current_path(m_dir);
         m_received.tag = 1;
     }
@@ -175,26 +178,24 @@ INSTANTIATE_TEST_SUITE_P(
                       BaudCase{"Overflow", "BAUDRATE=99999999999999", Unsupported(2147483647), 57600}),
     [](const auto& info) { return std::string(info.param.label); });
 
-// A rate fixed by the caller replaces the file and its boxes; 0 gives the
-// choice back to the file.
-TEST_F(SerialPortCtrlTest, AFixedRateReplacesTheFileUntilCleared)
+// A rate fixed by the caller replaces the file and its boxes; without one
+// the file decides. Each controller keeps its own.
+TEST_F(SerialPortCtrlTest, AFixedRateReplacesTheFile)
 {
-    struct Restore {
-        ~Restore() { CSerialPortCtrl::SetFixedBaudRate(0); }
-    } restore;
-    CSerialPortCtrl::SetFixedBaudRate(38400);
     for (const char* pszFile : {"", "BAUDRATE=4800", "BAUDRATE=9600"}) {
         if (*pszFile)
             WriteConfig(pszFile);
-        Make().reset();
+        CSerialPortCtrl ctrl(CollectA, "COM1", &m_received, nullptr, 38400);
         EXPECT_EQ(38400u, fakewin32::Dcb("COM1").BaudRate) << pszFile;
-        EXPECT_EQ(38400u, CSerialPortCtrl::LastBaudRate());
+        EXPECT_EQ(38400u, ctrl.BaudRate());
         EXPECT_TRUE(msgbox::Entries().empty()) << pszFile;
     }
-    CSerialPortCtrl::SetFixedBaudRate(0);
-    Make().reset();
+    auto ctrl = Make();
     EXPECT_EQ(9600u, fakewin32::Dcb("COM1").BaudRate);
-    EXPECT_EQ(9600u, CSerialPortCtrl::LastBaudRate());
+    EXPECT_EQ(9600u, ctrl->BaudRate());
+    ctrl.reset();
+    fakewin32::Refuse("CreateFileA", ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(0u, Make()->BaudRate()) << "not open";
 }
 
 // The order that matters: the reader starts on a line whose settings and
@@ -219,11 +220,15 @@ struct NotOpenCase {
     const char* label;
     const char* call;
     DWORD error;
+    PortFault fault;         // as this build's driver means the code
+    PortFault windowsFault;  // as Windows' serial drivers mean it
 };
 
 class SerialPortCtrlNotOpenTest : public SerialPortCtrlTest, public ::testing::WithParamInterface<NotOpenCase> {};
 
-TEST_P(SerialPortCtrlNotOpenTest, ShowsOnlyThatTheLineDidNotOpen)
+// The controller shows nothing: the uploader shows one box that names the
+// cause the controller reports.
+TEST_P(SerialPortCtrlNotOpenTest, ReportsWhyWithoutABox)
 {
     const NotOpenCase& c = GetParam();
     fakewin32::Refuse(c.call, c.error);
@@ -231,19 +236,41 @@ TEST_P(SerialPortCtrlNotOpenTest, ShowsOnlyThatTheLineDidNotOpen)
     auto ctrl = Make();
 
     EXPECT_FALSE(ctrl->IsOpen());
-    const auto boxes = msgbox::Entries();
-    ASSERT_EQ(1u, boxes.size());
-    EXPECT_EQ(kNotOpen, boxes[0].text);
-    EXPECT_EQ(MB_OK | MB_ICONEXCLAMATION, boxes[0].style);
+    EXPECT_EQ(ctrl->Fault(), c.fault);
+    EXPECT_EQ(PortFaultFromError(c.error, PortNameRule{"\\\\.\\", true}), c.windowsFault);
+    EXPECT_TRUE(msgbox::Entries().empty());
     EXPECT_EQ(0u, fakewin32::CountCalls("CreateThread"));
     EXPECT_NE(EVENPARITY, fakewin32::Dcb("COM1").Parity);
     EXPECT_TRUE(ctrl->Write("ab", 2));
 }
 
-INSTANTIATE_TEST_SUITE_P(Refusals, SerialPortCtrlNotOpenTest,
-                         ::testing::Values(NotOpenCase{"NoSuchPort", "CreateFileA", ERROR_FILE_NOT_FOUND},
-                                           NotOpenCase{"InsertionDenied", "DeviceIoControl", ERROR_ACCESS_DENIED}),
-                         [](const auto& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, SerialPortCtrlNotOpenTest,
+    ::testing::Values(
+        NotOpenCase{"NoSuchPort", "CreateFileA", ERROR_FILE_NOT_FOUND, PortFault::notFound, PortFault::notFound},
+        NotOpenCase{"NoSuchPath", "CreateFileA", ERROR_PATH_NOT_FOUND, PortFault::notFound, PortFault::notFound},
+        NotOpenCase{"AdapterGone", "CreateFileA", ERROR_DEVICE_NOT_CONNECTED, PortFault::notFound, PortFault::notFound},
+        NotOpenCase{"HeldElsewhere", "CreateFileA", ERROR_SHARING_VIOLATION, PortFault::busy, PortFault::busy},
+        NotOpenCase{"Refused", "CreateFileA", ERROR_ACCESS_DENIED, PortFault::denied, PortFault::busy},
+        NotOpenCase{"NotATty", "CreateFileA", ERROR_NOT_SUPPORTED, PortFault::notSerial, PortFault::notSerial},
+        NotOpenCase{"NoCommCalls", "CreateFileA", ERROR_INVALID_FUNCTION, PortFault::notSerial, PortFault::notSerial},
+        NotOpenCase{"InsertionDenied", "DeviceIoControl", ERROR_ACCESS_DENIED, PortFault::denied, PortFault::busy}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// A refused port names the group whose members may open it: the device's
+// group, when the group may read and write it.
+TEST_F(SerialPortCtrlTest, TheGroupThatGrantsAccessIsTheDevicesWhenItMayReadAndWrite)
+{
+    const group* pGroup = getgrgid(getegid());
+    ASSERT_NE(nullptr, pGroup);
+    const std::string strOwnGroup = pGroup->gr_name;
+    WriteConfig("");
+    for (const auto& [mode, strGroup] : {std::pair{0660, strOwnGroup}, std::pair{0640, std::string()}}) {
+        ASSERT_EQ(0, chmod("UploadConfig.ini", static_cast<mode_t>(mode)));
+        EXPECT_EQ(strGroup, PortAccessGroup((m_dir / "UploadConfig.ini").string())) << std::oct << mode;
+    }
+    EXPECT_EQ("", PortAccessGroup((m_dir / "no-such-device").string()));
+}
 
 TEST_F(SerialPortCtrlTest, WriteHandsTheBytesOnAndAlwaysReportsSuccess)
 {
@@ -325,6 +352,7 @@ TEST_F(SerialPortCtrlTest, ARefusedReArmEndsTheReaderButNotTheLine)
     EXPECT_EQ(fakewin32::CountCalls("WaitCommEvent"), 2u);
 
     EXPECT_TRUE(ctrl->IsOpen());
+    EXPECT_EQ(ctrl->Fault(), PortFault::lost) << "no byte will be read any more";
     EXPECT_TRUE(fakewin32::IsOpen("COM1"));
     EXPECT_TRUE(ctrl->Write("xy", 2));
     EXPECT_THAT(fakewin32::Written("COM1"), ElementsAre('x', 'y'));

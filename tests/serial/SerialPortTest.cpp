@@ -381,7 +381,7 @@ DWORD WINAPI RecordParam(LPVOID pParam)
 TEST_F(SerialPortTest, ThreadSlotStartsOnceAndStopReturnsTheExitCode)
 {
     CSerialPort port("COM1");
-    ReaderThreadParams params{&port, nullptr, nullptr};
+    ReaderThreadParams params{&port, nullptr, nullptr, nullptr, {0}};
     ASSERT_TRUE(port.StartThread(ReaderThreadProc, &params));
     const HANDLE hThread = port.m_hThread;
     EXPECT_FALSE(port.StartThread(ReaderThreadProc, &params));
@@ -415,7 +415,7 @@ TEST_F(SerialPortTest, ReaderEndsWithMinusOneWhenItsFirstWaitIsRefused)
 {
     CSerialPort port("COM1");
     fakewin32::Refuse("WaitCommEvent", ERROR_GEN_FAILURE);
-    ReaderThreadParams params{&port, nullptr, nullptr};
+    ReaderThreadParams params{&port, nullptr, nullptr, nullptr, {0}};
     ASSERT_TRUE(port.StartThread(ReaderThreadProc, &params));
     fakewin32::WaitThreadsEnded(1);
     EXPECT_EQ(0xFFFFFFFFu, port.StopThread());
@@ -567,9 +567,9 @@ class PortNameTest : public ::testing::TestWithParam<NameCase> {};
 TEST_P(PortNameTest, BareNamesGoToTheDeviceNamespaceOnWindowsOnly)
 {
     const NameCase& c = GetParam();
-    EXPECT_EQ(c.windows, PortDevicePath(c.typed, PortNameRule{"\\\\.\\"}));
-    EXPECT_EQ(c.typed, PortDevicePath(c.typed, PortNameRule{""}));
-    EXPECT_EQ(c.typed, PortDevicePath(c.typed, PortNameRule{nullptr}));
+    EXPECT_EQ(c.windows, PortDevicePath(c.typed, PortNameRule{"\\\\.\\", true}));
+    EXPECT_EQ(c.typed, PortDevicePath(c.typed, PortNameRule{"", false}));
+    EXPECT_EQ(c.typed, PortDevicePath(c.typed, PortNameRule{nullptr, false}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, PortNameTest,

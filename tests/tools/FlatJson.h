@@ -1,11 +1,13 @@
-// Reads one flat JSON object (string, number, true/false and null values)
-// the strict way, so that a report a script could not parse fails the test.
+// Reads one flat JSON object (string, number, true/false and null values),
+// or an array of them, the strict way, so that a report a script could not
+// parse fails the test.
 #pragma once
 
 #include <cctype>
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <vector>
 
 struct JsonValue {
     enum Kind { STRING, NUMBER, BOOL, NUL } nKind = NUL;
@@ -20,18 +22,27 @@ public:
     {
         m_s = text;
         m_i = 0;
-        pObject->clear();
-        if (!Take('{'))
+        if (!Object(pObject))
             return false;
-        if (!Take('}')) {
+        Blanks();
+        return m_i == m_s.size();
+    }
+
+    // An array of such objects: [] or [{...}, {...}].
+    bool ParseArray(const std::string& text, std::vector<std::map<std::string, JsonValue>>* pArray)
+    {
+        m_s = text;
+        m_i = 0;
+        pArray->clear();
+        if (!Take('['))
+            return false;
+        if (!Take(']')) {
             do {
-                std::string key;
-                JsonValue value;
-                if (!String(&key) || !Take(':') || !Value(&value) || pObject->count(key))
+                pArray->emplace_back();
+                if (!Object(&pArray->back()))
                     return false;
-                (*pObject)[key] = value;
             } while (Take(','));
-            if (!Take('}'))
+            if (!Take(']'))
                 return false;
         }
         Blanks();
@@ -39,6 +50,22 @@ public:
     }
 
 private:
+    bool Object(std::map<std::string, JsonValue>* pObject)
+    {
+        pObject->clear();
+        if (!Take('{'))
+            return false;
+        if (Take('}'))
+            return true;
+        do {
+            std::string key;
+            JsonValue value;
+            if (!String(&key) || !Take(':') || !Value(&value) || pObject->count(key))
+                return false;
+            (*pObject)[key] = value;
+        } while (Take(','));
+        return Take('}');
+    }
     void Blanks()
     {
         while (m_i < m_s.size() && std::isspace(static_cast<unsigned char>(m_s[m_i])))

@@ -1,8 +1,10 @@
 // tcc-upload's pieces that need no line: message flattening, the trace's view
 // of received bytes, the file that replaces its target only when complete,
-// port discovery on a made-up sysfs, and the run's report.
+// port discovery on a made-up sysfs, the choice of an adapter, the waits
+// between attempts, and the run's report.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,12 +20,16 @@
 
 #include "tools/station-sim/StationSim.h"
 #include "tools/tcc-upload/Console.h"
+#include "tools/tcc-upload/OutputName.h"
+#include "tools/tcc-upload/Sha256.h"
 #include "tests/tools/FlatJson.h"
 #include "tools/tcc-upload/Platform.h"
 #include "tools/tcc-upload/Ports.h"
 #include "tools/tcc-upload/Report.h"
+#include "tools/tcc-upload/RetryWait.h"
 #include "tools/tcc-upload/Trace.h"
 #include "tests/fakes/WireVectors.h"
+#include "tests/fakes/TempFolder.h"
 
 namespace {
 
@@ -115,9 +121,8 @@ class AtomicFileTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char szTemplate[] = "/tmp/tcc-atomic-XXXXXX";
-        ASSERT_NE(mkdtemp(szTemplate), nullptr);
-        m_dir = szTemplate;
+        m_dir = MakeTempFolder("tcc-atomic");
+        ASSERT_FALSE(m_dir.empty());
     }
     void TearDown() override
     {
@@ -211,9 +216,8 @@ class PortDiscoveryTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char szTemplate[] = "/tmp/tcc-ports-XXXXXX";
-        ASSERT_NE(mkdtemp(szTemplate), nullptr);
-        m_root = szTemplate;
+        m_root = MakeTempFolder("tcc-ports");
+        ASSERT_FALSE(m_root.empty());
     }
     void TearDown() override { std::filesystem::remove_all(m_root); }
 
@@ -309,12 +313,211 @@ TEST_F(PortDiscoveryTest, EachPortOnceWithWhatItIs)
     for (const SerialPortInfo& port : UsbAdapters(ports))
         usb.push_back(port.strName);
     EXPECT_EQ(usb, (std::vector<std::string>{"/dev/null", "/dev/ttyACM0", "/dev/ttyUSB0"}));
+
+    // The listing for programs: the pty only with --all, each sysfs fact in its key.
+    std::vector<std::map<std::string, JsonValue>> array;
+    ASSERT_TRUE(CFlatJson().ParseArray(FormatPortsJson(ListedPorts(ports, false), true), &array));
+    ASSERT_EQ(array.size(), ports.size() - 1);
+    std::map<std::string, JsonValue>& usb0 = array.back();
+    const std::map<std::string, std::string> expected = {
+        {"port", "/dev/ttyUSB0"},
+        {"kind", "usb"},
+        {"description", "USB adapter: FTDI FT232R USB UART, 0403:6001, serial A900abcd"},
+        {"vid", "0403"},
+        {"pid", "6001"},
+        {"serial", "A900abcd"},
+        {"manufacturer", "FTDI"},
+        {"product", "FT232R USB UART"},
+        {"by_id", byId},
+    };
+    EXPECT_EQ(usb0.size(), expected.size());
+    for (const auto& key : expected)
+        EXPECT_EQ(usb0[key.first].text, key.second) << key.first;
+    EXPECT_EQ(array[1]["port"].text, "/dev/ttyACM0");
+    EXPECT_EQ(array[1]["manufacturer"].nKind, JsonValue::NUL);
+    EXPECT_EQ(array[1]["serial"].nKind, JsonValue::NUL);
+    EXPECT_EQ(ListedPorts(ports, true).size(), ports.size());
 }
 
 TEST_F(PortDiscoveryTest, AnEmptyOrMissingTreeHasNoPorts)
 {
     EXPECT_TRUE(FindSerialPorts(m_root).empty());
     EXPECT_TRUE(FindSerialPorts(m_root + "/no-such-folder").empty());
+}
+
+SerialPortInfo Adapter(const char* pszName, const char* pszVid, const char* pszPid, const char* pszSerial)
+{
+    SerialPortInfo port;
+    port.strName = pszName;
+    port.nKind = PORT_USB;
+    port.strVid = pszVid;
+    port.strPid = pszPid;
+    port.strSerial = pszSerial;
+    return port;
+}
+
+// Windows' friendly name stands for the kind; every key is there, unknown
+// facts null, by_id only where asked for, and what a name holds is quoted.
+TEST(PortListTest, JsonOfEachKindParsesWithNullsForWhatIsUnknown)
+{
+    std::vector<SerialPortInfo> ports(4, Adapter("COM5", "0403", "6001", "A\"1\\"));
+    ports[0].strFriendlyName = "USB Serial Port (COM5)";
+    const PortKind kinds[] = {PORT_USB, PORT_UART, PORT_PTY, PORT_OTHER};
+    const char* const texts[][2] = {{"usb", "USB Serial Port (COM5): 0403:6001, serial A\"1\\"},
+                                    {"uart", "built-in UART"},
+                                    {"pty", "pty"},
+                                    {"other", "serial port"}};
+    for (std::size_t i = 1; i < ports.size(); ++i) {
+        ports[i] = SerialPortInfo();
+        ports[i].strName = "COM" + std::to_string(i);
+        ports[i].nKind = kinds[i];
+    }
+    std::vector<std::map<std::string, JsonValue>> array;
+    ASSERT_TRUE(CFlatJson().ParseArray(FormatPortsJson(ports, false), &array)) << FormatPortsJson(ports, false);
+    ASSERT_EQ(array.size(), ports.size());
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        EXPECT_EQ(array[i]["kind"].text, texts[i][0]);
+        EXPECT_EQ(array[i]["description"].text, texts[i][1]);
+        EXPECT_EQ(array[i].size(), 8u) << "no by_id";
+    }
+    EXPECT_EQ(array[0]["serial"].text, ports[0].strSerial);
+    EXPECT_EQ(array[0]["product"].nKind, JsonValue::NUL);
+    EXPECT_EQ(array[2]["vid"].nKind, JsonValue::NUL);
+    EXPECT_TRUE(CFlatJson().ParseArray(FormatPortsJson({}, true), &array) && array.empty());
+}
+
+TEST(PortChoiceTest, AutoSerialAndIdsEachTakeOneAdapterOrSayWhy)
+{
+    SerialPortInfo uart;
+    uart.strName = "/dev/ttyS0";
+    uart.nKind = PORT_UART;
+    uart.strSerial = "S0";  // not an adapter, whatever it says
+    const std::vector<SerialPortInfo> ports = {
+        uart,
+        Adapter("/dev/ttyUSB0", "0403", "6001", "A900abcd"),
+        Adapter("/dev/ttyUSB1", "0403", "6001", "B1"),
+        Adapter("/dev/ttyACM0", "2e8a", "000a", ""),
+    };
+    struct {
+        const char* pszSpec;
+        const char* pszPort;
+        RunFailure nFailure;
+        std::size_t nCandidates;
+    } const cases[] = {
+        {"/dev/ttyS0", "/dev/ttyS0", RunFailure::none, 0},      {"COM7", "COM7", RunFailure::none, 0},
+        {"auto", "", RunFailure::severalAdapters, 3},           {"usb:A900abcd", "/dev/ttyUSB0", RunFailure::none, 1},
+        {"usb:a900ABCD", "/dev/ttyUSB0", RunFailure::none, 1},  // Windows capitalises
+        {"usb:B1", "/dev/ttyUSB1", RunFailure::none, 1},        {"usb:S0", "", RunFailure::noAdapter, 0},
+        {"usb:2E8A:000A", "/dev/ttyACM0", RunFailure::none, 1}, {"usb:0403:6001", "", RunFailure::severalAdapters, 2},
+        {"usb:0403:6002", "", RunFailure::noAdapter, 0},        {"usb:0403", "", RunFailure::noAdapter, 0},
+    };
+    for (const auto& c : cases) {
+        const PortChoice choice = ChoosePort(c.pszSpec, ports);
+        EXPECT_EQ(choice.strPort, c.pszPort) << c.pszSpec;
+        EXPECT_EQ(choice.nFailure, c.nFailure) << c.pszSpec;
+        EXPECT_EQ(choice.nFailure == RunFailure::none ? 0u : choice.candidates.size(),
+                  c.nFailure == RunFailure::none ? 0u : c.nCandidates)
+            << c.pszSpec;
+        EXPECT_FALSE(choice.bUsage) << c.pszSpec;
+        EXPECT_EQ(PortChoiceMessage(c.pszSpec, choice).empty(), c.nFailure == RunFailure::none) << c.pszSpec;
+    }
+    EXPECT_EQ(ChoosePort("auto", {uart, ports[3]}).strPort, "/dev/ttyACM0");
+    EXPECT_TRUE(ChoosePort("usb:", ports).bUsage);
+
+    EXPECT_EQ(PortChoiceMessage("usb:0403:6001", ChoosePort("usb:0403:6001", ports)),
+              "tcc-upload: --port usb:0403:6001 needs exactly one matching USB serial adapter, and 2 are present:\n"
+              "  /dev/ttyUSB0  USB adapter: 0403:6001, serial A900abcd\n"
+              "  /dev/ttyUSB1  USB adapter: 0403:6001, serial B1\n");
+    EXPECT_EQ(PortChoiceMessage("usb:XY", ChoosePort("usb:XY", ports)),
+              "tcc-upload: --port usb:XY needs exactly one matching USB serial adapter, and there is none\n");
+}
+
+TEST(PortChoiceTest, InstanceIdsGiveIdsAndOnlyARealSerialNumber)
+{
+    struct {
+        const char* pszId;
+        bool bIds;
+        const char* pszVid;
+        const char* pszPid;
+        const char* pszSerial;
+    } const cases[] = {
+        {"USB\\VID_0403&PID_6001\\A12345", true, "0403", "6001", "A12345"},
+        {"usb\\vid_10C4&pid_EA60\\0001", true, "10c4", "ea60", "0001"},
+        {"USB\\VID_2E8A&PID_000A&MI_00\\6&1A2B3C4D&0&0000", true, "2e8a", "000a", ""},  // an interface
+        {"USB\\VID_067B&PID_2303\\5&2B6F5C3&0&2", true, "067b", "2303", ""},  // no serial: Windows made one up
+        {"FTDIBUS\\VID_0403+PID_6001+A12345A\\0000", true, "0403", "6001", ""},
+        {"USB\\VID_0403\\A12345", false, "", "", ""},
+        {"USB\\VID_04Z3&PID_6001\\A12345", false, "", "", ""},
+        {"ACPI\\PNP0501\\1", false, "", "", ""},
+        {"USB\\VID_0403&PID_6001", false, "", "", ""},
+        {"", false, "", "", ""},
+    };
+    for (const auto& c : cases) {
+        std::string vid = "x", pid = "x", serial = "x";
+        EXPECT_EQ(ParseUsbInstanceId(c.pszId, &vid, &pid, &serial), c.bIds) << c.pszId;
+        EXPECT_EQ(vid, c.pszVid) << c.pszId;
+        EXPECT_EQ(pid, c.pszPid) << c.pszId;
+        EXPECT_EQ(serial, c.pszSerial) << c.pszId;
+    }
+}
+
+// A clock that only moves when slept on, with a port that comes back and a
+// Ctrl-C at set times.
+class CFakeClock : public IWaitClock {
+public:
+    std::uint64_t NowMs() override { return m_qwNow; }
+    void SleepMs(std::uint32_t dwMs) override
+    {
+        m_dwLongestSleep = std::max(m_dwLongestSleep, dwMs);
+        m_qwNow += dwMs + m_dwOversleep;
+    }
+    std::uint64_t m_qwNow = 1000;
+    std::uint32_t m_dwOversleep = 0;
+    std::uint32_t m_dwLongestSleep = 0;
+};
+
+TEST(RetryWaitTest, PausesThenWaitsForAMissingPortAndStopsAtCtrlC)
+{
+    constexpr std::uint64_t kNever = UINT64_MAX;
+    struct {
+        std::uint32_t dwWaitMs;
+        std::uint64_t qwPortAt;  // ms after the start that the port is there
+        std::uint64_t qwCtrlCAt;
+        std::uint32_t dwOversleep;
+        RetryWaitEnd nEnd;
+        std::uint64_t qwElapsed;
+    } const cases[] = {
+        {2000, 0, kNever, 0, RETRY_PORT_PRESENT, 2000},       // there all along: the pause only
+        {2000, 2350, kNever, 0, RETRY_PORT_PRESENT, 2400},    // back while waited for
+        {2000, kNever, kNever, 0, RETRY_PORT_MISSING, 4000},  // gone for good: twice the wait
+        {2000, 1000, kNever, 0, RETRY_PORT_PRESENT, 2000},    // back during the pause
+        {0, kNever, kNever, 0, RETRY_PORT_MISSING, 0},        // --retry-wait 0
+        {0, 0, kNever, 0, RETRY_PORT_PRESENT, 0},
+        {1000, kNever, kNever, 30, RETRY_PORT_MISSING, 2060},  // slow sleeps: the clock decides
+        {5000, 0, 250, 0, RETRY_INTERRUPTED, 300},             // Ctrl-C in the pause
+        {5000, kNever, 7010, 0, RETRY_INTERRUPTED, 7100},      // Ctrl-C while waiting for the port
+    };
+    for (const auto& c : cases) {
+        CFakeClock clock;
+        clock.m_dwOversleep = c.dwOversleep;
+        const std::uint64_t qwStart = clock.m_qwNow;
+        std::vector<std::string> asked;
+        RetryWait wait;
+        wait.dwWaitMs = c.dwWaitMs;
+        wait.pClock = &clock;
+        wait.interrupted = [&] { return clock.m_qwNow - qwStart >= c.qwCtrlCAt ? 1 : 0; };
+        wait.portPresent = [&](const std::string& port) {
+            asked.push_back(port);
+            return clock.m_qwNow - qwStart >= c.qwPortAt ? 1 : 0;
+        };
+        EXPECT_EQ(WaitBeforeRetry(wait, "/dev/ttyUSB0"), c.nEnd) << c.dwWaitMs << " " << c.qwPortAt;
+        EXPECT_EQ(clock.m_qwNow - qwStart, c.qwElapsed) << c.dwWaitMs << " " << c.qwPortAt;
+        EXPECT_LE(clock.m_dwLongestSleep, kRetryPollMs);
+        if (c.nEnd != RETRY_INTERRUPTED || c.qwCtrlCAt > c.dwWaitMs) {
+            ASSERT_FALSE(asked.empty());
+            EXPECT_EQ(asked.front(), "/dev/ttyUSB0");
+        }
+    }
 }
 
 TEST(SerialCommTest, BuiltInUartsAreSerialNDevicesTheRestAdapters)
@@ -344,14 +547,18 @@ TEST(ReportTest, JsonParsesWithEveryDocumentedKey)
     report.qwWireReceived = 5000000000ull;
     report.dwFramesDropped = 7;
     report.strMessage = "Failed to communicate with system";
+    report.nFailure = RunFailure::noReply;
+    report.strBaudSource = "UploadConfig.ini";
+    report.strSha256 = "0f";
 
     std::map<std::string, JsonValue> object;
     ASSERT_TRUE(CFlatJson().Parse(FormatJson(report), &object)) << FormatJson(report);
     std::vector<std::string> keys;
     for (const auto& entry : object)
         keys.push_back(entry.first);
-    EXPECT_EQ(keys, (std::vector<std::string>{"attempts", "baud", "bytes", "frames_dropped", "message", "output",
-                                              "port", "result", "seconds", "wire_bytes_received", "wire_bytes_sent"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"attempts", "baud", "baud_source", "bytes", "error", "frames_dropped",
+                                              "message", "output", "port", "result", "seconds", "sha256",
+                                              "wire_bytes_received", "wire_bytes_sent"}));
     EXPECT_EQ(object["result"].text, "failed");
     EXPECT_EQ(object["port"].text, "COM3");
     EXPECT_EQ(object["baud"].number, 57600);
@@ -363,12 +570,17 @@ TEST(ReportTest, JsonParsesWithEveryDocumentedKey)
     EXPECT_EQ(object["wire_bytes_received"].text, "5000000000");
     EXPECT_EQ(object["frames_dropped"].number, 7);
     EXPECT_EQ(object["message"].text, report.strMessage);
+    EXPECT_EQ(object["error"].text, "no_reply");
+    EXPECT_EQ(object["baud_source"].text, "UploadConfig.ini");
+    EXPECT_EQ(object["sha256"].nKind, JsonValue::NUL) << "nothing written";
 
     report.bSaved = true;
     report.dwBaud = 0;
     ASSERT_TRUE(CFlatJson().Parse(FormatJson(report), &object));
     EXPECT_EQ(object["result"].text, "saved");
     EXPECT_EQ(object["message"].nKind, JsonValue::NUL) << "no message once saved";
+    EXPECT_EQ(object["error"].nKind, JsonValue::NUL);
+    EXPECT_EQ(object["sha256"].text, "0f");
     EXPECT_EQ(object["baud"].nKind, JsonValue::NUL) << "no rate known";
 }
 
@@ -398,24 +610,145 @@ TEST(ReportTest, QuotingEscapesAndReplacesWhatIsNotUtf8)
     }
 }
 
-TEST(ReportTest, SummaryGivesSizeTimeRateAndAttempts)
+TEST(ReportTest, SummaryGivesPortSizeTimeRateAttemptsAndDigest)
 {
     RunReport report;
     report.bSaved = true;
+    report.strPort = "COM7";
     report.dwBytes = 70000;
     report.strOutput = "station.qmf";
     report.dAttemptSeconds = 6.25;
     report.dSeconds = 6.3;
     report.dwAttempts = 1;
-    EXPECT_EQ(FormatSummary(report), "tcc-upload: saved 70000 bytes to station.qmf in 6.25 s (10.9 KiB/s)");
+    report.dwBaud = 115200;
+    report.strBaudSource = "--baud";
+    report.strSha256 = "ab12";
+    EXPECT_EQ(FormatSummary(report),
+              "tcc-upload: COM7: saved 70000 bytes to station.qmf in 6.25 s (10.9 KiB/s); "
+              "115200 baud (--baud); SHA-256 ab12");
     report.dwAttempts = 2;
     report.dSeconds = 16.31;
     EXPECT_EQ(FormatSummary(report),
-              "tcc-upload: saved 70000 bytes to station.qmf in 6.25 s (10.9 KiB/s); 2 attempts, 16.3 s in all");
+              "tcc-upload: COM7: saved 70000 bytes to station.qmf in 6.25 s (10.9 KiB/s); 2 "
+              "attempts, 16.3 s in all; 115200 baud (--baud); SHA-256 ab12");
     report.bSaved = false;
-    EXPECT_EQ(FormatSummary(report), "tcc-upload: retrieval failed after 2 attempts; nothing written");
+    report.strMessage = "Failed to communicate with system";
+    EXPECT_EQ(FormatSummary(report),
+              "tcc-upload: COM7: Failed to communicate with system after 2 attempts; nothing written");
     report.dwAttempts = 1;
-    EXPECT_EQ(FormatSummary(report), "tcc-upload: retrieval failed; nothing written");
+    EXPECT_EQ(FormatSummary(report), "tcc-upload: COM7: Failed to communicate with system; nothing written");
+}
+
+// A batch ends with the gravest status any port has: an interruption, then
+// usage, then an output that cannot be written, then a failed retrieval.
+TEST(ReportTest, EachCauseHasOneExitStatusAndTheGravestWins)
+{
+    const std::pair<RunFailure, int> statuses[] = {
+        {RunFailure::none, 0},       {RunFailure::portNotFound, 1},    {RunFailure::portBusy, 1},
+        {RunFailure::portDenied, 1}, {RunFailure::notASerialPort, 1},  {RunFailure::lineLost, 1},
+        {RunFailure::noReply, 1},    {RunFailure::saveFailed, 3},      {RunFailure::interrupted, 130},
+        {RunFailure::noAdapter, 2},  {RunFailure::severalAdapters, 2},
+    };
+    for (const auto& [cause, nStatus] : statuses) {
+        EXPECT_EQ(ExitStatusOf(cause), nStatus) << RunFailureClass(cause);
+        EXPECT_EQ(std::string(RunFailureText(cause)).empty(), cause == RunFailure::none);
+    }
+    const int order[] = {0, 1, 3, 2, 130};
+    for (int a = 0; a < 5; ++a)
+        for (int b = 0; b < 5; ++b)
+            EXPECT_EQ(WorseExitStatus(order[a], order[b]), order[std::max(a, b)]) << order[a] << " " << order[b];
+}
+
+// The published vectors (FIPS 180-4 examples and the padding edges at 55, 56,
+// 63 and 64 bytes), each fed whole and in pieces of every size up to 65, so
+// that a block split anywhere gives the same digest.
+TEST(Sha256Test, KnownDigestsWholeAndInPieces)
+{
+    struct {
+        std::string message;
+        const char* pszDigest;
+    } const cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(63, 'a'), "7d3e74a05d7db15bce4ad9ec0658ea98e3f06eeecf16b4c6fff2da457ddc2f34"},
+        {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopq"
+         "rstu",
+         "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& c : cases) {
+        const auto* p = reinterpret_cast<const std::uint8_t*>(c.message.data());
+        for (std::size_t piece = c.message.size() > 1000 ? 4093 : 1; piece <= 65; ++piece) {
+            CSha256 sha;
+            for (std::size_t i = 0; i < c.message.size(); i += piece)
+                sha.Update(p + i, std::min(piece, c.message.size() - i));
+            ASSERT_EQ(sha.FinishHex(), c.pszDigest) << c.message.size() << " bytes in pieces of " << piece;
+        }
+        CSha256 whole;
+        whole.Update(p, c.message.size());
+        EXPECT_EQ(whole.FinishHex(), c.pszDigest);
+    }
+}
+
+TEST(OutputNameTest, PortNamesAndDateBecomeFileNames)
+{
+    struct {
+        const char* pszPort;
+        const char* pszSafe;
+    } const names[] = {{"/dev/ttyUSB0", "ttyUSB0"},
+                       {"COM7", "COM7"},
+                       {"\\\\.\\COM12", "COM12"},
+                       {"/dev/pts/3", "pts_3"},
+                       {"/tmp/my station", "tmp_my_station"},
+                       {"usb:A5:0*", "usb_A5_0_"}};
+    for (const auto& n : names)
+        EXPECT_EQ(SafePortName(n.pszPort), n.pszSafe);
+    EXPECT_EQ(UtcStamp(0), "19700101-000000");
+    EXPECT_EQ(UtcStamp(1796655600), "20261207-150000");
+}
+
+// Every error is found from the arguments alone, before a port is opened.
+TEST(OutputNameTest, TemplatesExpandPerPortOrSayWhyNot)
+{
+    const std::vector<OutputPort> three = {{"/dev/ttyUSB0", "A50285BI"}, {"/dev/ttyUSB1", ""}, {"COM7", ""}};
+    const std::vector<OutputPort> one = {{"/dev/ttyUSB0", ""}};
+    struct {
+        const char* pszPattern;
+        const std::vector<OutputPort>* pPorts;
+        std::vector<std::string> paths;  // empty: an error that holds pszError
+        const char* pszError;
+    } const cases[] = {
+        {"st-{port}-{date}.qmf", &three, {"st-ttyUSB0-D.qmf", "st-ttyUSB1-D.qmf", "st-COM7-D.qmf"}, ""},
+        {"{serial}.qmf", &three, {"A50285BI.qmf", "ttyUSB1.qmf", "COM7.qmf"}, ""},
+        {"out/{port}", &one, {"out/ttyUSB0"}, ""},
+        {"plain.qmf", &one, {"plain.qmf"}, ""},
+        {"-", &one, {"-"}, ""},
+        {"{date}.qmf", &one, {"D.qmf"}, ""},
+        {"plain.qmf", &three, {}, "several ports need an --output with {port} or {serial} in it"},
+        {"{date}.qmf", &three, {}, "several ports need"},
+        {"-", &three, {}, "--output - takes one port"},
+        {"{Port}.qmf", &one, {}, "unknown field {Port}; the fields are {port}, {serial} and {date}"},
+        {"{port}-{time}.qmf", &three, {}, "unknown field {time}"},
+        {"{port", &three, {}, "unknown field {port;"},
+        {"{serial}.qmf", nullptr, {}, "gives /dev/ttyUSB1 and /dev/pts/1 the same file ttyUSB1.qmf"},
+    };
+    const std::vector<OutputPort> clash = {{"/dev/ttyUSB1", ""}, {"/dev/pts/1", "ttyUSB1"}};
+    for (const auto& c : cases) {
+        std::vector<std::string> paths = {"stale"};
+        const std::string error = ExpandOutputs(c.pszPattern, c.pPorts ? *c.pPorts : clash, "D", &paths);
+        if (c.paths.empty()) {
+            EXPECT_NE(error.find(c.pszError), std::string::npos) << c.pszPattern << ": " << error;
+            EXPECT_TRUE(paths.empty()) << c.pszPattern;
+        }
+        else {
+            EXPECT_EQ(error, "") << c.pszPattern;
+            EXPECT_EQ(paths, c.paths) << c.pszPattern;
+        }
+    }
 }
 
 }  // namespace

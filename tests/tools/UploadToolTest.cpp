@@ -2,11 +2,13 @@
 // what is left on disk, and what standard error says.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -22,6 +24,8 @@
 #include <unistd.h>
 
 #include "tests/tools/FlatJson.h"
+#include "tests/fakes/TempFolder.h"
+#include "tools/tcc-upload/Sha256.h"
 
 namespace {
 
@@ -74,9 +78,8 @@ class UploadToolTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char szTemplate[] = "/tmp/tcc-upload-test-XXXXXX";
-        ASSERT_NE(mkdtemp(szTemplate), nullptr);
-        m_dir = szTemplate;
+        m_dir = MakeTempFolder("tcc-upload-test");
+        ASSERT_FALSE(m_dir.empty());
         // Without this file the serial controller says it uses its defaults.
         std::ofstream(m_dir + "/UploadConfig.ini") << "BAUDRATE=115200\n";
     }
@@ -87,12 +90,25 @@ protected:
     }
 
     // Starts the simulator (unpaced) and waits for its "PTY <path>" line.
-    void StartSim(std::vector<std::string> args)
+    void StartSim(std::vector<std::string> args) { StartStation("", args, &m_simPid, &m_pty); }
+
+    // Station n of several: its image in served-n.bin, its messages in sim-n.err.
+    std::string StartStation(int n, const std::vector<std::string>& args)
+    {
+        m_stations.push_back(-1);
+        std::string pty;
+        StartStation("-" + std::to_string(n), args, &m_stations.back(), &pty);
+        return pty;
+    }
+    void StartStation(const std::string& suffix, std::vector<std::string> args, pid_t* pPid, std::string* pPty)
     {
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
-        args.insert(args.begin(), {TCC_STATION_SIM, "--unpaced", "--save-image", m_dir + "/served.bin"});
-        m_simPid = Spawn(args, m_dir, fds[1], m_dir + "/sim.err");
+        // Unpaced unless a rate is asked for.
+        if (std::find(args.begin(), args.end(), "--baud") == args.end())
+            args.insert(args.begin(), "--unpaced");
+        args.insert(args.begin(), {TCC_STATION_SIM, "--save-image", m_dir + "/served" + suffix + ".bin"});
+        *pPid = Spawn(args, m_dir, fds[1], m_dir + "/sim" + suffix + ".err");
         close(fds[1]);
         std::string line;
         char c = 0;
@@ -100,11 +116,17 @@ protected:
         while (line.find('\n') == std::string::npos && poll(&pfd, 1, 10000) > 0 && read(fds[0], &c, 1) == 1)
             line += c;
         close(fds[0]);
-        ASSERT_EQ(line.rfind("PTY /dev/", 0), 0u) << line << ReadAll(m_dir + "/sim.err");
-        m_pty = line.substr(4, line.size() - 5);
+        ASSERT_EQ(line.rfind("PTY /dev/", 0), 0u) << line << ReadAll(m_dir + "/sim" + suffix + ".err");
+        *pPty = line.substr(4, line.size() - 5);
     }
     int StopSim()
     {
+        for (pid_t& pid : m_stations)
+            if (pid > 0) {
+                kill(pid, SIGTERM);
+                WaitExit(pid);
+                pid = -1;
+            }
         if (m_simPid <= 0)
             return -1;
         kill(m_simPid, SIGTERM);
@@ -119,17 +141,36 @@ protected:
         return nExit;
     }
 
-    RunResult Upload(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
+    pid_t SpawnUpload(const std::vector<std::string>& args, int outFd, const std::vector<std::string>& env = {})
     {
         std::vector<std::string> argv{TCC_UPLOAD};
         argv.insert(argv.end(), args.begin(), args.end());
+        return Spawn(argv, m_dir, outFd, m_dir + "/upload.err", env);
+    }
+
+    RunResult Upload(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
+    {
         RunResult r;
         const int outFd = open((m_dir + "/upload.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        r.nExit = WaitExit(Spawn(argv, m_dir, outFd, m_dir + "/upload.err", env));
+        r.nExit = WaitExit(SpawnUpload(args, outFd, env));
         close(outFd);
         r.strErr = ReadAll(m_dir + "/upload.err");
         r.strOut = ReadAll(m_dir + "/upload.out");
         return r;
+    }
+
+    // The --json lines, one object each, keyed by port.
+    static std::map<std::string, std::map<std::string, JsonValue>> JsonByPort(const std::string& out)
+    {
+        std::map<std::string, std::map<std::string, JsonValue>> objects;
+        std::size_t nAt = 0;
+        for (std::size_t nEnd; (nEnd = out.find('\n', nAt)) != std::string::npos; nAt = nEnd + 1) {
+            std::map<std::string, JsonValue> object;
+            EXPECT_TRUE(CFlatJson().Parse(out.substr(nAt, nEnd - nAt), &object)) << out;
+            objects[object["port"].text] = object;
+        }
+        EXPECT_EQ(nAt, out.size()) << "every object ends its line";
+        return objects;
     }
 
     // The --json line: exactly one object on standard output.
@@ -159,8 +200,8 @@ protected:
         if (DIR* d = opendir(m_dir.c_str())) {
             while (dirent* e = readdir(d)) {
                 const std::string n = e->d_name;
-                if (n != "." && n != ".." && n != "UploadConfig.ini" && n != "served.bin" && n != "sim.err" &&
-                    n != "upload.err" && n != "upload.out")
+                if (n != "." && n != ".." && n != "UploadConfig.ini" && n.rfind("served", 0) != 0 &&
+                    n.rfind("sim", 0) != 0 && n != "upload.err" && n != "upload.out")
                     names.push_back(n);
             }
             closedir(d);
@@ -171,27 +212,62 @@ protected:
     std::string m_dir;
     std::string m_pty;
     pid_t m_simPid = -1;
+    std::vector<pid_t> m_stations;
 };
 
+std::string Sha256Of(const std::string& bytes)
+{
+    CSha256 sha;
+    sha.Update(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    return sha.FinishHex();
+}
+
+// Every usage error is found before a port is opened (none of these ports
+// exists, so opening one would end in 1): a short line and the pointer to
+// --help, no JSON, nothing on disk.
 TEST_F(UploadToolTest, UsageErrorsExitTwo)
 {
-    const std::vector<std::vector<std::string>> cases = {
-        {},
-        {"--port", "/dev/null"},
-        {"--output", "x.qmf"},
-        {"--port"},
-        {"--port", "/dev/null", "--output", "x.qmf", "--bogus"},
-        {"--list-ports", "--port", "/dev/null"},
-        {"--list-ports", "--json"},
-        {"--port", "/dev/null", "--output", "x.qmf", "--retries", "-1", "--json"},
-        {"--port", "/dev/null", "--output", "x.qmf", "--retries", "100"},
-        {"--port", "/dev/null", "--output", "x.qmf", "--retries", "two"},
-        {"--port", "/dev/null", "--output", "x.qmf", "--baud"},
+    const std::string a = "ttyA", b = "ttyB";  // no such files in the test's folder
+    struct {
+        std::vector<std::string> args;
+        std::string error;
+    } const cases[] = {
+        {{}, "--port and --output are both needed"},
+        {{"--port", "/dev/null"}, "--port and --output are both needed"},
+        {{"-o", "x.qmf"}, "--port and --output are both needed"},
+        {{"--port"}, "missing value for --port"},
+        {{"--port=", "-o", "x"}, "missing value for --port"},
+        {{"-p", a, "-o", "x.qmf", "--bogus"}, "unknown option --bogus"},
+        {{"-p", a, "-o", "x.qmf", "--json=yes"}, "--json takes no value"},
+        {{"--list-ports", "--port", "/dev/null"}, "--list-ports takes no other option"},
+        {{"--list-ports", "--output", "x.qmf", "--json"}, "--list-ports takes no other option than --json and --all"},
+        {{"--all"}, "--all goes with --list-ports"},
+        {{"-p", a, "-o", "x.qmf", "--all"}, "--all goes with --list-ports"},
+        {{"-p", a, "-o", "x.qmf", "--retry-wait", "601"}, "--retry-wait 601: seconds from 0 to 600"},
+        {{"-p", a, "-o", "x.qmf", "--retry-wait=1.5"}, "--retry-wait 1.5"},
+        {{"-p", a, "-o", "x.qmf", "--retries", "-1", "--json"}, "--retries -1: a count from 0 to 99"},
+        {{"-p", a, "-o", "x.qmf", "--retries=100"}, "--retries 100"},
+        {{"-p", a, "-o", "x.qmf", "--retries", "two"}, "--retries two"},
+        {{"-p", a, "-o", "x.qmf", "--baud"}, "missing value for --baud"},
+        {{"-p", a, "-o", "x.qmf", "-q", "-v"}, "--quiet and --verbose do not go together"},
+        {{"-p", a, "-o", "-", "--json"}, "--output - and --json both want standard output"},
+        // --output with several ports
+        {{"-p", a, "-p", b, "-o", "x.qmf"}, "several ports need an --output with {port} or {serial} in it"},
+        {{"-p", a, "-p", b, "-o", "{date}.qmf"}, "several ports need an --output with {port} or {serial}"},
+        {{"-p", a, "-p", b, "-o", "-"}, "--output - takes one port"},
+        {{"-p", a, "-o", "x-{name}.qmf"},
+         "--output x-{name}.qmf: unknown field {name}; the fields are {port}, {serial}"},
+        {{"-p", a, "-p", b, "--output={port}-{dat"}, "unknown field {dat"},
+        {{"-p", a, "-p", a, "-o", "{port}.qmf"}, "gives " + a + " and " + a + " the same file ttyA.qmf"},
+        {{"-p", a, "-p", "/dev/ttyA", "-o", "{port}.qmf"}, "the same file"},
     };
-    for (const auto& args : cases) {
-        const RunResult r = Upload(args);
+    for (const auto& c : cases) {
+        const RunResult r = Upload(c.args);
         EXPECT_EQ(r.nExit, 2) << r.strErr;
-        EXPECT_NE(r.strErr.find("Usage: tcc-upload"), std::string::npos);
+        EXPECT_EQ(r.strErr.rfind("tcc-upload: ", 0), 0u) << r.strErr;
+        EXPECT_NE(r.strErr.find(c.error), std::string::npos) << r.strErr;
+        EXPECT_NE(r.strErr.find("\nTry 'tcc-upload --help'.\n"), std::string::npos) << r.strErr;
+        EXPECT_EQ(std::count(r.strErr.begin(), r.strErr.end(), '\n'), 2) << "short: " << r.strErr;
         EXPECT_EQ(r.strOut, "") << "no JSON for a usage error";
     }
     // A rate the controller does not offer names the five it does.
@@ -202,6 +278,14 @@ TEST_F(UploadToolTest, UsageErrorsExitTwo)
     }
     EXPECT_TRUE(Leftovers().empty());
     EXPECT_EQ(Upload({"--list-ports"}).nExit, 0);
+    for (const char* pszHelp : {"-h", "--help"}) {
+        const RunResult r = Upload({pszHelp});
+        EXPECT_EQ(r.nExit, 0);
+        for (const char* pszListed : {"-V, --version", "-p, --port", "-o, --output", "-b, --baud", "-q, --quiet",
+                                      "-v, --verbose", "--opt=VALUE", "130  interrupted"})
+            EXPECT_NE(r.strOut.find(pszListed), std::string::npos) << pszListed;
+    }
+    EXPECT_EQ(Upload({"-V"}).strOut.rfind("tcc-upload ", 0), 0u);
 }
 
 TEST_F(UploadToolTest, SavesTheServedImage)
@@ -213,8 +297,10 @@ TEST_F(UploadToolTest, SavesTheServedImage)
     const std::string image = ReadAll(m_dir + "/served.bin");
     EXPECT_EQ(image.size(), 70000u);
     EXPECT_TRUE(ReadAll(m_dir + "/station.qmf") == image);
-    EXPECT_TRUE(std::regex_match(
-        r.strErr, std::regex(R"(tcc-upload: saved 70000 bytes to station\.qmf in \d+\.\d\d s \(\d+\.\d KiB/s\)\n)")))
+    EXPECT_TRUE(std::regex_match(r.strErr, std::regex("tcc-upload: " + m_pty +
+                                                      R"(: saved 70000 bytes to station\.qmf in \d+\.\d\d s \(\d+\.\d )"
+                                                      R"(KiB/s\); 115200 baud \(UploadConfig\.ini\); SHA-256 )" +
+                                                      Sha256Of(image) + "\n")))
         << r.strErr;
     EXPECT_EQ(Leftovers(), std::vector<std::string>{"station.qmf"});
 }
@@ -243,10 +329,10 @@ TEST_F(UploadToolTest, FailedRetrievalExitsOneAndWritesNothing)
         bool bWithSim;
         const char* pszMessage;
     } const cases[] = {
-        {{"--fault", "oversize"}, true, "tcc-upload: Failed to communicate with system\n"},
-        {{"--fault", "short-last", "--size", "3000"}, true, "tcc-upload: Failed to communicate with system\n"},
-        {{"--fault", "long-chunk", "--size", "3000"}, true, "tcc-upload: Failed to communicate with system\n"},
-        {{}, false, "tcc-upload: Unable to open serial port.\n"},
+        {{"--fault", "oversize"}, true, ": Failed to communicate with system; nothing written\n"},
+        {{"--fault", "short-last", "--size", "3000"}, true, ": Failed to communicate with system; nothing written\n"},
+        {{"--fault", "long-chunk", "--size", "3000"}, true, ": Failed to communicate with system; nothing written\n"},
+        {{}, false, "no-such-port: Unable to open serial port. The port is not there."},
     };
     for (const auto& c : cases) {
         std::ofstream(m_dir + "/station.qmf") << "previous";
@@ -258,38 +344,53 @@ TEST_F(UploadToolTest, FailedRetrievalExitsOneAndWritesNothing)
         const RunResult r = Upload({"--port", port, "--output", "station.qmf"});
         EXPECT_EQ(r.nExit, 1) << r.strErr;
         EXPECT_NE(r.strErr.find(c.pszMessage), std::string::npos) << r.strErr;
-        EXPECT_NE(r.strErr.find("nothing written"), std::string::npos) << r.strErr;
+        EXPECT_NE(r.strErr.find("othing written"), std::string::npos) << r.strErr;
         EXPECT_EQ(ReadAll(m_dir + "/station.qmf"), "previous");
         EXPECT_EQ(Leftovers(), std::vector<std::string>{"station.qmf"});
         StopSim();
     }
 }
 
-// The line going away mid-transfer ends in the reply timeout (10 s).
+// The line going away mid-transfer ends the run as soon as the reader sees it.
 TEST_F(UploadToolTest, LineClosedMidTransferExitsOne)
 {
     StartSim({"--fault", "close-mid", "--size", "20000"});
-    const RunResult r = Upload({"--port", m_pty, "--output", "station.qmf", "--quiet"});
+    const RunResult r = Upload({"--port", m_pty, "--output", "station.qmf", "--quiet", "--json"});
     EXPECT_EQ(r.nExit, 1) << r.strErr;
-    EXPECT_NE(r.strErr.find("Failed to communicate with system"), std::string::npos) << r.strErr;
+    EXPECT_EQ(r.strErr, "tcc-upload: " + m_pty +
+                            ": The line went away during the upload. Check the cable or USB adapter, then try again. "
+                            "Nothing written.\n");
+    EXPECT_EQ(Json(r)["error"].text, "line_lost");
     EXPECT_TRUE(Leftovers().empty());
 }
 
+// An output that cannot be written is found before the station is asked
+// anything, and no port is opened: a missing folder, a folder in the
+// target's place, and one bad output among several.
 TEST_F(UploadToolTest, UnwritableOutputExitsThreeNamingPathAndCause)
 {
-    // A missing folder is found before the station is asked anything.
     const std::string missing = m_dir + "/no-such-folder/station.qmf";
     RunResult r = Upload({"--port", m_dir + "/no-such-port", "--output", missing});
     EXPECT_EQ(r.nExit, 3) << r.strErr;
-    EXPECT_EQ(r.strErr, "tcc-upload: cannot write " + missing + ": No such file or directory\n");
+    EXPECT_EQ(r.strErr, "tcc-upload: " + m_dir + "/no-such-port: cannot write " + missing +
+                            ": No such file or directory; nothing written\n");
 
-    // A folder in the target's place only fails once the image is in.
-    StartSim({"--size", "2000"});
+    StartSim({"--size", "2000", "--verbose"});
+    const std::string safePty = "pts_" + m_pty.substr(m_pty.rfind('/') + 1);
     ASSERT_EQ(mkdir((m_dir + "/taken").c_str(), 0755), 0);
-    r = Upload({"--port", m_pty, "--output", "taken", "--quiet"});
-    EXPECT_EQ(r.nExit, 3) << r.strErr;
-    EXPECT_NE(r.strErr.find("cannot replace taken: Is a directory"), std::string::npos) << r.strErr;
-    EXPECT_EQ(Leftovers(), std::vector<std::string>{"taken"});
+    ASSERT_EQ(mkdir((m_dir + "/" + safePty + ".d").c_str(), 0755), 0);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--output", "taken"},
+                                                 {"--output", "taken/"},
+                                                 {"-p", m_dir + "/no-such-port", "--output", "{port}.d"}}) {
+        std::vector<std::string> all = {"--port", m_pty, "--json"};
+        all.insert(all.end(), args.begin(), args.end());
+        r = Upload(all);
+        EXPECT_EQ(r.nExit, 3) << r.strErr;
+        EXPECT_NE(r.strErr.find(": it is a folder; nothing written"), std::string::npos) << r.strErr;
+        EXPECT_EQ(JsonByPort(r.strOut)[m_pty]["error"].text, "save_failed") << r.strOut;
+    }
+    StopSim();
+    EXPECT_EQ(ReadAll(m_dir + "/sim.err").find("size request"), std::string::npos) << "no port was opened";
 }
 
 // The report's counts are the simulator's, seen from the other end: what it
@@ -316,13 +417,20 @@ TEST_F(UploadToolTest, JsonReportAgreesWithTheStation)
     EXPECT_EQ(json["wire_bytes_sent"].number, served[0][2]);
     EXPECT_EQ(json["frames_dropped"].number, 4 * 5) << "5000 bytes: 5 chunks, 4 noise blocks";
     EXPECT_EQ(json["message"].nKind, JsonValue::NUL);
+    EXPECT_EQ(json["error"].nKind, JsonValue::NUL);
+    EXPECT_EQ(json["baud_source"].text, "UploadConfig.ini");
+    EXPECT_EQ(json["sha256"].text, Sha256Of(ReadAll(m_dir + "/served.bin")));
     EXPECT_GE(json["seconds"].number, 0);
 
     r = Upload({"--port", m_dir + "/no-such-port", "--output", "station.qmf", "--json"});
     EXPECT_EQ(r.nExit, 1) << r.strErr;
     json = Json(r);
     EXPECT_EQ(json["result"].text, "failed");
-    EXPECT_EQ(json["message"].text, "Unable to open serial port.");
+    EXPECT_EQ(json["message"].text,
+              "Unable to open serial port. The port is not there. Check the cable or USB "
+              "adapter, and the port's number in Device Manager.");
+    EXPECT_EQ(json["error"].text, "port_not_found");
+    EXPECT_EQ(json["sha256"].nKind, JsonValue::NUL);
     EXPECT_EQ(json["baud"].nKind, JsonValue::NUL) << "the port never opened";
     EXPECT_EQ(json["wire_bytes_sent"].number, 0);
 
@@ -332,40 +440,52 @@ TEST_F(UploadToolTest, JsonReportAgreesWithTheStation)
     EXPECT_EQ(json["result"].text, "failed");
     EXPECT_EQ(json["attempts"].number, 0);
     EXPECT_NE(json["message"].text.find("cannot write no-such-folder/x.qmf"), std::string::npos);
+    EXPECT_EQ(json["error"].text, "save_failed");
 }
 
-// --baud replaces UploadConfig.ini and its messages; without it the file
-// decides as it does for the window.
+// --baud replaces UploadConfig.ini; without it the file decides as it does
+// for the window, but the window's boxes about it are never shown: the rate
+// and its source are in the JSON and, with --verbose, on standard error.
 TEST_F(UploadToolTest, BaudOptionReplacesTheRateFile)
 {
     struct {
         const char* pszFile;  // nullptr: no file
         const char* pszBaud;  // nullptr: no --baud
         double baud;
-        const char* pszMessage;  // expected on standard error, nullptr: none
+        const char* pszSource;
+        const char* pszWarning;  // without --quiet, nullptr: none
     } const cases[] = {
-        {nullptr, "9600", 9600, nullptr},
-        {"BAUDRATE=4800\n", "19200", 19200, nullptr},
-        {"BAUDRATE=38400\n", "57600", 57600, nullptr},
-        {"BAUDRATE=38400\n", nullptr, 38400, nullptr},
-        {nullptr, nullptr, 115200, "Using Defaults, Contact Technical Support if communications fail."},
-        {"BAUDRATE=4800\n", nullptr, 57600, "BaudRate 4800 Not Supported, Using Defaults."},
+        {nullptr, "9600", 9600, "--baud", nullptr},
+        {"BAUDRATE=4800\n", "19200", 19200, "--baud", nullptr},
+        {"BAUDRATE=38400\n", "57600", 57600, "--baud", nullptr},
+        {"BAUDRATE=38400\n", nullptr, 38400, "UploadConfig.ini", nullptr},
+        {nullptr, nullptr, 115200, "default", nullptr},
+        {"PORT=COM2\n", nullptr, 115200, "default", nullptr},
+        {"BAUDRATE=4800\n", nullptr, 57600, "UploadConfig.ini",
+         "tcc-upload: UploadConfig.ini names 4800 baud, which the station does not speak; using 57600\n"},
     };
     StartSim({"--size", "3000"});
     for (const auto& c : cases) {
         std::remove((m_dir + "/UploadConfig.ini").c_str());
         if (c.pszFile)
             std::ofstream(m_dir + "/UploadConfig.ini") << c.pszFile;
-        std::vector<std::string> args = {"--port", m_pty, "--output", "station.qmf", "--json", "--quiet"};
+        std::vector<std::string> args = {"--port", m_pty, "--output", "station.qmf", "--json"};
         if (c.pszBaud)
-            args.insert(args.end(), {"--baud", c.pszBaud});
-        const RunResult r = Upload(args);
+            args.push_back(std::string("--baud=") + c.pszBaud);
+        RunResult r = Upload(args);
         EXPECT_EQ(r.nExit, 0) << r.strErr;
         EXPECT_EQ(Json(r)["baud"].number, c.baud) << r.strOut;
-        if (c.pszMessage)
-            EXPECT_NE(r.strErr.find(c.pszMessage), std::string::npos) << r.strErr;
-        else
-            EXPECT_EQ(r.strErr, "");
+        EXPECT_EQ(Json(r)["baud_source"].text, c.pszSource) << r.strOut;
+        EXPECT_EQ(r.strErr.find("Using Defaults"), std::string::npos) << r.strErr;
+        EXPECT_EQ(r.strErr.rfind(c.pszWarning ? c.pszWarning : "tcc-upload: " + m_pty + ": saved", 0), 0u) << r.strErr;
+        EXPECT_NE(r.strErr.find(" baud (" + std::string(c.pszSource) + "); SHA-256 "), std::string::npos);
+        args.push_back("-q");
+        EXPECT_EQ(Upload(args).strErr, "") << "quiet means quiet";
+        args.back() = "-v";
+        r = Upload(args);
+        EXPECT_NE(r.strErr.find("tcc-upload: " + std::to_string(int(c.baud)) + " baud (" + c.pszSource + ")\n"),
+                  std::string::npos)
+            << r.strErr;
     }
     EXPECT_TRUE(ReadAll(m_dir + "/station.qmf") == ReadAll(m_dir + "/served.bin"));
 }
@@ -382,10 +502,25 @@ TEST_F(UploadToolTest, RetriesFollowAFailedRetrievalOnly)
         std::size_t nServed;
         const char* pszErr;
     } const cases[] = {
-        {{"--fault", "oversize", "--first-transfer-only"}, "0", 1, 1, 0, "retrieval failed; nothing written"},
+        {{"--fault", "oversize", "--first-transfer-only"},
+         "0",
+         1,
+         1,
+         0,
+         ": Failed to communicate with system; nothing written"},
         {{"--fault", "oversize", "--first-transfer-only"}, "2", 0, 2, 1, "; 2 attempts, "},
-        {{"--fault", "short-last", "--first-transfer-only"}, "1", 0, 2, 2, "attempt 1 of 2 failed; trying again"},
-        {{"--fault", "oversize"}, "2", 1, 3, 0, "retrieval failed after 3 attempts; nothing written"},
+        {{"--fault", "short-last", "--first-transfer-only"},
+         "1",
+         0,
+         2,
+         2,
+         ": attempt 1 of 2 failed; trying again in 0 s"},
+        {{"--fault", "oversize"},
+         "2",
+         1,
+         3,
+         0,
+         ": Failed to communicate with system after 3 attempts; nothing written"},
         {{}, "3", 0, 1, 1, "saved 3000 bytes"},
     };
     for (const auto& c : cases) {
@@ -393,7 +528,8 @@ TEST_F(UploadToolTest, RetriesFollowAFailedRetrievalOnly)
         simArgs.insert(simArgs.end(), c.simArgs.begin(), c.simArgs.end());
         StartSim(simArgs);
         std::remove((m_dir + "/station.qmf").c_str());
-        const RunResult r = Upload({"--port", m_pty, "--output", "station.qmf", "--json", "--retries", c.strRetries});
+        const RunResult r = Upload(
+            {"--port", m_pty, "--output", "station.qmf", "--json", "--retries", c.strRetries, "--retry-wait", "0"});
         StopSim();
         EXPECT_EQ(r.nExit, c.nExit) << r.strErr;
         EXPECT_NE(r.strErr.find(c.pszErr), std::string::npos) << r.strErr;
@@ -407,15 +543,6 @@ TEST_F(UploadToolTest, RetriesFollowAFailedRetrievalOnly)
             EXPECT_TRUE(Leftovers().empty());
         }
     }
-
-    // A save that fails is not a failed retrieval.
-    StartSim({"--size", "2000"});
-    ASSERT_EQ(mkdir((m_dir + "/taken").c_str(), 0755), 0);
-    const RunResult r = Upload({"--port", m_pty, "--output", "taken", "--json", "--retries", "3"});
-    StopSim();
-    EXPECT_EQ(r.nExit, 3) << r.strErr;
-    EXPECT_EQ(Json(r)["attempts"].number, 1);
-    EXPECT_EQ(Served().size(), 1u);
 }
 
 // TCC_UPLOAD_ROOT puts a made-up /dev/serial/by-id in front of the program,
@@ -433,7 +560,7 @@ TEST_F(UploadToolTest, PortAutoTakesTheOneUsbAdapterOrListsThem)
     EXPECT_EQ(r.nExit, 2) << r.strErr;
     EXPECT_NE(r.strErr.find("--port auto needs exactly one USB serial adapter, and there is none"), std::string::npos)
         << r.strErr;
-    EXPECT_EQ(r.strOut, "");
+    EXPECT_EQ(Json(r)["error"].text, "no_adapter") << "a usage error, but one with a class of its own";
 
     ASSERT_EQ(symlink(m_pty.c_str(), (byId + "/usb-Halvorix_Sim_0001-if00").c_str()), 0);
     const std::string line = m_pty + "  USB adapter (/dev/serial/by-id/usb-Halvorix_Sim_0001-if00)";
@@ -455,6 +582,236 @@ TEST_F(UploadToolTest, PortAutoTakesTheOneUsbAdapterOrListsThem)
                       line + "\n"),
         std::string::npos)
         << r.strErr;
+    EXPECT_EQ(Json(r)["error"].text, "several_adapters");
+}
+
+// Three stations in one command, each into its own file, the JSON line of
+// each as it ends; one station failing leaves the other two saved. The
+// simulators serve different images, so a file that went to the wrong port
+// shows.
+TEST_F(UploadToolTest, SeveralStationsAtOnceEachIntoItsOwnFile)
+{
+    struct {
+        int nFailing;  // the station that announces an oversize image, 0: none
+        int nExit;
+    } const cases[] = {{0, 0}, {2, 1}};
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--json", "-o", "st-{port}-{date}.qmf", "--retries=0"};
+        std::map<std::string, int> stationOf;
+        for (int n = 1; n <= 3; ++n) {
+            std::vector<std::string> sim = {"--size", std::to_string(20000 + n * 1111), "--seed", std::to_string(n)};
+            if (n == c.nFailing)
+                sim.insert(sim.end(), {"--fault", "oversize"});
+            const std::string pty = StartStation(n, sim);
+            stationOf[pty] = n;
+            args.insert(args.end(), {"-p", pty});
+        }
+        const RunResult r = Upload(args);
+        StopSim();
+        EXPECT_EQ(r.nExit, c.nExit) << r.strErr;
+        auto objects = JsonByPort(r.strOut);
+        ASSERT_EQ(objects.size(), 3u) << r.strOut;
+        for (auto& [pty, json] : objects) {
+            const int n = stationOf.at(pty);
+            const std::string served = ReadAll(m_dir + "/served-" + std::to_string(n) + ".bin");
+            const std::regex file("st-pts_" + pty.substr(9) + R"(-\d{8}-\d{6}\.qmf)");
+            EXPECT_TRUE(std::regex_match(json["output"].text, file)) << json["output"].text;
+            if (n == c.nFailing) {
+                EXPECT_EQ(json["result"].text, "failed");
+                EXPECT_EQ(json["error"].text, "no_reply");
+                EXPECT_NE(r.strErr.find("tcc-upload: " + pty + ": Failed to communicate with system; nothing written"),
+                          std::string::npos)
+                    << r.strErr;
+                continue;
+            }
+            EXPECT_EQ(json["result"].text, "saved") << r.strErr;
+            EXPECT_EQ(json["bytes"].number, served.size());
+            EXPECT_EQ(json["sha256"].text, Sha256Of(served));
+            EXPECT_EQ(Sha256Of(ReadAll(m_dir + "/" + json["output"].text)), Sha256Of(served));
+            EXPECT_NE(r.strErr.find("tcc-upload: " + pty + ": saved " + std::to_string(served.size()) + " bytes to " +
+                                    json["output"].text),
+                      std::string::npos)
+                << r.strErr;
+        }
+        EXPECT_EQ(Leftovers().size(), c.nFailing ? 2u : 3u) << "only the saved images, no temporary file";
+        std::system(("rm -f '" + m_dir + "'/st-*").c_str());
+    }
+}
+
+// --output -: the image and nothing else on standard output, read through a
+// pipe as `tcc-upload -o - | sha256sum` would.
+TEST_F(UploadToolTest, OutputDashWritesTheImageToAPipe)
+{
+    StartSim({"--size", "70000", "--seed", "9"});
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t pid = SpawnUpload({"-p", m_pty, "-o", "-"}, fds[1]);
+    close(fds[1]);
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) != 0;)
+        if (n > 0)
+            out.append(buffer, static_cast<std::size_t>(n));
+    close(fds[0]);
+    EXPECT_EQ(WaitExit(pid), 0) << ReadAll(m_dir + "/upload.err");
+    const std::string served = ReadAll(m_dir + "/served.bin");
+    EXPECT_EQ(out.size(), served.size());
+    EXPECT_TRUE(out == served);
+    EXPECT_NE(ReadAll(m_dir + "/upload.err").find(": saved 70000 bytes to - in "), std::string::npos);
+    EXPECT_TRUE(Leftovers().empty());
+}
+
+// Ctrl-C while three stations are silent mid-transfer: the log has said so
+// (that is what the test waits for), every port ends as interrupted with
+// status 130, and no temporary file is left.
+TEST_F(UploadToolTest, InterruptDuringABatchLeavesNothing)
+{
+    std::vector<std::string> args = {"--json", "-o", "{port}.qmf"};
+    for (int n = 1; n <= 3; ++n)
+        args.insert(args.end(), {"-p", StartStation(n, {"--size", "30000", "--stall-ms", "60000", "--stall-at", "2"})});
+    const int outFd = open((m_dir + "/upload.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const pid_t pid = SpawnUpload(args, outFd);
+    close(outFd);
+    // Stderr is a file, not a terminal: each silence is said once, at 5 s.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::string err;
+    while (std::count(err.begin(), err.end(), '\n') < 3 && std::chrono::steady_clock::now() < deadline) {
+        usleep(50 * 1000);
+        err = ReadAll(m_dir + "/upload.err");
+    }
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3) << err;
+    EXPECT_EQ(err.find("tcc-upload: /dev/pts/"), 0u) << err;
+    EXPECT_NE(err.find(": no reply for 5 s, giving up at 10 s\n"), std::string::npos) << err;
+    std::vector<std::string> names = Leftovers();
+    EXPECT_EQ(names.size(), 3u) << "the temporary files";
+    kill(pid, SIGINT);
+    EXPECT_EQ(WaitExit(pid), 130);
+    const auto objects = JsonByPort(ReadAll(m_dir + "/upload.out"));
+    EXPECT_EQ(objects.size(), 3u);
+    for (auto& entry : objects) {
+        auto json = entry.second;
+        EXPECT_EQ(json["error"].text, "interrupted");
+        EXPECT_EQ(json["result"].text, "failed");
+    }
+    EXPECT_TRUE(Leftovers().empty());
+}
+
+// A port missing at the first attempt: tried again after the pause (2 s
+// unless --retry-wait says otherwise), and waited for. The link to the station appears once the first attempt has
+// failed, as an adapter comes back after a replug; one that never appears
+// fails every attempt.
+TEST_F(UploadToolTest, RetryWaitsForAPortThatComesBack)
+{
+    StartSim({"--size", "2000"});
+    const std::string port = m_dir + "/ttyUSB-replugged";
+    const std::vector<std::string> argv = {TCC_UPLOAD,    "--port", port,        "--output",
+                                           "station.qmf", "--json", "--retries", "1"};
+    const int outFd = open((m_dir + "/upload.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const pid_t pid = Spawn(argv, m_dir, outFd, m_dir + "/upload.err");
+    close(outFd);
+    for (int i = 0; i < 1000 && ReadAll(m_dir + "/upload.err").find("trying again in 2 s") == std::string::npos; ++i)
+        usleep(10000);
+    ASSERT_EQ(symlink(m_pty.c_str(), port.c_str()), 0);
+    RunResult r;
+    r.nExit = WaitExit(pid);
+    r.strErr = ReadAll(m_dir + "/upload.err");
+    r.strOut = ReadAll(m_dir + "/upload.out");
+    EXPECT_EQ(r.nExit, 0) << r.strErr;
+    EXPECT_NE(r.strErr.find("attempt 1 of 2 failed; trying again in 2 s\n"), std::string::npos) << r.strErr;
+    EXPECT_EQ(r.strErr.find("has not come back"), std::string::npos) << r.strErr;
+    EXPECT_EQ(Json(r)["attempts"].number, 2);
+    EXPECT_TRUE(ReadAll(m_dir + "/station.qmf") == ReadAll(m_dir + "/served.bin"));
+    unlink(port.c_str());
+
+    r = Upload({"--port", port, "--output", "station.qmf", "--json", "--retries", "2", "--retry-wait", "0"});
+    EXPECT_EQ(r.nExit, 1) << r.strErr;
+    EXPECT_EQ(Json(r)["attempts"].number, 3);
+    const std::string missing = "tcc-upload: " + port + " has not come back; trying it all the same\n";
+    EXPECT_NE(r.strErr.find(missing), r.strErr.rfind(missing)) << "before each retry: " << r.strErr;
+}
+
+// --list-ports and --port usb:... on a made-up sysfs: two adapters with the
+// same ids, a built-in UART and a pty.
+TEST_F(UploadToolTest, ListPortsJsonAndUsbChoicesReadTheSameSysfs)
+{
+    namespace fs = std::filesystem;
+    const std::string root = m_dir + "/root";
+    const auto file = [&](const std::string& path, const std::string& text) {
+        fs::create_directories(fs::path(root + path).parent_path());
+        std::ofstream(root + path) << text << "\n";
+    };
+    const auto tty = [&](const std::string& name, const std::string& device, const std::string& driver) {
+        fs::create_directories(root + device + "/tty/" + name);
+        fs::create_directories(root + driver);
+        fs::create_symlink(root + driver, root + device + "/driver");
+        fs::create_symlink(root + device, root + device + "/tty/" + name + "/device");
+        fs::create_directories(root + "/sys/class/tty");
+        fs::create_symlink(root + device + "/tty/" + name, root + "/sys/class/tty/" + name);
+    };
+    for (const char* pszNumber : {"0", "1"}) {
+        const std::string usb = std::string("/sys/devices/usb1/1-") + pszNumber;
+        file(usb + "/idVendor", "0403");
+        file(usb + "/idProduct", "6001");
+        file(usb + "/product", "FT232R USB UART");
+        file(usb + "/serial", std::string("A") + pszNumber);
+        tty(std::string("ttyUSB") + pszNumber, usb + "/1-0:1.0", "/sys/bus/usb-serial/drivers/ftdi_sio");
+    }
+    tty("ttyS0", "/sys/devices/platform/serial8250/serial8250:0.0", "/sys/bus/platform/drivers/serial8250");
+    file("/dev/pts/7", "");
+    const std::vector<std::string> env = {"TCC_UPLOAD_ROOT=" + root};
+
+    RunResult r = Upload({"--list-ports", "--json"}, env);
+    EXPECT_EQ(r.nExit, 0) << r.strErr;
+    std::vector<std::map<std::string, JsonValue>> ports;
+    ASSERT_TRUE(CFlatJson().ParseArray(r.strOut, &ports)) << r.strOut;
+    std::vector<std::string> names;
+    for (auto& port : ports)
+        names.push_back(port["port"].text + " " + port["kind"].text + " " + port["serial"].text);
+    EXPECT_EQ(names, (std::vector<std::string>{"/dev/ttyS0 uart ", "/dev/ttyUSB0 usb A0", "/dev/ttyUSB1 usb A1"}));
+    r = Upload({"--list-ports", "--all", "--json"}, env);
+    ASSERT_TRUE(CFlatJson().ParseArray(r.strOut, &ports)) << r.strOut;
+    EXPECT_EQ(ports.size(), 4u);
+    EXPECT_EQ(Upload({"--list-ports"}, env).strOut.find("/dev/pts/7"), std::string::npos);
+    EXPECT_NE(Upload({"--list-ports", "--all"}, env).strOut.find("/dev/pts/7  pty\n"), std::string::npos);
+
+    struct {
+        const char* pszSpec;
+        int nExit;
+        const char* pszErr;
+    } const cases[] = {
+        {"usb:0403:6001", 2, "needs exactly one matching USB serial adapter, and 2 are present:\n  /dev/ttyUSB0  "},
+        {"usb:A2", 2, "tcc-upload: --port usb:A2 needs exactly one matching USB serial adapter, and there is none\n"},
+        {"usb:", 2, "--port usb: needs a serial number or VVVV:PPPP"},
+        // Chosen from the made-up tree, opened on the machine, where it is not.
+        {"usb:a1", 1, "tcc-upload: --port usb:a1: /dev/ttyUSB1  USB adapter: FT232R USB UART, 0403:6001, serial A1"},
+    };
+    for (const auto& c : cases) {
+        r = Upload({"--port", c.pszSpec, "--output", "station.qmf"}, env);
+        EXPECT_EQ(r.nExit, c.nExit) << c.pszSpec << ": " << r.strErr;
+        EXPECT_NE(r.strErr.find(c.pszErr), std::string::npos) << c.pszSpec << ": " << r.strErr;
+    }
+}
+
+// On a terminal: one progress line for all ports, redrawn in place with each
+// port's percentage and cleared before the closing lines.
+TEST_F(UploadToolTest, ATerminalShowsOneProgressLineForAllPorts)
+{
+    std::vector<std::string> argv = {TCC_UPLOAD, "-o", "{port}.qmf", "-b", "115200"};
+    for (int n = 1; n <= 2; ++n)
+        argv.insert(argv.end(), {"-p", StartStation(n, {"--baud", "115200", "--size", "12000"})});
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+    const pid_t pid = Spawn(argv, m_dir, -1, ptsname(master));
+    std::string screen;
+    char buffer[1024];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
+        screen.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+    close(master);
+    EXPECT_EQ(WaitExit(pid), 0) << screen;
+    EXPECT_TRUE(std::regex_search(screen, std::regex(R"(\rpts_\d+ \d+%  pts_\d+ \d+%)"))) << screen;
+    EXPECT_TRUE(std::regex_search(screen, std::regex(R"(\r +\rtcc-upload: /dev/pts/\d+: saved 12000 bytes)")))
+        << screen;
 }
 
 }  // namespace

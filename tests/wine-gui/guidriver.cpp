@@ -139,6 +139,17 @@ Target FindControl(const char* pszTitle, const char* pszId)
     return t;
 }
 
+// A control a person can reach: a modal window over its window disables it.
+Target FindReachable(const char* pszTitle, const char* pszId)
+{
+    Target t = FindControl(pszTitle, pszId);
+    if (t.rc == 0 && !IsWindowEnabled(t.hDlg))
+        t.rc = Fail("the window \"%s\" is disabled", pszTitle);
+    else if (t.rc == 0 && !IsWindowEnabled(t.hCtl))
+        t.rc = Fail("control %s is disabled", pszId);
+    return t;
+}
+
 // Posted, never sent: the click may open a modal dialog, and a sent message
 // would not return until that dialog closed.
 void PostCommand(HWND hDlg, int id, HWND hCtl)
@@ -180,14 +191,9 @@ int CmdWaitGone(const Args& a)
 
 int CmdClick(const Args& a)
 {
-    Target t = FindControl(a.At(2), a.At(3));
+    Target t = FindReachable(a.At(2), a.At(3));
     if (t.rc)
         return t.rc;
-    // A person cannot reach a window that a modal window over it disabled.
-    if (!IsWindowEnabled(t.hDlg))
-        return Fail("the window \"%s\" is disabled", a.At(2));
-    if (!IsWindowEnabled(t.hCtl))
-        return Fail("control %s is disabled", a.At(3));
     PostMessageA(t.hCtl, BM_CLICK, 0, 0);
     return 0;
 }
@@ -401,6 +407,114 @@ int CmdCloseTimed(const Args& a)
     return 0;
 }
 
+// The texts of a combo box's list, one per line. CB_GETLBTEXT crosses the
+// process boundary only in its wide form.
+std::vector<std::wstring> ListItems(HWND hCombo)
+{
+    std::vector<std::wstring> items;
+    const LRESULT nCount = SendMessageW(hCombo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < nCount; ++i) {
+        std::wstring item(static_cast<std::size_t>(SendMessageW(hCombo, CB_GETLBTEXTLEN, i, 0)) + 1, L'\0');
+        item.resize(
+            static_cast<std::size_t>(SendMessageW(hCombo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()))));
+        items.push_back(item);
+    }
+    return items;
+}
+
+int CmdItems(const Args& a)
+{
+    Target t = FindControl(a.At(2), a.At(3));
+    if (t.rc)
+        return t.rc;
+    for (const std::wstring& item : ListItems(t.hCtl))
+        std::printf("%ls\n", item.c_str());
+    return 0;
+}
+
+// The list a person drops with the arrow: the combo box tells its dialog
+// (CBN_DROPDOWN) before it shows the list.
+int CmdDropDown(const Args& a)
+{
+    Target t = FindReachable(a.At(2), a.At(3));
+    if (t.rc)
+        return t.rc;
+    SendMessageA(t.hCtl, CB_SHOWDROPDOWN, TRUE, 0);
+    HWND hList = WaitWindow(nullptr, 5.0, "ComboLBox");
+    if (!hList)
+        return Fail("the list of control %s did not drop down", a.At(3));
+    return 0;
+}
+
+// Clicks the entry of the dropped list that reads TEXT, as a person does:
+// a press and a release of the left button over it.
+int CmdPick(const Args& a)
+{
+    Target t = FindControl(a.At(2), a.At(3));
+    if (t.rc)
+        return t.rc;
+    HWND hList = FindVisible(nullptr, "ComboLBox");
+    if (!hList)
+        return Fail("no list is dropped down%s", "");
+    const std::vector<std::wstring> items = ListItems(t.hCtl);
+    std::wstring wanted(a.At(4), a.At(4) + std::strlen(a.At(4)));
+    LRESULT nIndex = -1;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        if (items[i] == wanted)
+            nIndex = static_cast<LRESULT>(i);
+    if (nIndex < 0)
+        return Fail("the list has no entry \"%s\"", a.At(4));
+    const LRESULT nHeight = SendMessageW(hList, LB_GETITEMHEIGHT, 0, 0);
+    const LRESULT nTop = SendMessageW(hList, LB_GETTOPINDEX, 0, 0);
+    const LPARAM lPoint = MAKELPARAM(4, (nIndex - nTop) * nHeight + nHeight / 2);
+    PostMessageA(hList, WM_MOUSEMOVE, 0, lPoint);
+    PostMessageA(hList, WM_LBUTTONDOWN, MK_LBUTTON, lPoint);
+    PostMessageA(hList, WM_LBUTTONUP, 0, lPoint);
+    if (!WaitGone(hList, 5.0))
+        return Fail("the list stayed open after the click on \"%s\"", a.At(4));
+    return 0;
+}
+
+// Every text of the window measured in the dialog font, MS Sans Serif 8:
+// a static that needs more lines than it has, or a button or field whose
+// one line is wider than it, shows its text cut off. One line per control;
+// exit status 1 when any is cut off.
+int CmdClipped(const Args& a)
+{
+    HWND hDlg = FindVisible(a.At(2));
+    if (!hDlg)
+        return Fail("no window titled \"%s\"", a.At(2));
+    HDC hdc = GetDC(hDlg);
+    LOGFONTA lf{};
+    lf.lfHeight = -MulDiv(8, GetDeviceCaps(hdc, LOGPIXELSY), 72);
+    lf.lfCharSet = DEFAULT_CHARSET;
+    std::strcpy(lf.lfFaceName, "MS Sans Serif");
+    HFONT hFont = CreateFontIndirectA(&lf);
+    HGDIOBJ hOld = SelectObject(hdc, hFont);
+    int nClipped = 0;
+    for (HWND hCtl = GetWindow(hDlg, GW_CHILD); hCtl; hCtl = GetWindow(hCtl, GW_HWNDNEXT)) {
+        const std::string cls = ClassName(hCtl);
+        const LONG style = GetWindowLongA(hCtl, GWL_STYLE);
+        const std::string text = WindowText(hCtl);
+        if (text.empty() || (cls == "Static" && (style & SS_TYPEMASK) == SS_ICON))
+            continue;
+        RECT rcHas{};
+        GetClientRect(hCtl, &rcHas);
+        const bool bWraps = cls == "Static";
+        RECT rcNeeds{0, 0, bWraps ? rcHas.right : 0, 0};
+        DrawTextA(hdc, text.c_str(), -1, &rcNeeds, DT_CALCRECT | DT_NOPREFIX | (bWraps ? DT_WORDBREAK : DT_SINGLELINE));
+        const int nMargin = cls == "Button" ? 6 : 0;  // the button's frame and focus rectangle
+        const bool bCut = rcNeeds.bottom > rcHas.bottom || rcNeeds.right + nMargin > rcHas.right;
+        nClipped += bCut;
+        std::printf("%s\t%s\t\"%s\"\tneeds %ldx%ld\thas %ldx%ld\n", bCut ? "CUT" : "ok", cls.c_str(), text.c_str(),
+                    rcNeeds.right + nMargin, rcNeeds.bottom, rcHas.right, rcHas.bottom);
+    }
+    SelectObject(hdc, hOld);
+    DeleteObject(hFont);
+    ReleaseDC(hDlg, hdc);
+    return nClipped ? 1 : 0;
+}
+
 // Screen rectangle as an ImageMagick geometry, for cropping screenshots.
 int CmdRect(const Args& a)
 {
@@ -441,6 +555,10 @@ const Command kCommands[] = {
     {"close", 1, "TITLE", CmdClose},
     {"close-timed", 2, "TITLE SECONDS", CmdCloseTimed},
     {"rect", 1, "TITLE", CmdRect},
+    {"items", 2, "TITLE ID", CmdItems},
+    {"dropdown", 2, "TITLE ID", CmdDropDown},
+    {"pick", 3, "TITLE ID TEXT", CmdPick},
+    {"clipped", 1, "TITLE", CmdClipped},
 };
 
 int Usage()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # GUI tests of TandrelConfigurationController.exe under Wine, one case per run:
 #   run_gui_tests.sh probe|upload|port-fails|about|help|help-f1|close-mid-run|
-#                    about-run-end|failure-box|typed-port-reopens-empty|
+#                    about-run-end|failure-box|port-beyond-four|pulled-cable|
 #                    close-timing|utf8-path
 # The station is tcc-station-sim on a pty, mapped to a COM port through Wine's
 # registry; the windows are driven by guidriver.exe in the same prefix.
@@ -199,12 +199,13 @@ case_port_fails() {
   drv settext "$TITLE" $IDC_PORT "com99" || fail "could not type into the port field"
   expect_eq "port field" "$(drv text "$TITLE" $IDC_PORT)" "COM99"
   drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
-  local first second
-  first="$(drv msgbox "$CAPTION" 30)" || fail "no message box for the port that cannot open"
-  expect_eq "first message" "$first" "Unable to open serial port."
-  second="$(drv msgbox "$CAPTION" 30)" || fail "no second message box from Start"
-  expect_eq "second message" "$second" "Unable to open serial port."
-  drv wait-text "$TITLE" $IDC_STATUS "Failed" 10 || fail "the status never read \"Failed\""
+  # One box, its second line the cause; a second box would hold the status.
+  local box
+  box="$(drv msgbox "$CAPTION" 30)" || fail "no message box for the port that cannot open"
+  expect_eq "message" "$box" "Unable to open serial port.
+The port is not there. Check the cable or USB adapter, and the port's number in Device Manager."
+  drv wait-text "$TITLE" $IDC_STATUS "Failed" 10 || fail "the status never read \"Failed\" (a second box?)"
+  drv wait-gone "$CAPTION" 0 || fail "a second message box is open"
   expect_eq "Upload enabled" "$(drv enabled "$TITLE" $IDC_UPLOAD)" 1
   close_app
 }
@@ -215,8 +216,15 @@ case_about() {
   drv syscommand "$TITLE" $IDM_ABOUTBOX || fail "could not send the About command"
   drv wait-window "$ABOUT" 20 || fail "the About box did not open"
   drv texts "$ABOUT" >"$work/about.txt"
-  grep -qF "TandrelConfigurationController Version 1.0" "$work/about.txt" ||
-    fail "the About box lacks its version line: $(cat "$work/about.txt")"
+  # The release's version, set once in the top CMakeLists.txt.
+  local version
+  version="$(sed -n 's/^project([^)]* VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")"
+  grep -qF "TandrelConfigurationController Version $version" "$work/about.txt" ||
+    fail "the About box lacks its version line for $version: $(cat "$work/about.txt")"
+  # Every text shows whole in the dialog font, here and in the upload window.
+  drv clipped "$ABOUT" >"$work/about-fit.txt" || fail "About box text cut off: $(cat "$work/about-fit.txt")"
+  drv clipped "$TITLE" >"$work/upload-fit.txt" || fail "upload window text cut off: $(cat "$work/upload-fit.txt")"
+  sed 's/^/    /' "$work/about-fit.txt" "$work/upload-fit.txt"
   screenshot "$ABOUT" about-box.png
   drv click "$ABOUT" 1 || fail "could not press OK in the About box"
   drv wait-gone "$ABOUT" 10 || fail "the About box did not close"
@@ -355,19 +363,54 @@ case_failure_box() {
   close_app
 }
 
-# A typed port name leaves no entry selected: "Port" is written as -1, and
-# the next opening shows an empty field, not COM1.
-case_typed_port_reopens_empty() {
-  prepare_prefix
+# A port beyond COM4 that Windows lists (mapped in Wine's registry, it shows
+# under SERIALCOMM once the server has restarted) follows COM1 to COM4 in the
+# list; picked there as a person does, it is what the next opening shows.
+case_port_beyond_four() {
+  native_tools
+  start_sim --size 3000 --unpaced
+  prepare_prefix COM7 "$slave"
   start_app
-  drv type "$TITLE" $IDC_PORT "com7" || fail "could not type into the port field"
+  drv dropdown "$TITLE" $IDC_PORT || fail "could not drop the port list"
+  local items
+  items="$(drv items "$TITLE" $IDC_PORT | tr -d '\r')"
+  note "port list: $(echo $items)"
+  expect_eq "first four entries" "$(echo "$items" | head -n 4 | tr '\n' ' ')" "COM1 COM2 COM3 COM4 "
+  echo "$items" | tail -n +5 | grep -qx COM7 || fail "COM7 is not listed after COM4"
+  expect_eq "entries after COM4 in numeric order" "$(echo "$items" | tail -n +5 | tr '\n' ' ')" \
+    "$(echo "$items" | tail -n +5 | sort -V | tr '\n' ' ')"
+  drv pick "$TITLE" $IDC_PORT COM7 || fail "could not pick COM7 from the list"
   expect_eq "port field" "$(drv text "$TITLE" $IDC_PORT)" "COM7"
   close_app
   check_profile -1 "default.map"
+  local ini
+  ini="$(profile_files | head -n 1)"
+  expect_eq "Serial_Config/Port_Name" "$(ini_value "$ini" Serial_Config Port_Name)" "COM7"
   KEEP_PROFILE=1 start_app
-  expect_eq "port field on reopening" "$(drv text "$TITLE" $IDC_PORT)" ""
+  expect_eq "port field on reopening" "$(drv text "$TITLE" $IDC_PORT)" "COM7"
   close_app
-  check_profile -1 "default.map"
+}
+
+# The station's end of the line closes mid-run, as a pulled USB adapter does:
+# the run ends with the failure box at once, not after the reply timeout.
+# The delay from the station's exit to the box is printed as a figure.
+case_pulled_cable() {
+  native_tools
+  start_sim --size 60000 --seed 6 --fault close-mid
+  write_baud_file 115200
+  prepare_prefix COM1 "$slave"
+  start_app
+  drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
+  wait "$station_pid" || true  # closes the line halfway, then exits (the case's time limit bounds it)
+  station_pid=""
+  local t0 t1 box
+  t0=$(date +%s%N)
+  box="$(drv msgbox "$CAPTION" 30)" || fail "no failure box after the line went away"
+  t1=$(date +%s%N)
+  expect_eq "failure text" "$box" "Failed to communicate with system"
+  echo "line closed: failure box found $(( (t1 - t0) / 1000000 )) ms after the station exited (50 ms polls)"
+  drv wait-text "$TITLE" $IDC_STATUS "Failed" 10 || fail "the status never read \"Failed\""
+  close_app
 }
 
 # A path outside the legacy code page (as a user name can be, and with it the
@@ -422,7 +465,8 @@ case "$case_name" in
   probe) case_probe ;;
   about-run-end) case_about_run_end ;;
   failure-box) case_failure_box ;;
-  typed-port-reopens-empty) case_typed_port_reopens_empty ;;
+  port-beyond-four) case_port_beyond_four ;;
+  pulled-cable) case_pulled_cable ;;
   close-timing) case_close_timing ;;
   utf8-path) case_utf8_path ;;
   upload) case_upload ;;

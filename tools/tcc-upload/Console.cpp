@@ -7,8 +7,8 @@ namespace {
 
 std::mutex g_consoleLock;
 bool g_bProgress = false;
+bool g_bMessages = true;
 std::size_t g_nProgressWidth = 0;  // columns the shown progress line takes, 0: none shown
-std::string g_strLastMessage;
 
 // Carriage return and spaces rather than terminal escapes, which an older
 // Windows console would print literally.
@@ -30,10 +30,11 @@ bool EndsSentence(const std::string& s)
 
 }  // namespace
 
-void ConsoleInit(bool bProgress)
+void ConsoleInit(bool bProgress, bool bMessages)
 {
     std::lock_guard<std::mutex> lock(g_consoleLock);
     g_bProgress = bProgress;
+    g_bMessages = bMessages;
 }
 
 void ConsoleLine(const std::string& text)
@@ -46,18 +47,13 @@ void ConsoleLine(const std::string& text)
 
 void ConsoleMessage(const char* pszText)
 {
-    const std::string text = FlattenMessage(pszText);
-    ConsoleLine("tcc-upload: " + text);
-    std::lock_guard<std::mutex> lock(g_consoleLock);
-    g_strLastMessage = text;
-}
-
-std::string ConsoleTakeMessage()
-{
-    std::lock_guard<std::mutex> lock(g_consoleLock);
-    std::string text;
-    text.swap(g_strLastMessage);
-    return text;
+    bool bShow;
+    {
+        std::lock_guard<std::mutex> lock(g_consoleLock);
+        bShow = g_bMessages;
+    }
+    if (bShow)
+        ConsoleLine("tcc-upload: " + FlattenMessage(pszText));
 }
 
 void ConsoleProgress(const std::string& text)

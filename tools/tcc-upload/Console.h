@@ -7,7 +7,9 @@
 #include <string>
 
 // bProgress: whether ConsoleProgress draws anything (a terminal, no --quiet).
-void ConsoleInit(bool bProgress);
+// bMessages: whether the system's message box texts are shown (--verbose);
+// otherwise each port's closing line says what went wrong, in its own words.
+void ConsoleInit(bool bProgress, bool bMessages);
 
 // Writes text and a newline.
 void ConsoleLine(const std::string& text);
@@ -18,12 +20,8 @@ void ConsoleProgress(const std::string& text);
 // Removes the progress line, if one is shown.
 void ConsoleEndProgress();
 
-// A message box's text as one line after "tcc-upload: ", kept as well as the
-// latest message for the run's report.
+// A message box's text as one line after "tcc-upload: ", when shown at all.
 void ConsoleMessage(const char* pszText);
-
-// The latest text ConsoleMessage showed since the previous call; empty if none.
-std::string ConsoleTakeMessage();
 
 // A message box text as one line: line breaks become sentence breaks.
 std::string FlattenMessage(const char* pszText);

@@ -14,6 +14,13 @@
 // BOOL: standard error is an interactive terminal (console).
 int StderrIsTerminal();
 
+// BOOL: path names an existing folder.
+int IsFolder(const std::string& path);
+
+// --output -: the image goes to standard output byte for byte (Windows would
+// otherwise turn every 0A into 0D 0A).
+void SetStdoutBinary();
+
 // After InstallInterruptHandler, Ctrl-C only sets a flag that
 // WasInterrupted reports, so the run can remove its temporary file.
 void InstallInterruptHandler();
@@ -21,6 +28,12 @@ int WasInterrupted();
 
 // The machine's serial ports, sorted by name.
 std::vector<SerialPortInfo> ListSerialPorts();
+
+// BOOL: --list-ports --json has the by_id key (Linux).
+int PortListHasById();
+
+// BOOL: a port of that name exists now (it may still fail to open).
+int PortIsPresent(const std::string& port);
 
 // The system's text for an error code of CReplacingFile.
 std::string SystemErrorText(unsigned long code);

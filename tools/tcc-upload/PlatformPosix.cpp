@@ -10,8 +10,11 @@
 #include <map>
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -61,12 +64,10 @@ bool FillUsbFacts(const std::string& top, const std::string& ttyName, SerialPort
         const std::string vendor = ReadFirstLine(dir + "/idVendor");
         if (vendor.empty())
             continue;
-        std::string product = ReadFirstLine(dir + "/manufacturer");
-        const std::string name = ReadFirstLine(dir + "/product");
-        if (!name.empty())
-            product += (product.empty() ? "" : " ") + name;
-        pPort->strProduct = product;
-        pPort->strUsbId = vendor + ":" + ReadFirstLine(dir + "/idProduct");
+        pPort->strManufacturer = ReadFirstLine(dir + "/manufacturer");
+        pPort->strProduct = ReadFirstLine(dir + "/product");
+        pPort->strVid = vendor;
+        pPort->strPid = ReadFirstLine(dir + "/idProduct");
         pPort->strSerial = ReadFirstLine(dir + "/serial");
         return true;
     }
@@ -92,6 +93,14 @@ std::string DriverName(const std::string& device)
 }  // namespace
 
 int StderrIsTerminal() { return isatty(STDERR_FILENO) ? 1 : 0; }
+
+int IsFolder(const std::string& path)
+{
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? 1 : 0;
+}
+
+void SetStdoutBinary() {}
 
 void InstallInterruptHandler()
 {
@@ -134,7 +143,8 @@ std::vector<SerialPortInfo> FindSerialPorts(const std::string& root)
         SerialPortInfo& port = found[device];
         port.strName = device;
         port.nKind = PORT_USB;
-        port.strDetail += (port.strDetail.empty() ? "" : ", ") + byId + name;
+        if (port.strById.empty())
+            port.strById = byId + name;
     }
     for (const std::string& name : DirEntries((top + "/dev/pts").c_str())) {
         if (name.find_first_not_of("0123456789") != std::string::npos)
@@ -154,6 +164,14 @@ std::vector<SerialPortInfo> ListSerialPorts()
 {
     const char* pszRoot = std::getenv("TCC_UPLOAD_ROOT");
     return FindSerialPorts(pszRoot ? pszRoot : "");
+}
+
+int PortListHasById() { return 1; }
+
+int PortIsPresent(const std::string& port)
+{
+    struct stat st {};
+    return stat(port.c_str(), &st) == 0 ? 1 : 0;
 }
 
 std::string SystemErrorText(unsigned long code) { return std::strerror(static_cast<int>(code)); }

@@ -2,7 +2,11 @@
 
 #include <windows.h>
 
+#include <cfgmgr32.h>
+#include <devpropdef.h>
+#include <fcntl.h>
 #include <io.h>
+#include <setupapi.h>
 #include <stdio.h>
 
 #include <atomic>
@@ -31,9 +35,128 @@ std::string SystemMessage(DWORD dwError)
     return sz;
 }
 
+std::string Utf8(const wchar_t* psz)
+{
+    char sz[1024];
+    const int n = WideCharToMultiByte(CP_UTF8, 0, psz, -1, sz, sizeof sz, nullptr, nullptr);
+    return n > 0 ? std::string(sz) : std::string();
+}
+
+bool SameName(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() &&
+           CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) == CSTR_EQUAL;
+}
+
+// The Ports device class (COM and LPT) and the string the USB device itself
+// reports as its product, spelt out to spare the INITGUID dance.
+const GUID kPortsClass = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+const DEVPROPKEY kBusReportedDeviceDesc = {
+    {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
+
+std::string RegistryProperty(HDEVINFO hSet, SP_DEVINFO_DATA* pDev, DWORD dwProperty)
+{
+    wchar_t sz[512] = L"";
+    if (!SetupDiGetDeviceRegistryPropertyW(hSet, pDev, dwProperty, nullptr, reinterpret_cast<BYTE*>(sz),
+                                           sizeof sz - sizeof(wchar_t), nullptr))
+        return std::string();
+    return Utf8(sz);
+}
+
+std::string BusReportedProduct(HDEVINFO hSet, SP_DEVINFO_DATA* pDev)
+{
+    wchar_t sz[512] = L"";
+    DEVPROPTYPE type = 0;
+    if (!SetupDiGetDevicePropertyW(hSet, pDev, &kBusReportedDeviceDesc, &type, reinterpret_cast<BYTE*>(sz),
+                                   sizeof sz - sizeof(wchar_t), nullptr, 0) ||
+        type != DEVPROP_TYPE_STRING)
+        return std::string();
+    return Utf8(sz);
+}
+
+// The COM name the port's driver took, from the device's hardware key.
+std::string PortNameOf(HDEVINFO hSet, SP_DEVINFO_DATA* pDev)
+{
+    HKEY hKey = SetupDiOpenDevRegKey(hSet, pDev, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+    if (hKey == INVALID_HANDLE_VALUE)
+        return std::string();
+    wchar_t sz[64] = L"";
+    DWORD cb = sizeof sz - sizeof(wchar_t);
+    DWORD dwType = 0;
+    const LONG nResult = RegQueryValueExW(hKey, L"PortName", nullptr, &dwType, reinterpret_cast<BYTE*>(sz), &cb);
+    RegCloseKey(hKey);
+    if (nResult != ERROR_SUCCESS || dwType != REG_SZ)
+        return std::string();
+    sz[cb / sizeof(wchar_t)] = L'\0';
+    return Utf8(sz);
+}
+
+// The ids from the port's own instance id or its parents': an FTDI port's
+// parent is the USB device, a composite device's interface has the device
+// above it. The serial number counts only from a node with the same ids, so
+// a hub's is never taken for the adapter's.
+void FillUsbFacts(DEVINST devInst, SerialPortInfo* pPort)
+{
+    for (int nLevel = 0; nLevel < 3; ++nLevel) {
+        wchar_t szId[MAX_DEVICE_ID_LEN + 1] = L"";
+        if (CM_Get_Device_IDW(devInst, szId, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS)
+            return;
+        std::string vid, pid, serial;
+        if (ParseUsbInstanceId(Utf8(szId), &vid, &pid, &serial)) {
+            if (pPort->strVid.empty()) {
+                pPort->nKind = PORT_USB;
+                pPort->strVid = vid;
+                pPort->strPid = pid;
+            }
+            if (!serial.empty() && vid == pPort->strVid && pid == pPort->strPid) {
+                pPort->strSerial = serial;
+                return;
+            }
+        }
+        DEVINST parent = 0;
+        if (CM_Get_Parent(&parent, devInst, 0) != CR_SUCCESS)
+            return;
+        devInst = parent;
+    }
+}
+
+// What Device Manager knows of the ports SERIALCOMM lists: the friendly name,
+// the driver's manufacturer, the product and the USB facts. A port without a
+// device node (Wine's mapped ports) keeps what SERIALCOMM said.
+void AddDeviceFacts(std::vector<SerialPortInfo>& ports)
+{
+    HDEVINFO hSet = SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
+    if (hSet == INVALID_HANDLE_VALUE)
+        return;
+    SP_DEVINFO_DATA dev{};
+    dev.cbSize = sizeof dev;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(hSet, i, &dev); ++i) {
+        const std::string name = PortNameOf(hSet, &dev);
+        for (SerialPortInfo& port : ports) {
+            if (name.empty() || !SameName(port.strName, name))
+                continue;
+            port.strFriendlyName = RegistryProperty(hSet, &dev, SPDRP_FRIENDLYNAME);
+            port.strManufacturer = RegistryProperty(hSet, &dev, SPDRP_MFG);
+            port.strProduct = BusReportedProduct(hSet, &dev);
+            if (port.strProduct.empty())
+                port.strProduct = RegistryProperty(hSet, &dev, SPDRP_DEVICEDESC);
+            FillUsbFacts(dev.DevInst, &port);
+        }
+    }
+    SetupDiDestroyDeviceInfoList(hSet);
+}
+
 }  // namespace
 
 int StderrIsTerminal() { return _isatty(_fileno(stderr)) ? 1 : 0; }
+
+int IsFolder(const std::string& path)
+{
+    const DWORD dwAttributes = GetFileAttributesA(path.c_str());
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+}
+
+void SetStdoutBinary() { _setmode(_fileno(stdout), _O_BINARY); }
 
 void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 
@@ -41,7 +164,7 @@ int WasInterrupted() { return g_bInterrupted.load(); }
 
 // The serial port drivers publish their ports under SERIALCOMM: the value's
 // name is the kernel device, its data the COM name. The vendor and product of
-// an adapter are not kept there.
+// an adapter are not kept there; SetupAPI adds them.
 std::vector<SerialPortInfo> ListSerialPorts()
 {
     std::vector<SerialPortInfo> ports;
@@ -67,8 +190,21 @@ std::vector<SerialPortInfo> ListSerialPorts()
         ports.push_back(port);
     }
     RegCloseKey(hKey);
+    AddDeviceFacts(ports);
     SortPorts(ports);
     return ports;
+}
+
+int PortListHasById() { return 0; }
+
+// A COM name that the object manager knows is there, even before it opens.
+int PortIsPresent(const std::string& port)
+{
+    std::string name = port;
+    if (name.compare(0, 4, "\\\\.\\") == 0)
+        name.erase(0, 4);
+    char szTarget[512];
+    return QueryDosDeviceA(name.c_str(), szTarget, sizeof szTarget) != 0 ? 1 : 0;
 }
 
 std::string SystemErrorText(unsigned long code) { return SystemMessage(static_cast<DWORD>(code)); }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "tools/tcc-upload/Report.h"
+
 namespace {
 
 std::string Lower(std::string s)
@@ -45,33 +47,99 @@ bool NaturalLess(const std::string& a, const std::string& b)
     return a.size() - i < b.size() - j;
 }
 
+// "a, b, c" of the texts that are not empty.
+std::string JoinFacts(const std::vector<std::string>& facts)
+{
+    std::string text;
+    for (const std::string& fact : facts)
+        if (!fact.empty())
+            text += (text.empty() ? "" : ", ") + fact;
+    return text;
+}
+
+bool IsHexId(const std::string& s)
+{
+    return s.size() == 4 &&
+           std::all_of(s.begin(), s.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+// The adapters that spec (after "usb:") names: by ids when it is VVVV:PPPP,
+// else by serial number. Windows keeps instance ids in capitals, so case
+// does not count.
+std::vector<SerialPortInfo> MatchAdapters(const std::string& what, const std::vector<SerialPortInfo>& ports)
+{
+    const std::size_t colon = what.find(':');
+    const bool bIds = colon == 4 && what.size() == 9 && IsHexId(what.substr(0, 4)) && IsHexId(what.substr(5));
+    std::vector<SerialPortInfo> matches;
+    for (const SerialPortInfo& port : UsbAdapters(ports)) {
+        const bool bMatch =
+            bIds ? Lower(port.strVid) == Lower(what.substr(0, 4)) && Lower(port.strPid) == Lower(what.substr(5))
+                 : !port.strSerial.empty() && Lower(port.strSerial) == Lower(what);
+        if (bMatch)
+            matches.push_back(port);
+    }
+    return matches;
+}
+
+const char kAuto[] = "auto";
+const char kUsbPrefix[] = "usb:";
+
 }  // namespace
+
+std::string PortDescription(const SerialPortInfo& port)
+{
+    const std::string ids = port.strVid.empty() ? "" : port.strVid + ":" + port.strPid;
+    const std::string serial = port.strSerial.empty() ? "" : "serial " + port.strSerial;
+    if (!port.strFriendlyName.empty()) {
+        const std::string facts = JoinFacts({ids, serial});
+        return port.strFriendlyName + (facts.empty() ? "" : ": " + facts);
+    }
+    switch (port.nKind) {
+    case PORT_USB: {
+        std::string product = port.strManufacturer;
+        if (!port.strProduct.empty())
+            product += (product.empty() ? "" : " ") + port.strProduct;
+        const std::string facts = JoinFacts({product, ids, serial});
+        return "USB adapter" + (facts.empty() ? "" : ": " + facts);
+    }
+    case PORT_UART: return "built-in UART";
+    case PORT_PTY: return "pty";
+    case PORT_OTHER: break;
+    }
+    return "serial port";
+}
 
 std::string DescribePort(const SerialPortInfo& port)
 {
-    std::string text = port.strName + "  ";
-    switch (port.nKind) {
-    case PORT_USB: {
-        text += "USB adapter";
-        std::string facts = port.strProduct;
-        for (const std::string* p : {&port.strUsbId, &port.strSerial}) {
-            if (p->empty())
-                continue;
-            if (!facts.empty())
-                facts += ", ";
-            facts += (p == &port.strSerial ? "serial " : "") + *p;
-        }
-        if (!facts.empty())
-            text += ": " + facts;
-        break;
+    // Windows' friendly name already says what the kernel device would.
+    const std::string detail = JoinFacts({port.strFriendlyName.empty() ? port.strDetail : "", port.strById});
+    return port.strName + "  " + PortDescription(port) + (detail.empty() ? "" : " (" + detail + ")");
+}
+
+std::vector<SerialPortInfo> ListedPorts(const std::vector<SerialPortInfo>& ports, bool bAll)
+{
+    std::vector<SerialPortInfo> listed;
+    std::copy_if(ports.begin(), ports.end(), std::back_inserter(listed),
+                 [bAll](const SerialPortInfo& p) { return bAll || p.nKind != PORT_PTY; });
+    return listed;
+}
+
+std::string FormatPortsJson(const std::vector<SerialPortInfo>& ports, bool bById)
+{
+    static const char* const kKinds[] = {"usb", "uart", "pty", "other"};
+    const auto text = [](const std::string& s) { return s.empty() ? std::string("null") : JsonQuote(s); };
+    std::string json = "[";
+    for (const SerialPortInfo& port : ports) {
+        json += std::string(json.size() > 1 ? "," : "") + "\n  {\"port\": " + JsonQuote(port.strName) +
+                ", \"kind\": \"" + kKinds[port.nKind] + "\", \"description\": " + JsonQuote(PortDescription(port)) +
+                ", \"vid\": " + text(port.strVid) + ", \"pid\": " + text(port.strPid) +
+                ", \"serial\": " + text(port.strSerial) + ", \"manufacturer\": " + text(port.strManufacturer) +
+                ", \"product\": " + text(port.strProduct);
+        if (bById)
+            json += ", \"by_id\": " + text(port.strById);
+        json += "}";
     }
-    case PORT_UART: text += "built-in UART"; break;
-    case PORT_PTY: text += "pty"; break;
-    case PORT_OTHER: text += "serial port"; break;
-    }
-    if (!port.strDetail.empty())
-        text += " (" + port.strDetail + ")";
-    return text;
+    return json + (ports.empty() ? "]" : "\n]");
 }
 
 std::vector<SerialPortInfo> UsbAdapters(const std::vector<SerialPortInfo>& ports)
@@ -80,6 +148,83 @@ std::vector<SerialPortInfo> UsbAdapters(const std::vector<SerialPortInfo>& ports
     std::copy_if(ports.begin(), ports.end(), std::back_inserter(usb),
                  [](const SerialPortInfo& p) { return p.nKind == PORT_USB; });
     return usb;
+}
+
+int IsAdapterSpec(const std::string& spec) { return spec == kAuto || spec.compare(0, 4, kUsbPrefix) == 0; }
+
+PortChoice ChoosePort(const std::string& spec, const std::vector<SerialPortInfo>& ports)
+{
+    PortChoice choice;
+    if (!IsAdapterSpec(spec)) {
+        choice.strPort = spec;
+        return choice;
+    }
+    if (spec == kUsbPrefix) {
+        choice.bUsage = true;
+        return choice;
+    }
+    choice.candidates = spec == kAuto ? UsbAdapters(ports) : MatchAdapters(spec.substr(4), ports);
+    if (choice.candidates.size() == 1)
+        choice.strPort = choice.candidates[0].strName;
+    else
+        choice.nFailure = choice.candidates.empty() ? RunFailure::noAdapter : RunFailure::severalAdapters;
+    return choice;
+}
+
+std::string PortChoiceMessage(const std::string& spec, const PortChoice& choice)
+{
+    if (choice.bUsage)
+        return "tcc-upload: --port usb: needs a serial number or VVVV:PPPP (vendor and product ids)\n";
+    if (choice.nFailure == RunFailure::none)
+        return "";
+    const std::string what = spec == kAuto ? "--port auto needs exactly one USB serial adapter"
+                                           : "--port " + spec + " needs exactly one matching USB serial adapter";
+    const std::size_t n = choice.candidates.size();
+    std::string text =
+        "tcc-upload: " + what + ", and " + (n == 0 ? "there is none" : std::to_string(n) + " are present:") + "\n";
+    for (const SerialPortInfo& port : choice.candidates)
+        text += "  " + DescribePort(port) + "\n";
+    return text;
+}
+
+// After the enumerator: VID_vvvv, PID_pppp and maybe MI_nn, joined by '&'
+// (USB) or '+' with the serial number in the third field (FTDIBUS); then
+// the instance, which is the serial number unless Windows made one up.
+bool ParseUsbInstanceId(const std::string& id, std::string* pVid, std::string* pPid, std::string* pSerial)
+{
+    pVid->clear();
+    pPid->clear();
+    pSerial->clear();
+    const std::size_t first = id.find('\\');
+    const std::size_t second = first == std::string::npos ? first : id.find('\\', first + 1);
+    if (second == std::string::npos)
+        return false;
+    const std::string enumerator = Lower(id.substr(0, first));
+    std::string hardware = Lower(id.substr(first + 1, second - first - 1));
+    std::replace(hardware.begin(), hardware.end(), '+', '&');
+    bool bInterface = false;
+    for (std::size_t at = 0; at <= hardware.size();) {
+        std::size_t end = hardware.find('&', at);
+        end = end == std::string::npos ? hardware.size() : end;
+        const std::string field = hardware.substr(at, end - at);
+        if (field.compare(0, 4, "vid_") == 0 && IsHexId(field.substr(4)))
+            *pVid = field.substr(4);
+        else if (field.compare(0, 4, "pid_") == 0 && IsHexId(field.substr(4)))
+            *pPid = field.substr(4);
+        else if (field.compare(0, 3, "mi_") == 0)
+            bInterface = true;
+        at = end + 1;
+    }
+    if (pVid->empty() || pPid->empty()) {
+        pVid->clear();
+        pPid->clear();
+        return false;
+    }
+    const std::string instance = id.substr(second + 1);
+    if (enumerator == "usb" && !bInterface && !instance.empty() && instance.find('&') == std::string::npos &&
+        instance.find('\\') == std::string::npos)
+        *pSerial = instance;
+    return true;
 }
 
 PortKind KindOfSerialCommDevice(const std::string& device)

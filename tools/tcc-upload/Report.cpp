@@ -41,7 +41,51 @@ std::string Number(double value, const char* pszFormat)
     return sz;
 }
 
+std::string NullOr(const std::string& text) { return text.empty() ? std::string("null") : JsonQuote(text); }
+
 }  // namespace
+
+const ExitStatusRow kExitStatuses[5] = {
+    {0, "every port's image was saved"},
+    {1, "a retrieval failed; the JSON key error says why"},
+    {2,
+     "usage error, or --port auto or usb:... found no matching USB serial adapter (error no_adapter) or several "
+     "(several_adapters)"},
+    {3, "an output file cannot be written"},
+    {130, "interrupted by Ctrl-C or SIGTERM (error interrupted)"},
+};
+
+int ExitStatusOf(RunFailure cause)
+{
+    switch (cause) {
+    case RunFailure::none: return 0;
+    case RunFailure::saveFailed: return 3;
+    case RunFailure::interrupted: return 130;
+    case RunFailure::noAdapter:
+    case RunFailure::severalAdapters: return 2;
+    default: return 1;
+    }
+}
+
+int WorseExitStatus(int nA, int nB)
+{
+    for (int nStatus : {130, 2, 3, 1})
+        if (nA == nStatus || nB == nStatus)
+            return nStatus;
+    return 0;
+}
+
+std::string FailureMessage(RunFailure cause, const std::string& strGroup)
+{
+    switch (cause) {
+    case RunFailure::portNotFound:
+    case RunFailure::portBusy:
+    case RunFailure::portDenied:
+    case RunFailure::notASerialPort: return "Unable to open serial port. " + RunFailureText(cause, strGroup);
+    case RunFailure::noReply: return "Failed to communicate with system";
+    default: return RunFailureText(cause, strGroup);
+    }
+}
 
 std::string JsonQuote(const std::string& text)
 {
@@ -75,6 +119,7 @@ std::string FormatJson(const RunReport& r)
     out += r.bSaved ? "\"saved\"" : "\"failed\"";
     out += ", \"port\": " + JsonQuote(r.strPort);
     out += ", \"baud\": " + (r.dwBaud ? std::to_string(r.dwBaud) : std::string("null"));
+    out += ", \"baud_source\": " + NullOr(r.strBaudSource);
     out += ", \"bytes\": " + std::to_string(r.dwBytes);
     out += ", \"output\": " + JsonQuote(r.strOutput);
     out += ", \"seconds\": " + Number(r.dSeconds, "%.3f");
@@ -83,19 +128,28 @@ std::string FormatJson(const RunReport& r)
     out += ", \"wire_bytes_received\": " + std::to_string(r.qwWireReceived);
     out += ", \"frames_dropped\": " + std::to_string(r.dwFramesDropped);
     out += ", \"message\": " + (r.bSaved ? std::string("null") : JsonQuote(r.strMessage));
+    const char* pszClass = r.bSaved ? nullptr : RunFailureClass(r.nFailure);
+    out += ", \"error\": " + NullOr(pszClass ? pszClass : "");
+    out += ", \"sha256\": " + NullOr(r.bSaved ? r.strSha256 : std::string());
     return out + "}";
 }
 
 std::string FormatSummary(const RunReport& r)
 {
+    const std::string head = "tcc-upload: " + r.strPort + ": ";
     const std::string attempts = std::to_string(r.dwAttempts) + " attempts";
-    if (!r.bSaved)
-        return "tcc-upload: retrieval failed" + (r.dwAttempts > 1 ? " after " + attempts : std::string()) +
-               "; nothing written";
+    if (!r.bSaved) {
+        // The cause's words may be whole sentences: the note then is one too.
+        const std::string after = r.dwAttempts > 1 ? " after " + attempts : std::string();
+        if (!r.strMessage.empty() && r.strMessage.back() == '.')
+            return head + r.strMessage + " Nothing written" + after + ".";
+        return head + r.strMessage + after + "; nothing written";
+    }
     const double rate = r.dAttemptSeconds > 0 ? r.dwBytes / r.dAttemptSeconds / 1024.0 : 0.0;
-    std::string text = "tcc-upload: saved " + std::to_string(r.dwBytes) + " bytes to " + r.strOutput + " in " +
+    std::string text = head + "saved " + std::to_string(r.dwBytes) + " bytes to " + r.strOutput + " in " +
                        Number(r.dAttemptSeconds, "%.2f") + " s (" + Number(rate, "%.1f") + " KiB/s)";
     if (r.dwAttempts > 1)
         text += "; " + attempts + ", " + Number(r.dSeconds, "%.1f") + " s in all";
+    text += "; " + std::to_string(r.dwBaud) + " baud (" + r.strBaudSource + "); SHA-256 " + r.strSha256;
     return text;
 }

@@ -5,10 +5,32 @@
 #include <cstdint>
 #include <string>
 
+#include "retrieval/RunFailure.h"
+
+// The exit statuses, said once: --help prints this table, and the man page,
+// README and help pages carry the same lines (a test compares them).
+struct ExitStatusRow {
+    int nStatus;
+    const char* pszMeaning;
+};
+extern const ExitStatusRow kExitStatuses[5];
+
+// The exit status of a port's run; a batch ends with the first of 130, 2, 3,
+// 1 that any port has, else 0.
+int ExitStatusOf(RunFailure cause);
+int WorseExitStatus(int nA, int nB);
+
+// tcc-upload's line and JSON "message" for a cause: the window's words (the
+// box's first line where the port did not open, then the technician's words
+// for the cause). strGroup: for portDenied, the group that may open the port.
+std::string FailureMessage(RunFailure cause, const std::string& strGroup = std::string());
+
 struct RunReport {
     bool bSaved = false;
+    RunFailure nFailure = RunFailure::none;
     std::string strPort;
     std::uint32_t dwBaud = 0;   // 0: not known (the port never opened)
+    std::string strBaudSource;  // "--baud", "UploadConfig.ini" or "default"
     std::uint32_t dwBytes = 0;  // image bytes the last attempt received
     std::string strOutput;
     double dSeconds = 0;         // the whole run, every attempt included
@@ -18,14 +40,15 @@ struct RunReport {
     std::uint64_t qwWireReceived = 0;
     std::uint32_t dwFramesDropped = 0;
     std::string strMessage;  // why the run failed; empty when saved
+    std::string strSha256;   // of the bytes written; empty when nothing was
 };
 
 // The text as a JSON string, quotes included. Bytes that are not UTF-8 (a
 // path in a Windows code page) become U+FFFD, so the object always parses.
 std::string JsonQuote(const std::string& text);
 
-// One line, no newline: {"result": "saved", "port": ..., "message": null}.
+// One line, no newline: {"result": "saved", "port": ..., "sha256": ...}.
 std::string FormatJson(const RunReport& report);
 
-// The closing line on standard error, "tcc-upload: " included.
+// The port's closing line on standard error, "tcc-upload: PORT: " included.
 std::string FormatSummary(const RunReport& report);

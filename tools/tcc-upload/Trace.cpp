@@ -14,7 +14,6 @@ namespace {
 constexpr std::size_t kBytesPerLine = 32;
 
 const auto g_start = std::chrono::steady_clock::now();
-CTraceScanner g_scanner;  // reader thread only
 
 std::string HexDump(const std::uint8_t* pBytes, std::size_t count)
 {
@@ -28,23 +27,26 @@ std::string HexDump(const std::uint8_t* pBytes, std::size_t count)
     return out;
 }
 
-void Emit(const char* pszWhat, const std::string& detail, const std::uint8_t* pBytes, std::size_t count)
+void Emit(const PortTrace* pTrace, const char* pszWhat, const std::string& detail, const std::uint8_t* pBytes,
+          std::size_t count)
 {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - g_start).count();
     char szHead[96];
-    std::snprintf(szHead, sizeof szHead, "[%11.6f] %s %zu bytes", seconds, pszWhat, count);
+    std::snprintf(szHead, sizeof szHead, "[%11.6f] %s%s%s %zu bytes", seconds, pTrace->strLabel.c_str(),
+                  pTrace->strLabel.empty() ? "" : " ", pszWhat, count);
     std::string line = szHead;
     if (!detail.empty())
         line += " (" + detail + ")";
     ConsoleLine(line + HexDump(pBytes, count));
 }
 
-void EmitReceived(bool bFrame, const std::uint8_t* pBytes, std::size_t count, void*)
+void EmitReceived(bool bFrame, const std::uint8_t* pBytes, std::size_t count, void* pContext)
 {
+    const PortTrace* pTrace = static_cast<const PortTrace*>(pContext);
     if (bFrame)
-        Emit("RX frame", DescribeWireFrame(pBytes, count), pBytes, count);
+        Emit(pTrace, "RX frame", DescribeWireFrame(pBytes, count), pBytes, count);
     else
-        Emit("RX dropped", "outside frames", pBytes, count);
+        Emit(pTrace, "RX dropped", "outside frames", pBytes, count);
 }
 
 std::string DescribeMessage(const std::uint8_t* pMsg, std::size_t n)
@@ -65,16 +67,16 @@ std::string DescribeMessage(const std::uint8_t* pMsg, std::size_t n)
 
 }  // namespace
 
-void TraceLinkEvent(int nDirection, const std::uint8_t* pBytes, std::uint32_t count)
+void TraceLinkEvent(PortTrace* pTrace, int nDirection, const std::uint8_t* pBytes, std::uint32_t count)
 {
     switch (nDirection) {
-    case LINK_TRACE_WRITE: Emit("TX frame", DescribeWireFrame(pBytes, count), pBytes, count); break;
-    case LINK_TRACE_BURST: g_scanner.Feed(pBytes, count, EmitReceived, nullptr); break;
+    case LINK_TRACE_WRITE: Emit(pTrace, "TX frame", DescribeWireFrame(pBytes, count), pBytes, count); break;
+    case LINK_TRACE_BURST: pTrace->scanner.Feed(pBytes, count, EmitReceived, pTrace); break;
     case LINK_TRACE_FRAME:
         // abData as decoded: the message, its FCS and the trailer.
-        Emit("RX to uploader", DescribeMessage(pBytes, count >= 4 ? count - 4 : 0), pBytes, count);
+        Emit(pTrace, "RX to uploader", DescribeMessage(pBytes, count >= 4 ? count - 4 : 0), pBytes, count);
         break;
-    default: Emit("link event", "", pBytes, count); break;
+    default: Emit(pTrace, "link event", "", pBytes, count); break;
     }
 }
 

@@ -1,102 +1,119 @@
-// tcc-upload: one configuration retrieval from the command line, driven
-// through CMapUploader exactly as the upload window drives it.
-#include <atomic>
-#include <chrono>
+// tcc-upload: configuration retrievals from the command line, one per port,
+// each driven through CMapUploader exactly as the upload window drives it.
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
+#include <ctime>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "link/HDLC.h"
-#include "retrieval/MapUploader.h"
 #include "serial/BaudRateFile.h"
-#include "serial/SerialPortCtrl.h"
 #include "Version.h"
+#include "tools/tcc-upload/Batch.h"
 #include "tools/tcc-upload/Console.h"
+#include "tools/tcc-upload/OutputName.h"
 #include "tools/tcc-upload/Platform.h"
 #include "tools/tcc-upload/Report.h"
-#include "tools/tcc-upload/Trace.h"
 
 namespace {
 
-enum { EXIT_OK = 0, EXIT_RETRIEVAL_FAILED = 1, EXIT_USAGE = 2, EXIT_WRITE_FAILED = 3 };
+enum { EXIT_OK = 0, EXIT_USAGE = 2 };
 
-// The window polls every 250 ms; a finer poll reads the same things and only
-// trims the wait after the last chunk (40 ms: under 1 % of a 64 KiB run at
-// 115200 baud, and few wake-ups). The progress line keeps the window's pace.
-constexpr auto kPollInterval = std::chrono::milliseconds(40);
-constexpr auto kProgressInterval = std::chrono::milliseconds(250);
-
-const char kUsage[] =
-    "Usage: tcc-upload --port PORT --output FILE [OPTION]...\n"
-    "  or:  tcc-upload --list-ports\n"
+const char kUsageHead[] =
+    "Usage: tcc-upload --port PORT [--port PORT]... --output FILE [OPTION]...\n"
+    "  or:  tcc-upload --list-ports [--json] [--all]\n"
     "\n"
     "Fetches the base station's configuration image over the serial port PORT and\n"
     "saves it to FILE, which is replaced only once the whole image has arrived.\n"
-    "Progress, messages and the closing summary go to standard error.\n"
+    "With several ports the stations are read at the same time, each into its own\n"
+    "file, and one that fails does not stop the others. Progress, messages and\n"
+    "the closing lines (one per port) go to standard error.\n"
     "\n"
     "Options:\n"
-    "  --port PORT    the serial port: a device path such as /dev/ttyUSB0, or COM3\n"
-    "                 on Windows; auto takes the one USB serial adapter present\n"
-    "  --output FILE  where the image is saved\n"
-    "  --baud B       the line rate: 9600, 19200, 38400, 57600 or 115200; without\n"
-    "                 it UploadConfig.ini in the current directory decides (115200\n"
-    "                 when the file is missing)\n"
-    "  --retries N    after a failed retrieval, try again up to N more times (0 to\n"
-    "                 99, default 0); never once the image is saved\n"
-    "  --json         at the end, one JSON object on standard output (keys below)\n"
-    "  --quiet        no progress line, no note of the port auto took and no closing\n"
-    "                 summary (size, time, rate and attempts)\n"
-    "  --trace        hex dump of every frame sent and received on standard error\n"
-    "  --list-ports   the serial ports of this machine and what each one is: USB\n"
-    "                 adapter (with vendor and product where known), built-in\n"
-    "                 UART, pty\n"
-    "  -h, --help     this text\n"
+    "  -p, --port PORT    the serial port: a device path such as /dev/ttyUSB0, or COM3\n"
+    "                     on Windows; auto takes the one USB serial adapter present,\n"
+    "                     usb:SERIAL the USB adapter with that serial number and\n"
+    "                     usb:VVVV:PPPP the one with those hex vendor and product\n"
+    "                     ids (as --list-ports shows them); may be given several\n"
+    "                     times\n"
+    "  -o, --output FILE  where the image is saved; - is standard output (one port).\n"
+    "                     With several ports FILE is a template: {port} the port's\n"
+    "                     name as a file name (/dev/ttyUSB0 gives ttyUSB0), {serial}\n"
+    "                     the USB serial number (else as {port}), {date} the run's\n"
+    "                     start in UTC, YYYYMMDD-HHMMSS\n"
+    "  -b, --baud B       the line rate: 9600, 19200, 38400, 57600 or 115200; without\n"
+    "                     it UploadConfig.ini in the current directory decides (115200\n"
+    "                     when the file is missing)\n"
+    "      --retries N    after a failed retrieval, try again up to N more times (0 to\n"
+    "                     99, default 0); never once the image is saved\n"
+    "      --retry-wait S seconds between attempts (0 to 600, default 2); a port that\n"
+    "                     is missing then (an adapter plugged in again) is waited for\n"
+    "                     up to as long again\n"
+    "      --json         one JSON object per port on standard output, one a line, as\n"
+    "                     each port ends (keys below)\n"
+    "  -q, --quiet        nothing on standard error unless a port fails\n"
+    "  -v, --verbose      also the line rate and where it came from, and the system's\n"
+    "                     own messages\n"
+    "      --trace        hex dump of every frame sent and received on standard error\n"
+    "      --list-ports   the serial ports of this machine and what each one is: USB\n"
+    "                     adapter (with vendor and product where known), built-in\n"
+    "                     UART; with --json a JSON array of objects with the keys\n"
+    "                     port, kind (usb, uart, pty, other), description, vid, pid,\n"
+    "                     serial, manufacturer, product and, on Linux, by_id (null\n"
+    "                     where unknown)\n"
+    "      --all          with --list-ports: pseudo terminals (ptys) too\n"
+    "  -h, --help         this text\n"
+    "  -V, --version      the program's name and version\n"
+    "Options take their value as --opt VALUE or --opt=VALUE.\n"
     "\n"
     "JSON keys:\n"
     "  result               \"saved\" or \"failed\"\n"
     "  port                 the port used (the one auto took)\n"
     "  baud                 the line rate set; null when the port never opened\n"
+    "  baud_source          where the rate came from: \"--baud\", \"UploadConfig.ini\"\n"
+    "                       or \"default\"\n"
     "  bytes                image bytes the last attempt received\n"
-    "  output               FILE as given\n"
-    "  seconds              the whole run, every attempt included\n"
+    "  output               the file written, as given or expanded\n"
+    "  seconds              the port's whole run, every attempt included\n"
     "  attempts             retrievals started\n"
     "  wire_bytes_sent      bytes written to the line, framing included\n"
     "  wire_bytes_received  bytes read from the line\n"
     "  frames_dropped       received frames the link threw away (bad FCS, wrong\n"
     "                       address or control byte, too long, aborted)\n"
-    "  message              why the run failed; null when saved\n"
-    "The byte and frame counts cover every attempt. A usage error prints no JSON.\n"
-    "\n"
-    "Exit status:\n"
-    "  0  the image was saved\n"
-    "  1  the retrieval failed (nothing written)\n"
-    "  2  usage error, and --port auto finding no USB serial adapter or several\n"
-    "  3  the file could not be written\n"
+    "  message              why the port failed; null when saved\n"
+    "  error                the cause's class: port_not_found, port_busy,\n"
+    "                       port_denied, not_a_serial_port, line_lost, no_reply,\n"
+    "                       save_failed, interrupted; null when saved\n"
+    "  sha256               the SHA-256 of the bytes written; null when not saved\n"
+    "The byte and frame counts cover every attempt. A usage error prints no JSON,\n"
+    "but for --port auto or usb:... finding no adapter or several.\n"
+    "\n";
+
+const char kUsageTail[] =
     "\n"
     "Environment:\n"
     "  TCC_UPLOAD_ROOT  Linux: look for ports in sys/ and dev/ below this folder\n"
     "                   instead of the machine's own (for tests)\n";
 
-const char kAutoPort[] = "auto";
 constexpr std::uint32_t kMaxRetries = 99;
+constexpr std::uint32_t kMaxRetryWait = 600;
 
 struct Options {
-    std::string strPort;
+    std::vector<std::string> ports;
     std::string strOutput;
     std::uint32_t dwBaud = 0;  // 0: UploadConfig.ini decides
     std::uint32_t dwRetries = 0;
+    std::uint32_t dwRetryWait = 2;  // seconds
+    bool bAll = false;
     bool bJson = false;
     bool bQuiet = false;
+    bool bVerbose = false;
     bool bTrace = false;
     bool bListPorts = false;
 };
 
 int Usage(const std::string& why)
 {
-    std::fprintf(stderr, "tcc-upload: %s\n%s", why.c_str(), kUsage);
+    std::fprintf(stderr, "tcc-upload: %s\nTry 'tcc-upload --help'.\n", why.c_str());
     return EXIT_USAGE;
 }
 
@@ -112,18 +129,48 @@ bool ParseCount(const std::string& text, std::uint32_t dwMax, std::uint32_t* pVa
     return true;
 }
 
-// One row an option: whether it takes the next argument as its value, and
+// One row an option: its long and short name, whether it takes a value, and
 // what it does. Apply returns -1 when the option is taken, else the exit
 // status (--help and --version end the parse with 0).
 struct OptionRow {
     const char* pszName;
+    const char* pszShort;
     bool bValue;
     int (*pfnApply)(Options& opt, const std::string& value);
 };
 
+// One exit status, its meaning wrapped under itself within 79 columns.
+void PrintExitStatus(const ExitStatusRow& row)
+{
+    constexpr std::size_t kIndent = 7, kWidth = 79;
+    std::string line = "  " + std::to_string(row.nStatus);
+    line.resize(kIndent, ' ');
+    std::size_t nWords = 0;
+    const std::string meaning = row.pszMeaning;
+    for (std::size_t nAt = 0; nAt < meaning.size();) {
+        std::size_t nEnd = meaning.find(' ', nAt);
+        if (nEnd == std::string::npos)
+            nEnd = meaning.size();
+        if (nWords > 0 && line.size() + 1 + (nEnd - nAt) > kWidth) {
+            std::printf("%s\n", line.c_str());
+            line.assign(kIndent, ' ');
+            nWords = 0;
+        }
+        if (nWords++ > 0)
+            line.push_back(' ');
+        line.append(meaning, nAt, nEnd - nAt);
+        nAt = nEnd + 1;
+    }
+    std::printf("%s\n", line.c_str());
+}
+
 int ShowHelp(Options&, const std::string&)
 {
-    std::fputs(kUsage, stdout);
+    std::fputs(kUsageHead, stdout);
+    std::fputs("Exit status:\n", stdout);
+    for (const ExitStatusRow& row : kExitStatuses)
+        PrintExitStatus(row);
+    std::fputs(kUsageTail, stdout);
     return EXIT_OK;
 }
 
@@ -134,246 +181,210 @@ int SetFlag(Options& opt, const std::string&)
     return -1;
 }
 
-template <std::string Options::*pText>
-int SetText(Options& opt, const std::string& value)
-{
-    opt.*pText = value;
-    return -1;
-}
-
 const OptionRow kOptions[] = {
-    {"--help", false, ShowHelp},
-    {"-h", false, ShowHelp},
-    {"--version", false,
+    {"--help", "-h", false, ShowHelp},
+    {"--version", "-V", false,
      [](Options&, const std::string&) -> int {
          std::puts("tcc-upload " TCC_VERSION);
          return EXIT_OK;
      }},
-    {"--quiet", false, SetFlag<&Options::bQuiet>},
-    {"--trace", false, SetFlag<&Options::bTrace>},
-    {"--json", false, SetFlag<&Options::bJson>},
-    {"--list-ports", false, SetFlag<&Options::bListPorts>},
-    {"--port", true, SetText<&Options::strPort>},
-    {"--output", true, SetText<&Options::strOutput>},
-    {"--baud", true,
+    {"--quiet", "-q", false, SetFlag<&Options::bQuiet>},
+    {"--verbose", "-v", false, SetFlag<&Options::bVerbose>},
+    {"--trace", nullptr, false, SetFlag<&Options::bTrace>},
+    {"--json", nullptr, false, SetFlag<&Options::bJson>},
+    {"--list-ports", nullptr, false, SetFlag<&Options::bListPorts>},
+    {"--port", "-p", true,
+     [](Options& opt, const std::string& value) {
+         opt.ports.push_back(value);
+         return -1;
+     }},
+    {"--output", "-o", true,
+     [](Options& opt, const std::string& value) {
+         opt.strOutput = value;
+         return -1;
+     }},
+    {"--baud", "-b", true,
      [](Options& opt, const std::string& value) {
          if (ParseCount(value, UINT32_MAX, &opt.dwBaud) && IsSupportedBaudRate(opt.dwBaud))
              return -1;
          return Usage("--baud " + value + ": the rate must be 9600, 19200, 38400, 57600 or 115200");
      }},
-    {"--retries", true,
+    {"--retries", nullptr, true,
      [](Options& opt, const std::string& value) {
          if (ParseCount(value, kMaxRetries, &opt.dwRetries))
              return -1;
          return Usage("--retries " + value + ": a count from 0 to " + std::to_string(kMaxRetries));
      }},
+    {"--retry-wait", nullptr, true,
+     [](Options& opt, const std::string& value) {
+         if (ParseCount(value, kMaxRetryWait, &opt.dwRetryWait))
+             return -1;
+         return Usage("--retry-wait " + value + ": seconds from 0 to " + std::to_string(kMaxRetryWait));
+     }},
+    {"--all", nullptr, false, SetFlag<&Options::bAll>},
 };
+
+// --name=value or --name value (or -n value); sets *pRow, or returns the usage
+// error's exit status.
+int TakeOption(int argc, char** argv, int* pIndex, const OptionRow** ppRow, std::string* pValue)
+{
+    std::string arg = argv[*pIndex];
+    const std::size_t nEquals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
+    const bool bInline = nEquals != std::string::npos;
+    if (bInline) {
+        *pValue = arg.substr(nEquals + 1);
+        arg.erase(nEquals);
+    }
+    *ppRow = nullptr;
+    for (const OptionRow& row : kOptions)
+        if (arg == row.pszName || (row.pszShort && arg == row.pszShort))
+            *ppRow = &row;
+    if (*ppRow == nullptr)
+        return Usage("unknown option " + arg);
+    if (!(*ppRow)->bValue)
+        return bInline ? Usage(arg + " takes no value") : -1;
+    if (!bInline) {
+        if (*pIndex + 1 >= argc)
+            return Usage("missing value for " + arg);
+        *pValue = argv[++*pIndex];
+    }
+    return pValue->empty() ? Usage("missing value for " + arg) : -1;
+}
+
+// Returns -1 when the options go together, else the usage error's status.
+int CheckOptions(const Options& opt)
+{
+    if (opt.bListPorts) {
+        const bool bAlone = opt.ports.empty() && opt.strOutput.empty() && opt.dwBaud == 0 && opt.dwRetries == 0;
+        return bAlone ? -1 : Usage("--list-ports takes no other option than --json and --all");
+    }
+    if (opt.bAll)
+        return Usage("--all goes with --list-ports");
+    if (opt.ports.empty() || opt.strOutput.empty())
+        return Usage("--port and --output are both needed");
+    if (opt.bQuiet && opt.bVerbose)
+        return Usage("--quiet and --verbose do not go together");
+    if (opt.strOutput == "-" && opt.bJson)
+        return Usage("--output - and --json both want standard output");
+    return -1;
+}
 
 // Returns -1 when the options are good, else the exit status.
 int ParseOptions(int argc, char** argv, Options* pOpt)
 {
     for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
         const OptionRow* pRow = nullptr;
-        for (const OptionRow& row : kOptions)
-            if (arg == row.pszName)
-                pRow = &row;
-        if (pRow == nullptr)
-            return Usage("unknown option " + arg);
         std::string value;
-        if (pRow->bValue) {
-            if (i + 1 >= argc || argv[i + 1][0] == '\0')
-                return Usage("missing value for " + arg);
-            value = argv[++i];
-        }
-        const int nExit = pRow->pfnApply(*pOpt, value);
+        int nExit = TakeOption(argc, argv, &i, &pRow, &value);
+        if (nExit < 0)
+            nExit = pRow->pfnApply(*pOpt, value);
         if (nExit >= 0)
             return nExit;
     }
-    if (pOpt->bListPorts) {
-        const bool bAlone = pOpt->strPort.empty() && pOpt->strOutput.empty() && pOpt->dwBaud == 0 &&
-                            pOpt->dwRetries == 0 && !pOpt->bJson;
-        return bAlone ? -1 : Usage("--list-ports takes no other option");
+    return CheckOptions(*pOpt);
+}
+
+// auto and usb:...: the one matching USB serial adapter, named on standard
+// error; with none or several it is a usage error that lists them (and, with
+// --json, says so as the port's object). Returns -1 when the port is set.
+int ResolveAdapterSpec(std::string* pPort, const Options& opt)
+{
+    if (!IsAdapterSpec(*pPort))
+        return -1;
+    const PortChoice choice = ChoosePort(*pPort, ListSerialPorts());
+    if (choice.nFailure == RunFailure::none && !choice.bUsage) {
+        if (!opt.bQuiet)
+            ConsoleLine("tcc-upload: --port " + *pPort + ": " + DescribePort(choice.candidates[0]));
+        *pPort = choice.strPort;
+        return -1;
     }
-    if (pOpt->strPort.empty() || pOpt->strOutput.empty())
-        return Usage("--port and --output are both needed");
+    std::fputs(PortChoiceMessage(*pPort, choice).c_str(), stderr);
+    if (opt.bJson && !choice.bUsage) {
+        RunReport report;
+        report.strPort = *pPort;
+        report.strOutput = opt.strOutput;
+        report.nFailure = choice.nFailure;
+        report.strMessage = FailureMessage(choice.nFailure);
+        std::printf("%s\n", FormatJson(report).c_str());
+    }
+    return EXIT_USAGE;
+}
+
+// The USB serial number behind a port, for {serial}; empty when none.
+std::string SerialNumberOf(const std::string& port, const std::vector<SerialPortInfo>& known)
+{
+    for (const SerialPortInfo& info : known)
+        if (info.strName == port || info.strDetail.find(port) != std::string::npos)
+            return info.strSerial;
+    return "";
+}
+
+// The file of each port, from the template; -1 when all are good.
+int MakeJobs(const Options& opt, std::vector<PortJob>* pJobs)
+{
+    std::vector<SerialPortInfo> known;
+    if (opt.strOutput.find("{serial}") != std::string::npos)
+        known = ListSerialPorts();
+    std::vector<OutputPort> ports;
+    for (const std::string& port : opt.ports)
+        ports.push_back({port, SerialNumberOf(port, known)});
+    std::vector<std::string> paths;
+    const std::string error = ExpandOutputs(opt.strOutput, ports, UtcStamp(std::time(nullptr)), &paths);
+    if (!error.empty())
+        return Usage(error);
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        pJobs->push_back({ports[i].strPort, paths[i]});
     return -1;
 }
 
-std::string ProgressText(std::uint32_t dwReceived, std::uint32_t dwTotal, double seconds)
+// The rate every port is set to, and where it came from. The window's boxes
+// about the file are not the command line's: it says the same in its words.
+void ChooseBaudRate(const Options& opt, BatchSettings* pSettings)
 {
-    char sz[128];
-    if (dwTotal == 0) {
-        std::snprintf(sz, sizeof sz, "waiting for the station... %.0f s", seconds);
-        return sz;
+    if (opt.dwBaud != 0) {
+        pSettings->dwBaud = opt.dwBaud;
+        pSettings->strBaudSource = "--baud";
+        return;
     }
-    const double rate = seconds > 0.05 ? dwReceived / seconds : 0.0;
-    const double left = rate > 0 ? (dwTotal - dwReceived) / rate : 0.0;
-    std::snprintf(sz, sizeof sz, "%u of %u bytes (%u%%)  %.1f KiB/s  %d:%02d left", dwReceived, dwTotal,
-                  static_cast<unsigned>(100.0 * dwReceived / dwTotal), rate / 1024.0, static_cast<int>(left) / 60,
-                  static_cast<int>(left) % 60);
-    return sz;
-}
-
-// The window's sequence: Start, then poll m_bFinished and the counters until
-// the run has ended. Returns false when interrupted first.
-bool WaitForFinish(CMapUploader& uploader, bool bProgress)
-{
-    using Clock = std::chrono::steady_clock;
-    const auto start = Clock::now();
-    auto nextDraw = start;
-    auto dataStart = start;
-    std::uint32_t dwLastTotal = 0;
-    while (uploader.m_bFinished.load(std::memory_order_acquire) == 0) {
-        if (WasInterrupted())
-            return false;
-        const std::uint32_t dwTotal = uploader.GetTotalSize();
-        const std::uint32_t dwReceived = uploader.GetReceived();
-        const auto now = Clock::now();
-        if (dwTotal != 0 && dwLastTotal == 0)
-            dataStart = now;  // the rate counts from the size response on
-        dwLastTotal = dwTotal;
-        if (bProgress && now >= nextDraw) {
-            const auto since = dwTotal ? now - dataStart : now - start;
-            ConsoleProgress(ProgressText(dwReceived, dwTotal, std::chrono::duration<double>(since).count()));
-            nextDraw = now + kProgressInterval;
-        }
-        std::this_thread::sleep_for(kPollInterval);
-    }
-    return true;
-}
-
-// Every link event passes here: the wire counts for the report, and the
-// trace when asked for. Called on the link worker and the serial reader.
-std::atomic<std::uint64_t> g_qwWireSent{0};
-std::atomic<std::uint64_t> g_qwWireReceived{0};
-std::atomic<bool> g_bTrace{false};  // set before the first link exists
-
-void OnLinkEvent(int nDirection, const std::uint8_t* pBytes, std::uint32_t count)
-{
-    if (nDirection == LINK_TRACE_WRITE)
-        g_qwWireSent.fetch_add(count, std::memory_order_relaxed);
-    else if (nDirection == LINK_TRACE_BURST)
-        g_qwWireReceived.fetch_add(count, std::memory_order_relaxed);
-    if (g_bTrace.load(std::memory_order_relaxed))
-        TraceLinkEvent(nDirection, pBytes, count);
-}
-
-double SecondsSince(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-int SaveImage(CAtomicFile& file, CMapUploader& uploader, RunReport* pReport)
-{
-    if (!file.Write(uploader.GetData(), uploader.GetReceived()) || !file.Commit()) {
-        pReport->strMessage = file.ErrorText();
-        ConsoleLine("tcc-upload: " + pReport->strMessage);
-        return EXIT_WRITE_FAILED;
-    }
-    return EXIT_OK;
-}
-
-// The window's run, once per attempt: a new uploader for the port, Start,
-// wait, save on success, delete. A saved image, a failed save and an
-// interruption end the run; only a failed retrieval is tried again.
-int RunAttempts(CAtomicFile& file, const Options& opt, RunReport* pReport)
-{
-    const bool bProgress = !opt.bQuiet && StderrIsTerminal();
-    for (;;) {
-        ++pReport->dwAttempts;
-        const auto start = std::chrono::steady_clock::now();
-        CMapUploader* pUploader = new CMapUploader(opt.strPort);
-        pUploader->Start();
-        const bool bFinished = WaitForFinish(*pUploader, bProgress);
-        ConsoleEndProgress();
-        pReport->dAttemptSeconds = SecondsSince(start);
-        pReport->dwBytes = pUploader->GetReceived();
-        const bool bRetrieved = bFinished && pUploader->Succeeded();
-        const int nSaved = bRetrieved ? SaveImage(file, *pUploader, pReport) : EXIT_RETRIEVAL_FAILED;
-        delete pUploader;
-        const std::string message = ConsoleTakeMessage();
-        if (bRetrieved)
-            return nSaved;
-        if (!bFinished || WasInterrupted()) {
-            pReport->strMessage = "interrupted";
-            ConsoleLine("tcc-upload: interrupted; nothing written");
-            return EXIT_RETRIEVAL_FAILED;
-        }
-        pReport->strMessage = message.empty() ? "the retrieval failed" : message;
-        if (pReport->dwAttempts > opt.dwRetries)
-            break;
-        if (!opt.bQuiet)
-            ConsoleLine("tcc-upload: attempt " + std::to_string(pReport->dwAttempts) + " of " +
-                        std::to_string(opt.dwRetries + 1) + " failed; trying again");
-    }
-    if (!opt.bQuiet)
-        ConsoleLine(FormatSummary(*pReport));
-    return EXIT_RETRIEVAL_FAILED;
+    const BaudRateReading reading = ReadBaudRateFileQuietly();
+    pSettings->dwBaud = reading.dwRate;
+    const bool bFromFile = reading.nOrigin == RATE_FROM_FILE || reading.nOrigin == RATE_VALUE_UNSUPPORTED;
+    pSettings->strBaudSource = bFromFile ? "UploadConfig.ini" : "default";
+    if (reading.nOrigin == RATE_VALUE_UNSUPPORTED && !opt.bQuiet)
+        ConsoleLine("tcc-upload: UploadConfig.ini names " + std::to_string(reading.nValue) +
+                    " baud, which the station does not speak; using " + std::to_string(reading.dwRate));
 }
 
 int Retrieve(const Options& opt)
 {
-    const auto start = std::chrono::steady_clock::now();
-    RunReport report;
-    report.strPort = opt.strPort;
-    report.strOutput = opt.strOutput;
-    // The temporary file comes first: a folder that cannot take the file is
-    // reported before the station is asked for anything.
-    CAtomicFile file;
-    int nExit = EXIT_WRITE_FAILED;
-    if (!file.Create(opt.strOutput)) {
-        report.strMessage = file.ErrorText();
-        ConsoleLine("tcc-upload: " + report.strMessage);
-    }
-    else {
-        ConsoleInit(!opt.bQuiet && StderrIsTerminal());
-        InstallInterruptHandler();
-        CSerialPortCtrl::SetFixedBaudRate(opt.dwBaud);
-        g_bTrace.store(opt.bTrace, std::memory_order_relaxed);
-        CHdlcLink::SetTrace(OnLinkEvent);  // before the link exists
-        nExit = RunAttempts(file, opt, &report);
-        file.Discard();
-    }
-    report.bSaved = nExit == EXIT_OK;
-    report.dSeconds = SecondsSince(start);
-    report.dwBaud = CSerialPortCtrl::LastBaudRate();
-    report.qwWireSent = g_qwWireSent.load(std::memory_order_relaxed);
-    report.qwWireReceived = g_qwWireReceived.load(std::memory_order_relaxed);
-    report.dwFramesDropped = CHdlcLink::FramesDropped();
-    if (report.bSaved && !opt.bQuiet)
-        ConsoleLine(FormatSummary(report));
-    if (opt.bJson) {
-        std::printf("%s\n", FormatJson(report).c_str());
-        std::fflush(stdout);
-    }
-    return nExit;
+    std::vector<PortJob> jobs;
+    const int nExit = MakeJobs(opt, &jobs);
+    if (nExit >= 0)
+        return nExit;
+    BatchSettings settings;
+    ChooseBaudRate(opt, &settings);
+    settings.dwRetries = opt.dwRetries;
+    settings.dwRetryWaitMs = opt.dwRetryWait * 1000;
+    settings.bJson = opt.bJson;
+    settings.bQuiet = opt.bQuiet;
+    settings.bTrace = opt.bTrace;
+    settings.bTerminal = StderrIsTerminal() != 0;
+    ConsoleInit(!opt.bQuiet && settings.bTerminal, opt.bVerbose);
+    if (opt.bVerbose)
+        ConsoleLine("tcc-upload: " + std::to_string(settings.dwBaud) + " baud (" + settings.strBaudSource + ")");
+    if (opt.strOutput == "-")
+        SetStdoutBinary();
+    return RunBatch(jobs, settings);
 }
 
-// auto: the one USB serial adapter, named on standard error; with none or
-// several it is a usage error that lists them. Returns -1 when the port is set.
-int ResolveAutoPort(Options* pOpt)
+int ListPorts(const Options& opt)
 {
-    if (pOpt->strPort != kAutoPort)
-        return -1;
-    const std::vector<SerialPortInfo> adapters = UsbAdapters(ListSerialPorts());
-    if (adapters.size() == 1) {
-        pOpt->strPort = adapters[0].strName;
-        if (!pOpt->bQuiet)
-            ConsoleLine("tcc-upload: --port auto: " + DescribePort(adapters[0]));
-        return -1;
-    }
-    std::fprintf(stderr, "tcc-upload: --port auto needs exactly one USB serial adapter, and %s\n",
-                 adapters.empty() ? "there is none" : (std::to_string(adapters.size()) + " are present:").c_str());
-    for (const SerialPortInfo& port : adapters)
-        std::fprintf(stderr, "  %s\n", DescribePort(port).c_str());
-    return EXIT_USAGE;
-}
-
-int ListPorts()
-{
-    for (const SerialPortInfo& port : ListSerialPorts())
-        std::printf("%s\n", DescribePort(port).c_str());
+    const std::vector<SerialPortInfo> ports = ListedPorts(ListSerialPorts(), opt.bAll);
+    if (opt.bJson)
+        std::printf("%s\n", FormatPortsJson(ports, PortListHasById() != 0).c_str());
+    else
+        for (const SerialPortInfo& port : ports)
+            std::printf("%s\n", DescribePort(port).c_str());
     return EXIT_OK;
 }
 
@@ -383,9 +394,9 @@ int main(int argc, char** argv)
 {
     Options opt;
     int nExit = ParseOptions(argc, argv, &opt);
-    if (nExit < 0 && !opt.bListPorts)
-        nExit = ResolveAutoPort(&opt);
+    for (std::size_t i = 0; nExit < 0 && !opt.bListPorts && i < opt.ports.size(); ++i)
+        nExit = ResolveAdapterSpec(&opt.ports[i], opt);
     if (nExit >= 0)
         return nExit;
-    return opt.bListPorts ? ListPorts() : Retrieve(opt);
+    return opt.bListPorts ? ListPorts(opt) : Retrieve(opt);
 }

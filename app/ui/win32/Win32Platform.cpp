@@ -131,6 +131,32 @@ const BYTE* PlatformLoadDlgInit(UINT nIDTemplate, DWORD* pcbSize)
     return static_cast<const BYTE*>(::LockResource(hData));
 }
 
+// Each value under the key is one port: its name the driver's device
+// ("\Device\Serial0"), its data the port's name ("COM1"). A value too long
+// for the buffer is no port name and is passed over.
+std::vector<std::string> PlatformSerialPortNames()
+{
+    std::vector<std::string> names;
+    HKEY hKey = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE, &hKey) !=
+        ERROR_SUCCESS)
+        return names;
+    for (DWORD dwIndex = 0;; ++dwIndex) {
+        char szValue[256];
+        BYTE abData[256];
+        DWORD cchValue = sizeof szValue, cbData = sizeof abData - 1, dwType = 0;
+        LONG lResult = ::RegEnumValueA(hKey, dwIndex, szValue, &cchValue, nullptr, &dwType, abData, &cbData);
+        if (lResult == ERROR_NO_MORE_ITEMS)
+            break;
+        if (lResult != ERROR_SUCCESS || dwType != REG_SZ)
+            continue;
+        abData[cbData] = 0;
+        names.emplace_back(reinterpret_cast<const char*>(abData));
+    }
+    ::RegCloseKey(hKey);
+    return names;
+}
+
 BOOL PlatformSocketsStartup(WORD wVersionRequested, WORD* pwVersionGranted)
 {
     WSADATA wsaData;

@@ -66,6 +66,7 @@ void HeadlessSetModalDriver(UINT nTemplate, HeadlessDriver fnDriver);
 BOOL HeadlessClick(HWND hDlg, int nID);
 void HeadlessTypeText(HWND hCombo, const std::string& strText);
 void HeadlessSelect(HWND hCombo, int nIndex);  // picks a list entry
+void HeadlessDropDown(HWND hCombo);            // opens the list (CBN_DROPDOWN to the dialog)
 int HeadlessTick(HWND hDlg);                   // WM_TIMER for every running timer; how many fired
 void HeadlessPressKey(HWND hDlg, int nVirtKey, BOOL bShift = FALSE, BOOL bCtrl = FALSE, BOOL bAlt = FALSE);
 
@@ -121,6 +122,11 @@ std::vector<HeadlessHelpCall> HeadlessHelpCalls();
 // Module path and folders.
 void HeadlessSetModulePath(const std::string& strPath);
 void HeadlessSetFolders(const std::string& strAppData, const std::string& strWindows);
+
+// The ports listed under SERIALCOMM, in the registry's order, and how often
+// the program has read them.
+void HeadlessSetSerialPorts(const std::vector<std::string>& names);
+int HeadlessSerialPortReads();
 
 // Sockets layer: whether the start succeeds and which version it grants.
 void HeadlessSetSockets(BOOL bStartOk, WORD wVersionGranted);

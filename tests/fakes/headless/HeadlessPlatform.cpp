@@ -39,6 +39,8 @@ struct PlatformState {
     std::vector<HeadlessSaveAsRequest> saveAsRequests;
     std::vector<std::string> profileLog;
     std::optional<DWORD> injected[FileOpReplace + 1];
+    std::vector<std::string> serialPorts;
+    int nSerialPortReads = 0;
 };
 
 constexpr int kTempNameTries = 100;
@@ -180,6 +182,12 @@ std::string PlatformAppDataFolder() { return State().strAppData; }
 std::string PlatformWindowsFolder() { return State().strWindows; }
 std::string PlatformVirtualStoreFolder() { return std::string(); }  // no redirection here
 char PlatformPathSeparator() { return '/'; }
+
+std::vector<std::string> PlatformSerialPortNames()
+{
+    ++State().nSerialPortReads;
+    return State().serialPorts;
+}
 
 BOOL PlatformSocketsStartup(WORD, WORD* pwVersionGranted)
 {
@@ -341,6 +349,8 @@ void HeadlessSetSockets(BOOL bStartOk, WORD wVersionGranted)
     State().wSocketsVersion = wVersionGranted;
 }
 
+void HeadlessSetSerialPorts(const std::vector<std::string>& names) { State().serialPorts = names; }
+int HeadlessSerialPortReads() { return State().nSerialPortReads; }
 int HeadlessSocketsStartups() { return State().nStartups; }
 int HeadlessSocketsCleanups() { return State().nCleanups; }
 std::vector<std::string> HeadlessProfileLog() { return State().profileLog; }

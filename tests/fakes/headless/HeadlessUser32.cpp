@@ -44,7 +44,9 @@ struct HeadlessStringEntry {
     const char* pszText;
 };
 
-// The program's own resources, generated from the .rc file by the build.
+// The program's own resources, generated from the .rc file by the build;
+// Version.h gives the texts the .rc takes from the build's version.
+#include "Version.h"
 #include "tests/fakes/headless/HeadlessResources.inc"
 
 const std::vector<ControlTemplate>* FindTemplate(UINT nTemplate)
@@ -155,6 +157,37 @@ LRESULT ComboMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
             it = std::upper_bound(hWnd->items.begin(), hWnd->items.end(), strItem,
                                   [](const std::string& a, const std::string& b) { return Upper(a) < Upper(b); });
         return hWnd->items.insert(it, strItem) - hWnd->items.begin();
+    }
+    // As on Windows: inserting never sorts, and deleting the selected entry
+    // leaves none selected but the field as it was.
+    case CB_INSERTSTRING: {
+        std::string strItem = reinterpret_cast<const char*>(lParam);
+        if (IsUpperCase(hWnd))
+            strItem = Upper(strItem);
+        const int nAt = static_cast<int>(wParam);
+        if (nAt > static_cast<int>(hWnd->items.size()))
+            return CB_ERR;
+        auto it = nAt < 0 ? hWnd->items.end() : hWnd->items.begin() + nAt;
+        return hWnd->items.insert(it, strItem) - hWnd->items.begin();
+    }
+    case CB_DELETESTRING: {
+        const int nAt = static_cast<int>(wParam);
+        if (nAt < 0 || nAt >= static_cast<int>(hWnd->items.size()))
+            return CB_ERR;
+        hWnd->items.erase(hWnd->items.begin() + nAt);
+        if (hWnd->nCurSel == nAt)
+            hWnd->nCurSel = CB_ERR;
+        else if (hWnd->nCurSel > nAt)
+            --hWnd->nCurSel;
+        return static_cast<LRESULT>(hWnd->items.size());
+    }
+    case CB_GETCOUNT: return static_cast<LRESULT>(hWnd->items.size());
+    case CB_FINDSTRINGEXACT: {  // not case-sensitive, whole entries only
+        const std::string strWanted = Upper(reinterpret_cast<const char*>(lParam));
+        for (std::size_t i = 0; i < hWnd->items.size(); ++i)
+            if (Upper(hWnd->items[i]) == strWanted)
+                return static_cast<LRESULT>(i);
+        return CB_ERR;
     }
     case CB_GETCURSEL: return hWnd->nCurSel;
     case CB_SETCURSEL: {
@@ -493,6 +526,13 @@ void HeadlessTypeText(HWND hCombo, const std::string& strText)
 }
 
 void HeadlessSelect(HWND hCombo, int nIndex) { SendMessageA(hCombo, CB_SETCURSEL, static_cast<WPARAM>(nIndex), 0); }
+
+void HeadlessDropDown(HWND hCombo)
+{
+    SendMessageA(hCombo->pParent, WM_COMMAND,
+                 static_cast<WPARAM>(hCombo->nID) | (static_cast<WPARAM>(CBN_DROPDOWN) << 16),
+                 reinterpret_cast<LPARAM>(hCombo));
+}
 
 int HeadlessTick(HWND hDlg)
 {

@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Batch retrieval benchmark (figures, not a test): 1, 4 and 8 simulated
+# stations on ptys, paced at 115200 baud, 64 KiB each, read by one tcc-upload.
+# For every line it prints the run's time against that line's floor (its wire
+# bytes both ways, framing and escapes included, 11 bits a byte; goal: within
+# 1.05 of the floor), and for each batch the process's CPU time (user +
+# system) per line as a share of one core over the batch's wall time (goal:
+# under 1 %).
+# Usage: bench/batch/bench-batch.sh [BUILD_DIR]   (default build/native)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/../.." && pwd)"
+build="$(realpath -m "${1:-$root/build/native}")"
+if [ ! -d "$build" ]; then
+  cmake -S "$root" -B "$build" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$build" --target tcc-station-sim tcc-upload -j"$(nproc)" >/dev/null
+sim="$build/tools/station-sim/tcc-station-sim"
+upload="$build/tools/tcc-upload/tcc-upload"
+baud=115200
+size=65536
+
+work="$(mktemp -d /tmp/tcc-bench-batch.XXXXXX)"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+cd "$work"
+
+# start_station N: the simulator N on a pty; appends to ports and pids.
+start_station() {
+  local n="$1"
+  "$sim" --pty --baud "$baud" --size "$size" --seed "$n" --once --save-image "served-$n.bin" \
+    >"sim-$n.out" 2>"sim-$n.err" &
+  pids+=("$!")
+  local deadline=$((SECONDS + 15))
+  until grep -q '^PTY ' "sim-$n.out" 2>/dev/null; do
+    [ "$SECONDS" -lt "$deadline" ] || { echo "bench: simulator $n did not start" >&2; exit 1; }
+    sleep 0.05
+  done
+  ports+=(--port "$(sed -n 's/^PTY //p' "sim-$n.out")")
+}
+
+run_batch() {  # count
+  local count="$1" n
+  ports=() pids=()
+  rm -f ./*.bin sim-* out.json
+  for ((n = 1; n <= count; n++)); do start_station "$n"; done
+  local TIMEFORMAT='%3R %3U %3S' times
+  times="$( { time "$upload" "${ports[@]}" --output 'out-{port}.bin' --baud "$baud" --json --quiet \
+               >out.json 2>upload.err; } 2>&1 )" || { echo "bench: tcc-upload failed:" >&2; cat upload.err >&2; exit 1; }
+  for pid in "${pids[@]}"; do wait "$pid" || true; done
+  pids=()
+  read -r wall user sys <<<"$times"
+  echo "$count station(s), one tcc-upload: wall $wall s, CPU $user s user + $sys s system"
+  awk -v count="$count" -v wall="$wall" -v cpu="$(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')" \
+      -v baud="$baud" '
+    function num(key,   m) { return match($0, "\"" key "\": [0-9.]+") ? substr($0, RSTART + length(key) + 4, RLENGTH - length(key) - 4) + 0 : -1 }
+    function str(key) { return match($0, "\"" key "\": \"[^\"]*\"") ? substr($0, RSTART + length(key) + 5, RLENGTH - length(key) - 6) : "" }
+    {
+      floor = (num("wire_bytes_sent") + num("wire_bytes_received")) * 11 / baud
+      ratio = num("seconds") / floor
+      worst = ratio > worst ? ratio : worst
+      printf "  %-14s %s %6d bytes  %.3f s = %.4f x floor %.3f s  %s\n", str("port"), str("result"), num("bytes"),
+             num("seconds"), ratio, floor, ratio <= 1.05 ? "ok" : "MISSED"
+    }
+    END {
+      share = 100 * cpu / wall / count
+      printf "  worst line %.4f x floor (goal <= 1.05)  %s\n", worst, worst <= 1.05 ? "ok" : "MISSED"
+      printf "  CPU per line %.3f %% of a core (goal < 1 %%)  %s\n", share, share < 1 ? "ok" : "MISSED"
+    }' out.json
+  for ((n = 1; n <= count; n++)); do
+    local pty
+    pty="$(sed -n 's/^PTY \/dev\///p' "sim-$n.out" | tr '/' '_')"
+    cmp -s "out-$pty.bin" "served-$n.bin" || { echo "bench: station $n's image differs" >&2; exit 1; }
+  done
+}
+
+echo "tcc-upload batch benchmark ($(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)), $baud baud, $size bytes a station"
+for count in 1 4 8; do run_batch "$count"; done

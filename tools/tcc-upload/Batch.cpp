@@ -1,0 +1,401 @@
+#include "tools/tcc-upload/Batch.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "retrieval/MapUploader.h"
+#include "tools/tcc-upload/Console.h"
+#include "tools/tcc-upload/OutputName.h"
+#include "tools/tcc-upload/Platform.h"
+#include "tools/tcc-upload/Report.h"
+#include "tools/tcc-upload/RetryWait.h"
+#include "tools/tcc-upload/Sha256.h"
+#include "tools/tcc-upload/Trace.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The window polls every 250 ms; a finer poll reads the same things and only
+// trims the wait after the last chunk (40 ms: under 1 % of a 64 KiB run at
+// 115200 baud, and few wake-ups). A terminal's line keeps the window's pace;
+// a log gets a line at most every 10 s.
+constexpr auto kPollInterval = std::chrono::milliseconds(40);
+constexpr auto kTerminalInterval = std::chrono::milliseconds(250);
+constexpr auto kLogInterval = std::chrono::seconds(10);
+constexpr auto kSilenceNotice = std::chrono::seconds(5);
+constexpr int kGiveUpSeconds = CMapUploader::kReplyTimeoutMs / 1000;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+std::uint64_t Milliseconds(Clock::time_point t)
+{
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
+}
+
+std::string Percent(std::uint32_t dwReceived, std::uint32_t dwTotal)
+{
+    return std::to_string(dwTotal ? static_cast<unsigned>(100.0 * dwReceived / dwTotal) : 0) + "%";
+}
+
+// One port: its output, the uploader of its current attempt and its report.
+// Main thread only, but for the link events, which come on the port's link
+// worker and serial reader.
+class CPortRun {
+public:
+    CPortRun(const PortJob& job, const BatchSettings& settings, bool bLabelled);
+    ~CPortRun() { Drop(); }
+
+    bool PrepareOutput();  // false: the output cannot be written; the report says why
+    void StartAttempt(Clock::time_point now);
+    void Poll(Clock::time_point now);  // sets IsDone once the port has ended
+    void Interrupt(Clock::time_point now);
+    bool IsDone() const { return m_bDone; }
+    const RunReport& Report() const { return m_report; }
+
+    std::string ProgressText(Clock::time_point now, bool bAlone) const;
+    // The first poll after 5 s without a reply: true once a silence.
+    bool TakeSilenceNotice(Clock::time_point now);
+
+private:
+    static void OnLinkEvent(void* pContext, int nDirection, const std::uint8_t* pBytes, std::uint32_t count);
+    void OnFinished(Clock::time_point now);
+    void StepRetryWait(Clock::time_point now);
+    RunFailure Save();
+    void Finish(Clock::time_point now, RunFailure cause, const std::string& message);
+    void Drop();
+
+    const BatchSettings& m_settings;
+    RunReport m_report;
+    CAtomicFile m_file;
+    bool m_bStdout;
+    CMapUploader* m_pUploader = nullptr;
+    std::unique_ptr<CRetryWait> m_pRetryWait;  // between a failed attempt and the next
+    Clock::time_point m_start, m_attemptStart, m_dataStart, m_lastChange;
+    std::uint32_t m_dwTotal = 0, m_dwReceived = 0;  // as last polled
+    std::atomic<std::uint64_t> m_qwSent{0}, m_qwReceived{0};
+    PortTrace m_trace;
+    bool m_bDone = false;
+    bool m_bSilenceNoted = false;
+};
+
+CPortRun::CPortRun(const PortJob& job, const BatchSettings& settings, bool bLabelled)
+    : m_settings(settings), m_bStdout(job.strOutput == "-")
+{
+    m_report.strPort = job.strPort;
+    m_report.strOutput = job.strOutput;
+    m_report.strBaudSource = settings.strBaudSource;
+    if (bLabelled)
+        m_trace.strLabel = job.strPort;
+}
+
+bool CPortRun::PrepareOutput()
+{
+    if (m_bStdout)
+        return true;
+    std::string error;
+    if (IsFolder(m_report.strOutput))
+        error = "cannot write " + m_report.strOutput + ": it is a folder";
+    else if (!m_file.Create(m_report.strOutput))
+        error = m_file.ErrorText();
+    if (error.empty())
+        return true;
+    m_report.nFailure = RunFailure::saveFailed;
+    m_report.strMessage = error;
+    m_bDone = true;
+    return false;
+}
+
+void CPortRun::StartAttempt(Clock::time_point now)
+{
+    if (m_report.dwAttempts == 0)
+        m_start = now;
+    ++m_report.dwAttempts;
+    m_attemptStart = m_dataStart = m_lastChange = now;
+    m_dwTotal = m_dwReceived = 0;
+    UploadOptions options;
+    options.dwFixedBaudRate = m_settings.dwBaud;
+    options.pfnTrace = OnLinkEvent;
+    options.pTraceContext = this;
+    m_pUploader = new CMapUploader(m_report.strPort, options);
+    m_pUploader->Start();
+}
+
+void CPortRun::OnLinkEvent(void* pContext, int nDirection, const std::uint8_t* pBytes, std::uint32_t count)
+{
+    CPortRun* pRun = static_cast<CPortRun*>(pContext);
+    if (nDirection == LINK_TRACE_WRITE)
+        pRun->m_qwSent.fetch_add(count, std::memory_order_relaxed);
+    else if (nDirection == LINK_TRACE_BURST)
+        pRun->m_qwReceived.fetch_add(count, std::memory_order_relaxed);
+    if (pRun->m_settings.bTrace)
+        TraceLinkEvent(&pRun->m_trace, nDirection, pBytes, count);
+}
+
+void CPortRun::Poll(Clock::time_point now)
+{
+    if (m_pRetryWait)
+        StepRetryWait(now);
+    if (m_bDone || m_pUploader == nullptr)
+        return;
+    // m_bFinished first: once it is seen, the counters are final.
+    const bool bFinished = m_pUploader->m_bFinished.load(std::memory_order_acquire) != 0;
+    const std::uint32_t dwTotal = m_pUploader->GetTotalSize();
+    const std::uint32_t dwReceived = m_pUploader->GetReceived();
+    if (dwTotal != m_dwTotal || dwReceived != m_dwReceived) {
+        if (m_dwTotal == 0)
+            m_dataStart = now;  // the rate counts from the size response on
+        m_lastChange = now;
+        m_bSilenceNoted = false;
+    }
+    m_dwTotal = dwTotal;
+    m_dwReceived = dwReceived;
+    if (bFinished)
+        OnFinished(now);
+}
+
+// The window's end of a run: save on success; a failed retrieval is tried
+// again with a new uploader while retries are left.
+void CPortRun::OnFinished(Clock::time_point now)
+{
+    m_report.dAttemptSeconds = Seconds(now - m_attemptStart);
+    m_report.dwBytes = m_dwReceived;
+    m_report.dwFramesDropped += m_pUploader->GetFramesDropped();
+    if (m_pUploader->GetBaudRate() != 0)
+        m_report.dwBaud = m_pUploader->GetBaudRate();
+    if (m_pUploader->Succeeded()) {
+        const RunFailure cause = Save();
+        Finish(now, cause, cause == RunFailure::none ? std::string() : m_report.strMessage);
+        return;
+    }
+    const RunFailure cause = m_pUploader->GetFailure();
+    if (m_report.dwAttempts > m_settings.dwRetries) {
+        Finish(now, cause, FailureMessage(cause, m_pUploader->GetAccessGroup()));
+        return;
+    }
+    Drop();
+    if (!m_settings.bQuiet)
+        ConsoleLine("tcc-upload: " + m_report.strPort + ": attempt " + std::to_string(m_report.dwAttempts) + " of " +
+                    std::to_string(m_settings.dwRetries + 1) + " failed; trying again in " +
+                    std::to_string(m_settings.dwRetryWaitMs / 1000) + " s");
+    m_pRetryWait = std::make_unique<CRetryWait>(Milliseconds(now), m_settings.dwRetryWaitMs);
+}
+
+// The pause before a retry, then as long again for a port that is missing
+// (an adapter plugged in again comes back under its name).
+void CPortRun::StepRetryWait(Clock::time_point now)
+{
+    const std::string& port = m_report.strPort;
+    const RetryWaitEnd nEnd = m_pRetryWait->Step(Milliseconds(now), [&port] { return PortIsPresent(port); });
+    if (nEnd == RETRY_WAITING)
+        return;
+    m_pRetryWait.reset();
+    if (nEnd == RETRY_PORT_MISSING && !m_settings.bQuiet)
+        ConsoleLine("tcc-upload: " + port + " has not come back; trying it all the same");
+    StartAttempt(now);
+}
+
+// The digest is of the very bytes handed to the file or standard output.
+RunFailure CPortRun::Save()
+{
+    const std::uint8_t* pImage = m_pUploader->GetData();
+    const std::uint32_t dwCount = m_pUploader->GetReceived();
+    CSha256 sha;
+    sha.Update(pImage, dwCount);
+    m_report.strSha256 = sha.FinishHex();
+    if (m_bStdout) {
+        if ((dwCount == 0 || std::fwrite(pImage, 1, dwCount, stdout) == dwCount) && std::fflush(stdout) == 0)
+            return RunFailure::none;
+        m_report.strMessage = std::string("cannot write standard output: ") + std::strerror(errno);
+    }
+    else if (m_file.Write(pImage, dwCount) && m_file.Commit())
+        return RunFailure::none;
+    else
+        m_report.strMessage = m_file.ErrorText();
+    return RunFailure::saveFailed;
+}
+
+void CPortRun::Finish(Clock::time_point now, RunFailure cause, const std::string& message)
+{
+    Drop();
+    m_pRetryWait.reset();
+    m_file.Discard();
+    m_report.bSaved = cause == RunFailure::none;
+    m_report.nFailure = cause;
+    m_report.strMessage = message;
+    m_report.dSeconds = Seconds(now - m_start);
+    m_report.qwWireSent = m_qwSent.load(std::memory_order_relaxed);
+    m_report.qwWireReceived = m_qwReceived.load(std::memory_order_relaxed);
+    m_bDone = true;
+}
+
+// Deleting the uploader waits for its threads; the link events end with it.
+void CPortRun::Drop()
+{
+    delete m_pUploader;
+    m_pUploader = nullptr;
+}
+
+void CPortRun::Interrupt(Clock::time_point now)
+{
+    if (!m_bDone)
+        Finish(now, RunFailure::interrupted, FailureMessage(RunFailure::interrupted));
+}
+
+bool CPortRun::TakeSilenceNotice(Clock::time_point now)
+{
+    if (m_bDone || m_pRetryWait || m_bSilenceNoted || now - m_lastChange < kSilenceNotice)
+        return false;
+    m_bSilenceNoted = true;
+    return true;
+}
+
+std::string CPortRun::ProgressText(Clock::time_point now, bool bAlone) const
+{
+    const std::string head = bAlone ? std::string() : SafePortName(m_report.strPort) + " ";
+    if (m_bDone)
+        return head + (m_report.bSaved ? "saved" : "failed");
+    if (m_pRetryWait)
+        return head + "waiting to try again";
+    const int nSilent = static_cast<int>(Seconds(now - m_lastChange));
+    if (now - m_lastChange >= kSilenceNotice)
+        return head + "no reply for " + std::to_string(nSilent) + " s, giving up at " + std::to_string(kGiveUpSeconds) +
+               " s";
+    if (m_dwTotal == 0)
+        return head + "waiting for the station";
+    if (!bAlone)
+        return head + Percent(m_dwReceived, m_dwTotal);
+    const double seconds = Seconds(now - m_dataStart);
+    const double rate = seconds > 0.05 ? m_dwReceived / seconds : 0.0;
+    const int nLeft = rate > 0 ? static_cast<int>((m_dwTotal - m_dwReceived) / rate) : 0;
+    char sz[128];
+    std::snprintf(sz, sizeof sz, "%u of %u bytes (%s)  %.1f KiB/s  %d:%02d left", m_dwReceived, m_dwTotal,
+                  Percent(m_dwReceived, m_dwTotal).c_str(), rate / 1024.0, nLeft / 60, nLeft % 60);
+    return sz;
+}
+
+// What each port's end prints: its closing line (none for a saved image
+// under --quiet) and its JSON object.
+void ReportPort(const CPortRun& run, const BatchSettings& settings)
+{
+    const RunReport& report = run.Report();
+    if (!settings.bQuiet || !report.bSaved)
+        ConsoleLine(FormatSummary(report));
+    if (settings.bJson) {
+        std::printf("%s\n", FormatJson(report).c_str());
+        std::fflush(stdout);
+    }
+}
+
+// The progress of every port on one line: redrawn on a terminal, written
+// as a line of its own in a log, where a silence is also said when it starts.
+class CProgress {
+public:
+    CProgress(const BatchSettings& settings, Clock::time_point start)
+        : m_bTerminal(settings.bTerminal && !settings.bQuiet),
+          m_bLog(!settings.bTerminal && !settings.bQuiet),
+          m_nextDraw(start + (m_bTerminal ? Clock::duration::zero() : kLogInterval))
+    {
+    }
+
+    void Show(std::vector<std::unique_ptr<CPortRun>>& runs, Clock::time_point now, bool bEnd);
+
+private:
+    bool m_bTerminal, m_bLog;
+    bool m_bLogged = false;
+    Clock::time_point m_nextDraw;
+};
+
+void CProgress::Show(std::vector<std::unique_ptr<CPortRun>>& runs, Clock::time_point now, bool bEnd)
+{
+    if (m_bLog)
+        for (auto& run : runs)
+            if (run->TakeSilenceNotice(now))
+                ConsoleLine("tcc-upload: " + run->Report().strPort + ": " + run->ProgressText(now, true));
+    if (bEnd && m_bTerminal) {
+        ConsoleEndProgress();
+        return;
+    }
+    if ((!bEnd && now < m_nextDraw) || (bEnd && !m_bLogged) || (!m_bTerminal && !m_bLog))
+        return;
+    std::string text;
+    for (auto& run : runs)
+        text += (text.empty() ? "" : "  ") + run->ProgressText(now, runs.size() == 1);
+    if (m_bTerminal)
+        ConsoleProgress(text);
+    else
+        ConsoleLine("tcc-upload: " + text);
+    m_bLogged = true;
+    m_nextDraw = now + (m_bTerminal ? Clock::duration(kTerminalInterval) : Clock::duration(kLogInterval));
+}
+
+// Every output is created before any port is opened; one that cannot be
+// ends the run with status 3 and opens nothing.
+bool PrepareOutputs(std::vector<std::unique_ptr<CPortRun>>& runs, const BatchSettings& settings)
+{
+    bool bAll = true;
+    for (auto& run : runs)
+        if (!run->PrepareOutput()) {
+            ReportPort(*run, settings);
+            bAll = false;
+        }
+    return bAll;
+}
+
+// Polls until every port has ended or the user interrupts.
+void PollAll(std::vector<std::unique_ptr<CPortRun>>& runs, const BatchSettings& settings)
+{
+    CProgress progress(settings, Clock::now());
+    for (;;) {
+        const auto now = Clock::now();
+        if (WasInterrupted()) {
+            ConsoleEndProgress();
+            for (auto& run : runs)
+                if (!run->IsDone()) {
+                    run->Interrupt(now);
+                    ReportPort(*run, settings);
+                }
+            return;
+        }
+        bool bAllDone = true;
+        for (auto& run : runs) {
+            const bool bWasDone = run->IsDone();
+            run->Poll(now);
+            if (!bWasDone && run->IsDone()) {
+                ConsoleEndProgress();
+                ReportPort(*run, settings);
+            }
+            bAllDone = bAllDone && run->IsDone();
+        }
+        progress.Show(runs, now, bAllDone);
+        if (bAllDone)
+            return;
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
+}  // namespace
+
+int RunBatch(const std::vector<PortJob>& jobs, const BatchSettings& settings)
+{
+    std::vector<std::unique_ptr<CPortRun>> runs;
+    for (const PortJob& job : jobs)
+        runs.push_back(std::make_unique<CPortRun>(job, settings, jobs.size() > 1));
+    // From here on Ctrl-C only sets a flag, so that temporary files go.
+    InstallInterruptHandler();
+    if (!PrepareOutputs(runs, settings))
+        return ExitStatusOf(RunFailure::saveFailed);
+    const auto start = Clock::now();
+    for (auto& run : runs)
+        run->StartAttempt(start);
+    PollAll(runs, settings);
+    int nExit = 0;
+    for (auto& run : runs)
+        nExit = WorseExitStatus(nExit, ExitStatusOf(run->Report().nFailure));
+    return nExit;
+}

@@ -1,0 +1,28 @@
+// One tcc-upload run: every port at once, each with its own uploader, line
+// and threads, polled from the main thread the way the window polls one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct BatchSettings {
+    std::uint32_t dwBaud = 0;   // the rate every port is set to
+    std::string strBaudSource;  // "--baud", "UploadConfig.ini" or "default"
+    std::uint32_t dwRetries = 0;
+    std::uint32_t dwRetryWaitMs = 2000;  // the pause before a retry, and the longest wait for a missing port
+    bool bJson = false;
+    bool bQuiet = false;
+    bool bTrace = false;
+    bool bTerminal = false;  // standard error is a terminal
+};
+
+struct PortJob {
+    std::string strPort;
+    std::string strOutput;  // a file, or "-" for standard output
+};
+
+// Creates every output first (status 3 before any port is opened), then runs
+// all ports; prints each port's closing line and JSON object as it ends.
+// Returns the exit status.
+int RunBatch(const std::vector<PortJob>& jobs, const BatchSettings& settings);

@@ -1,0 +1,107 @@
+#include "tools/tcc-upload/OutputName.h"
+
+#include <cstdio>
+#include <map>
+
+namespace {
+
+const char kFields[] = "{port}, {serial} and {date}";
+
+bool IsSafe(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+           c == '_';
+}
+
+// Returns false, with the field's text in *pBad, at the first unknown field
+// or an opening brace that is never closed.
+bool Expand(const std::string& pattern, const std::map<std::string, std::string>& fields, std::string* pOut,
+            std::string* pBad)
+{
+    pOut->clear();
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] != '{') {
+            *pOut += pattern[i];
+            continue;
+        }
+        const std::size_t nEnd = pattern.find('}', i);
+        const std::string field = pattern.substr(i, nEnd == std::string::npos ? std::string::npos : nEnd - i + 1);
+        const auto it = fields.find(field);
+        if (it == fields.end()) {
+            *pBad = field;
+            return false;
+        }
+        *pOut += it->second;
+        i = nEnd;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string SafePortName(const std::string& port)
+{
+    std::string name = port;
+    for (const char* pszPrefix : {"\\\\.\\", "/dev/"})
+        if (name.compare(0, std::string(pszPrefix).size(), pszPrefix) == 0)
+            name.erase(0, std::string(pszPrefix).size());
+    while (!name.empty() && (name[0] == '/' || name[0] == '\\'))
+        name.erase(0, 1);
+    for (char& c : name)
+        if (!IsSafe(c))
+            c = '_';
+    return name.empty() ? "port" : name;
+}
+
+std::string UtcStamp(std::time_t when)
+{
+    // Called once, before any thread of the run starts.
+    const std::tm utc = *std::gmtime(&when);
+    char sz[32];
+    std::snprintf(sz, sizeof sz, "%04d%02d%02d-%02d%02d%02d", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
+                  utc.tm_hour, utc.tm_min, utc.tm_sec);
+    return sz;
+}
+
+namespace {
+
+std::string ExpandEach(const std::string& pattern, const std::vector<OutputPort>& ports, const std::string& date,
+                       std::vector<std::string>* pPaths)
+{
+    if (pattern == "-") {
+        if (ports.size() > 1)
+            return "--output - takes one port";
+        pPaths->assign(ports.size(), pattern);
+        return "";
+    }
+    std::string path, bad;
+    if (!Expand(pattern, {{"{port}", ""}, {"{serial}", ""}, {"{date}", ""}}, &path, &bad))
+        return "--output " + pattern + ": unknown field " + bad + "; the fields are " + kFields;
+    const bool bPerPort = pattern.find("{port}") != std::string::npos || pattern.find("{serial}") != std::string::npos;
+    if (ports.size() > 1 && !bPerPort)
+        return "several ports need an --output with {port} or {serial} in it";
+    std::map<std::string, std::string> seen;  // file -> the port that has it
+    for (const OutputPort& port : ports) {
+        const std::string safe = SafePortName(port.strPort);
+        const std::string serial = port.strSerial.empty() ? safe : SafePortName(port.strSerial);
+        Expand(pattern, {{"{port}", safe}, {"{serial}", serial}, {"{date}", date}}, &path, &bad);
+        const auto it = seen.emplace(path, port.strPort);
+        if (!it.second)
+            return "--output " + pattern + " gives " + it.first->second + " and " + port.strPort + " the same file " +
+                   path;
+        pPaths->push_back(path);
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string ExpandOutputs(const std::string& pattern, const std::vector<OutputPort>& ports, const std::string& date,
+                          std::vector<std::string>* pPaths)
+{
+    pPaths->clear();
+    const std::string error = ExpandEach(pattern, ports, date, pPaths);
+    if (!error.empty())
+        pPaths->clear();
+    return error;
+}

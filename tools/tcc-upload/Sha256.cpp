@@ -1,0 +1,88 @@
+#include "tools/tcc-upload/Sha256.h"
+
+#include <cstring>
+
+namespace {
+
+const std::uint32_t kRound[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+
+std::uint32_t Rotr(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+
+}  // namespace
+
+CSha256::CSha256()
+    : m_adwState{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19}
+{
+}
+
+void CSha256::Block(const std::uint8_t* p)
+{
+    std::uint32_t w[64];
+    for (int i = 0; i < 16; ++i)
+        w[i] = std::uint32_t(p[4 * i]) << 24 | std::uint32_t(p[4 * i + 1]) << 16 | std::uint32_t(p[4 * i + 2]) << 8 |
+               p[4 * i + 3];
+    for (int i = 16; i < 64; ++i) {
+        const std::uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
+        const std::uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
+        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+    }
+    std::uint32_t v[8];
+    std::memcpy(v, m_adwState, sizeof v);
+    for (int i = 0; i < 64; ++i) {
+        const std::uint32_t s1 = Rotr(v[4], 6) ^ Rotr(v[4], 11) ^ Rotr(v[4], 25);
+        const std::uint32_t ch = (v[4] & v[5]) ^ (~v[4] & v[6]);
+        const std::uint32_t t1 = v[7] + s1 + ch + kRound[i] + w[i];
+        const std::uint32_t s0 = Rotr(v[0], 2) ^ Rotr(v[0], 13) ^ Rotr(v[0], 22);
+        const std::uint32_t maj = (v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]);
+        std::memmove(v + 1, v, 7 * sizeof v[0]);
+        v[4] += t1;
+        v[0] = t1 + s0 + maj;
+    }
+    for (int i = 0; i < 8; ++i)
+        m_adwState[i] += v[i];
+}
+
+void CSha256::Update(const std::uint8_t* pBytes, std::size_t count)
+{
+    m_qwBytes += count;
+    while (count > 0) {
+        const std::size_t n = count < 64 - m_nBuffered ? count : 64 - m_nBuffered;
+        std::memcpy(m_abBuffer + m_nBuffered, pBytes, n);
+        m_nBuffered += n;
+        pBytes += n;
+        count -= n;
+        if (m_nBuffered == 64) {
+            Block(m_abBuffer);
+            m_nBuffered = 0;
+        }
+    }
+}
+
+// The message is followed by a 1 bit, zeros up to 56 bytes into the last
+// block, and its length in bits, big-endian.
+std::string CSha256::FinishHex()
+{
+    const std::uint64_t qwBits = m_qwBytes * 8;
+    const std::uint8_t bOne = 0x80, bZero = 0;
+    Update(&bOne, 1);
+    while (m_nBuffered != 56)
+        Update(&bZero, 1);
+    std::uint8_t abLength[8];
+    for (int i = 0; i < 8; ++i)
+        abLength[i] = static_cast<std::uint8_t>(qwBits >> (56 - 8 * i));
+    Update(abLength, 8);
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (std::uint32_t dw : m_adwState)
+        for (int shift = 28; shift >= 0; shift -= 4)
+            hex += kDigits[(dw >> shift) & 15];
+    return hex;
+}
