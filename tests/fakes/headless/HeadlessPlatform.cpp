@@ -209,7 +209,9 @@ BOOL PlatformSaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDef
     HeadlessSaveAsRequest request{hOwner, &dialog, std::string(pszFilter, cchFilter + 2), pszDefExt, strPath};
     State().saveAsRequests.push_back(request);
     HeadlessSaveAsHandler fnHandler = State().fnSaveAs;
+    HeadlessDeliverPosted();
     BOOL bSaved = fnHandler ? fnHandler(request, strPath) : FALSE;
+    HeadlessDeliverPosted();
     HeadlessClosePopup(&dialog);
     return bSaved;
 }
