@@ -171,12 +171,23 @@ void CUploaderDlg::EndRun()
     m_state = UploadWindowState::Idle;
 }
 
+// The image took minutes to fetch and goes with the uploader: a save that
+// fails offers Save As again, until the image is saved or the user cancels.
 void CUploaderDlg::SaveImageAs()
 {
     std::string strPath = m_strConfigFile;
-    if (!SaveAsDialog(m_hWnd, kSaveFilter, kSaveDefaultExt, strPath))
-        return;
-    SaveImageTo(strPath);
+    for (;;) {
+        switch (SaveAsDialog(m_hWnd, kSaveFilter, kSaveDefaultExt, strPath)) {
+        case SaveAsCancelled: return;
+        case SaveAsChosen:
+            if (SaveImageTo(strPath))
+                return;
+            break;
+        case SaveAsFailed:  // nothing was shown: say so before the next try
+            AppMessageBox(FileErrorText(FileErrorCause::generic, strPath).c_str(), MB_OK | MB_ICONSTOP);
+            break;
+        }
+    }
 }
 
 // TRUE once the image is in strPath and remembered; otherwise the box has

@@ -142,6 +142,7 @@ protected:
 
 void ReentryTest::ArmLoop()
 {
+    AnswerSaveAsWith(m_strGood, FALSE);
     switch (TheLoop()) {
     case Loop::StartBuildBox:
         FakeUploader().fnDuringConstruct = [] { AppMessageBox("BaudRate 1234 Not Supported, Using Defaults"); };
@@ -162,7 +163,7 @@ void ReentryTest::ArmLoop()
         AnswerSaveAsWith(m_strGood, FALSE);
         FireAtBox("Disk full");
         break;
-    default: AnswerSaveAsWith(m_strGood, FALSE); break;
+    default: break;
     }
 }
 
@@ -222,6 +223,10 @@ TEST_P(ReentryTest, EveryCommandAtEveryLoopLeavesTheWindowSound)
     EXPECT_TRUE(m_bFired) << "the loop under test never ran";
     EXPECT_LE(FakeUploader().nMaxLive, 1) << "a second uploader inside the first";
     EXPECT_EQ(FakeUploader().nConstructs, FakeUploader().nDeletes) << "an uploader leaked or deleted twice";
+    // The harness never cancels Save As.
+    if (!HeadlessSaveAsRequests().empty()) {
+        EXPECT_TRUE(ReadWholeFile(m_strGood) == std::string(m_image.begin(), m_image.end())) << "the image was lost";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ReentryTest,

@@ -117,6 +117,9 @@ struct HeadlessSaveAsRequest {
 };
 typedef std::function<BOOL(const HeadlessSaveAsRequest& request, std::string& strPath)> HeadlessSaveAsHandler;
 void HeadlessSetSaveAsHandler(HeadlessSaveAsHandler fnHandler);  // none: cancel
+// The next nTimes dialogs that would be shown fail instead with the extended
+// error dwError (CDERR_DIALOGFAILURE: 0xFFFF), as when one cannot be created.
+void HeadlessFailSaveAs(int nTimes, DWORD dwError);
 std::vector<HeadlessSaveAsRequest> HeadlessSaveAsRequests();
 
 // Help viewers: WinHelp and HTML Help calls, in order.

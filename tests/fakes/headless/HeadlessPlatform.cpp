@@ -36,6 +36,8 @@ struct PlatformState {
     int nStartups = 0;
     int nCleanups = 0;
     HeadlessSaveAsHandler fnSaveAs;
+    int nSaveAsFailures = 0;
+    DWORD dwSaveAsError = 0;
     std::vector<HeadlessSaveAsRequest> saveAsRequests;
     std::vector<std::string> profileLog;
     std::optional<DWORD> injected[FileOpReplace + 1];
@@ -198,6 +200,11 @@ BOOL PlatformSaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDef
         *pdwError = kFnErrInvalidFileName;
         return FALSE;
     }
+    if (State().nSaveAsFailures > 0) {
+        --State().nSaveAsFailures;
+        *pdwError = State().dwSaveAsError;
+        return FALSE;
+    }
     std::size_t cchFilter = 0;
     while (pszFilter[cchFilter] != '\0' || pszFilter[cchFilter + 1] != '\0')
         ++cchFilter;
@@ -328,6 +335,12 @@ void CReplacingFile::Discard()
 // --- Headless.h -------------------------------------------------------------
 
 void HeadlessSetSaveAsHandler(HeadlessSaveAsHandler fnHandler) { State().fnSaveAs = std::move(fnHandler); }
+
+void HeadlessFailSaveAs(int nTimes, DWORD dwError)
+{
+    State().nSaveAsFailures = nTimes;
+    State().dwSaveAsError = dwError;
+}
 std::vector<HeadlessSaveAsRequest> HeadlessSaveAsRequests() { return State().saveAsRequests; }
 void HeadlessSetModulePath(const std::string& strPath) { State().strModulePath = strPath; }
 
