@@ -14,7 +14,8 @@
 // BOOL: standard error is an interactive terminal (console).
 int StderrIsTerminal();
 
-// After InstallInterruptHandler, Ctrl-C only sets a flag that
+// After InstallInterruptHandler, Ctrl-C, a termination request, a hang-up
+// (SIGHUP) or a closed console window only sets a flag that
 // WasInterrupted reports, so the run can remove its temporary file.
 void InstallInterruptHandler();
 int WasInterrupted();
