@@ -2,7 +2,7 @@
 # GUI tests of TandrelConfigurationController.exe under Wine, one case per run:
 #   run_gui_tests.sh probe|upload|port-fails|about|help|help-f1|close-mid-run|
 #                    about-run-end|failure-box|typed-port-reopens-empty|
-#                    close-timing|utf8-path
+#                    close-timing|utf8-path|cancel-sent-twice|save-unwritable
 # The station is tcc-station-sim on a pty, mapped to a COM port through Wine's
 # registry; the windows are driven by guidriver.exe in the same prefix.
 #
@@ -418,6 +418,49 @@ case_close_timing() {
     printf "then program ended (ms): min %d, median %d, max %d\n", e[1], e[int((NR+1)/2)], e[NR] }'
 }
 
+# Two Cancels sent at once from another process during a paced run, ten
+# times: one of them arrives while the other waits for the uploader's threads
+# (a wait that serves sent messages). The window closes and the program ends
+# each time, without a crash.
+case_cancel_sent_twice() {
+  native_tools
+  start_sim --size 24576 --seed 9 --baud 9600
+  write_baud_file 9600
+  prepare_prefix COM1 "$slave"
+  local i
+  for i in $(seq 1 "${CANCEL_RUNS:-10}"); do
+    start_app
+    drv click "$TITLE" $IDC_UPLOAD || fail "run $i: could not press Upload"
+    drv wait-progress "$TITLE" $IDC_PROGRESS 3 60 || fail "run $i: the bar never moved"
+    drv send-command "$TITLE" 2 2 60 || fail "run $i: could not send the two Cancels"
+    wait_exit "$app_pid" 60 || fail "run $i: the program did not end within 60 s of the Cancels"
+    app_pid=""
+    app_crashed && fail "run $i: the program crashed: $(grep -m1 Unhandled "$work/app.log")"
+    note "run $i: closed and ended"
+  done
+}
+
+# A save into a folder the program cannot write (/proc takes no new file, not
+# even from root): the error box, then Save As again, and the image is saved
+# on the second try.
+case_save_unwritable() {
+  native_tools
+  start_sim --size 3000 --seed 6 --unpaced --save-image "$work/served.bin"
+  write_baud_file 115200
+  prepare_prefix COM1 "$slave"
+  start_app
+  drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
+  local bad='Z:\proc\saved.qmf' out="$work/saved.qmf" win_out
+  win_out="$(winepath -w "$out")"
+  drv saveas "$bad" 60 || fail "could not answer the first Save As"
+  expect_eq "error box" "$(drv msgbox "$CAPTION" 30)" "Can't open file $bad"
+  drv saveas "$win_out" 30 || fail "no second Save As after the error box"
+  drv wait-text "$TITLE" $IDC_STATUS "Completed OK" 20 || fail "the status never read \"Completed OK\""
+  cmp "$work/served.bin" "$out" || fail "the saved file differs from the image served"
+  close_app
+  check_profile 0 "$win_out"
+}
+
 case "$case_name" in
   probe) case_probe ;;
   about-run-end) case_about_run_end ;;
@@ -431,6 +474,8 @@ case "$case_name" in
   help) case_help button ;;
   help-f1) case_help f1 ;;
   close-mid-run) case_close_mid_run ;;
+  cancel-sent-twice) case_cancel_sent_twice ;;
+  save-unwritable) case_save_unwritable ;;
   *) fail "unknown case" ;;
 esac
 echo "PASS [$case_name]"
