@@ -9,9 +9,9 @@ constexpr bool F = false;
 // and Running are states a person can act in; in the others a modal window is
 // up (or the window is going), and what arrives was typed ahead or sent by
 // another program. Dropping beats keeping such a command for later: a Close
-// kept through Starting would end a run the user has just been told about, one
-// kept through Ending would end the window under the user's next action, and a
-// second Upload would nest a second uploader inside the first.
+// kept through Starting would end the run the user has just started, one kept
+// through Ending would close the window once the user has dealt with Save As,
+// and an Upload would nest a second uploader inside the first.
 constexpr bool kTakes[5][5] = {
     //             Upload Close About Help Tick
     /* Idle     */ {T, T, T, T, F},

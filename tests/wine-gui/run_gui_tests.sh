@@ -370,15 +370,21 @@ case_typed_port_reopens_empty() {
   check_profile -1 "default.map"
 }
 
-# A path outside the legacy code page (as a user name can be, and with it the
-# settings folder): the ANSI calls must carry it whole, not as '?'.
-case_utf8_path() {
+# Upload pressed for an unpaced run of SIZE bytes, the image served kept in
+# served.bin; the baud-rate file keeps the "Using Defaults" box away.
+start_quick_run() {  # size, seed
   native_tools
-  start_sim --size 3000 --seed 4 --unpaced --save-image "$work/served.bin"
+  start_sim --size "$1" --seed "$2" --unpaced --save-image "$work/served.bin"
   write_baud_file 115200
   prepare_prefix COM1 "$slave"
   start_app
   drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
+}
+
+# A path outside the legacy code page (as a user name can be, and with it the
+# settings folder): the ANSI calls must carry it whole, not as '?'.
+case_utf8_path() {
+  start_quick_run 3000 4
   mkdir -p "$work/Ωmega"
   local out="$work/Ωmega/Σite.qmf"
   drv saveas "$(winepath -w "$out")" 60 || fail "could not save through the Save As dialog"
@@ -444,12 +450,7 @@ case_cancel_sent_twice() {
 # even from root): the error box, then Save As again, and the image is saved
 # on the second try.
 case_save_unwritable() {
-  native_tools
-  start_sim --size 3000 --seed 6 --unpaced --save-image "$work/served.bin"
-  write_baud_file 115200
-  prepare_prefix COM1 "$slave"
-  start_app
-  drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
+  start_quick_run 3000 6
   local bad='Z:\proc\saved.qmf' out="$work/saved.qmf" win_out
   win_out="$(winepath -w "$out")"
   drv saveas "$bad" 60 || fail "could not answer the first Save As"
