@@ -22,16 +22,26 @@ std::string FolderOf(const std::string& path)
     return nSlash == 0 ? "/" : path.substr(0, nSlash);
 }
 
+// Errors that say the folder cannot be synced at all, not that syncing it
+// failed: file systems without fsync on a folder (EINVAL, EROFS, ENOTSUP) and
+// a folder that takes new files but may not be read, so cannot be opened.
+bool CannotSyncFolder(int nError)
+{
+    return nError == EINVAL || nError == EROFS || nError == ENOTSUP || nError == EACCES || nError == EPERM;
+}
+
 // The rename is an entry in the folder: it is on the disk only once the
-// folder is.
+// folder is. Where the folder cannot be synced the rename stands as done;
+// an I/O error fails the save.
 int SyncFolder(const std::string& folder)
 {
     const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    const int nError = fsync(fd) == 0 ? 0 : errno;
-    close(fd);
-    return nError;
+    int nError = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        nError = fsync(fd) == 0 ? 0 : errno;
+        close(fd);
+    }
+    return CannotSyncFolder(nError) ? 0 : nError;
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 // port discovery on a made-up sysfs, and the run's report.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -116,6 +118,7 @@ TEST(TraceScannerTest, DescribesWhatTheDecoderWouldMakeOfAFrame)
 // tell apart, recorded while a test asks and then passed on to the C library.
 std::vector<std::string> g_fileCalls;
 bool g_bRecordFileCalls = false;
+int g_nFolderSyncError = 0;  // what fsync of a folder fails with; 0: it succeeds
 
 template <typename Fn>
 Fn NextDefinition(const char* pszName)
@@ -140,7 +143,12 @@ extern "C" mode_t umask(mode_t mask) noexcept
 extern "C" int fsync(int fd)
 {
     struct stat st {};
-    RecordFileCall(fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) ? "fsync folder" : "fsync file");
+    const bool bFolder = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    RecordFileCall(bFolder ? "fsync folder" : "fsync file");
+    if (bFolder && g_nFolderSyncError != 0) {
+        errno = g_nFolderSyncError;
+        return -1;
+    }
     return NextDefinition<int (*)(int)>("fsync")(fd);
 }
 
@@ -224,18 +232,30 @@ TEST_F(AtomicFileTest, CreatingLeavesTheUmaskAlone)
 }
 
 // Success is reported once the data and the new name are both on the disk.
+// A file system that cannot sync a folder says so, and the rename stands; an
+// I/O error while syncing the folder fails the save.
 TEST_F(AtomicFileTest, CommitSyncsTheFileThenTheFolderAfterTheRename)
 {
-    CAtomicFile file;
-    ASSERT_TRUE(file.Create(m_dir + "/station.qmf"));
-    const Bytes data(100, 0x5A);
-    ASSERT_TRUE(file.Write(data.data(), data.size()));
-    g_fileCalls.clear();
-    g_bRecordFileCalls = true;
-    const bool bCommitted = file.Commit();
-    g_bRecordFileCalls = false;
-    EXPECT_TRUE(bCommitted) << file.ErrorText();
-    EXPECT_EQ(g_fileCalls, (std::vector<std::string>{"fsync file", "rename", "fsync folder"}));
+    const struct {
+        int nFolderError;
+        bool bCommitted;
+    } cases[] = {{0, true}, {EINVAL, true}, {EROFS, true}, {ENOTSUP, true}, {EIO, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(strerror(c.nFolderError));
+        CAtomicFile file;
+        ASSERT_TRUE(file.Create(m_dir + "/station.qmf"));
+        const Bytes data(100, 0x5A);
+        ASSERT_TRUE(file.Write(data.data(), data.size()));
+        g_fileCalls.clear();
+        g_nFolderSyncError = c.nFolderError;
+        g_bRecordFileCalls = true;
+        const bool bCommitted = file.Commit();
+        g_bRecordFileCalls = false;
+        g_nFolderSyncError = 0;
+        EXPECT_EQ(bCommitted, c.bCommitted) << file.ErrorText();
+        EXPECT_EQ(g_fileCalls, (std::vector<std::string>{"fsync file", "rename", "fsync folder"}));
+        EXPECT_EQ(Read(m_dir + "/station.qmf"), std::string(data.begin(), data.end()));
+    }
 }
 
 TEST_F(AtomicFileTest, DiscardOrDestructionLeavesTargetAndNoTemporary)
