@@ -24,6 +24,7 @@ const char kDefaultBasestationIP[] = "192.168.1.1";
 
 const char kSaveFilter[] = "Halvorix config files (*.qmf)|*.qmf|All Files (*.*)|*.*||";
 const char kSaveDefaultExt[] = "qmf";
+constexpr int kSaveAsDialogTries = 3;  // in a row
 
 // Built by concatenation: g++ 12 warns falsely (-Wrestrict) on string::replace.
 std::string Substitute(const std::string& strText, const char* pszMarker, const std::string& strValue)
@@ -173,18 +174,23 @@ void CUploaderDlg::EndRun()
 
 // The image took minutes to fetch and goes with the uploader: a save that
 // fails offers Save As again, until the image is saved or the user cancels.
+// A dialog that cannot be shown at all gets a few tries, not endless boxes
+// the user could never leave.
 void CUploaderDlg::SaveImageAs()
 {
     std::string strPath = m_strConfigFile;
-    for (;;) {
+    int nDialogFailures = 0;
+    while (nDialogFailures < kSaveAsDialogTries) {
         switch (SaveAsDialog(m_hWnd, kSaveFilter, kSaveDefaultExt, strPath)) {
         case SaveAsCancelled: return;
         case SaveAsChosen:
             if (SaveImageTo(strPath))
                 return;
+            nDialogFailures = 0;
             break;
         case SaveAsFailed:  // nothing was shown: say so before the next try
             AppMessageBox(FileErrorText(FileErrorCause::generic, strPath).c_str(), MB_OK | MB_ICONSTOP);
+            ++nDialogFailures;
             break;
         }
     }

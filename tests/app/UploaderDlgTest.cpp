@@ -180,7 +180,7 @@ TEST_F(AppTest, SaveAsCancelledWritesNothing)
 // cancels Save As.
 TEST_F(AppTest, FailedSaveOffersSaveAsAgainUntilSavedOrCancelled)
 {
-    enum Fault { CantOpen, DiskFull, DialogFails };
+    enum Fault { CantOpen, DiskFull, DialogFails, DialogNeverShows };
     struct Case {
         const char* pszName;
         Fault fault;
@@ -188,6 +188,7 @@ TEST_F(AppTest, FailedSaveOffersSaveAsAgainUntilSavedOrCancelled)
         std::string strBox;
         UINT uType;
         std::size_t nRequests;  // Save As dialogs that reached the user
+        std::size_t nBoxes = 1;
     };
     const std::string strKeep = OutPath("keep.qmf");
     const std::string strBad = m_strRoot + "/no-such-folder/x.qmf";
@@ -198,6 +199,9 @@ TEST_F(AppTest, FailedSaveOffersSaveAsAgainUntilSavedOrCancelled)
         {"dialog-fails", DialogFails, FALSE, "An unknown error occurred while accessing " + strRefused + ".",
          MB_OK | MB_ICONSTOP, 1},
         {"then-cancelled", CantOpen, TRUE, "Can't open file " + strBad, MB_OK | MB_ICONEXCLAMATION, 2},
+        // The user could never leave the boxes: a few tries, then the image goes.
+        {"dialog-never-shows", DialogNeverShows, TRUE, "An unknown error occurred while accessing x.",
+         MB_OK | MB_ICONSTOP, 0, 3},
     };
     const std::vector<std::uint8_t> image = Image(4096);
     for (const Case& c : cases) {
@@ -212,6 +216,8 @@ TEST_F(AppTest, FailedSaveOffersSaveAsAgainUntilSavedOrCancelled)
             HeadlessInjectFileError(FileOpWrite, 112);  // ERROR_DISK_FULL
         if (c.fault == DialogFails)
             HeadlessFailSaveAs(1, 0xFFFF);  // CDERR_DIALOGFAILURE, on the try without a name
+        if (c.fault == DialogNeverShows)
+            HeadlessFailSaveAs(1000, 0xFFFF);
         AnswerSaveAsInTurn({c.fault == CantOpen ? strBad : strKeep, c.bCancelSecond ? "" : strKeep});
         HeadlessSetMessageBoxHandler([&](const HeadlessMessageBox&) {
             EXPECT_EQ("the previous configuration", ReadWholeFile(strKeep));
@@ -223,7 +229,7 @@ TEST_F(AppTest, FailedSaveOffersSaveAsAgainUntilSavedOrCancelled)
             EXPECT_EQ(1, FakeUploader().nDeletes);
         });
         std::vector<HeadlessMessageBox> boxes = HeadlessMessageBoxes();
-        ASSERT_EQ(1u, boxes.size());
+        ASSERT_EQ(c.nBoxes, boxes.size());
         EXPECT_EQ(c.strBox, boxes[0].strText);
         EXPECT_EQ(c.uType, boxes[0].uType);
         EXPECT_EQ("TandrelConfigurationController", boxes[0].strCaption);
