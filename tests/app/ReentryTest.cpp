@@ -20,6 +20,7 @@ enum class Loop {
     SaveAs,            // the end of a successful run
     CantOpenBox,       // "Can't open file ..."
     FileErrorBox,      // a write that fails
+    DialogFailBox,     // the box when Save As cannot be shown
     WorkerBox,         // the worker's "Failed to communicate with system"
     EndDeleteWait,     // the uploader deleted at the end of a run
     CancelDeleteWait,  // the uploader deleted by Cancel
@@ -38,14 +39,14 @@ enum class Command {
     TickSent
 };
 
-const char* const kLoopNames[] = {"StartBuildBox", "StartBox",      "SaveAs",           "CantOpenBox", "FileErrorBox",
-                                  "WorkerBox",     "EndDeleteWait", "CancelDeleteWait", "AboutBox"};
+const char* const kLoopNames[] = {"StartBuildBox", "StartBox",  "SaveAs",        "CantOpenBox",      "FileErrorBox",
+                                  "DialogFailBox", "WorkerBox", "EndDeleteWait", "CancelDeleteWait", "AboutBox"};
 const char* const kCommandNames[] = {"UploadPosted", "CancelPosted", "EscPosted", "IdCancelSent", "BmClickSent",
                                      "AboutSent",    "HelpSent",     "CloseSent", "TickSent"};
 
-const Loop kLoops[] = {Loop::StartBuildBox, Loop::StartBox,         Loop::SaveAs,
-                       Loop::CantOpenBox,   Loop::FileErrorBox,     Loop::WorkerBox,
-                       Loop::EndDeleteWait, Loop::CancelDeleteWait, Loop::AboutBox};
+const Loop kLoops[] = {Loop::StartBuildBox,    Loop::StartBox,      Loop::SaveAs,    Loop::CantOpenBox,
+                       Loop::FileErrorBox,     Loop::DialogFailBox, Loop::WorkerBox, Loop::EndDeleteWait,
+                       Loop::CancelDeleteWait, Loop::AboutBox};
 const Command kCommands[] = {Command::UploadPosted, Command::CancelPosted, Command::EscPosted,
                              Command::IdCancelSent, Command::BmClickSent,  Command::AboutSent,
                              Command::HelpSent,     Command::CloseSent,    Command::TickSent};
@@ -162,6 +163,10 @@ void ReentryTest::ArmLoop()
         HeadlessInjectFileError(FileOpWrite, 112);  // ERROR_DISK_FULL
         AnswerSaveAsWith(m_strGood, FALSE);
         FireAtBox("Disk full");
+        break;
+    case Loop::DialogFailBox:
+        HeadlessFailSaveAs(2, 0xFFFF);  // CDERR_DIALOGFAILURE, with the name and without it
+        FireAtBox("An unknown error occurred");
         break;
     default: break;
     }
