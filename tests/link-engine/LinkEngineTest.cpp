@@ -139,6 +139,9 @@ std::size_t ThreadCount()
 // the link runs, none left over once it is gone.
 TEST_F(LinkEngineTest, StartingTwiceKeepsTheOneWorker)
 {
+    // A sanitizer's runtime starts a helper thread of its own with the
+    // process's first thread: have it running before counting.
+    std::thread([] {}).join();
     const std::size_t nBefore = ThreadCount();
     {
         CHdlcLink link("COM1", &m_sink);
@@ -149,7 +152,7 @@ TEST_F(LinkEngineTest, StartingTwiceKeepsTheOneWorker)
         PostRequest(link, 0x00);
         ASSERT_TRUE(FakeLine::WaitWritten(11));
     }
-    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == nBefore; }));
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= nBefore; }));
     EXPECT_EQ(FakeLine::Written(), kSizeRequestWire);
 }
 
