@@ -298,7 +298,10 @@ close_about_if_open() {
   drv wait-gone "$ABOUT" 10 || fail "the About box did not close"
 }
 
-app_crashed() { grep -q "Unhandled page fault\|Unhandled exception" "$work/app.log" 2>/dev/null; }
+# A fault Wine reports, or the C++ runtime ending the program (std::terminate,
+# abort), which leaves no trace of Wine's own: the first such line.
+crash_line() { grep -m1 "Unhandled page fault\|Unhandled exception\|terminate called\|abnormal program termination" "$work/app.log" 2>/dev/null; }
+app_crashed() { crash_line >/dev/null; }
 
 # About open while the run ends, About closed, Esc on the upload window, then
 # Save: no crash, and the window may not be closed under Save As. The save
@@ -313,7 +316,7 @@ case_about_run_end() {
   if drv close "$TITLE" 2>/dev/null; then closable=1; fi
   note "under Save As: About closable=$about_closed, upload window closable=$closable"
   sleep 1  # whatever those posts would do has happened by now
-  app_crashed && fail "the program crashed: $(grep -m1 Unhandled "$work/app.log")"
+  app_crashed && fail "the program crashed: $(crash_line)"
   # Into another folder as a person goes there: its name and Enter open it,
   # then the file name.
   mkdir -p "$work/elsewhere"
@@ -323,7 +326,7 @@ case_about_run_end() {
   sleep 1
   drv saveas "saved.qmf" 10 || fail "could not save through the Save As dialog"
   drv wait-text "$TITLE" $IDC_STATUS "Completed OK" 20 || fail "the status never read \"Completed OK\""
-  app_crashed && fail "the program crashed on Save: $(grep -m1 Unhandled "$work/app.log")"
+  app_crashed && fail "the program crashed on Save: $(crash_line)"
   cmp "$work/served.bin" "$out" || fail "the saved file differs from the image served"
   expect_eq "upload window closable under Save As" "$closable" 0
   close_about_if_open
@@ -440,8 +443,11 @@ case_cancel_sent_twice() {
     drv wait-progress "$TITLE" $IDC_PROGRESS 3 60 || fail "run $i: the bar never moved"
     drv send-command "$TITLE" 2 2 60 || fail "run $i: could not send the two Cancels"
     wait_exit "$app_pid" 60 || fail "run $i: the program did not end within 60 s of the Cancels"
+    local status=0
+    wait "$app_pid" || status=$?
     app_pid=""
-    app_crashed && fail "run $i: the program crashed: $(grep -m1 Unhandled "$work/app.log")"
+    app_crashed && fail "run $i: the program crashed: $(crash_line)"
+    [ "$status" -eq 0 ] || fail "run $i: the program ended with status $status"
     note "run $i: closed and ended"
   done
 }
