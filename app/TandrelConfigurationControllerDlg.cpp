@@ -4,6 +4,7 @@
 #include <cctype>
 #include <iterator>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "app/ui/FileDialog.h"
@@ -33,6 +34,7 @@ const char kDefaultBasestationIP[] = "192.168.1.1";
 
 const char kSaveFilter[] = "Halvorix config files (*.qmf)|*.qmf|All Files (*.*)|*.*||";
 const char kSaveDefaultExt[] = "qmf";
+constexpr int kSaveAsDialogTries = 3;  // in a row
 
 // Built by concatenation: g++ 12 warns falsely (-Wrestrict) on string::replace.
 std::string Substitute(const std::string& strText, const char* pszMarker, const std::string& strValue)
@@ -103,7 +105,7 @@ CUploaderDlg::CUploaderDlg(HWND hParent)
       m_hIcon(AfxGetApp()->LoadIcon(IDR_MAINFRAME)),
       m_nTimer(0),
       m_pUploader(nullptr),
-      m_bInRunStep(FALSE)
+      m_state(UploadWindowState::Idle)
 {
 }
 
@@ -199,16 +201,16 @@ void CUploaderDlg::OnPortDropDown() { FillPortList(); }
 
 void CUploaderDlg::OnUpload()
 {
-    if (m_pUploader != nullptr)
-        return;  // a click queued while the button was being disabled
+    if (!Takes(UploadWindowCommand::Upload))
+        return;
+    m_state = UploadWindowState::Starting;
 
     // The combo box forces letters to upper case, so this is the port name.
     std::string strPort = m_cbPort.GetWindowText();
-    m_bInRunStep = TRUE;  // the boxes of the start run message loops too
     m_pUploader = new CMapUploader(strPort);
     m_pUploader->Start();  // shows its own message when the port is not open
-    m_bInRunStep = FALSE;
 
+    m_state = UploadWindowState::Running;
     m_nTimer = static_cast<std::uint32_t>(SetTimer(kPollTimerId, kPollPeriodMs));
     m_strStatus = "Upload in progress.";
     m_btnUpload.EnableWindow(FALSE);
@@ -217,7 +219,7 @@ void CUploaderDlg::OnUpload()
 
 void CUploaderDlg::OnTimer(UINT_PTR)
 {
-    if (m_pUploader != nullptr) {
+    if (Takes(UploadWindowCommand::Tick)) {
         // Acquire: the image and counters the workers wrote before raising
         // the flag are visible from here on.
         if (m_pUploader->m_bFinished.load(std::memory_order_acquire) == 0)
@@ -232,7 +234,7 @@ void CUploaderDlg::OnTimer(UINT_PTR)
 // uploader is gone, and the status changes only once Save As has closed.
 void CUploaderDlg::EndRun()
 {
-    m_bInRunStep = TRUE;
+    m_state = UploadWindowState::Ending;
     KillTimer(m_nTimer);
     m_nTimer = 0;
 
@@ -251,53 +253,83 @@ void CUploaderDlg::EndRun()
     }
     UpdateData();
 
-    delete m_pUploader;  // waits for its threads and closes the port
-    m_pUploader = nullptr;
-    m_bInRunStep = FALSE;
+    // Out of the member first: the wait in the delete serves sent messages.
+    delete std::exchange(m_pUploader, nullptr);  // waits for its threads and closes the port
+    m_state = UploadWindowState::Idle;
 }
 
+// The image took minutes to fetch and goes with the uploader: a save that
+// fails offers Save As again, until the image is saved or the user cancels.
+// A dialog that cannot be shown at all gets a few tries, not endless boxes
+// the user could never leave.
 void CUploaderDlg::SaveImageAs()
 {
     std::string strPath = m_strConfigFile;
-    if (!SaveAsDialog(m_hWnd, kSaveFilter, kSaveDefaultExt, strPath))
-        return;
+    int nDialogFailures = 0;
+    while (nDialogFailures < kSaveAsDialogTries) {
+        switch (SaveAsDialog(m_hWnd, kSaveFilter, kSaveDefaultExt, strPath)) {
+        case SaveAsCancelled: return;
+        case SaveAsChosen:
+            if (SaveImageTo(strPath))
+                return;
+            nDialogFailures = 0;
+            break;
+        case SaveAsFailed:  // nothing was shown: say so before the next try
+            AppMessageBox(FileErrorText(FileErrorCause::generic, strPath).c_str(), MB_OK | MB_ICONSTOP);
+            ++nDialogFailures;
+            break;
+        }
+    }
+}
 
+// TRUE once the image is in strPath and remembered; otherwise the box has
+// told the user why not.
+BOOL CUploaderDlg::SaveImageTo(const std::string& strPath)
+{
     FileErrorCause cause = FileErrorCause::none;
     switch (SaveFileReplacing(strPath, m_pUploader->GetData(), m_pUploader->GetReceived(), &cause)) {
     case SaveCantOpen:
         AppMessageBox(Substitute("Can't open file %s", "%s", strPath).c_str(), MB_OK | MB_ICONEXCLAMATION);
-        return;
-    case SaveFailed: AppMessageBox(FileErrorText(cause, strPath).c_str(), MB_OK | MB_ICONSTOP); return;
+        return FALSE;
+    case SaveFailed: AppMessageBox(FileErrorText(cause, strPath).c_str(), MB_OK | MB_ICONSTOP); return FALSE;
     case SaveOk: break;
     }
-
     m_strConfigFile = strPath;
     AfxGetApp()->WriteProfileString(kSectionMain, kKeyConfigFile, m_strConfigFile);
+    return TRUE;
 }
 
 void CUploaderDlg::OnCancel()
 {
-    // The start's boxes, Save As and the end-of-run boxes run message loops
-    // that still deliver this window's commands; closing under them would
-    // delete the uploader that is starting or whose image they are about to
-    // save. The user closes once they are done.
-    if (m_bInRunStep)
+    if (!Takes(UploadWindowCommand::Close))
         return;
+    m_state = UploadWindowState::Closing;
     WriteSettings();
     if (m_pUploader != nullptr) {
         KillTimer(m_nTimer);
         m_nTimer = 0;
-        delete m_pUploader;  // abandons the run: its threads stop, the port closes
-        m_pUploader = nullptr;
+        // Out of the member first: the wait in the delete serves sent
+        // messages, and none of them may reach this uploader again.
+        delete std::exchange(m_pUploader, nullptr);  // abandons the run: its threads stop, the port closes
     }
     CDialog::OnCancel();
+}
+
+// The Help command is the application's; the window only decides whether it
+// takes it now.
+void CUploaderDlg::OnHelp()
+{
+    if (Takes(UploadWindowCommand::Help))
+        SetMsgHandled(FALSE);
 }
 
 void CUploaderDlg::OnSysCommand(UINT nID, LPARAM)
 {
     if ((nID & kSysCommandMask) == IDM_ABOUTBOX) {
-        CAboutDlg dlgAbout;
-        dlgAbout.DoModal();
+        if (Takes(UploadWindowCommand::About)) {
+            CAboutDlg dlgAbout;
+            dlgAbout.DoModal();
+        }
     }
     else {
         SetMsgHandled(FALSE);  // move, close and the rest: the system's

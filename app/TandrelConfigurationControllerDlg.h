@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/UploadWindowState.h"
 #include "app/ui/Dialog.h"
 #include "resources/resource.h"
 
@@ -20,6 +21,7 @@ public:
     MSG_WM_PAINT(OnPaint)
     MSG_WM_QUERYDRAGICON(OnQueryDragIcon)
     COMMAND_BN_CLICKED(IDC_UPLOAD, OnUpload)
+    COMMAND_BN_CLICKED(ID_HELP, OnHelp)
     MSG_WM_TIMER(OnTimer)
     COMMAND_HANDLER_EX(IDC_PORT, CBN_DROPDOWN, OnPortDropDown)
     END_MSG_MAP()
@@ -34,6 +36,7 @@ protected:
     void OnPaint();
     HICON OnQueryDragIcon();
     void OnUpload();
+    void OnHelp();
     void OnTimer(UINT_PTR nIDEvent);
     void OnPortDropDown();
     void SaveImageAs();
@@ -45,6 +48,8 @@ private:
     void FillPortList() const;
     void ShowPort(const std::string& strName) const;
     void EndRun();
+    BOOL SaveImageTo(const std::string& strPath);
+    BOOL Takes(UploadWindowCommand command) const { return UploadWindowTakes(m_state, command); }
 
     CButton m_btnUpload;
     CProgressCtrl m_ctlProgress;
@@ -55,7 +60,7 @@ private:
     std::uint32_t m_nTimer;
     std::string m_strConfigFile;
     CMapUploader* m_pUploader;
-    BOOL m_bInRunStep;  // a run's start or end (and the boxes they show) is being handled
+    UploadWindowState m_state;
 };
 
 class CAboutDlg : public CDialog {

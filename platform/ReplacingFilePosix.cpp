@@ -1,33 +1,76 @@
 // The replacing file on POSIX systems: a hidden temporary beside the target,
-// fsync before the rename, so a crash leaves the old file or the new one.
+// fsync before the rename and of the folder after it, so a crash or a power
+// loss leaves the old file or the new one, and success means the new one.
 #include "platform/ReplacingFile.h"
 #include "platform/ReplacingFilePosix.h"
 
 #include <cerrno>
-#include <cstdlib>
 
-#include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
+
+namespace {
+
+constexpr int kTempNameTries = 100;
+
+// The folder of a path, for opening it: "." for a bare name.
+std::string FolderOf(const std::string& path)
+{
+    const std::size_t nSlash = path.rfind('/');
+    if (nSlash == std::string::npos)
+        return ".";
+    return nSlash == 0 ? "/" : path.substr(0, nSlash);
+}
+
+// Errors that say the folder cannot be synced at all, not that syncing it
+// failed: file systems without fsync on a folder (EINVAL, EROFS, ENOTSUP) and
+// a folder that takes new files but may not be read, so cannot be opened.
+bool CannotSyncFolder(int nError)
+{
+    return nError == EINVAL || nError == EROFS || nError == ENOTSUP || nError == EACCES || nError == EPERM;
+}
+
+// The rename is an entry in the folder: it is on the disk only once the
+// folder is. Where the folder cannot be synced the rename stands as done;
+// an I/O error fails the save.
+int SyncFolder(const std::string& folder)
+{
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int nError = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        nError = fsync(fd) == 0 ? 0 : errno;
+        close(fd);
+    }
+    return CannotSyncFolder(nError) ? 0 : nError;
+}
+
+}  // namespace
 
 CReplacingFile::~CReplacingFile() { Discard(); }
 
-// mkstemp makes the file 0600; the target gets the usual umask'd 0666.
+// ".<name>.~N.tmp" beside the target. Mode 0666 less the umask, as for any
+// new file; the umask is never read by setting it, which would change it for
+// every thread of the process. O_EXCL steps over a name someone else holds
+// (a symbolic link included).
 unsigned long CReplacingFile::Create(const std::string& targetPath)
 {
     Discard();
     m_strTarget = targetPath;
     const std::size_t nSlash = targetPath.rfind('/');
     const std::size_t nName = nSlash == std::string::npos ? 0 : nSlash + 1;
-    std::string temp = targetPath.substr(0, nName) + "." + targetPath.substr(nName) + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0)
-        return static_cast<unsigned long>(errno);
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    m_hFile = fd;
-    m_strTemp = temp;
-    return 0;
+    const std::string prefix = targetPath.substr(0, nName) + "." + targetPath.substr(nName) + ".~";
+    for (int nTry = 0; nTry < kTempNameTries; ++nTry) {
+        const std::string temp = prefix + std::to_string(nTry) + ".tmp";
+        const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            m_hFile = fd;
+            m_strTemp = temp;
+            return 0;
+        }
+        if (errno != EEXIST)
+            return static_cast<unsigned long>(errno);
+    }
+    return EEXIST;
 }
 
 unsigned long CReplacingFile::Write(const void* pBytes, std::size_t count)
@@ -59,7 +102,7 @@ unsigned long CReplacingFile::Commit()
     if (rename(m_strTemp.c_str(), m_strTarget.c_str()) != 0)
         return static_cast<unsigned long>(errno);
     m_strTemp.clear();
-    return 0;
+    return static_cast<unsigned long>(SyncFolder(FolderOf(m_strTarget)));
 }
 
 void CReplacingFile::Discard()

@@ -11,7 +11,7 @@ std::string FilterToNulSeparated(const char* pszFilter)
     return strFilter;
 }
 
-BOOL SaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDefExt, std::string& strPath)
+SaveAsResult SaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDefExt, std::string& strPath)
 {
     std::string strFilter = FilterToNulSeparated(pszFilter);
     // Owned as the message boxes are: by the innermost modal window over
@@ -19,12 +19,16 @@ BOOL SaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDefExt, std
     hOwner = PlatformModalOwner(hOwner);
     DWORD dwError = 0;
     if (PlatformSaveAsDialog(hOwner, strFilter.c_str(), pszDefExt, strPath, &dwError))
-        return TRUE;
+        return SaveAsChosen;
     if (dwError == 0)
-        return FALSE;  // the user cancelled
+        return SaveAsCancelled;
     // The dialog refused the proposed name (a remembered name with characters
     // a file name may not hold, or too long) before the user saw anything:
     // offer it again without a name rather than discard the image.
-    strPath.clear();
-    return PlatformSaveAsDialog(hOwner, strFilter.c_str(), pszDefExt, strPath, &dwError);
+    std::string strChosen;
+    if (PlatformSaveAsDialog(hOwner, strFilter.c_str(), pszDefExt, strChosen, &dwError)) {
+        strPath = strChosen;
+        return SaveAsChosen;
+    }
+    return dwError == 0 ? SaveAsCancelled : SaveAsFailed;
 }

@@ -15,6 +15,7 @@ constexpr ULONG_PTR kStatusPending = 0x103;
 thread_local DWORD t_lastError = 0;
 
 std::atomic<void (*)(OVERLAPPED*)> g_pfnCompletionHook{nullptr};
+std::atomic<void (*)()> g_pfnResetWaitHook{nullptr};
 
 struct HandleTable {
     std::mutex mutex;
@@ -60,7 +61,12 @@ void Event::Set()
 
 void Event::Reset()
 {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        if (auto pfnHook = g_pfnResetWaitHook.load(std::memory_order_acquire))
+            pfnHook();
+        lock.lock();
+    }
     m_signalled = false;
 }
 
@@ -134,19 +140,22 @@ void CompleteOverlapped(OVERLAPPED* ov, DWORD error, DWORD bytes)
     auto publish = [ov, error, bytes] {
         std::atomic_ref<ULONG_PTR>(ov->InternalHigh).store(bytes, std::memory_order_relaxed);
         std::atomic_ref<ULONG_PTR>(ov->Internal).store(error, std::memory_order_release);
+        // A waiter can see the end from here on, before the signal.
+        if (auto pfnHook = g_pfnCompletionHook.load(std::memory_order_acquire))
+            pfnHook(ov);
     };
     if (ev)
         ev->SetAfter(publish);
     else
         publish();
-    if (auto pfnHook = g_pfnCompletionHook.load(std::memory_order_acquire))
-        pfnHook(ov);
 }
 
 void SetCompletionHook(void (*pfnHook)(OVERLAPPED* ov))
 {
     g_pfnCompletionHook.store(pfnHook, std::memory_order_release);
 }
+
+void SetResetWaitHook(void (*pfnHook)()) { g_pfnResetWaitHook.store(pfnHook, std::memory_order_release); }
 
 BOOL FinishOverlapped(OVERLAPPED* ov, LPDWORD bytes, BOOL bWait)
 {

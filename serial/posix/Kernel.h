@@ -87,9 +87,11 @@ std::shared_ptr<Event> EventOf(const OVERLAPPED* ov);
 // Completion of an overlapped request: the status and byte count are kept in
 // the OVERLAPPED's Internal and InternalHigh fields, as on Windows.
 void CompleteOverlapped(OVERLAPPED* ov, DWORD error, DWORD bytes);
-// Tests: runs inside CompleteOverlapped once the waiter can see the request
-// ended, to act as that waiter (re-arm the record) at the worst moment.
+// Tests: runs inside CompleteOverlapped between making the end visible and
+// signalling the event, the worst moment for a waiter to re-arm the record;
+// and when a Reset finds the event's lock taken and is about to wait for it.
 void SetCompletionHook(void (*pfnHook)(OVERLAPPED* ov));
+void SetResetWaitHook(void (*pfnHook)());
 void BeginOverlapped(OVERLAPPED* ov);  // marks it pending, resets its event
 // Waits (or not) for completion: TRUE with the byte count, or FALSE with
 // ERROR_IO_INCOMPLETE when still pending and bWait is FALSE, or the request's

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -76,6 +77,18 @@ protected:
             if (strPath.empty())
                 return FALSE;
             strOut = strPath;
+            return TRUE;
+        });
+    }
+
+    // Save As answers with each path in turn (empty: cancel), then cancels.
+    static void AnswerSaveAsInTurn(std::vector<std::string> paths)
+    {
+        auto pNext = std::make_shared<std::size_t>(0);
+        HeadlessSetSaveAsHandler([paths, pNext](const HeadlessSaveAsRequest&, std::string& strOut) {
+            if (*pNext >= paths.size() || paths[*pNext].empty())
+                return FALSE;
+            strOut = paths[(*pNext)++];
             return TRUE;
         });
     }

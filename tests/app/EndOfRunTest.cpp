@@ -83,7 +83,7 @@ TEST_F(AppTest, EndOfRunBoxesUnderTheAboutBoxHoldBothWindows)
         FakeUploaderReset();
         HeadlessSetFolders(m_strRoot + "/appdata", m_strRoot + "/windows");
         std::string strPath = c.bUnwritable ? m_strRoot + "/missing/x.qmf" : OutPath(c.pszName);
-        AnswerSaveAs(strPath);
+        AnswerSaveAsInTurn({strPath, ""});  // then the user gives up
         if (!c.bUnwritable)
             HeadlessInjectFileError(FileOpWrite, 112);  // ERROR_DISK_FULL
         HWND hUpload = nullptr;

@@ -2,7 +2,28 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "retrieval/MapUploader.h"
+
+namespace {
+
+void RunOnce(std::function<void()>& fnHook)
+{
+    std::function<void()> fn = std::move(fnHook);
+    fnHook = nullptr;
+    if (fn)
+        fn();
+}
+
+// A null pLive compares equal to a null this: check that one first.
+void ExpectLive(const CMapUploader* pUploader)
+{
+    EXPECT_TRUE(FakeUploader().pLive != nullptr && pUploader == FakeUploader().pLive)
+        << "the image read through a deleted uploader";
+}
+
+}  // namespace
 
 FakeUploaderControl& FakeUploader()
 {
@@ -35,12 +56,21 @@ CMapUploader::CMapUploader(const std::string& portName, ITickSource* pTicks)
     fake.dwTotal = fake.dwReceived = 0;
     fake.image.clear();
     fake.bSucceeded = 0;
+    ++fake.nConstructs;
+    fake.nMaxLive = std::max(fake.nMaxLive, ++fake.nLive);
+    RunOnce(fake.fnDuringConstruct);
 }
 
 CMapUploader::~CMapUploader()
 {
-    ++FakeUploader().nDeletes;
-    FakeUploader().pLive = nullptr;
+    FakeUploaderControl& fake = FakeUploader();
+    ++fake.nDeletes;
+    EXPECT_LE(fake.nDeletes, fake.nConstructs) << "an uploader deleted twice";
+    // Half deleted from here on: nothing may read it during the wait.
+    if (fake.pLive == this)
+        fake.pLive = nullptr;
+    RunOnce(fake.fnDuringDelete);
+    --fake.nLive;
 }
 
 void CMapUploader::OnFrame(FrameBuffer*) {}
@@ -62,13 +92,13 @@ std::uint32_t CMapUploader::GetTotalSize() { return FakeUploader().dwTotal; }
 // crash the window must never reach.
 std::uint32_t CMapUploader::GetReceived()
 {
-    EXPECT_EQ(this, FakeUploader().pLive) << "the image read through a deleted uploader";
+    ExpectLive(this);
     return FakeUploader().dwReceived;
 }
 
 const std::uint8_t* CMapUploader::GetData()
 {
-    EXPECT_EQ(this, FakeUploader().pLive) << "the image read through a deleted uploader";
+    ExpectLive(this);
     return FakeUploader().image.data();
 }
 int CMapUploader::Succeeded() { return FakeUploader().bSucceeded; }

@@ -20,6 +20,14 @@ struct FakeUploaderControl {
     int bSucceeded = 0;
     int bFinishOnStart = 0;               // as when the port does not open
     std::function<void()> fnDuringStart;  // runs inside Start, as its message box would
+    // Each runs once, then clears itself: inside the constructor, as the
+    // controller's boxes would; inside the destructor, as the wait for the
+    // worker that serves sent messages.
+    std::function<void()> fnDuringConstruct;
+    std::function<void()> fnDuringDelete;
+    int nConstructs = 0;
+    int nLive = 0;
+    int nMaxLive = 0;
 };
 
 FakeUploaderControl& FakeUploader();

@@ -252,39 +252,68 @@ TEST_F(AppTest, SaveAsCancelledWritesNothing)
     EXPECT_TRUE(HeadlessMessageBoxes().empty());
 }
 
-TEST_F(AppTest, UnwritableTargetGivesCantOpenFile)
+// A save that fails tells why, keeps what was on the disk, and offers Save As
+// again: the image is saved on a later try, or dropped only when the user
+// cancels Save As.
+TEST_F(AppTest, FailedSaveOffersSaveAsAgainUntilSavedOrCancelled)
 {
-    std::string strPath = m_strRoot + "/no-such-folder/x.qmf";
-    RunProgram([&](HWND hDlg) {
-        AnswerSaveAs(strPath);
-        UploadImage(hDlg, Image(100));
-    });
-    std::vector<HeadlessMessageBox> boxes = HeadlessMessageBoxes();
-    ASSERT_EQ(1u, boxes.size());
-    EXPECT_EQ("Can't open file " + strPath, boxes[0].strText);
-    EXPECT_EQ(MB_OK | MB_ICONEXCLAMATION, boxes[0].uType);
-    EXPECT_EQ("TandrelConfigurationController", boxes[0].strCaption);
-    EXPECT_NE(std::string::npos, ReadWholeFile(ProfilePath()).find("Config_File=default.map"));
-}
-
-TEST_F(AppTest, FullDiskKeepsTheExistingFile)
-{
-    std::string strPath = OutPath("keep.qmf");
-    WriteWholeFile(strPath, "the previous configuration");
-    RunProgram([&](HWND hDlg) {
-        AnswerSaveAs(strPath);
-        HeadlessInjectFileError(FileOpWrite, 112);  // ERROR_DISK_FULL
-        UploadImage(hDlg, Image(4096));
-        EXPECT_EQ("Completed OK", Status(hDlg));
-        EXPECT_EQ(1, FakeUploader().nDeletes);
-    });
-    std::vector<HeadlessMessageBox> boxes = HeadlessMessageBoxes();
-    ASSERT_EQ(1u, boxes.size());
-    EXPECT_EQ("Disk full while accessing " + strPath + ".", boxes[0].strText);
-    EXPECT_EQ(MB_OK | MB_ICONSTOP, boxes[0].uType);
-    EXPECT_EQ("the previous configuration", ReadWholeFile(strPath));
-    EXPECT_EQ(std::vector<std::string>{"keep.qmf"}, FolderEntries(m_strRoot + "/out"));
-    EXPECT_NE(std::string::npos, ReadWholeFile(ProfilePath()).find("Config_File=default.map"));
+    enum Fault { CantOpen, DiskFull, DialogFails, DialogNeverShows };
+    struct Case {
+        const char* pszName;
+        Fault fault;
+        BOOL bCancelSecond;  // the user cancels the second Save As
+        std::string strBox;
+        UINT uType;
+        std::size_t nRequests;  // Save As dialogs that reached the user
+        std::size_t nBoxes = 1;
+    };
+    const std::string strKeep = OutPath("keep.qmf");
+    const std::string strBad = m_strRoot + "/no-such-folder/x.qmf";
+    const std::string strRefused = "site|7?.qmf";  // a remembered name the dialog refuses
+    const Case cases[] = {
+        {"cant-open", CantOpen, FALSE, "Can't open file " + strBad, MB_OK | MB_ICONEXCLAMATION, 2},
+        {"disk-full", DiskFull, FALSE, "Disk full while accessing " + strKeep + ".", MB_OK | MB_ICONSTOP, 2},
+        {"dialog-fails", DialogFails, FALSE, "An unknown error occurred while accessing " + strRefused + ".",
+         MB_OK | MB_ICONSTOP, 1},
+        {"then-cancelled", CantOpen, TRUE, "Can't open file " + strBad, MB_OK | MB_ICONEXCLAMATION, 2},
+        // The user could never leave the boxes: a few tries, then the image goes.
+        {"dialog-never-shows", DialogNeverShows, TRUE, "An unknown error occurred while accessing x.",
+         MB_OK | MB_ICONSTOP, 0, 3},
+    };
+    const std::vector<std::uint8_t> image = Image(4096);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        HeadlessReset();
+        FakeUploaderReset();
+        HeadlessSetFolders(m_strRoot + "/appdata", m_strRoot + "/windows");
+        mkdir((m_strRoot + "/appdata/TandrelConfigurationController").c_str(), 0700);
+        WriteWholeFile(ProfilePath(), "[Main]\r\nConfig_File=" + (c.fault == DialogFails ? strRefused : "x") + "\r\n");
+        WriteWholeFile(strKeep, "the previous configuration");
+        if (c.fault == DiskFull)
+            HeadlessInjectFileError(FileOpWrite, 112);  // ERROR_DISK_FULL
+        if (c.fault == DialogFails)
+            HeadlessFailSaveAs(1, 0xFFFF);  // CDERR_DIALOGFAILURE, on the try without a name
+        if (c.fault == DialogNeverShows)
+            HeadlessFailSaveAs(1000, 0xFFFF);
+        AnswerSaveAsInTurn({c.fault == CantOpen ? strBad : strKeep, c.bCancelSecond ? "" : strKeep});
+        HeadlessSetMessageBoxHandler([&](const HeadlessMessageBox&) {
+            EXPECT_EQ("the previous configuration", ReadWholeFile(strKeep));
+            return IDOK;
+        });
+        RunProgram([&](HWND hDlg) {
+            UploadImage(hDlg, image);
+            EXPECT_EQ("Completed OK", Status(hDlg));
+            EXPECT_EQ(1, FakeUploader().nDeletes);
+        });
+        std::vector<HeadlessMessageBox> boxes = HeadlessMessageBoxes();
+        ASSERT_EQ(c.nBoxes, boxes.size());
+        EXPECT_EQ(c.strBox, boxes[0].strText);
+        EXPECT_EQ(c.uType, boxes[0].uType);
+        EXPECT_EQ("TandrelConfigurationController", boxes[0].strCaption);
+        EXPECT_EQ(c.nRequests, HeadlessSaveAsRequests().size());
+        EXPECT_EQ(c.bCancelSecond ? "the previous configuration" : AsText(image), ReadWholeFile(strKeep));
+        EXPECT_EQ(!c.bCancelSecond, ReadWholeFile(ProfilePath()).find("Config_File=" + strKeep) != std::string::npos);
+    }
 }
 
 TEST_F(AppTest, SavedPathIsProposedNextTimeAndAfterRestart)

@@ -418,13 +418,21 @@ TEST_F(MapUploaderTest, ClosingWhileTheFailureIsReachedShowsNoBox)
 
 // A close whose wake lands between the worker taking the wake sequence and
 // testing the stop flag must still end the worker at once, not after the
-// rest of the reply period.
+// rest of the reply period. The hook has to sit in that window: a wake it
+// makes there is one the worker took its sequence before, so the worker looks
+// at the clock again at once (a hook before the take would let it sleep), and
+// a close there ends the worker before it looks at the clock (a hook after the
+// stop test would let it look once more).
 TEST_F(MapUploaderTest, ClosingAsTheWorkerWakesEndsItWithoutAnotherWait)
 {
-    std::atomic<bool> bArmed{false};
+    enum { kIdle, kWake, kClose };
+    std::atomic<int> nAction{kIdle};
     std::atomic<bool> bAtPoint{false};
     CreateAndStart(CMapUploaderProbe::kSequenceTaken, [&] {
-        if (!bArmed.exchange(false))
+        int nNow = nAction.exchange(kIdle);
+        if (nNow == kWake)
+            m_ticks.Advance(0);
+        if (nNow != kClose)
             return;
         std::uint32_t dwSeen = CMapUploaderProbe::WakeSequence(*m_pRaw);
         bAtPoint.store(true);
@@ -433,13 +441,18 @@ TEST_F(MapUploaderTest, ClosingAsTheWorkerWakesEndsItWithoutAnotherWait)
     });
     Settle(AwaitSize);
     int nLooks = m_ticks.ReadingsBy(m_worker, AwaitSize);
+    nAction.store(kWake);
+    m_ticks.Advance(1);
+    Settle(AwaitSize, nLooks + 2);  // the pass the hook ran in, and one more at once
+
+    nLooks = m_ticks.ReadingsBy(m_worker, AwaitSize);
     // A look at the clock after the stop means the worker went back to sleep
     // on a wake already spent; wake it so that the failure costs no time.
     m_ticks.SetHook([&](int) {
         if (std::this_thread::get_id() == m_worker && CMapUploaderProbe::Stopping(*m_pRaw))
             m_ticks.Advance(0);
     });
-    bArmed.store(true);
+    nAction.store(kClose);
     m_ticks.Advance(1);
     ASSERT_TRUE(WaitUntil([&] { return bAtPoint.load(); }));
     std::thread closer([&] { m_pUploader.reset(); });

@@ -5,8 +5,10 @@
 #include "PtyPort.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <future>
+#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -284,28 +286,57 @@ TEST_F(WaitTest, ReaderLoopStopsOnMaskCleared)
 
 // The waiter of a request sees it end and arms the next one on the same
 // record while the completing thread is still inside the completion: the new
-// request must find its event reset, not signalled by the old one.
-std::atomic<int> g_nRearmed{0};
+// request must find its event reset, not signalled by the old one. The
+// completion stops where the end has just become visible and lets the waiter
+// go as far as it can: the whole re-arm, or up to the event's lock.
+struct RearmRace {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool bWaiterParked = false;
+    std::thread waiter;
+    std::atomic<int> nRearmed{0};
 
-void RearmOnSeeingTheEnd(OVERLAPPED* ov)
-{
-    DWORD bytes = 0;
-    if (win32posix::FinishOverlapped(ov, &bytes, FALSE) && bytes == 3) {
-        win32posix::BeginOverlapped(ov);
-        ++g_nRearmed;
+    void Park()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            bWaiterParked = true;
+        }
+        changed.notify_all();
     }
+};
+RearmRace* g_pRace = nullptr;
+
+void ParkTheWaiter() { g_pRace->Park(); }
+
+void LetTheWaiterRearm(OVERLAPPED* ov)
+{
+    g_pRace->waiter = std::thread([ov] {
+        DWORD bytes = 0;
+        if (win32posix::FinishOverlapped(ov, &bytes, FALSE) && bytes == 3) {
+            win32posix::BeginOverlapped(ov);
+            ++g_pRace->nRearmed;
+        }
+        g_pRace->Park();
+    });
+    std::unique_lock<std::mutex> lock(g_pRace->mutex);
+    g_pRace->changed.wait(lock, [] { return g_pRace->bWaiterParked; });
 }
 
 TEST(CompletionTest, ARequestArmedAsTheLastOneEndsIsNotSignalledByIt)
 {
+    RearmRace race;
+    g_pRace = &race;
     OVERLAPPED ov{};
     ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     win32posix::BeginOverlapped(&ov);
-    g_nRearmed = 0;
-    win32posix::SetCompletionHook(RearmOnSeeingTheEnd);
+    win32posix::SetCompletionHook(LetTheWaiterRearm);
+    win32posix::SetResetWaitHook(ParkTheWaiter);
     std::thread([&ov] { win32posix::CompleteOverlapped(&ov, ERROR_SUCCESS, 3); }).join();
+    race.waiter.join();
     win32posix::SetCompletionHook(nullptr);
-    EXPECT_EQ(g_nRearmed.load(), 1);
+    win32posix::SetResetWaitHook(nullptr);
+    EXPECT_EQ(race.nRearmed.load(), 1);
     DWORD bytes = 0;
     EXPECT_FALSE(win32posix::FinishOverlapped(&ov, &bytes, FALSE));
     EXPECT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);

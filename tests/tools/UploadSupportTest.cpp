@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include <dirent.h>
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -117,6 +120,52 @@ TEST(TraceScannerTest, DescribesWhatTheDecoderWouldMakeOfAFrame)
         EXPECT_EQ(DescribeWireFrame(c.frame.data(), c.frame.size()), c.pszExpected) << c.pszExpected;
 }
 
+// The calls of the replacing file that another thread or a power loss can
+// tell apart, recorded while a test asks and then passed on to the C library.
+std::vector<std::string> g_fileCalls;
+bool g_bRecordFileCalls = false;
+int g_nFolderSyncError = 0;  // what fsync of a folder fails with; 0: it succeeds
+
+template <typename Fn>
+Fn NextDefinition(const char* pszName)
+{
+    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, pszName));
+}
+
+void RecordFileCall(const char* pszCall)
+{
+    if (g_bRecordFileCalls)
+        g_fileCalls.push_back(pszCall);
+}
+
+}  // namespace
+
+extern "C" mode_t umask(mode_t mask) noexcept
+{
+    RecordFileCall("umask");
+    return NextDefinition<mode_t (*)(mode_t)>("umask")(mask);
+}
+
+extern "C" int fsync(int fd)
+{
+    struct stat st {};
+    const bool bFolder = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    RecordFileCall(bFolder ? "fsync folder" : "fsync file");
+    if (bFolder && g_nFolderSyncError != 0) {
+        errno = g_nFolderSyncError;
+        return -1;
+    }
+    return NextDefinition<int (*)(int)>("fsync")(fd);
+}
+
+extern "C" int rename(const char* pszOld, const char* pszNew) noexcept
+{
+    RecordFileCall("rename");
+    return NextDefinition<int (*)(const char*, const char*)>("rename")(pszOld, pszNew);
+}
+
+namespace {
+
 class AtomicFileTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -166,6 +215,52 @@ TEST_F(AtomicFileTest, TargetChangesOnlyAtCommit)
     }
     EXPECT_EQ(Read(target), std::string(data.begin(), data.end()));
     EXPECT_EQ(Entries(), std::vector<std::string>{"station.qmf"}) << "no temporary file left";
+}
+
+// Setting the umask to learn it changes it for every thread meanwhile; the
+// file gets 0666 less the umask all the same.
+TEST_F(AtomicFileTest, CreatingLeavesTheUmaskAlone)
+{
+    const mode_t oldMask = umask(027);
+    g_fileCalls.clear();
+    g_bRecordFileCalls = true;
+    CAtomicFile file;
+    const bool bCreated = file.Create(m_dir + "/station.qmf");
+    g_bRecordFileCalls = false;
+    ASSERT_TRUE(bCreated) << file.ErrorText();
+    ASSERT_TRUE(file.Commit()) << file.ErrorText();
+    umask(oldMask);
+    EXPECT_EQ(g_fileCalls, std::vector<std::string>{});
+    struct stat st {};
+    ASSERT_EQ(stat((m_dir + "/station.qmf").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+// Success is reported once the data and the new name are both on the disk.
+// A file system that cannot sync a folder says so, and the rename stands; an
+// I/O error while syncing the folder fails the save.
+TEST_F(AtomicFileTest, CommitSyncsTheFileThenTheFolderAfterTheRename)
+{
+    const struct {
+        int nFolderError;
+        bool bCommitted;
+    } cases[] = {{0, true}, {EINVAL, true}, {EROFS, true}, {ENOTSUP, true}, {EIO, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(strerror(c.nFolderError));
+        CAtomicFile file;
+        ASSERT_TRUE(file.Create(m_dir + "/station.qmf"));
+        const Bytes data(100, 0x5A);
+        ASSERT_TRUE(file.Write(data.data(), data.size()));
+        g_fileCalls.clear();
+        g_nFolderSyncError = c.nFolderError;
+        g_bRecordFileCalls = true;
+        const bool bCommitted = file.Commit();
+        g_bRecordFileCalls = false;
+        g_nFolderSyncError = 0;
+        EXPECT_EQ(bCommitted, c.bCommitted) << file.ErrorText();
+        EXPECT_EQ(g_fileCalls, (std::vector<std::string>{"fsync file", "rename", "fsync folder"}));
+        EXPECT_EQ(Read(m_dir + "/station.qmf"), std::string(data.begin(), data.end()));
+    }
 }
 
 TEST_F(AtomicFileTest, DiscardOrDestructionLeavesTargetAndNoTemporary)

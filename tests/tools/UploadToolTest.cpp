@@ -351,6 +351,44 @@ TEST_F(UploadToolTest, FailedRetrievalExitsOneAndWritesNothing)
     }
 }
 
+// Whether pid has a handler for nSignal (its SigCgt mask in /proc).
+bool CatchesSignal(pid_t pid, int nSignal)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("SigCgt:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> (nSignal - 1)) & 1;
+    return false;
+}
+
+// Ctrl-C, kill, a closed terminal or an ended ssh session: the run stops and
+// removes its temporary file. The station never answers, so the run is still
+// waiting when the signal comes.
+TEST_F(UploadToolTest, SignalsEndTheRunWithoutLeavingTheTemporaryFile)
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string slave = ptsname(master);
+    for (int nSignal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(nSignal));
+        const pid_t pid =
+            Spawn({TCC_UPLOAD, "--port", slave, "--output", "station.qmf"}, m_dir, -1, m_dir + "/upload.err");
+        // Safety limits only: the file and the handler come within moments.
+        for (int nWait = 0; nWait < 1000 && (Leftovers().empty() || !CatchesSignal(pid, nSignal)); ++nWait)
+            usleep(5000);
+        EXPECT_EQ(Leftovers().size(), 1u) << "the temporary file";
+        EXPECT_TRUE(CatchesSignal(pid, nSignal));
+        kill(pid, nSignal);
+        EXPECT_EQ(WaitExit(pid), 130) << ReadAll(m_dir + "/upload.err");
+        const std::string err = ReadAll(m_dir + "/upload.err");
+        EXPECT_NE(err.find("interrupted before it ended. Nothing written."), std::string::npos) << err;
+        EXPECT_TRUE(Leftovers().empty());
+    }
+    close(master);
+}
+
 // The line going away mid-transfer ends the run as soon as the reader sees it.
 TEST_F(UploadToolTest, LineClosedMidTransferExitsOne)
 {

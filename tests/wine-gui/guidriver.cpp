@@ -515,6 +515,48 @@ int CmdClipped(const Args& a)
     return nClipped ? 1 : 0;
 }
 
+// Sent, not posted, from COUNT threads released together: as UI automation
+// or a second input source would click a button of another program. A sent
+// message reaches the window also while its thread waits for something that
+// serves only sent messages (as the program's wait for its workers does).
+// Returns once every send has returned or timed out.
+struct SendRecord {
+    HANDLE hGo;
+    HWND hDlg;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD dwTimeoutMs;
+};
+
+DWORD WINAPI SendWhenReleased(LPVOID pParam)
+{
+    auto* rec = static_cast<SendRecord*>(pParam);
+    WaitForSingleObject(rec->hGo, INFINITE);
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(rec->hDlg, WM_COMMAND, rec->wParam, rec->lParam, SMTO_NORMAL, rec->dwTimeoutMs, &result);
+    return 0;
+}
+
+int CmdSendCommand(const Args& a)
+{
+    Target t = FindControl(a.At(2), a.At(3));
+    if (t.rc)
+        return t.rc;
+    const int nCount = std::atoi(a.At(4));
+    const int id = static_cast<int>(std::strtol(a.At(3), nullptr, 0));
+    SendRecord rec{CreateEventA(nullptr, TRUE, FALSE, nullptr), t.hDlg, MAKEWPARAM(id, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(t.hCtl), static_cast<DWORD>(Seconds(a.At(5)) * 1000.0)};
+    std::vector<HANDLE> threads;
+    for (int i = 0; i < nCount; ++i)
+        threads.push_back(CreateThread(nullptr, 0, SendWhenReleased, &rec, 0, nullptr));
+    SetEvent(rec.hGo);
+    WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, INFINITE);
+    for (HANDLE h : threads)
+        CloseHandle(h);
+    CloseHandle(rec.hGo);
+    return 0;
+}
+
 // Screen rectangle as an ImageMagick geometry, for cropping screenshots.
 int CmdRect(const Args& a)
 {
@@ -554,6 +596,7 @@ const Command kCommands[] = {
     {"syscommand", 2, "TITLE ID", CmdSysCommand},
     {"close", 1, "TITLE", CmdClose},
     {"close-timed", 2, "TITLE SECONDS", CmdCloseTimed},
+    {"send-command", 4, "TITLE ID COUNT SECONDS", CmdSendCommand},
     {"rect", 1, "TITLE", CmdRect},
     {"items", 2, "TITLE ID", CmdItems},
     {"dropdown", 2, "TITLE ID", CmdDropDown},

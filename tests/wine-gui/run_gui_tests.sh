@@ -2,7 +2,7 @@
 # GUI tests of TandrelConfigurationController.exe under Wine, one case per run:
 #   run_gui_tests.sh probe|upload|port-fails|about|help|help-f1|close-mid-run|
 #                    about-run-end|failure-box|port-beyond-four|pulled-cable|
-#                    close-timing|utf8-path
+#                    close-timing|utf8-path|cancel-sent-twice|save-unwritable
 # The station is tcc-station-sim on a pty, mapped to a COM port through Wine's
 # registry; the windows are driven by guidriver.exe in the same prefix.
 #
@@ -306,7 +306,10 @@ close_about_if_open() {
   drv wait-gone "$ABOUT" 10 || fail "the About box did not close"
 }
 
-app_crashed() { grep -q "Unhandled page fault\|Unhandled exception" "$work/app.log" 2>/dev/null; }
+# A fault Wine reports, or the C++ runtime ending the program (std::terminate,
+# abort), which leaves no trace of Wine's own: the first such line.
+crash_line() { grep -m1 "Unhandled page fault\|Unhandled exception\|terminate called\|abnormal program termination" "$work/app.log" 2>/dev/null; }
+app_crashed() { crash_line >/dev/null; }
 
 # About open while the run ends, About closed, Esc on the upload window, then
 # Save: no crash, and the window may not be closed under Save As. The save
@@ -321,7 +324,7 @@ case_about_run_end() {
   if drv close "$TITLE" 2>/dev/null; then closable=1; fi
   note "under Save As: About closable=$about_closed, upload window closable=$closable"
   sleep 1  # whatever those posts would do has happened by now
-  app_crashed && fail "the program crashed: $(grep -m1 Unhandled "$work/app.log")"
+  app_crashed && fail "the program crashed: $(crash_line)"
   # Into another folder as a person goes there: its name and Enter open it,
   # then the file name.
   mkdir -p "$work/elsewhere"
@@ -331,7 +334,7 @@ case_about_run_end() {
   sleep 1
   drv saveas "saved.qmf" 10 || fail "could not save through the Save As dialog"
   drv wait-text "$TITLE" $IDC_STATUS "Completed OK" 20 || fail "the status never read \"Completed OK\""
-  app_crashed && fail "the program crashed on Save: $(grep -m1 Unhandled "$work/app.log")"
+  app_crashed && fail "the program crashed on Save: $(crash_line)"
   cmp "$work/served.bin" "$out" || fail "the saved file differs from the image served"
   expect_eq "upload window closable under Save As" "$closable" 0
   close_about_if_open
@@ -413,15 +416,21 @@ case_pulled_cable() {
   close_app
 }
 
-# A path outside the legacy code page (as a user name can be, and with it the
-# settings folder): the ANSI calls must carry it whole, not as '?'.
-case_utf8_path() {
+# Upload pressed for an unpaced run of SIZE bytes, the image served kept in
+# served.bin; the baud-rate file keeps the "Using Defaults" box away.
+start_quick_run() {  # size, seed
   native_tools
-  start_sim --size 3000 --seed 4 --unpaced --save-image "$work/served.bin"
+  start_sim --size "$1" --seed "$2" --unpaced --save-image "$work/served.bin"
   write_baud_file 115200
   prepare_prefix COM1 "$slave"
   start_app
   drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
+}
+
+# A path outside the legacy code page (as a user name can be, and with it the
+# settings folder): the ANSI calls must carry it whole, not as '?'.
+case_utf8_path() {
+  start_quick_run 3000 4
   mkdir -p "$work/Ωmega"
   local out="$work/Ωmega/Σite.qmf"
   drv saveas "$(winepath -w "$out")" 60 || fail "could not save through the Save As dialog"
@@ -461,6 +470,47 @@ case_close_timing() {
     printf "then program ended (ms): min %d, median %d, max %d\n", e[1], e[int((NR+1)/2)], e[NR] }'
 }
 
+# Two Cancels sent at once from another process during a paced run, ten
+# times: one of them arrives while the other waits for the uploader's threads
+# (a wait that serves sent messages). The window closes and the program ends
+# each time, without a crash.
+case_cancel_sent_twice() {
+  native_tools
+  start_sim --size 24576 --seed 9 --baud 9600
+  write_baud_file 9600
+  prepare_prefix COM1 "$slave"
+  local i
+  for i in $(seq 1 "${CANCEL_RUNS:-10}"); do
+    start_app
+    drv click "$TITLE" $IDC_UPLOAD || fail "run $i: could not press Upload"
+    drv wait-progress "$TITLE" $IDC_PROGRESS 3 60 || fail "run $i: the bar never moved"
+    drv send-command "$TITLE" 2 2 60 || fail "run $i: could not send the two Cancels"
+    wait_exit "$app_pid" 60 || fail "run $i: the program did not end within 60 s of the Cancels"
+    local status=0
+    wait "$app_pid" || status=$?
+    app_pid=""
+    app_crashed && fail "run $i: the program crashed: $(crash_line)"
+    [ "$status" -eq 0 ] || fail "run $i: the program ended with status $status"
+    note "run $i: closed and ended"
+  done
+}
+
+# A save into a folder the program cannot write (/proc takes no new file, not
+# even from root): the error box, then Save As again, and the image is saved
+# on the second try.
+case_save_unwritable() {
+  start_quick_run 3000 6
+  local bad='Z:\proc\saved.qmf' out="$work/saved.qmf" win_out
+  win_out="$(winepath -w "$out")"
+  drv saveas "$bad" 60 || fail "could not answer the first Save As"
+  expect_eq "error box" "$(drv msgbox "$CAPTION" 30)" "Can't open file $bad"
+  drv saveas "$win_out" 30 || fail "no second Save As after the error box"
+  drv wait-text "$TITLE" $IDC_STATUS "Completed OK" 20 || fail "the status never read \"Completed OK\""
+  cmp "$work/served.bin" "$out" || fail "the saved file differs from the image served"
+  close_app
+  check_profile 0 "$win_out"
+}
+
 case "$case_name" in
   probe) case_probe ;;
   about-run-end) case_about_run_end ;;
@@ -475,6 +525,8 @@ case "$case_name" in
   help) case_help button ;;
   help-f1) case_help f1 ;;
   close-mid-run) case_close_mid_run ;;
+  cancel-sent-twice) case_cancel_sent_twice ;;
+  save-unwritable) case_save_unwritable ;;
   *) fail "unknown case" ;;
 esac
 echo "PASS [$case_name]"

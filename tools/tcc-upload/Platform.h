@@ -21,7 +21,8 @@ int IsFolder(const std::string& path);
 // otherwise turn every 0A into 0D 0A).
 void SetStdoutBinary();
 
-// After InstallInterruptHandler, Ctrl-C only sets a flag that
+// After InstallInterruptHandler, Ctrl-C, a termination request, a hang-up
+// (SIGHUP) or a closed console window only sets a flag that
 // WasInterrupted reports, so the run can remove its temporary file.
 void InstallInterruptHandler();
 int WasInterrupted();

@@ -109,6 +109,7 @@ void InstallInterruptHandler()
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);  // the terminal closed, the ssh session ended
 }
 
 int WasInterrupted() { return g_bInterrupted.load(); }

@@ -17,9 +17,14 @@ std::atomic<int> g_bInterrupted{0};
 
 BOOL WINAPI OnConsoleControl(DWORD dwType)
 {
-    if (dwType != CTRL_C_EVENT && dwType != CTRL_BREAK_EVENT)
+    if (dwType != CTRL_C_EVENT && dwType != CTRL_BREAK_EVENT && dwType != CTRL_CLOSE_EVENT)
         return FALSE;
     g_bInterrupted.store(1);
+    // The console window closed: the process ends as soon as this returns,
+    // so wait here while the run removes its temporary file and ends the
+    // process itself (Windows ends it after a few seconds in any case).
+    if (dwType == CTRL_CLOSE_EVENT)
+        Sleep(INFINITE);
     return TRUE;
 }
 

@@ -68,6 +68,19 @@ void HeadlessTypeText(HWND hCombo, const std::string& strText);
 void HeadlessSelect(HWND hCombo, int nIndex);  // picks a list entry
 void HeadlessDropDown(HWND hCombo);            // opens the list (CBN_DROPDOWN to the dialog)
 int HeadlessTick(HWND hDlg);                   // WM_TIMER for every running timer; how many fired
+
+// Messages from elsewhere: other threads, other programs, queued input.
+// SendMessageA is a sent message (on Windows it also reaches the window from
+// inside a wait that serves only sent messages, as the uploader's deletion
+// does). A posted message waits in the thread's queue until a modal loop runs:
+// each loop here (a dialog's, a message box's on the window's thread, Save As)
+// delivers the queue when it opens and again before it ends, to disabled
+// windows too. Messages for a window that is destroyed are dropped with it.
+void HeadlessPostMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+void HeadlessDeliverPosted();  // the loop that is up spins now
+#ifndef BM_CLICK
+#define BM_CLICK 0x00F5  // sent to a button: an enabled one notifies its parent of a click
+#endif
 void HeadlessPressKey(HWND hDlg, int nVirtKey, BOOL bShift = FALSE, BOOL bCtrl = FALSE, BOOL bAlt = FALSE);
 
 struct HeadlessIconDraw {
@@ -105,6 +118,9 @@ struct HeadlessSaveAsRequest {
 };
 typedef std::function<BOOL(const HeadlessSaveAsRequest& request, std::string& strPath)> HeadlessSaveAsHandler;
 void HeadlessSetSaveAsHandler(HeadlessSaveAsHandler fnHandler);  // none: cancel
+// The next nTimes dialogs that would be shown fail instead with the extended
+// error dwError (CDERR_DIALOGFAILURE: 0xFFFF), as when one cannot be created.
+void HeadlessFailSaveAs(int nTimes, DWORD dwError);
 std::vector<HeadlessSaveAsRequest> HeadlessSaveAsRequests();
 
 // Help viewers: WinHelp and HTML Help calls, in order.

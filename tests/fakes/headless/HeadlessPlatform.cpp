@@ -36,6 +36,8 @@ struct PlatformState {
     int nStartups = 0;
     int nCleanups = 0;
     HeadlessSaveAsHandler fnSaveAs;
+    int nSaveAsFailures = 0;
+    DWORD dwSaveAsError = 0;
     std::vector<HeadlessSaveAsRequest> saveAsRequests;
     std::vector<std::string> profileLog;
     std::optional<DWORD> injected[FileOpReplace + 1];
@@ -206,6 +208,11 @@ BOOL PlatformSaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDef
         *pdwError = kFnErrInvalidFileName;
         return FALSE;
     }
+    if (State().nSaveAsFailures > 0) {
+        --State().nSaveAsFailures;
+        *pdwError = State().dwSaveAsError;
+        return FALSE;
+    }
     std::size_t cchFilter = 0;
     while (pszFilter[cchFilter] != '\0' || pszFilter[cchFilter + 1] != '\0')
         ++cchFilter;
@@ -217,7 +224,9 @@ BOOL PlatformSaveAsDialog(HWND hOwner, const char* pszFilter, const char* pszDef
     HeadlessSaveAsRequest request{hOwner, &dialog, std::string(pszFilter, cchFilter + 2), pszDefExt, strPath};
     State().saveAsRequests.push_back(request);
     HeadlessSaveAsHandler fnHandler = State().fnSaveAs;
+    HeadlessDeliverPosted();
     BOOL bSaved = fnHandler ? fnHandler(request, strPath) : FALSE;
+    HeadlessDeliverPosted();
     HeadlessClosePopup(&dialog);
     return bSaved;
 }
@@ -334,6 +343,12 @@ void CReplacingFile::Discard()
 // --- Headless.h -------------------------------------------------------------
 
 void HeadlessSetSaveAsHandler(HeadlessSaveAsHandler fnHandler) { State().fnSaveAs = std::move(fnHandler); }
+
+void HeadlessFailSaveAs(int nTimes, DWORD dwError)
+{
+    State().nSaveAsFailures = nTimes;
+    State().dwSaveAsError = dwError;
+}
 std::vector<HeadlessSaveAsRequest> HeadlessSaveAsRequests() { return State().saveAsRequests; }
 void HeadlessSetModulePath(const std::string& strPath) { State().strModulePath = strPath; }
 

@@ -8,7 +8,9 @@
 #include <condition_variable>
 #include <cstring>
 #include <map>
+#include <deque>
 #include <mutex>
+#include <thread>
 
 #include "app/ui/Dialog.h"
 #include "app/ui/AppPlatform.h"
@@ -91,6 +93,13 @@ std::map<UINT, std::string> StringTable()
     return strings;
 }
 
+struct PostedMessage {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
 struct UiState {
     std::map<UINT, HeadlessDriver> drivers;
     std::map<UINT, std::string> strings = StringTable();
@@ -101,6 +110,8 @@ struct UiState {
     BOOL bHelpResult = TRUE;
     BOOL bHtmlHelpOpens = TRUE;
     int nHtmlHelpWindows = 0;
+    std::thread::id uiThread;  // whose loops deliver the posted messages
+    std::deque<PostedMessage> posted;
 };
 
 UiState& Ui()
@@ -287,6 +298,31 @@ HWND CreateDialogWindow(UINT nTemplate, HWND hParent, DLGPROC pfnProc)
     return hDlg;
 }
 
+// What a modal loop does with the posted queue while it is up: delivers
+// every message, also those posted meanwhile. Only the window's own thread
+// runs these loops; a worker's message box has a queue of its own.
+void DeliverPosted()
+{
+    UiState& ui = Ui();
+    if (std::this_thread::get_id() != ui.uiThread)
+        return;
+    while (!ui.posted.empty()) {
+        PostedMessage msg = ui.posted.front();
+        ui.posted.pop_front();
+        SendMessageA(msg.hwnd, msg.message, msg.wParam, msg.lParam);
+    }
+}
+
+BOOL IsWindowOrChild(HWND hWnd, HWND hDlg) { return hWnd == hDlg || (hWnd != nullptr && hWnd->pParent == hDlg); }
+
+void DropPostedFor(HWND hDlg)
+{
+    std::deque<PostedMessage>& posted = Ui().posted;
+    posted.erase(std::remove_if(posted.begin(), posted.end(),
+                                [hDlg](const PostedMessage& msg) { return IsWindowOrChild(msg.hwnd, hDlg); }),
+                 posted.end());
+}
+
 }  // namespace
 
 // --- the user32 subset -----------------------------------------------------
@@ -303,6 +339,10 @@ LRESULT SendMessageA(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
     }
     if (uMsg == WM_SETTEXT || uMsg == WM_GETTEXT || uMsg == WM_GETTEXTLENGTH)
         return TextMessage(hWnd, uMsg, wParam, lParam);
+    // A disabled button sends no BN_CLICKED.
+    if (uMsg == BM_CLICK && hWnd->strClass == "button" && hWnd->bEnabled)
+        return SendMessageA(hWnd->pParent, WM_COMMAND, static_cast<WPARAM>(hWnd->nID) | (BN_CLICKED << 16),
+                            reinterpret_cast<LPARAM>(hWnd));
     if (hWnd->strClass == "combobox")
         return ComboMessage(hWnd, uMsg, wParam, lParam);
     if (hWnd->strClass == "msctls_progress32")
@@ -438,8 +478,10 @@ int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
         fnHandler = state.fnHandler;
     }
     state.changed.notify_all();
+    DeliverPosted();
     if (fnHandler)
         nAnswer = fnHandler(record);
+    DeliverPosted();
     HeadlessClosePopup(&box);
     return nAnswer;
 }
@@ -469,17 +511,23 @@ INT_PTR PlatformRunModal(UINT nIDTemplate, HWND hParent, DLGPROC pfnProc, LPARAM
         return -1;
     HWND hDlg = pDlg.get();
     UiState& ui = Ui();
+    if (hParent == nullptr)
+        ui.uiThread = std::this_thread::get_id();
     HeadlessOpenPopup(hDlg);
 
     pfnProc(hDlg, WM_INITDIALOG, 0, lParam);
+    DeliverPosted();
     auto it = ui.drivers.find(nIDTemplate);
     if (!hDlg->bEnded && it != ui.drivers.end() && it->second) {
         HeadlessDriver fnDriver = it->second;  // the driver may replace itself
         fnDriver(hDlg);
     }
+    if (!hDlg->bEnded)  // an ended dialog's loop delivers nothing more
+        DeliverPosted();
     if (!hDlg->bEnded)
         SendMessageA(hDlg, WM_COMMAND, IDCANCEL, 0);
     SendMessageA(hDlg, WM_DESTROY, 0, 0);
+    DropPostedFor(hDlg);
 
     HeadlessClosePopup(hDlg);
     return hDlg->nResult;
@@ -524,6 +572,13 @@ void HeadlessTypeText(HWND hCombo, const std::string& strText)
     hCombo->strText = IsUpperCase(hCombo) ? Upper(strText) : strText;
     hCombo->nCurSel = CB_ERR;
 }
+
+void HeadlessPostMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    Ui().posted.push_back({hWnd, uMsg, wParam, lParam});
+}
+
+void HeadlessDeliverPosted() { DeliverPosted(); }
 
 void HeadlessSelect(HWND hCombo, int nIndex) { SendMessageA(hCombo, CB_SETCURSEL, static_cast<WPARAM>(nIndex), 0); }
 
