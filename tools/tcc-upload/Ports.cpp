@@ -63,7 +63,7 @@ bool IsHexId(const std::string& s)
            std::all_of(s.begin(), s.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
 }
 
-// The adapters that spec (after "usb:") names: by ids when it is VVVV:PPPP,
+// The adapters that what follows "usb:" names: by ids when it is VVVV:PPPP,
 // else by serial number. Windows keeps instance ids in capitals, so case
 // does not count.
 std::vector<SerialPortInfo> MatchAdapters(const std::string& what, const std::vector<SerialPortInfo>& ports)
@@ -150,20 +150,20 @@ std::vector<SerialPortInfo> UsbAdapters(const std::vector<SerialPortInfo>& ports
     return usb;
 }
 
-int IsAdapterSpec(const std::string& spec) { return spec == kAuto || spec.compare(0, 4, kUsbPrefix) == 0; }
+int NamesAnAdapter(const std::string& wanted) { return wanted == kAuto || wanted.compare(0, 4, kUsbPrefix) == 0; }
 
-PortChoice ChoosePort(const std::string& spec, const std::vector<SerialPortInfo>& ports)
+PortChoice ChoosePort(const std::string& wanted, const std::vector<SerialPortInfo>& ports)
 {
     PortChoice choice;
-    if (!IsAdapterSpec(spec)) {
-        choice.strPort = spec;
+    if (!NamesAnAdapter(wanted)) {
+        choice.strPort = wanted;
         return choice;
     }
-    if (spec == kUsbPrefix) {
+    if (wanted == kUsbPrefix) {
         choice.bUsage = true;
         return choice;
     }
-    choice.candidates = spec == kAuto ? UsbAdapters(ports) : MatchAdapters(spec.substr(4), ports);
+    choice.candidates = wanted == kAuto ? UsbAdapters(ports) : MatchAdapters(wanted.substr(4), ports);
     if (choice.candidates.size() == 1)
         choice.strPort = choice.candidates[0].strName;
     else
@@ -171,14 +171,14 @@ PortChoice ChoosePort(const std::string& spec, const std::vector<SerialPortInfo>
     return choice;
 }
 
-std::string PortChoiceMessage(const std::string& spec, const PortChoice& choice)
+std::string PortChoiceMessage(const std::string& wanted, const PortChoice& choice)
 {
     if (choice.bUsage)
         return "tcc-upload: --port usb: needs a serial number or VVVV:PPPP (vendor and product ids)\n";
     if (choice.nFailure == RunFailure::none)
         return "";
-    const std::string what = spec == kAuto ? "--port auto needs exactly one USB serial adapter"
-                                           : "--port " + spec + " needs exactly one matching USB serial adapter";
+    const std::string what = wanted == kAuto ? "--port auto needs exactly one USB serial adapter"
+                                             : "--port " + wanted + " needs exactly one matching USB serial adapter";
     const std::size_t n = choice.candidates.size();
     std::string text =
         "tcc-upload: " + what + ", and " + (n == 0 ? "there is none" : std::to_string(n) + " are present:") + "\n";

@@ -44,22 +44,22 @@ std::vector<SerialPortInfo> UsbAdapters(const std::vector<SerialPortInfo>& ports
 // What --port names: a port as given, auto (the one USB adapter),
 // usb:SERIAL (the adapter with that serial number) or usb:VVVV:PPPP (the one
 // adapter with those vendor and product ids). On no match nFailure is
-// noAdapter, on several severalAdapters with them in candidates; a spec
-// usb: with nothing after it is bUsage.
+// noAdapter, on several severalAdapters with them in candidates; a bare
+// "usb:" is bUsage.
 struct PortChoice {
     std::string strPort;
     RunFailure nFailure = RunFailure::none;
     bool bUsage = false;
     std::vector<SerialPortInfo> candidates;
 };
-PortChoice ChoosePort(const std::string& spec, const std::vector<SerialPortInfo>& ports);
+PortChoice ChoosePort(const std::string& wanted, const std::vector<SerialPortInfo>& ports);
 
-// BOOL: spec is auto or usb:..., which ChoosePort resolves from the ports.
-int IsAdapterSpec(const std::string& spec);
+// BOOL: wanted is auto or usb:..., which ChoosePort resolves from the ports.
+int NamesAnAdapter(const std::string& wanted);
 
-// The lines (each "tcc-upload: ..." or an indented port) that say why spec
+// The lines (each "tcc-upload: ..." or an indented port) that say why wanted
 // chose no port; empty when it chose one.
-std::string PortChoiceMessage(const std::string& spec, const PortChoice& choice);
+std::string PortChoiceMessage(const std::string& wanted, const PortChoice& choice);
 
 // Windows: the USB facts in a device instance id. "USB\VID_0403&PID_6001\A1"
 // gives 0403, 6001 and serial A1; an id Windows made up for a device without

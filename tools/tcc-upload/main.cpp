@@ -289,7 +289,7 @@ int ParseOptions(int argc, char** argv, Options* pOpt)
 // --json, says so as the port's object). Returns -1 when the port is set.
 int ResolveAdapterSpec(std::string* pPort, const Options& opt)
 {
-    if (!IsAdapterSpec(*pPort))
+    if (!NamesAnAdapter(*pPort))
         return -1;
     const PortChoice choice = ChoosePort(*pPort, ListSerialPorts());
     if (choice.nFailure == RunFailure::none && !choice.bUsage) {
