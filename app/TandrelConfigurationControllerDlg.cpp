@@ -315,6 +315,11 @@ void CUploaderDlg::OnCancel()
     CDialog::OnCancel();
 }
 
+// The window has no OK button: an IDOK can only come from another program
+// (or a stray Enter), and ending the dialog on it would skip the settings and
+// abandon a running uploader with its port and threads.
+void CUploaderDlg::OnOK() {}
+
 // The Help command is the application's; the window only decides whether it
 // takes it now.
 void CUploaderDlg::OnHelp()

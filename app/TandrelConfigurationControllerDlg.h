@@ -30,6 +30,7 @@ protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
     void OnCancel() override;
+    void OnOK() override;
 
     void OnSysCommand(UINT nID, LPARAM lParam);
     void OnDestroy();

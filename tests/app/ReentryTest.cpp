@@ -36,20 +36,21 @@ enum class Command {
     AboutSent,
     HelpSent,
     CloseSent,
+    OkSent,
     TickSent
 };
 
 const char* const kLoopNames[] = {"StartBuildBox", "StartBox",  "SaveAs",        "CantOpenBox",      "FileErrorBox",
                                   "DialogFailBox", "WorkerBox", "EndDeleteWait", "CancelDeleteWait", "AboutBox"};
 const char* const kCommandNames[] = {"UploadPosted", "CancelPosted", "EscPosted", "IdCancelSent", "BmClickSent",
-                                     "AboutSent",    "HelpSent",     "CloseSent", "TickSent"};
+                                     "AboutSent",    "HelpSent",     "CloseSent", "OkSent",       "TickSent"};
 
 const Loop kLoops[] = {Loop::StartBuildBox,    Loop::StartBox,      Loop::SaveAs,    Loop::CantOpenBox,
                        Loop::FileErrorBox,     Loop::DialogFailBox, Loop::WorkerBox, Loop::EndDeleteWait,
                        Loop::CancelDeleteWait, Loop::AboutBox};
-const Command kCommands[] = {Command::UploadPosted, Command::CancelPosted, Command::EscPosted,
-                             Command::IdCancelSent, Command::BmClickSent,  Command::AboutSent,
-                             Command::HelpSent,     Command::CloseSent,    Command::TickSent};
+const Command kCommands[] = {Command::UploadPosted, Command::CancelPosted, Command::EscPosted, Command::IdCancelSent,
+                             Command::BmClickSent,  Command::AboutSent,    Command::HelpSent,  Command::CloseSent,
+                             Command::OkSent,       Command::TickSent};
 
 WPARAM Clicked(int nID) { return static_cast<WPARAM>(nID) | (static_cast<WPARAM>(BN_CLICKED) << 16); }
 LPARAM Handle(HWND hWnd) { return reinterpret_cast<LPARAM>(hWnd); }
@@ -70,6 +71,7 @@ void Deliver(HWND hDlg, Command command, BOOL bLoopRuns)
     case Command::AboutSent: SendMessageA(hDlg, WM_SYSCOMMAND, IDM_ABOUTBOX, 0); break;
     case Command::HelpSent: SendMessageA(hDlg, WM_COMMAND, ID_HELP, 0); break;
     case Command::CloseSent: SendMessageA(hDlg, WM_CLOSE, 0, 0); break;
+    case Command::OkSent: SendMessageA(hDlg, WM_COMMAND, IDOK, 0); break;
     case Command::TickSent: SendMessageA(hDlg, WM_TIMER, 1, 0); break;
     }
     if (bLoopRuns)
