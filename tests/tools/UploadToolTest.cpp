@@ -699,6 +699,44 @@ TEST_F(UploadToolTest, OutputDashWritesTheImageToAPipe)
     EXPECT_TRUE(Leftovers().empty());
 }
 
+// Standard output closed by its reader (`| head -1`, a dropped session): the
+// runs go on and end as they would, their files saved or nothing left, never
+// cut off by the pipe with temporary files behind.
+TEST_F(UploadToolTest, AReaderThatWentAwayCutsNoRunShort)
+{
+    struct {
+        const char* pszName;
+        std::vector<std::string> args;
+        int nStations;
+        int nExit;
+        std::size_t nFilesLeft;  // the saved images
+    } const cases[] = {
+        {"reports", {"--json", "-o", "{port}.qmf"}, 2, 0, 2},
+        {"image", {"-o", "-"}, 1, 3, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        std::vector<std::string> args = c.args;
+        for (int n = 1; n <= c.nStations; ++n)
+            args.insert(args.end(), {"-p", StartStation(n, {"--size", "30000", "--seed", std::to_string(n)})});
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        close(fds[0]);
+        const pid_t pid = SpawnUpload(args, fds[1]);
+        close(fds[1]);
+        const int nExit = WaitExit(pid);
+        StopSim();
+        const std::string err = ReadAll(m_dir + "/upload.err");
+        EXPECT_EQ(nExit, c.nExit) << err;
+        EXPECT_EQ(Leftovers().size(), c.nFilesLeft) << err;
+        if (c.nExit == 3) {
+            EXPECT_NE(err.find("cannot write standard output: Broken pipe"), std::string::npos) << err;
+        }
+        std::system(("rm -f '" + m_dir + "'/*.qmf").c_str());
+        m_stations.clear();
+    }
+}
+
 // Ctrl-C while three stations are silent mid-transfer: the log has said so
 // (that is what the test waits for), every port ends as interrupted with
 // status 130, and no temporary file is left.

@@ -106,10 +106,20 @@ void InstallInterruptHandler()
 {
     struct sigaction sa {};
     sa.sa_handler = OnInterrupt;
+    // Restarted: an image or a report half written to a slow pipe must not
+    // fail as a write error because Ctrl-C came; the poll loop sees the flag.
+    sa.sa_flags = SA_RESTART;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);  // the terminal closed, the ssh session ended
+    // A reader that went away (`| head -1`, a dropped ssh session) would end
+    // the process at its next write, with the other ports' runs cut off and
+    // their temporary files left; ignored, the write fails with EPIPE instead.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 int WasInterrupted() { return g_bInterrupted.load(); }
