@@ -34,7 +34,12 @@ mkdir -p "$work" "${GUI_SCREENSHOTS:?}"
 
 app_pid=""
 cleanup() {
-  local rc=$?
+  local rc=$? failed="$BASH_COMMAND"
+  # A command outside a check that ends the case through set -e says nothing
+  # of its own: name it (a fail or a signal ends with "exit").
+  if [ "$rc" -ne 0 ] && [ "$rc" -ne 77 ] && [ "${failed%% *}" != exit ]; then
+    echo "FAIL [$case_name]: \"$failed\" ended with status $rc" >&2
+  fi
   # Kill only what this script started, then the prefix's wineserver with
   # every Wine process of the prefix (the driver, the program, its services).
   if [ -n "$app_pid" ]; then kill "$app_pid" 2>/dev/null || true; fi
@@ -95,9 +100,10 @@ prepare_prefix() {  # [port, unix device path]
   wineserver -p5 >>"$work/wineserver.log" 2>&1 || fail "could not start wineserver"
 }
 
+# A folder that Wine removes while find walks it is no reason to fail.
 profile_files() {
   find "$WINEPREFIX/drive_c/windows" "$WINEPREFIX/drive_c/users" -maxdepth 5 \
-       -iname 'TandrelConfigurationController.ini' 2>/dev/null
+       -iname 'TandrelConfigurationController.ini' 2>/dev/null || true
 }
 
 start_app() {
