@@ -446,10 +446,11 @@ case_utf8_path() {
   close_app
 }
 
-# Closes during paced runs (ten; CLOSE_RUNS=N for more figures): for each,
+# Closes during paced runs (four; CLOSE_RUNS=N for more figures): for each,
 # the time from Cancel until the window is gone (the uploader deleted, its
 # threads ended) and until the program has ended. Only a hang fails (a
-# generous bound); the figures are for reading, not asserted.
+# generous bound); the figures are for reading, not asserted. The race a
+# close can lose is forced by the unit tests' hooks, not hoped for here.
 case_close_timing() {
   native_tools
   start_sim --size 24576 --seed 9 --baud 9600
@@ -457,7 +458,7 @@ case_close_timing() {
   prepare_prefix COM1 "$slave"
   local i t0 t1 gone ended
   : >"$work/times"
-  for i in $(seq 1 "${CLOSE_RUNS:-10}"); do
+  for i in $(seq 1 "${CLOSE_RUNS:-4}"); do
     start_app  # a fresh profile each time: COM1
     drv click "$TITLE" $IDC_UPLOAD || fail "run $i: could not press Upload"
     drv wait-progress "$TITLE" $IDC_PROGRESS 3 60 || fail "run $i: the bar never moved"
