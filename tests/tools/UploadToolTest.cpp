@@ -834,6 +834,9 @@ TEST_F(UploadToolTest, ListPortsJsonAndUsbChoicesReadTheSameSysfs)
     }
     tty("ttyS0", "/sys/devices/platform/serial8250/serial8250:0.0", "/sys/bus/platform/drivers/serial8250");
     file("/dev/pts/7", "");
+    file("/dev/ttyUSB1", "");
+    fs::create_directories(root + "/dev/serial/by-id");
+    fs::create_symlink(root + "/dev/ttyUSB1", root + "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0");
     const std::vector<std::string> env = {"TCC_UPLOAD_ROOT=" + root};
 
     RunResult r = Upload({"--list-ports", "--json"}, env);
@@ -866,6 +869,17 @@ TEST_F(UploadToolTest, ListPortsJsonAndUsbChoicesReadTheSameSysfs)
         EXPECT_EQ(r.nExit, c.nExit) << c.pszSpec << ": " << r.strErr;
         EXPECT_NE(r.strErr.find(c.pszErr), std::string::npos) << c.pszSpec << ": " << r.strErr;
     }
+
+    // {serial} of a port named by its device and of one named by its by-id
+    // alias (neither opens on this machine; the file names are in the JSON).
+    r = Upload({"-p", "/dev/ttyUSB0", "-p", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0", "-o",
+                "{serial}.qmf", "--json"},
+               env);
+    std::vector<std::string> outputs;
+    for (auto& entry : JsonByPort(r.strOut))
+        outputs.push_back(entry.second["output"].text);
+    std::sort(outputs.begin(), outputs.end());
+    EXPECT_EQ(outputs, (std::vector<std::string>{"A0.qmf", "A1.qmf"})) << r.strErr;
 }
 
 // On a terminal: one progress line for all ports, redrawn in place with each

@@ -310,11 +310,12 @@ int ResolveAdapterSpec(std::string* pPort, const Options& opt)
     return EXIT_USAGE;
 }
 
-// The USB serial number behind a port, for {serial}; empty when none.
+// The USB serial number behind a port, for {serial}; empty when none. The
+// port may be named by its device or by the by-id alias --list-ports shows.
 std::string SerialNumberOf(const std::string& port, const std::vector<SerialPortInfo>& known)
 {
     for (const SerialPortInfo& info : known)
-        if (info.strName == port || info.strDetail.find(port) != std::string::npos)
+        if (info.strName == port || (!info.strById.empty() && info.strById == port))
             return info.strSerial;
     return "";
 }
