@@ -315,8 +315,8 @@ void CUploaderDlg::OnCancel()
     CDialog::OnCancel();
 }
 
-// The window has no OK button: an IDOK can only come from another program
-// (or a stray Enter), and ending the dialog on it would skip the settings and
+// The window has no OK button, so an IDOK (sent by another program) is no
+// request to leave: ending the dialog on it would skip the settings and
 // abandon a running uploader with its port and threads.
 void CUploaderDlg::OnOK() {}
 
