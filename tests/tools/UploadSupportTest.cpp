@@ -556,62 +556,43 @@ TEST(PortChoiceTest, InstanceIdsGiveIdsAndOnlyARealSerialNumber)
     }
 }
 
-// A clock that only moves when slept on, with a port that comes back and a
-// Ctrl-C at set times.
-class CFakeClock : public IWaitClock {
-public:
-    std::uint64_t NowMs() override { return m_qwNow; }
-    void SleepMs(std::uint32_t dwMs) override
-    {
-        m_dwLongestSleep = std::max(m_dwLongestSleep, dwMs);
-        m_qwNow += dwMs + m_dwOversleep;
-    }
-    std::uint64_t m_qwNow = 1000;
-    std::uint32_t m_dwOversleep = 0;
-    std::uint32_t m_dwLongestSleep = 0;
-};
-
-TEST(RetryWaitTest, PausesThenWaitsForAMissingPortAndStopsAtCtrlC)
+// Stepped as the batch's poll loop steps it, on a clock of the test's own: a
+// poll every kPollMs, each late by dwLateMs.
+TEST(RetryWaitTest, PausesThenWaitsForAMissingPort)
 {
     constexpr std::uint64_t kNever = UINT64_MAX;
+    constexpr std::uint32_t kPollMs = 40;
     struct {
         std::uint32_t dwWaitMs;
         std::uint64_t qwPortAt;  // ms after the start that the port is there
-        std::uint64_t qwCtrlCAt;
-        std::uint32_t dwOversleep;
+        std::uint32_t dwLateMs;
         RetryWaitEnd nEnd;
         std::uint64_t qwElapsed;
     } const cases[] = {
-        {2000, 0, kNever, 0, RETRY_PORT_PRESENT, 2000},       // there all along: the pause only
-        {2000, 2350, kNever, 0, RETRY_PORT_PRESENT, 2400},    // back while waited for
-        {2000, kNever, kNever, 0, RETRY_PORT_MISSING, 4000},  // gone for good: twice the wait
-        {2000, 1000, kNever, 0, RETRY_PORT_PRESENT, 2000},    // back during the pause
-        {0, kNever, kNever, 0, RETRY_PORT_MISSING, 0},        // --retry-wait 0
-        {0, 0, kNever, 0, RETRY_PORT_PRESENT, 0},
-        {1000, kNever, kNever, 30, RETRY_PORT_MISSING, 2060},  // slow sleeps: the clock decides
-        {5000, 0, 250, 0, RETRY_INTERRUPTED, 300},             // Ctrl-C in the pause
-        {5000, kNever, 7010, 0, RETRY_INTERRUPTED, 7100},      // Ctrl-C while waiting for the port
+        {2000, 0, 0, RETRY_PORT_PRESENT, 2000},       // there all along: the pause only
+        {2000, 2350, 0, RETRY_PORT_PRESENT, 2360},    // back while waited for: the next poll
+        {2000, kNever, 0, RETRY_PORT_MISSING, 4000},  // gone for good: twice the wait
+        {2000, 1000, 0, RETRY_PORT_PRESENT, 2000},    // back during the pause
+        {0, kNever, 0, RETRY_PORT_MISSING, 0},        // --retry-wait 0
+        {0, 0, 0, RETRY_PORT_PRESENT, 0},
+        {1000, kNever, 30, RETRY_PORT_MISSING, 2100},  // late polls: the port's wait starts at 1050
     };
     for (const auto& c : cases) {
-        CFakeClock clock;
-        clock.m_dwOversleep = c.dwOversleep;
-        const std::uint64_t qwStart = clock.m_qwNow;
-        std::vector<std::string> asked;
-        RetryWait wait;
-        wait.dwWaitMs = c.dwWaitMs;
-        wait.pClock = &clock;
-        wait.interrupted = [&] { return clock.m_qwNow - qwStart >= c.qwCtrlCAt ? 1 : 0; };
-        wait.portPresent = [&](const std::string& port) {
-            asked.push_back(port);
-            return clock.m_qwNow - qwStart >= c.qwPortAt ? 1 : 0;
+        SCOPED_TRACE(std::to_string(c.dwWaitMs) + " " + std::to_string(c.qwPortAt));
+        const std::uint64_t qwStart = 1000;
+        std::uint64_t qwNow = qwStart;
+        bool bAskedInThePause = false;
+        CRetryWait wait(qwNow, c.dwWaitMs);
+        const auto present = [&] {
+            bAskedInThePause = bAskedInThePause || qwNow - qwStart < c.dwWaitMs;
+            return qwNow - qwStart >= c.qwPortAt ? 1 : 0;
         };
-        EXPECT_EQ(WaitBeforeRetry(wait, "/dev/ttyUSB0"), c.nEnd) << c.dwWaitMs << " " << c.qwPortAt;
-        EXPECT_EQ(clock.m_qwNow - qwStart, c.qwElapsed) << c.dwWaitMs << " " << c.qwPortAt;
-        EXPECT_LE(clock.m_dwLongestSleep, kRetryPollMs);
-        if (c.nEnd != RETRY_INTERRUPTED || c.qwCtrlCAt > c.dwWaitMs) {
-            ASSERT_FALSE(asked.empty());
-            EXPECT_EQ(asked.front(), "/dev/ttyUSB0");
-        }
+        RetryWaitEnd nEnd;
+        while ((nEnd = wait.Step(qwNow, present)) == RETRY_WAITING)
+            qwNow += kPollMs + c.dwLateMs;
+        EXPECT_EQ(nEnd, c.nEnd);
+        EXPECT_EQ(qwNow - qwStart, c.qwElapsed);
+        EXPECT_FALSE(bAskedInThePause);
     }
 }
 
