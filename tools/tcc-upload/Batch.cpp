@@ -74,8 +74,8 @@ private:
     RunReport m_report;
     CAtomicFile m_file;
     bool m_bStdout;
-    CMapUploader* m_pUploader = nullptr;
-    std::unique_ptr<CRetryWait> m_pRetryWait;  // between a failed attempt and the next
+    std::unique_ptr<CMapUploader> m_pUploader;  // dropped in the destructor, before what its threads touch
+    std::unique_ptr<CRetryWait> m_pRetryWait;   // between a failed attempt and the next
     Clock::time_point m_start, m_attemptStart, m_dataStart, m_lastChange;
     std::uint32_t m_dwTotal = 0, m_dwReceived = 0;  // as last polled
     std::atomic<std::uint64_t> m_qwSent{0}, m_qwReceived{0};
@@ -122,7 +122,7 @@ void CPortRun::StartAttempt(Clock::time_point now)
     options.dwFixedBaudRate = m_settings.dwBaud;
     options.pfnTrace = OnLinkEvent;
     options.pTraceContext = this;
-    m_pUploader = new CMapUploader(m_report.strPort, options);
+    m_pUploader = std::make_unique<CMapUploader>(m_report.strPort, options);
     m_pUploader->Start();
 }
 
@@ -235,11 +235,7 @@ void CPortRun::Finish(Clock::time_point now, RunFailure cause, const std::string
 }
 
 // Deleting the uploader waits for its threads; the link events end with it.
-void CPortRun::Drop()
-{
-    delete m_pUploader;
-    m_pUploader = nullptr;
-}
+void CPortRun::Drop() { m_pUploader.reset(); }
 
 void CPortRun::Interrupt(Clock::time_point now)
 {
