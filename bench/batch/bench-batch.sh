@@ -19,8 +19,10 @@ upload="$build/tools/tcc-upload/tcc-upload"
 baud=115200
 size=65536
 
+# shellcheck source=../../tests/wine/station.sh
+. "$root/tests/wine/station.sh"
 work="$(mktemp -d /tmp/tcc-bench-batch.XXXXXX)"
-pids=()
+pids=() ptys=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
@@ -29,24 +31,22 @@ cleanup() {
 trap cleanup EXIT INT TERM
 cd "$work"
 
-# start_station N: the simulator N on a pty; appends to ports and pids.
+# start_station N: the simulator N on a pty, in folder st-N; appends to
+# ports, ptys and pids.
 start_station() {
   local n="$1"
-  "$sim" --pty --baud "$baud" --size "$size" --seed "$n" --once --save-image "served-$n.bin" \
-    >"sim-$n.out" 2>"sim-$n.err" &
-  pids+=("$!")
-  local deadline=$((SECONDS + 15))
-  until grep -q '^PTY ' "sim-$n.out" 2>/dev/null; do
-    [ "$SECONDS" -lt "$deadline" ] || { echo "bench: simulator $n did not start" >&2; exit 1; }
-    sleep 0.05
-  done
-  ports+=(--port "$(sed -n 's/^PTY //p' "sim-$n.out")")
+  mkdir -p "st-$n"
+  station_start "$sim" "st-$n" --baud "$baud" --size "$size" --seed "$n" --once --save-image "st-$n/served.bin" ||
+    { echo "bench: simulator $n did not start" >&2; exit 1; }
+  pids+=("$station_pid")
+  ptys+=("$station_pty")
+  ports+=(--port "$station_pty")
 }
 
 run_batch() {  # count
   local count="$1" n
-  ports=() pids=()
-  rm -f ./*.bin sim-* out.json
+  ports=() pids=() ptys=()
+  rm -rf ./*.bin st-* out.json
   for ((n = 1; n <= count; n++)); do start_station "$n"; done
   local TIMEFORMAT='%3R %3U %3S' times
   times="$( { time "$upload" "${ports[@]}" --output 'out-{port}.bin' --baud "$baud" --json --quiet \
@@ -72,9 +72,8 @@ run_batch() {  # count
       printf "  CPU per line %.3f %% of a core (goal < 1 %%)  %s\n", share, share < 1 ? "ok" : "MISSED"
     }' out.json
   for ((n = 1; n <= count; n++)); do
-    local pty
-    pty="$(sed -n 's/^PTY \/dev\///p' "sim-$n.out" | tr '/' '_')"
-    cmp -s "out-$pty.bin" "served-$n.bin" || { echo "bench: station $n's image differs" >&2; exit 1; }
+    local safe="${ptys[n - 1]#/dev/}"
+    cmp -s "out-${safe//\//_}.bin" "st-$n/served.bin" || { echo "bench: station $n's image differs" >&2; exit 1; }
   done
 }
 
