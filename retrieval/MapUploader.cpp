@@ -81,7 +81,7 @@ void CMapUploader::ReportNotOpen()
     const PortFault fault = m_pLink != nullptr ? m_pLink->Fault() : PortFault::notFound;
     const RunFailure cause = FromPortFault(fault);
     m_failure.store(cause, std::memory_order_relaxed);
-    const std::string strGroup = m_pLink != nullptr ? m_pLink->AccessGroup() : std::string();
+    const std::string strGroup = GetAccessGroup();
     const std::string strText = "Unable to open serial port.\n" + RunFailureText(cause, strGroup);
     AppMessageBox(strText.c_str(), MB_OK | MB_ICONEXCLAMATION);
     m_bFinished.store(1, std::memory_order_release);
