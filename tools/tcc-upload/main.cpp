@@ -41,8 +41,9 @@ const char kUsageHead[] =
     "                     the USB serial number (else as {port}), {date} the run's\n"
     "                     start in UTC, YYYYMMDD-HHMMSS\n"
     "  -b, --baud B       the line rate: 9600, 19200, 38400, 57600 or 115200; without\n"
-    "                     it UploadConfig.ini in the current directory decides (115200\n"
-    "                     when the file is missing)\n"
+    "                     it UploadConfig.ini decides, the one in the current\n"
+    "                     directory, else the one beside tcc-upload (115200 when\n"
+    "                     neither is there)\n"
     "      --retries N    after a failed retrieval, try again up to N more times (0 to\n"
     "                     99, default 0); never once the image is saved\n"
     "      --retry-wait S seconds between attempts (0 to 600, default 2); a port that\n"
@@ -70,7 +71,8 @@ const char kUsageHead[] =
     "  port                 the port used (the one auto took)\n"
     "  baud                 the line rate set; null when the port never opened\n"
     "  baud_source          where the rate came from: \"--baud\", \"UploadConfig.ini\"\n"
-    "                       or \"default\"\n"
+    "                       (the current directory's), the full path of the\n"
+    "                       UploadConfig.ini beside tcc-upload, or \"default\"\n"
     "  bytes                image bytes the last attempt received\n"
     "  output               the file written, as given or expanded\n"
     "  seconds              the port's whole run, every attempt included\n"
@@ -350,9 +352,12 @@ void ChooseBaudRate(const Options& opt, BatchSettings* pSettings)
     const BaudRateReading reading = ReadBaudRateFileQuietly();
     pSettings->dwBaud = reading.dwRate;
     const bool bFromFile = reading.nOrigin == RATE_FROM_FILE || reading.nOrigin == RATE_VALUE_UNSUPPORTED;
-    pSettings->strBaudSource = bFromFile ? "UploadConfig.ini" : "default";
+    // The file as it was found: "UploadConfig.ini" from the working
+    // directory, as scripts have always seen it, or the full path of the one
+    // beside the program, which they could not otherwise tell apart.
+    pSettings->strBaudSource = bFromFile ? reading.strFile : "default";
     if (reading.nOrigin == RATE_VALUE_UNSUPPORTED && !opt.bQuiet)
-        ConsoleLine("tcc-upload: UploadConfig.ini names " + std::to_string(reading.nValue) +
+        ConsoleLine("tcc-upload: " + reading.strFile + " names " + std::to_string(reading.nValue) +
                     " baud, which the station does not speak; using " + std::to_string(reading.dwRate));
 }
 
