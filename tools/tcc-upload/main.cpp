@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/RunningMark.h"
 #include "serial/BaudRateFile.h"
 #include "Version.h"
 #include "tools/tcc-upload/Batch.h"
@@ -433,6 +434,7 @@ int ListPorts(const Options& opt)
 
 int main(int argc, char** argv)
 {
+    AnnounceRunning();  // an uninstaller must not remove the executable under a run
     Options opt;
     int nExit = ParseOptions(argc, argv, &opt);
     for (std::size_t i = 0; nExit < 0 && !opt.bListPorts && i < opt.ports.size(); ++i)
