@@ -71,27 +71,6 @@ TEST_F(AppTest, EveryRunEndsWithTheFocusOnUpload)
     EXPECT_EQ(5, FakeUploader().nDeletes);
 }
 
-// A run that ends under the About box leaves the focus to About; closing
-// About gives it to Upload.
-TEST_F(AppTest, ARunEndingUnderAboutGivesUploadTheFocusWhenAboutCloses)
-{
-    HWND hUpload = nullptr;
-    HeadlessSetModalDriver(IDD_ABOUTBOX, [&](HWND hAbout) {
-        ShowBoxFromWorker("Failed to communicate with system");
-        FakeUploaderFinish(0);
-        ASSERT_EQ(1, HeadlessTick(hUpload));
-        EXPECT_EQ(IDOK, HeadlessFocusId(hAbout));
-        EXPECT_TRUE(HeadlessClick(hAbout, IDOK));
-    });
-    RunProgram([&](HWND hDlg) {
-        hUpload = hDlg;
-        ASSERT_TRUE(HeadlessClick(hDlg, IDC_UPLOAD));
-        SendMessageA(hDlg, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
-        EXPECT_EQ("Failed", Status(hDlg));
-        EXPECT_EQ(IDC_UPLOAD, HeadlessFocusId(hDlg));
-    });
-}
-
 // The first Save As proposes the remembered name in the user's Documents
 // when the name has no folder of its own (the working folder may be Program
 // Files); a remembered path keeps its folder.
