@@ -295,7 +295,9 @@ bool CMapUploader::FailOnLineLost(int nState)
 // Uploader worker, in Error. A cause this thread did not decide is the
 // station's broken rule (none for an image that could not be allocated). A
 // noisy line wins over both the station's silence and its broken rule: a
-// chunk lost to noise leaves the image short, and so makes either.
+// chunk lost to noise leaves the image short, and so makes either. Every
+// frame the link threw away counts: noise that hits a flag makes an overlong
+// frame, noise on the address an unwanted one.
 RunFailure CMapUploader::DecideFailure(std::string* pDetail)
 {
     RunFailure cause = m_failure.load(std::memory_order_relaxed);
