@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 #include <new>
+#include <ostream>
 
 #include "link/FrameBuffer.h"
 #include "retrieval/MapUploader.h"
@@ -323,6 +324,8 @@ std::vector<ScriptCase> ScriptCases()
     };
 }
 
+void PrintTo(const ScriptCase& c, std::ostream* os) { *os << c.pszName; }
+
 class ScriptTest : public MapUploaderTest, public ::testing::WithParamInterface<ScriptCase> {};
 
 TEST_P(ScriptTest, EndsAsScripted)
@@ -509,6 +512,12 @@ struct LineErrorCase {
     RunFailure cause;
     const char* pszDetail;
 };
+
+void PrintTo(const LineErrorCase& c, std::ostream* os)
+{
+    *os << c.errors.dwParity << " parity, " << c.errors.dwFraming << " framing, " << c.errors.dwOverrun << " overrun"
+        << (c.bLoseLine ? ", line lost" : "");
+}
 
 class LineErrorTest : public MapUploaderTest, public ::testing::WithParamInterface<LineErrorCase> {};
 

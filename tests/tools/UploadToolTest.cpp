@@ -402,6 +402,22 @@ TEST_F(UploadToolTest, LineClosedMidTransferExitsOne)
     EXPECT_TRUE(Leftovers().empty());
 }
 
+// A pulled cable, and the adapter's port gone at the retry: each attempt's
+// class is kept, in order, so the line's loss is not lost to the last one.
+TEST_F(UploadToolTest, EveryAttemptsClassIsKeptInOrder)
+{
+    StartSim({"--fault", "close-mid", "--size", "20000"});
+    const RunResult r = Upload(
+        {"--port", m_pty, "--output", "station.qmf", "--quiet", "--json", "--retries", "1", "--retry-wait", "0"});
+    EXPECT_EQ(r.nExit, 1) << r.strErr;
+    auto json = Json(r);
+    EXPECT_EQ(json["error"].text, "port_not_found");
+    std::vector<std::string> classes;
+    for (const JsonValue& item : json["attempt_errors"].items)
+        classes.push_back(item.text);
+    EXPECT_EQ(classes, (std::vector<std::string>{"line_lost", "port_not_found"})) << r.strOut;
+}
+
 // An output that cannot be written is found before the station is asked
 // anything, and no port is opened: a missing folder, a folder in the
 // target's place, and one bad output among several.
