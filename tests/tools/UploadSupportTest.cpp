@@ -742,20 +742,11 @@ TEST(ReportTest, SummaryGivesPortSizeTimeRateAttemptsAndDigest)
 TEST(ReportTest, EachCauseHasOneExitStatusAndTheGravestWins)
 {
     const std::pair<RunFailure, int> statuses[] = {
-        {RunFailure::none, 0},
-        {RunFailure::portNotFound, 1},
-        {RunFailure::portBusy, 1},
-        {RunFailure::portDenied, 1},
-        {RunFailure::notASerialPort, 1},
-        {RunFailure::lineLost, 1},
-        {RunFailure::noReply, 1},
-        {RunFailure::badReply, 1},
-        {RunFailure::lineNoisy, 1},
-        {RunFailure::saveFailed, 3},
-        {RunFailure::interrupted, 130},
-        {RunFailure::noAdapter, 2},
-        {RunFailure::severalAdapters, 2},
-    };
+        {RunFailure::none, 0},           {RunFailure::portNotFound, 1},   {RunFailure::portBusy, 1},
+        {RunFailure::portDenied, 1},     {RunFailure::notASerialPort, 1}, {RunFailure::lineLost, 1},
+        {RunFailure::noReply, 1},        {RunFailure::badReply, 1},       {RunFailure::lineNoisy, 1},
+        {RunFailure::saveFailed, 3},     {RunFailure::interrupted, 130},  {RunFailure::noAdapter, 2},
+        {RunFailure::severalAdapters, 2}};
     for (const auto& [cause, nStatus] : statuses) {
         EXPECT_EQ(ExitStatusOf(cause), nStatus) << RunFailureClass(cause);
         EXPECT_EQ(std::string(RunFailureText(cause)).empty(), cause == RunFailure::none);
