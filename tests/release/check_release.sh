@@ -88,7 +88,8 @@ for tool in tcc-upload tcc-station-sim; do
   for opt in $("$exe" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u); do
     grep -qF -- "$opt" <<<"$page" || fail "the man page of $tool lacks $opt"
   done
-  grep -q '^\.SH "EXIT STATUS"' <<<"$page" || fail "the man page of $tool has no exit statuses"
+  # A section of the page's own, or the one --help gives (said once there).
+  grep -qiE '^\.S[HS] "exit status:?"$' <<<"$page" || fail "the man page of $tool has no exit statuses"
   grep -q '/dev/ttyUSB0' <<<"$page" || fail "the man page of $tool has no example with a USB adapter"
   grep -qF "$tool $version" <<<"$page" || fail "the man page of $tool names no version $version"
 done
