@@ -98,6 +98,17 @@ std::vector<std::string> ExtraPorts()
     return names;
 }
 
+// A remembered name without a folder (the first save, or a setting an older
+// version or a person wrote) is proposed in the user's Documents: the
+// working folder may be Program Files, closed to a standard user and left
+// behind by the uninstall. A path keeps its folder, the last one saved into.
+std::string ProposedSavePath(const std::string& strRemembered)
+{
+    if (strRemembered.find_first_of("\\/:") != std::string::npos)
+        return strRemembered;
+    return JoinPath(PlatformDocumentsFolder(), strRemembered);
+}
+
 }  // namespace
 
 CUploaderDlg::CUploaderDlg(HWND hParent)
@@ -256,6 +267,14 @@ void CUploaderDlg::EndRun()
     // Out of the member first: the wait in the delete serves sent messages.
     delete std::exchange(m_pUploader, nullptr);  // waits for its threads and closes the port
     m_state = UploadWindowState::Idle;
+
+    // Enter starts the next run, whatever the run's end did to the focus: it
+    // left Upload when the run disabled it, and the failure box or Save As,
+    // closing, handed it to the first control enabled then, Cancel. Under a
+    // modal window (About) it stays there; Upload, the first control, takes
+    // it back when that window closes.
+    if (IsWindowEnabled())
+        GotoDlgCtrl(m_btnUpload.m_hWnd);
 }
 
 // The image took minutes to fetch and goes with the uploader: a save that
@@ -264,7 +283,7 @@ void CUploaderDlg::EndRun()
 // the user could never leave.
 void CUploaderDlg::SaveImageAs()
 {
-    std::string strPath = m_strConfigFile;
+    std::string strPath = ProposedSavePath(m_strConfigFile);
     int nDialogFailures = 0;
     while (nDialogFailures < kSaveAsDialogTries) {
         switch (SaveAsDialog(m_hWnd, kSaveFilter, kSaveDefaultExt, strPath)) {

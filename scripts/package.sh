@@ -120,8 +120,13 @@ with zipfile.ZipFile(dst, "w") as z:
             z.writestr(info, f.read(), compresslevel=9)
 PY
 
-# Windows installer.
+# Windows installer. It knows the MSI by its UpgradeCode, and the running
+# program by the name of its mark, each said once in its own source.
+upgrade_code="$(sed -n 's/.*UpgradeCode="\([0-9A-F-]*\)".*/\1/p' "$root/packaging/windows/TandrelConfigurationController.wxs")"
+running_mark="$(sed -n 's/^#define TCC_RUNNING_MARK_NAME "\(.*\)"$/\1/p' "$root/platform/RunningMark.h" | sed 's/\\\\/\\/g')"
+[ -n "$upgrade_code" ] && [ -n "$running_mark" ] || die "no UpgradeCode in the .wxs or no running mark in platform/RunningMark.h"
 makensis -V2 -DVERSION="$version" -DFILE_VERSION="$file_version" -DSTAGE="$windows" "${nsis_sign[@]}" \
+  -DUPGRADE_CODE="$upgrade_code" -DRUNNING_MARK="$running_mark" \
   -DOUTFILE="$out/$setup" "$root/packaging/windows/TandrelConfigurationController.nsi" >/dev/null
 
 # Windows Installer package, from the same files.

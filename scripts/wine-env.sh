@@ -22,6 +22,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1 || true
   wineserver -w || true
 fi
+# Wine links the user's Desktop, Documents and the like to the home folder;
+# a test saving there must not write outside the build tree. Real folders in
+# the prefix instead.
+for link in "$WINEPREFIX/drive_c/users/$(id -un)"/*; do
+  if [ -L "$link" ]; then rm -f "$link" && mkdir -p "$link"; fi
+done
 # Wine's own fonts (Debian's fonts-wine: MS Sans Serif for the dialogs, Marlett
 # for the caption buttons) sit in Wine's data folder, where this Wine does not
 # look; without them a close box shows an "r". It finds them in the prefix.

@@ -2,6 +2,7 @@
 #include "serial/BaudRateFile.h"
 
 #include "platform/AppMessageBox.h"
+#include "platform/ProgramFolder.h"
 
 #include <climits>
 #include <cstdio>
@@ -64,6 +65,22 @@ void ShowBaudRateBox(const BaudRateReading& reading)
     }
 }
 
+// The file's text read into a terminated buffer and parsed.
+BaudRateReading ReadOpenFile(std::FILE* pFile, long nLength)
+{
+    BaudRateReading reading{kDefaultBaudRate, RATE_NO_MEMORY, 0, {}};
+    const std::size_t nSize = static_cast<std::size_t>(nLength);
+    if (char* pText = new (std::nothrow) char[nSize + 1]) {
+        // Only the bytes actually read count: a file that shrank meanwhile
+        // must not leave stale buffer bytes in front of the terminator.
+        const std::size_t nRead = std::fread(pText, 1, nSize, pFile);
+        pText[nRead] = '\0';
+        reading = ParseBaudRateText(pText, nRead);
+        delete[] pText;
+    }
+    return reading;
+}
+
 }  // namespace
 
 bool IsSupportedBaudRate(long nValue)
@@ -81,13 +98,13 @@ bool IsSupportedBaudRate(long nValue)
 BaudRateReading ParseBaudRateText(const char* pText, std::size_t nLength)
 {
     if (nLength < kKeyLength || std::strncmp(pText, kBaudRateKey, kKeyLength) != 0)
-        return {kDefaultBaudRate, RATE_NO_KEY, 0};
+        return {kDefaultBaudRate, RATE_NO_KEY, 0, {}};
     // A file that ends right after the key has no value byte at all; reading
     // from index 9 would go past the terminator, so it reads as 0.
     const int nValue = nLength >= kValueOffset ? ParseValue(pText + kValueOffset) : 0;
     if (IsSupportedBaudRate(nValue))
-        return {static_cast<DWORD>(nValue), RATE_FROM_FILE, nValue};
-    return {kFallbackBaudRate, RATE_VALUE_UNSUPPORTED, nValue};
+        return {static_cast<DWORD>(nValue), RATE_FROM_FILE, nValue, {}};
+    return {kFallbackBaudRate, RATE_VALUE_UNSUPPORTED, nValue, {}};
 }
 
 DWORD BaudRateFromText(const char* pText, std::size_t nLength)
@@ -97,28 +114,34 @@ DWORD BaudRateFromText(const char* pText, std::size_t nLength)
     return reading.dwRate;
 }
 
-BaudRateReading ReadBaudRateFileQuietly()
+std::vector<std::string> BaudRateFilePlaces()
 {
-    std::FILE* pFile = std::fopen(kConfigFileName, "rb");
-    const long nLength = pFile ? FileLength(pFile) : -1;
-    if (nLength < 0) {
-        if (pFile)
-            std::fclose(pFile);
-        return {kDefaultBaudRate, RATE_NO_FILE, 0};
-    }
-    BaudRateReading reading{kDefaultBaudRate, RATE_NO_MEMORY, 0};
-    const std::size_t nSize = static_cast<std::size_t>(nLength);
-    if (char* pText = new (std::nothrow) char[nSize + 1]) {
-        // Only the bytes actually read count: a file that shrank meanwhile
-        // must not leave stale buffer bytes in front of the terminator.
-        const std::size_t nRead = std::fread(pText, 1, nSize, pFile);
-        pText[nRead] = '\0';
-        reading = ParseBaudRateText(pText, nRead);
-        delete[] pText;
-    }
-    std::fclose(pFile);
-    return reading;
+    std::vector<std::string> files{kConfigFileName};
+    const std::string folder = ProgramFolder();
+    if (!folder.empty())
+        files.push_back(folder + kConfigFileName);
+    return files;
 }
+
+BaudRateReading ReadBaudRateFileFrom(const std::vector<std::string>& files)
+{
+    for (const std::string& file : files) {
+        std::FILE* pFile = std::fopen(file.c_str(), "rb");
+        const long nLength = pFile ? FileLength(pFile) : -1;
+        if (nLength < 0) {
+            if (pFile)
+                std::fclose(pFile);
+            continue;
+        }
+        BaudRateReading reading = ReadOpenFile(pFile, nLength);
+        std::fclose(pFile);
+        reading.strFile = file;
+        return reading;
+    }
+    return {kDefaultBaudRate, RATE_NO_FILE, 0, {}};
+}
+
+BaudRateReading ReadBaudRateFileQuietly() { return ReadBaudRateFileFrom(BaudRateFilePlaces()); }
 
 DWORD ReadBaudRateFile()
 {

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include "platform/Win32Api.h"
 
@@ -21,7 +23,8 @@ enum BaudRateOrigin {
 struct BaudRateReading {
     DWORD dwRate;
     BaudRateOrigin nOrigin;
-    int nValue;  // the value read after the key; 0 when there is none
+    int nValue;           // the value read after the key; 0 when there is none
+    std::string strFile;  // the file read, named as it was looked for; "" when none was
 };
 
 // The rate the file's text names, without a box: pText holds nLength bytes
@@ -31,10 +34,21 @@ BaudRateReading ParseBaudRateText(const char* pText, std::size_t nLength);
 // As ParseBaudRateText, and for an unsupported value shows the box.
 DWORD BaudRateFromText(const char* pText, std::size_t nLength);
 
-// "UploadConfig.ini" in the working directory read without a box, for a
-// caller that words its own report (tcc-upload).
+// Where "UploadConfig.ini" is looked for, in this order: the working
+// directory ("UploadConfig.ini"), so that a technician's own file wins, then
+// the program's own folder (a full path), where the installers write it and
+// which a start from a terminal, a script or another shortcut does not make
+// the working directory.
+std::vector<std::string> BaudRateFilePlaces();
+
+// The first of the files that opens, read without a box; RATE_NO_FILE when
+// none does.
+BaudRateReading ReadBaudRateFileFrom(const std::vector<std::string>& files);
+
+// ReadBaudRateFileFrom the usual places, for a caller that words its own
+// report (tcc-upload).
 BaudRateReading ReadBaudRateFileQuietly();
 
-// The baud rate from "UploadConfig.ini" in the working directory; shows at
-// most one message box.
+// The baud rate from "UploadConfig.ini" in the usual places; shows at most
+// one message box, "Using Defaults, ..." only when no place has the file.
 DWORD ReadBaudRateFile();

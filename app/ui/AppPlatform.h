@@ -16,8 +16,9 @@
 void PlatformSetInstance(HINSTANCE hInstance);  // by the entry point
 HINSTANCE PlatformInstance();
 std::string PlatformModulePath();
-std::string PlatformAppDataFolder();  // the per-user settings folder; "" when unknown
-std::string PlatformWindowsFolder();  // where a profile named without a folder lives
+std::string PlatformAppDataFolder();    // the per-user settings folder; "" when unknown
+std::string PlatformDocumentsFolder();  // the user's Documents; "" when unknown
+std::string PlatformWindowsFolder();    // where a profile named without a folder lives
 // Where Windows redirected an old program's writes to the Windows folder
 // (%LOCALAPPDATA%\VirtualStore\Windows); "" when unknown.
 std::string PlatformVirtualStoreFolder();

@@ -38,6 +38,9 @@ public:
     UINT GetTemplateId() const { return m_nIDTemplate; }
     // Members to controls; the program only ever calls UpdateData(FALSE).
     void UpdateData();
+    // The keyboard focus to that control, as the dialog moves it (a push
+    // button getting it becomes the default one, which Enter presses).
+    void GotoDlgCtrl(HWND hCtl) const { SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hCtl), TRUE); }
 
     // The message map; the macros below generate the override.
     virtual BOOL ProcessWindowMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult);

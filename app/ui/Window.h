@@ -17,6 +17,7 @@ public:
         return ::SendMessageA(m_hWnd, uMsg, wParam, lParam);
     }
     BOOL EnableWindow(BOOL bEnable = TRUE) const { return ::EnableWindow(m_hWnd, bEnable); }
+    BOOL IsWindowEnabled() const { return ::IsWindowEnabled(m_hWnd); }
     BOOL IsIconic() const { return ::IsIconic(m_hWnd); }
     BOOL GetClientRect(RECT* pRect) const { return ::GetClientRect(m_hWnd, pRect); }
     HWND GetDlgItem(int nID) const { return ::GetDlgItem(m_hWnd, nID); }

@@ -41,16 +41,22 @@ for tool in tcc-upload tcc-station-sim; do
   expect_eq "$tool --version" "$("$exe" --version)" "$tool $version"
 done
 expect_eq "package version" "$(dpkg-deb -f "$deb" Version)" "$version"
-# The program's VS_FIXEDFILEINFO: the file version is the version plus a build number.
-file_version="$(python3 -c '
+# Each executable's VS_FIXEDFILEINFO: the file version IT reads is the
+# release's, with 0 as the fourth field.
+file_versions="$(python3 -c '
 import struct, sys, zipfile
-exe = zipfile.ZipFile(sys.argv[1]).read(sys.argv[2])
-at = exe.find(struct.pack("<I", 0xFEEF04BD))
-ms, ls = struct.unpack_from("<II", exe, at + 8) if at >= 0 else (0, 0)
-print("%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF))' \
-  "$dir/$name-win64.zip" "$name/TandrelConfigurationController.exe")"
-[[ "$file_version" == "$version".* ]] || fail "the program's file version $file_version is not $version.N"
-ok "tools, package and program report version $version (file version $file_version)"
+def version(exe):
+    at = exe.find(struct.pack("<I", 0xFEEF04BD))
+    ms, ls = struct.unpack_from("<II", exe, at + 8) if at >= 0 else (0, 0)
+    return "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+zip = zipfile.ZipFile(sys.argv[1])
+exes = [zip.read(sys.argv[2] + "/" + n) for n in ("TandrelConfigurationController.exe", "tcc-upload.exe")]
+exes.append(open(sys.argv[3], "rb").read())
+print(" ".join(version(exe) for exe in exes))' \
+  "$dir/$name-win64.zip" "$name" "$dir/$name-setup.exe")"
+expect_eq "file versions of the program, tcc-upload.exe and the setup" "$file_versions" \
+  "$version.0 $version.0 $version.0"
+ok "tools, package and executables report version $version (file versions $file_versions)"
 
 # ---- artefacts and their sums
 (cd "$dir" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the artefacts"
@@ -82,7 +88,8 @@ for tool in tcc-upload tcc-station-sim; do
   for opt in $("$exe" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u); do
     grep -qF -- "$opt" <<<"$page" || fail "the man page of $tool lacks $opt"
   done
-  grep -q '^\.SH "EXIT STATUS"' <<<"$page" || fail "the man page of $tool has no exit statuses"
+  # A section of the page's own, or the one --help gives (said once there).
+  grep -qiE '^\.S[HS] "exit status:?"$' <<<"$page" || fail "the man page of $tool has no exit statuses"
   grep -q '/dev/ttyUSB0' <<<"$page" || fail "the man page of $tool has no example with a USB adapter"
   grep -qF "$tool $version" <<<"$page" || fail "the man page of $tool names no version $version"
 done
@@ -134,43 +141,70 @@ expect_signed "$dir/$name-setup.exe"
 ok "the zip holds the program, tcc-upload.exe, the readme and UploadConfig.ini (115200); imports:$all_imports"
 
 # ---- Windows installer under Wine
-readonly TITLE="Halvorix Serial Configuration Uploader"
+readonly TITLE="Halvorix Serial Configuration Uploader" CAPTION="TandrelConfigurationController"
+readonly IDC_UPLOAD=1000 IDC_PORT=1007 IDC_STATUS=1010
 readonly KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TandrelConfigurationController'
+readonly WIN_PROGDIR='C:\Program Files\TandrelConfigurationController'
 guidriver="$win/tests/wine-gui/guidriver.exe"
 [ -f "$guidriver" ] || fail "no guidriver.exe in $win"
+sim="$native/tools/station-sim/tcc-station-sim" shim="$native/tests/wine/libtiocmget_shim.so"
+[ -x "$sim" ] && [ -f "$shim" ] || fail "no simulator or TIOCMGET shim in $native"
 progdir="$WINEPREFIX/drive_c/Program Files/TandrelConfigurationController"
 shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tandrel Configuration Controller.lnk"
+documents="$WINEPREFIX/drive_c/users/$(id -un)/Documents"
 settings_file() {
   find "$WINEPREFIX/drive_c/users" -maxdepth 6 -ipath '*/TandrelConfigurationController/TandrelConfigurationController.ini' |
     head -n 1
 }
 work="$TCC_BUILD_ROOT/release-check-work"
-rm -rf "$work" "$progdir"
+rm -rf "$work" "$progdir" "$documents/default.map"
 settings="$(settings_file)"
 [ -z "$settings" ] || rm -f "$settings"
-mkdir -p "$work"
+mkdir -p "$work/elsewhere"
 
+# shellcheck source=../wine/station.sh
+. "$root/tests/wine/station.sh"
 app_pid=""
 cleanup() {
   if [ -n "$app_pid" ]; then kill "$app_pid" 2>/dev/null || true; fi
+  station_stop
   wineserver -k 2>/dev/null || true
 }
 trap cleanup EXIT
-reg_value() { wine reg query "$KEY" /v "$1" 2>/dev/null | tr -d '\r' | awk -v v="$1" '$1 == v { print $3 }'; }
-# Every Wine process of the prefix has ended: the uninstaller runs from a copy
-# of itself that outlives the process we started.
-wine_idle() { timeout 120 wineserver -w || fail "Wine processes still running after 120 s"; }
+reg_value() { wine reg query "${2:-$KEY}" /v "$1" 2>/dev/null | tr -d '\r' | awk -v v="$1" '$1 == v { print $NF }'; }
+drv() { wine "$guidriver" "$@"; }
 
+# The setup, the in-place uninstall and msiexec are done when they return:
+# nothing to wait for after them.
 setup() {  # args...: runs the setup silently; its exit status
   local status=0
   wine "$dir/$name-setup.exe" /S "$@" >"$work/setup.log" 2>&1 || status=$?
-  wine_idle
   return "$status"
 }
-uninstall() {
-  wine "$progdir/Uninstall.exe" /S >"$work/uninstall.log" 2>&1 || fail "the uninstaller failed: $(cat "$work/uninstall.log")"
-  wine_idle
+# As README says a script uninstalls: in place (_?=, given unquoted and last,
+# as cmd passes it), so that the call returns when the uninstall is done and
+# with its exit status; the uninstaller cannot delete itself then, so the
+# script does. Wine quotes an argument with a blank: the folder goes as two.
+uninstall_in_place() {
+  wine "$progdir/Uninstall.exe" /S '_?=C:\Program' 'Files\TandrelConfigurationController' >"$work/uninstall.log" 2>&1
 }
+uninstall() {
+  uninstall_in_place || fail "the uninstaller failed (status $?): $(cat "$work/uninstall.log")"
+  rm -f "$progdir/Uninstall.exe"
+  rmdir "$progdir" 2>/dev/null || true
+}
+msi="$dir/$name-x64.msi"
+msi_table() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
+msi_prop() { msi_table Property | awk -F'\t' -v p="$1" '$1 == p { print $2 }'; }
+msi_key="${KEY%\\*}\\$(msi_prop ProductCode)"
+run_msiexec() {  # /i|/x, package, properties...: msiexec's exit status
+  local action="$1" package="$2" status=0
+  shift 2
+  wine msiexec "$action" "Z:${package//\//\\}" /qn "$@" >"$work/msiexec.log" 2>&1 || status=$?
+  return "$status"
+}
+# msiexec's exit code as Unix keeps it: its low eight bits (1603 gives 67).
+readonly MSI_INSTALL_FAILURE=$((1603 & 255))
 
 status=0
 setup /BAUD=4800 || status=$?
@@ -195,25 +229,97 @@ done
 expect_ini "setup.exe /S /BAUD=9600" "$progdir/UploadConfig.ini" 9600
 [ -f "$shortcut" ] || fail "no Start-menu shortcut at $shortcut"
 expect_eq "Add/Remove Programs DisplayVersion" "$(reg_value DisplayVersion)" "$version"
-expect_eq "installed tcc-upload.exe --version" \
-  "$(wine "C:\\Program Files\\TandrelConfigurationController\\tcc-upload.exe" --version 2>/dev/null | tr -d '\r')" \
-  "tcc-upload $version"
+expect_eq "Add/Remove Programs InstallLocation" "$(wine reg query "$KEY" /v InstallLocation | tr -d '\r' |
+  sed -n 's/^ *InstallLocation *REG_SZ *//p')" "$WIN_PROGDIR"
+# KiB, as the setup sums the folder it installed.
+expect_eq "Add/Remove Programs EstimatedSize" "$(($(reg_value EstimatedSize)))" \
+  "$((($(find "$progdir" -type f -printf '%s+') 0) / 1024))"
 expect_signed "$progdir/Uninstall.exe"
-ok "setup.exe /S /BAUD=9600 installed the program, tcc-upload.exe (which runs), UploadConfig.ini at 9600, the shortcut and the Add/Remove Programs entry"
+ok "setup.exe /S /BAUD=9600 installed the program, tcc-upload.exe, UploadConfig.ini at 9600, the shortcut and the Add/Remove Programs entry with InstallLocation and EstimatedSize ($(($(reg_value EstimatedSize))) KiB)"
 
-wine "C:\\Program Files\\TandrelConfigurationController\\TandrelConfigurationController.exe" >"$work/app.log" 2>&1 &
+# The MSI over the setup's installation refuses (a launch condition), before
+# anything changes.
+status=0
+run_msiexec /i "$msi" || status=$?
+expect_eq "msiexec /i over the setup's installation (1603)" "$status" "$MSI_INSTALL_FAILURE"
+if wine reg query "$msi_key" >/dev/null 2>&1; then fail "the MSI over the setup added its entry $msi_key"; fi
+for f in "${installed[@]}"; do
+  [ -f "$progdir/$f" ] || fail "the MSI refused over the setup, but $f is gone"
+done
+ok "msiexec /i refuses while the setup's copy is installed (1603; no second entry, nothing changed)"
+
+# ---- the installed copy started as a terminal, a script or a pinned copy
+# starts it: from another folder. Both programs find the rate file beside
+# them; the first save of a fresh profile goes to Documents; after a failed
+# run the focus is on Upload.
+station_start "$sim" "$work" --size 3000 --seed 23 --unpaced --save-image "$work/served.bin" ||
+  fail "the simulator did not start"
+station_map_com COM1 "$station_pty" || fail "could not map COM1 to $station_pty"
+tool() { (cd "$work/elsewhere" && LD_PRELOAD="$shim" wine "$WIN_PROGDIR\\tcc-upload.exe" "$@") | tr -d '\r'; }
+json="$(tool --port COM1 --output tool.qmf --json 2>"$work/tool.err")" ||
+  fail "tcc-upload.exe from another folder failed: $(cat "$work/tool.err")"
+grep -qF '"baud": 9600, "baud_source": "C:\\Program Files\\TandrelConfigurationController\\UploadConfig.ini"' <<<"$json" ||
+  fail "tcc-upload.exe from another folder: $json"
+cmp -s "$work/served.bin" "$work/elsewhere/tool.qmf" || fail "tcc-upload.exe saved another image"
+expect_eq "installed tcc-upload.exe --version" "$(tool --version)" "tcc-upload $version"
+help="$(tool --help)"
+grep -q 'COM5' <<<"$help" && grep -q 'usb:A50285BI' <<<"$help" || fail "tcc-upload.exe --help has no Windows examples: $help"
+if grep -E '/dev/|TCC_UPLOAD_ROOT' <<<"$help"; then fail "tcc-upload.exe --help names what only Linux has"; fi
+ports="$(tool --list-ports)"
+grep -q '^COM1 ' <<<"$ports" || fail "tcc-upload.exe --list-ports lists no COM1: $ports"
+if grep -q 'UART' <<<"$ports"; then fail "--list-ports calls a port Wine maps a UART: $ports"; fi
+ok "tcc-upload.exe from another folder runs at 9600, naming the file beside it; --help gives Windows examples only; --list-ports says no more than SetupAPI knows ($(head -n 1 <<<"$ports"))"
+
+(cd "$work/elsewhere" && LD_PRELOAD="$shim" exec wine "$WIN_PROGDIR\\TandrelConfigurationController.exe") \
+  >"$work/app.log" 2>&1 &
 app_pid=$!
-wine "$guidriver" wait-window "$TITLE" 60 || fail "the installed program opened no window"
-wine "$guidriver" close "$TITLE" || fail "could not close the installed program"
+drv wait-window "$TITLE" 60 || fail "the installed program opened no window"
+drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
+# No "Using Defaults" box: the run goes straight to Save As.
+drv wait-window "Save As" 60 || fail "no Save As after the run (a box about the rate file?)"
+# The port is still open under Save As, at the rate the file beside the program names.
+speed="$(python3 -c 'import os, sys, termios
+fd = os.open(sys.argv[1], os.O_RDONLY | os.O_NOCTTY | os.O_NONBLOCK)
+print(termios.tcgetattr(fd)[5] == termios.B9600)' "$station_pty")"
+expect_eq "the line at 9600 baud under Save As" "$speed" True
+expect_eq "Save As proposes" "$(drv text "Save As" 0x47C)" "default.map"
+drv saveas "default.map" 10 || fail "could not save through the Save As dialog"
+drv wait-text "$TITLE" $IDC_STATUS "Completed OK" 20 || fail "the status never read \"Completed OK\""
+cmp -s "$work/served.bin" "$documents/default.map" ||
+  fail "the first save is not in Documents: $(ls "$documents" "$work/elsewhere" "$progdir" 2>&1 | xargs)"
+drv settext "$TITLE" $IDC_PORT COM99 || fail "could not type into the port field"
+drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload a second time"
+drv msgbox "$CAPTION" 30 >/dev/null || fail "no box for a port that does not open"
+drv wait-text "$TITLE" $IDC_STATUS "Failed" 20 || fail "the status never read \"Failed\""
+drv wait-focus "$TITLE" $IDC_UPLOAD 10 || fail "the focus is not on Upload after the failed run"
+ok "the program from another folder runs at 9600 without a box, saves the first file into Documents, and has the focus on Upload after a failed run"
+
+# Uninstall and setup while the program runs: both refuse (exit 4) and
+# change nothing.
+status=0
+uninstall_in_place || status=$?
+expect_eq "exit status of Uninstall.exe /S while the program runs" "$status" 4
+status=0
+setup /BAUD=38400 || status=$?
+expect_eq "exit status of setup.exe /S while the program runs" "$status" 4
+for f in "${installed[@]}"; do
+  [ -f "$progdir/$f" ] || fail "refused while the program ran, but $f is gone"
+done
+expect_ini "refused while the program ran" "$progdir/UploadConfig.ini" 9600
+[ -f "$shortcut" ] || fail "refused while the program ran, but the shortcut is gone"
+expect_eq "Add/Remove Programs entry kept" "$(reg_value DisplayVersion)" "$version"
+drv close "$TITLE" || fail "could not close the installed program"
 deadline=$((SECONDS + 30))
 while kill -0 "$app_pid" 2>/dev/null; do
   [ "$SECONDS" -lt "$deadline" ] || fail "the installed program did not end within 30 s of Cancel"
   sleep 0.1
 done
 app_pid=""
+station_stop
 settings="$(settings_file)"
 [ -n "$settings" ] || fail "the program wrote no settings under %APPDATA%"
-ok "the installed program opens its window and closes"
+grep -qF 'Config_File=C:\users\' "$settings" || fail "the settings remember no saved path: $(cat "$settings")"
+ok "Uninstall.exe /S and setup.exe /S refuse while the program runs (exit 4), changing nothing"
 
 # The administrator's rate survives an upgrade (also one given /BAUD=) and
 # the uninstall; so does a file the user saved into the program's folder.
@@ -230,30 +336,19 @@ expect_ini "after the uninstall" "$progdir/UploadConfig.ini" 19200
 [ ! -e "$shortcut" ] || fail "the uninstaller left the Start-menu shortcut"
 if wine reg query "$KEY" >/dev/null 2>&1; then fail "the uninstaller left the registry key $KEY"; fi
 [ -f "$settings" ] || fail "the uninstaller removed the user's settings"
-rm -rf "$progdir" "$settings"
-ok "an upgrade and Uninstall.exe /S keep a changed UploadConfig.ini; the uninstaller removed its files, shortcut and key, and kept the user's settings and file"
+rm -rf "$progdir" "$settings" "$documents/default.map"
+ok "an upgrade and Uninstall.exe /S _?= keep a changed UploadConfig.ini; the uninstaller removed its files, shortcut and key, and kept the user's settings and file"
 
 # ---- Windows Installer package: the same files, per machine, the same
 # UploadConfig.ini rules, except that the uninstall leaves the file whatever
 # it holds.
-msi="$dir/$name-x64.msi"
 expect_signed "$msi"
-msi_table() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
-msi_prop() { msi_table Property | awk -F'\t' -v p="$1" '$1 == p { print $2 }'; }
 expect_eq "MSI ProductVersion" "$(msi_prop ProductVersion)" "$version"
 expect_eq "MSI ALLUSERS (per machine)" "$(msi_prop ALLUSERS)" 1
 expect_eq "MSI UpgradeCode" "$(msi_prop UpgradeCode)" \
   "{$(sed -n 's/.*UpgradeCode="\([0-9A-F-]*\)".*/\1/p' "$root/packaging/windows/TandrelConfigurationController.wxs")}"
 expect_eq "MSI shortcut folder" "$(msi_table Shortcut | cut -f2)" ProgramMenuFolder
-msi_key="${KEY%\\*}\\$(msi_prop ProductCode)"
 msi_reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v v="$2" '$1 == v { print $3 }'; }
-run_msiexec() {  # /i|/x, package, properties...: msiexec's exit status
-  local action="$1" package="$2" status=0
-  shift 2
-  wine msiexec "$action" "Z:${package//\//\\}" /qn "$@" >"$work/msiexec.log" 2>&1 || status=$?
-  wine_idle
-  return "$status"
-}
 # Wine puts the shortcut of a per-machine package into the user's Start menu.
 msi_shortcut() {
   find "$WINEPREFIX/drive_c/ProgramData" "$WINEPREFIX/drive_c/users" -name 'Tandrel Configuration Controller.lnk' | head -n 1
@@ -268,7 +363,22 @@ done
 expect_ini "msiexec /i BAUD=9600" "$progdir/UploadConfig.ini" 9600
 [ -n "$(msi_shortcut)" ] || fail "the MSI made no Start-menu shortcut"
 expect_eq "MSI Add/Remove Programs DisplayVersion" "$(msi_reg_value "$msi_key" DisplayVersion)" "$version"
-ok "msiexec refuses BAUD=4800; /i BAUD=9600 installs the zip's files, UploadConfig.ini at 9600, the shortcut ($(msi_shortcut | sed "s,^$WINEPREFIX/,,")) and the Add/Remove Programs entry"
+expect_eq "MSI Add/Remove Programs InstallLocation" "$(wine reg query "$msi_key" /v InstallLocation | tr -d '\r' |
+  sed -n 's/^ *InstallLocation *REG_SZ *//p')" "$WIN_PROGDIR\\"
+# Windows Installer computes EstimatedSize itself; Wine's writes 0 (its msi
+# has no estimate yet). The value must be there.
+wine reg query "$msi_key" /v EstimatedSize | grep -q 'REG_DWORD' || fail "the MSI's entry has no EstimatedSize"
+ok "msiexec refuses BAUD=4800; /i BAUD=9600 installs the zip's files, UploadConfig.ini at 9600, the shortcut ($(msi_shortcut | sed "s,^$WINEPREFIX/,,")) and the Add/Remove Programs entry with InstallLocation and EstimatedSize"
+
+# The setup over the MSI's installation refuses (it asks Windows Installer
+# for the MSI's UpgradeCode), before anything changes.
+status=0
+setup || status=$?
+expect_eq "exit status of setup.exe /S over the MSI's installation" "$status" 3
+if wine reg query "$KEY" >/dev/null 2>&1; then fail "the setup over the MSI added its entry $KEY"; fi
+[ ! -e "$progdir/Uninstall.exe" ] || fail "the setup over the MSI installed its uninstaller"
+expect_ini "the setup refused over the MSI" "$progdir/UploadConfig.ini" 9600
+ok "setup.exe /S refuses while the MSI's copy is installed (exit 3; no second entry, nothing changed)"
 
 # A newer package replaces this one and keeps the administrator's rate.
 printf 'BAUDRATE=19200\r\n' >"$progdir/UploadConfig.ini"

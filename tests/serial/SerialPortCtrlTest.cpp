@@ -2,9 +2,11 @@
 // working directory per test (these tests run serially in one process).
 #include "serial/SerialPortCtrl.h"
 
+#include "serial/BaudRateFile.h"
 #include "serial/PortName.h"
 
 #include "platform/AppMessageBox.h"
+#include "platform/ProgramFolder.h"
 #include "tests/fakes/FakeWin32.h"
 #include "tests/fakes/RecordingMessageBox.h"
 #include "tests/fakes/TempFolder.h"
@@ -17,6 +19,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -177,6 +180,51 @@ INSTANTIATE_TEST_SUITE_P(
                       BaudCase{"Negative", "BAUDRATE=-9600", Unsupported(-9600), 57600},
                       BaudCase{"Overflow", "BAUDRATE=99999999999999", Unsupported(2147483647), 57600}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// The working directory's file first, a technician's own, found even when it
+// names no rate; then the one in the program's folder; the defaults (and
+// with them the window's "Using Defaults" box) only when neither is there.
+TEST_F(SerialPortCtrlTest, TheWorkingDirectoryFileWinsOverTheProgramFolders)
+{
+    const std::string program = (m_dir / "program").string() + "/";
+    fs::create_directory(program);
+    const std::vector<std::string> places{"UploadConfig.ini", program + "UploadConfig.ini"};
+    struct {
+        const char* pszWorking;  // nullptr: no file there
+        const char* pszProgram;
+        DWORD dwRate;
+        BaudRateOrigin nOrigin;
+        int nFile;  // the place read: -1 none
+    } const cases[] = {
+        {nullptr, nullptr, 115200, RATE_NO_FILE, -1},
+        {nullptr, "BAUDRATE=9600\r\n", 9600, RATE_FROM_FILE, 1},
+        {"BAUDRATE=38400", "BAUDRATE=9600\r\n", 38400, RATE_FROM_FILE, 0},
+        {"PORT=COM2", "BAUDRATE=9600\r\n", 115200, RATE_NO_KEY, 0},
+        {"BAUDRATE=4800", "BAUDRATE=9600\r\n", 57600, RATE_VALUE_UNSUPPORTED, 0},
+        {nullptr, "BAUDRATE=4800", 57600, RATE_VALUE_UNSUPPORTED, 1},
+        {"BAUDRATE=19200", nullptr, 19200, RATE_FROM_FILE, 0},
+    };
+    for (const auto& c : cases) {
+        const char* const contents[] = {c.pszWorking, c.pszProgram};
+        for (std::size_t i = 0; i < places.size(); ++i) {
+            std::remove(places[i].c_str());
+            if (contents[i])
+                std::ofstream(places[i], std::ios::binary) << contents[i];
+        }
+        const BaudRateReading reading = ReadBaudRateFileFrom(places);
+        const std::string label =
+            std::string(c.pszWorking ? c.pszWorking : "-") + " / " + (c.pszProgram ? c.pszProgram : "-");
+        EXPECT_EQ(reading.dwRate, c.dwRate) << label;
+        EXPECT_EQ(reading.nOrigin, c.nOrigin) << label;
+        EXPECT_EQ(reading.strFile, c.nFile < 0 ? "" : places[static_cast<std::size_t>(c.nFile)]) << label;
+    }
+    // The places themselves: here, then beside this very executable.
+    const std::vector<std::string> usual = BaudRateFilePlaces();
+    ASSERT_EQ(usual.size(), 2u);
+    EXPECT_EQ(usual[0], "UploadConfig.ini");
+    EXPECT_EQ(usual[1], ProgramFolder() + "UploadConfig.ini");
+    EXPECT_TRUE(fs::equivalent(ProgramFolder() + "test_serial_ctrl", "/proc/self/exe"));
+}
 
 // A rate fixed by the caller replaces the file and its boxes; without one
 // the file decides. Each controller keeps its own.

@@ -544,6 +544,52 @@ TEST_F(UploadToolTest, BaudOptionReplacesTheRateFile)
     EXPECT_TRUE(ReadAll(m_dir + "/station.qmf") == ReadAll(m_dir + "/served.bin"));
 }
 
+// Started from any folder, tcc-upload finds the rate file the installers put
+// beside it; a file in the working directory still wins. baud_source names
+// the file read: "UploadConfig.ini" for the working directory's, as before,
+// the full path for the one beside the program. No station is needed: the
+// rate is chosen, and said, before any port opens.
+TEST_F(UploadToolTest, TheRateFileBesideTheProgramServesAnyWorkingDirectory)
+{
+    const std::string bin = m_dir + "/bin/", beside = bin + "UploadConfig.ini";
+    std::filesystem::create_directory(bin);
+    // A copy, not a link: the program's folder is where the executable is.
+    std::filesystem::copy_file(TCC_UPLOAD, bin + "tcc-upload");
+    struct {
+        const char* pszWorking;  // nullptr: no file
+        const char* pszBeside;
+        int nBaud;
+        std::string strSource;
+    } const cases[] = {
+        {nullptr, nullptr, 115200, "default"},
+        {nullptr, "BAUDRATE=9600\r\n", 9600, beside},
+        {"BAUDRATE=38400\n", "BAUDRATE=9600\r\n", 38400, "UploadConfig.ini"},
+        {nullptr, "BAUDRATE=4800\r\n", 57600, beside},
+    };
+    for (const auto& c : cases) {
+        std::remove((m_dir + "/UploadConfig.ini").c_str());
+        std::remove(beside.c_str());
+        if (c.pszWorking)
+            std::ofstream(m_dir + "/UploadConfig.ini") << c.pszWorking;
+        if (c.pszBeside)
+            std::ofstream(beside) << c.pszBeside;
+        const int outFd = open((m_dir + "/upload.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const std::vector<std::string> argv = {
+            bin + "tcc-upload", "--port", m_dir + "/no-such-port", "--output", "x.qmf", "--json", "--verbose"};
+        RunResult r;
+        r.nExit = WaitExit(Spawn(argv, m_dir, outFd, m_dir + "/upload.err"));
+        close(outFd);
+        r.strErr = ReadAll(m_dir + "/upload.err");
+        r.strOut = ReadAll(m_dir + "/upload.out");
+        EXPECT_EQ(r.nExit, 1) << r.strErr;
+        EXPECT_EQ(Json(r)["baud_source"].text, c.strSource) << r.strOut;
+        const std::string said = "tcc-upload: " + std::to_string(c.nBaud) + " baud (" + c.strSource + ")\n";
+        EXPECT_NE(r.strErr.find(said), std::string::npos) << r.strErr;
+        const bool bWarned = r.strErr.find("tcc-upload: " + c.strSource + " names 4800 baud") != std::string::npos;
+        EXPECT_EQ(bWarned, c.nBaud == 57600) << r.strErr;
+    }
+}
+
 // Only a failed retrieval is tried again, each time with a new uploader; a
 // saved image or a failed save ends the run.
 TEST_F(UploadToolTest, RetriesFollowAFailedRetrievalOnly)

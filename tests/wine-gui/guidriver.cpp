@@ -253,6 +253,29 @@ BOOL CALLBACK PrintChild(HWND hWnd, LPARAM)
     return TRUE;
 }
 
+// Waits until the control with the keyboard focus in the window's thread is
+// the one with that id: Enter then presses it. Another program's focus is
+// read through GetGUIThreadInfo; on a timeout the id that has it is said.
+int CmdWaitFocus(const Args& a)
+{
+    const int id = static_cast<int>(std::strtol(a.At(3), nullptr, 0));
+    int focused = -1;
+    BOOL ok = WaitFor(Seconds(a.At(4)), [&] {
+        HWND hDlg = FindVisible(a.At(2));
+        GUITHREADINFO gti{};
+        gti.cbSize = sizeof gti;
+        if (!hDlg || !GetGUIThreadInfo(GetWindowThreadProcessId(hDlg, nullptr), &gti))
+            return FALSE;
+        focused = gti.hwndFocus ? GetDlgCtrlID(gti.hwndFocus) : 0;
+        return focused == id ? TRUE : FALSE;
+    });
+    if (!ok) {
+        std::fprintf(stderr, "guidriver: the focus is on control %d (0: none, -1: no window)\n", focused);
+        return Fail("timed out waiting for the focus on control %s", a.At(3));
+    }
+    return 0;
+}
+
 // Every control of the window, one line each: id, class, text.
 int CmdTexts(const Args& a)
 {
@@ -585,6 +608,7 @@ const Command kCommands[] = {
     {"text", 2, "TITLE ID", CmdText},
     {"settext", 3, "TITLE ID TEXT", CmdSetText},
     {"wait-text", 4, "TITLE ID TEXT SECONDS", CmdWaitText},
+    {"wait-focus", 3, "TITLE ID SECONDS", CmdWaitFocus},
     {"texts", 1, "TITLE", CmdTexts},
     {"enabled", 2, "TITLE ID", CmdEnabled},
     {"window-enabled", 1, "TITLE", CmdWindowEnabled},

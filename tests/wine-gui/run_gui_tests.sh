@@ -56,7 +56,19 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-drv() { wine "$GUIDRIVER" "$@"; }
+# Every driver failure says how the driver ended, with its command: the exit
+# status it chose, or the signal that killed it (a driver killed before it
+# could print a word would otherwise leave only the check's own message).
+drv() {
+  local rc=0
+  wine "$GUIDRIVER" "$@" || rc=$?
+  if [ "$rc" -gt 128 ] && [ "$rc" -lt 160 ]; then
+    echo "guidriver $*: killed by signal $((rc - 128)) (SIG$(kill -l $((rc - 128)) 2>/dev/null))" >&2
+  elif [ "$rc" -ne 0 ]; then
+    echo "guidriver $*: exit status $rc" >&2
+  fi
+  return "$rc"
+}
 
 expect_eq() {  # what, actual, expected
   [ "$2" = "$3" ] || fail "$1: got \"$2\", expected \"$3\""
@@ -214,6 +226,12 @@ The port is not there. Check the cable or USB adapter, and the port's number in 
   drv wait-text "$TITLE" $IDC_STATUS "Failed" 10 || fail "the status never read \"Failed\" (a second box?)"
   drv wait-gone "$CAPTION" 0 || fail "a second message box is open"
   expect_eq "Upload enabled" "$(drv enabled "$TITLE" $IDC_UPLOAD)" 1
+  # Enter now starts the next run, not the Cancel that closes the program.
+  drv wait-focus "$TITLE" $IDC_UPLOAD 10 || fail "the focus is not on Upload after the failed run"
+  drv key "$TITLE" $IDC_UPLOAD 0x0D || fail "could not press Enter"
+  drv msgbox "$CAPTION" 30 >/dev/null || fail "Enter after the failed run started no run"
+  drv wait-text "$TITLE" $IDC_STATUS "Failed" 10 || fail "the second run never read \"Failed\""
+  drv wait-focus "$TITLE" $IDC_UPLOAD 10 || fail "the focus is not on Upload after the second failed run"
   close_app
 }
 
@@ -372,6 +390,7 @@ The station did not answer. Check that it is on and connected, and that the baud
   drv wait-text "$TITLE" $IDC_STATUS "Failed" 20 || fail "the status never read \"Failed\""
   close_about_if_open
   expect_eq "upload window enabled after the box" "$(drv window-enabled "$TITLE")" 1
+  drv wait-focus "$TITLE" $IDC_UPLOAD 10 || fail "the focus is not on Upload after the failure"
   close_app
 }
 
@@ -441,6 +460,8 @@ case_pulled_cable() {
 The line went away during the upload. Check the cable or USB adapter, then try again."
   echo "line closed: failure box found $(( (t1 - t0) / 1000000 )) ms after the station exited (50 ms polls)"
   drv wait-text "$TITLE" $IDC_STATUS "Failed" 10 || fail "the status never read \"Failed\""
+  # Closing the box gave the focus to Cancel, the first control enabled then.
+  drv wait-focus "$TITLE" $IDC_UPLOAD 10 || fail "the focus is not on Upload after the failure box"
   close_app
 }
 

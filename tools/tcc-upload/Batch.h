@@ -8,7 +8,7 @@
 
 struct BatchSettings {
     std::uint32_t dwBaud = 0;   // the rate every port is set to
-    std::string strBaudSource;  // "--baud", "UploadConfig.ini" or "default"
+    std::string strBaudSource;  // "--baud", the baud-rate file read (BaudRateReading::strFile) or "default"
     std::uint32_t dwRetries = 0;
     std::uint32_t dwRetryWaitMs = 2000;  // the pause before a retry, and the longest wait for a missing port
     bool bJson = false;

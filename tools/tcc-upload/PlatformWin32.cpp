@@ -127,7 +127,9 @@ void FillUsbFacts(DEVINST devInst, SerialPortInfo* pPort)
 
 // What Device Manager knows of the ports SERIALCOMM lists: the friendly name,
 // the driver's manufacturer, the product and the USB facts. A port without a
-// device node (Wine's mapped ports) keeps what SERIALCOMM said.
+// device node (Wine's mapped ports) is said to be no more than a serial port:
+// SERIALCOMM's kernel device name ("\Device\Serial0") is a driver's choice,
+// and counts as the port's kind only for a port SetupAPI knows.
 void AddDeviceFacts(std::vector<SerialPortInfo>& ports)
 {
     HDEVINFO hSet = SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
@@ -140,6 +142,7 @@ void AddDeviceFacts(std::vector<SerialPortInfo>& ports)
         for (SerialPortInfo& port : ports) {
             if (name.empty() || !SameName(port.strName, name))
                 continue;
+            port.nKind = KindOfSerialCommDevice(port.strDetail);
             port.strFriendlyName = RegistryProperty(hSet, &dev, SPDRP_FRIENDLYNAME);
             port.strManufacturer = RegistryProperty(hSet, &dev, SPDRP_MFG);
             port.strProduct = BusReportedProduct(hSet, &dev);
@@ -190,8 +193,7 @@ std::vector<SerialPortInfo> ListSerialPorts()
         abData[cbData] = '\0';
         SerialPortInfo port;
         port.strName = reinterpret_cast<const char*>(abData);
-        port.nKind = KindOfSerialCommDevice(szName);
-        port.strDetail = szName;
+        port.strDetail = szName;  // the kind follows from it once SetupAPI knows the port
         ports.push_back(port);
     }
     RegCloseKey(hKey);

@@ -34,7 +34,7 @@ struct RunReport {
     RunFailure nFailure = RunFailure::none;
     std::string strPort;
     std::uint32_t dwBaud = 0;   // 0: not known (the port never opened)
-    std::string strBaudSource;  // "--baud", "UploadConfig.ini" or "default"
+    std::string strBaudSource;  // "--baud", the baud-rate file read (BaudRateReading::strFile) or "default"
     std::uint32_t dwBytes = 0;  // image bytes the last attempt received
     std::string strOutput;
     double dSeconds = 0;         // the whole run, every attempt included

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/RunningMark.h"
 #include "serial/BaudRateFile.h"
 #include "Version.h"
 #include "tools/tcc-upload/Batch.h"
@@ -18,6 +19,63 @@ namespace {
 
 enum { EXIT_OK = 0, EXIT_USAGE = 2 };
 
+// What --help says differently on each platform: the port names people type
+// there and what --list-ports can tell. Windows is spared what only Linux
+// has (device paths, by-id aliases, ptys, the tests' TCC_UPLOAD_ROOT).
+#ifdef _WIN32
+#define TCC_HELP_PORT_AND_OUTPUT                                                        \
+    "  -p, --port PORT    the serial port, such as COM5; auto takes the one USB\n"      \
+    "                     serial adapter present, usb:SERIAL (usb:A50285BI) the USB\n"  \
+    "                     adapter with that serial number and usb:VVVV:PPPP\n"          \
+    "                     (usb:0403:6001) the one with those hex vendor and product\n"  \
+    "                     ids (as --list-ports shows them); may be given several\n"     \
+    "                     times\n"                                                      \
+    "  -o, --output FILE  where the image is saved; - is standard output (one port).\n" \
+    "                     With several ports FILE is a template: {port} the port's\n"   \
+    "                     name (COM5), {serial} the USB serial number (else as\n"       \
+    "                     {port}), {date} the run's start in UTC, YYYYMMDD-HHMMSS\n"
+#define TCC_HELP_LIST_PORTS                                                              \
+    "      --list-ports   the serial ports Windows lists and what Device Manager says\n" \
+    "                     of each: its name, the USB ids and serial number; with\n"      \
+    "                     --json a JSON array of objects with the keys port, kind\n"     \
+    "                     (usb, uart, other), description, vid, pid, serial,\n"          \
+    "                     manufacturer and product (null where unknown)\n"               \
+    "      --all          with --list-ports: accepted (Windows has no ptys to add)\n"
+#define TCC_HELP_TAIL                                                     \
+    "\n"                                                                  \
+    "Examples:\n"                                                         \
+    "  tcc-upload --list-ports\n"                                         \
+    "  tcc-upload --port COM5 --output station.qmf\n"                     \
+    "  tcc-upload --port usb:A50285BI --output station.qmf --retries 3\n" \
+    "  tcc-upload -p COM5 -p COM6 -o \"station-{port}-{date}.qmf\" --json\n"
+#else
+#define TCC_HELP_PORT_AND_OUTPUT                                                          \
+    "  -p, --port PORT    the serial port: a device path such as /dev/ttyUSB0, or COM3\n" \
+    "                     on Windows; auto takes the one USB serial adapter present,\n"   \
+    "                     usb:SERIAL the USB adapter with that serial number and\n"       \
+    "                     usb:VVVV:PPPP the one with those hex vendor and product\n"      \
+    "                     ids (as --list-ports shows them); may be given several\n"       \
+    "                     times\n"                                                        \
+    "  -o, --output FILE  where the image is saved; - is standard output (one port).\n"   \
+    "                     With several ports FILE is a template: {port} the port's\n"     \
+    "                     name as a file name (/dev/ttyUSB0 gives ttyUSB0), {serial}\n"   \
+    "                     the USB serial number (else as {port}), {date} the run's\n"     \
+    "                     start in UTC, YYYYMMDD-HHMMSS\n"
+#define TCC_HELP_LIST_PORTS                                                             \
+    "      --list-ports   the serial ports of this machine and what each one is: USB\n" \
+    "                     adapter (with vendor and product where known), built-in\n"    \
+    "                     UART; with --json a JSON array of objects with the keys\n"    \
+    "                     port, kind (usb, uart, pty, other), description, vid, pid,\n" \
+    "                     serial, manufacturer, product and, on Linux, by_id (null\n"   \
+    "                     where unknown)\n"                                             \
+    "      --all          with --list-ports: pseudo terminals (ptys) too\n"
+#define TCC_HELP_TAIL                                                               \
+    "\n"                                                                            \
+    "Environment:\n"                                                                \
+    "  TCC_UPLOAD_ROOT  Linux: look for ports in sys/ and dev/ below this folder\n" \
+    "                   instead of the machine's own (for tests)\n"
+#endif
+
 const char kUsageHead[] =
     "Usage: tcc-upload --port PORT [--port PORT]... --output FILE [OPTION]...\n"
     "  or:  tcc-upload --list-ports [--json] [--all]\n"
@@ -28,21 +86,11 @@ const char kUsageHead[] =
     "file, and one that fails does not stop the others. Progress, messages and\n"
     "the closing lines (one per port) go to standard error.\n"
     "\n"
-    "Options:\n"
-    "  -p, --port PORT    the serial port: a device path such as /dev/ttyUSB0, or COM3\n"
-    "                     on Windows; auto takes the one USB serial adapter present,\n"
-    "                     usb:SERIAL the USB adapter with that serial number and\n"
-    "                     usb:VVVV:PPPP the one with those hex vendor and product\n"
-    "                     ids (as --list-ports shows them); may be given several\n"
-    "                     times\n"
-    "  -o, --output FILE  where the image is saved; - is standard output (one port).\n"
-    "                     With several ports FILE is a template: {port} the port's\n"
-    "                     name as a file name (/dev/ttyUSB0 gives ttyUSB0), {serial}\n"
-    "                     the USB serial number (else as {port}), {date} the run's\n"
-    "                     start in UTC, YYYYMMDD-HHMMSS\n"
+    "Options:\n" TCC_HELP_PORT_AND_OUTPUT
     "  -b, --baud B       the line rate: 9600, 19200, 38400, 57600 or 115200; without\n"
-    "                     it UploadConfig.ini in the current directory decides (115200\n"
-    "                     when the file is missing)\n"
+    "                     it UploadConfig.ini decides, the one in the current\n"
+    "                     directory, else the one beside tcc-upload (115200 when\n"
+    "                     neither is there)\n"
     "      --retries N    after a failed retrieval, try again up to N more times (0 to\n"
     "                     99, default 0); never once the image is saved\n"
     "      --retry-wait S seconds between attempts (0 to 600, default 2); a port that\n"
@@ -53,14 +101,7 @@ const char kUsageHead[] =
     "  -q, --quiet        nothing on standard error unless a port fails\n"
     "  -v, --verbose      also the line rate and where it came from, and the system's\n"
     "                     own messages\n"
-    "      --trace        hex dump of every frame sent and received on standard error\n"
-    "      --list-ports   the serial ports of this machine and what each one is: USB\n"
-    "                     adapter (with vendor and product where known), built-in\n"
-    "                     UART; with --json a JSON array of objects with the keys\n"
-    "                     port, kind (usb, uart, pty, other), description, vid, pid,\n"
-    "                     serial, manufacturer, product and, on Linux, by_id (null\n"
-    "                     where unknown)\n"
-    "      --all          with --list-ports: pseudo terminals (ptys) too\n"
+    "      --trace        hex dump of every frame sent and received on standard error\n" TCC_HELP_LIST_PORTS
     "  -h, --help         this text\n"
     "  -V, --version      the program's name and version\n"
     "Options take their value as --opt VALUE or --opt=VALUE.\n"
@@ -70,7 +111,8 @@ const char kUsageHead[] =
     "  port                 the port used (the one auto took)\n"
     "  baud                 the line rate set; null when the port never opened\n"
     "  baud_source          where the rate came from: \"--baud\", \"UploadConfig.ini\"\n"
-    "                       or \"default\"\n"
+    "                       (the current directory's), the full path of the\n"
+    "                       UploadConfig.ini beside tcc-upload, or \"default\"\n"
     "  bytes                image bytes the last attempt received\n"
     "  output               the file written, as given or expanded\n"
     "  seconds              the port's whole run, every attempt included\n"
@@ -111,11 +153,7 @@ const char kUsageHead[] =
     "  several_adapters     --port auto or usb:... found more than one\n"
     "\n";
 
-const char kUsageTail[] =
-    "\n"
-    "Environment:\n"
-    "  TCC_UPLOAD_ROOT  Linux: look for ports in sys/ and dev/ below this folder\n"
-    "                   instead of the machine's own (for tests)\n";
+const char kUsageTail[] = TCC_HELP_TAIL;
 
 constexpr std::uint32_t kMaxRetries = 99;
 constexpr std::uint32_t kMaxRetryWait = 600;
@@ -373,9 +411,12 @@ void ChooseBaudRate(const Options& opt, BatchSettings* pSettings)
     const BaudRateReading reading = ReadBaudRateFileQuietly();
     pSettings->dwBaud = reading.dwRate;
     const bool bFromFile = reading.nOrigin == RATE_FROM_FILE || reading.nOrigin == RATE_VALUE_UNSUPPORTED;
-    pSettings->strBaudSource = bFromFile ? "UploadConfig.ini" : "default";
+    // The file as it was found: "UploadConfig.ini" from the working
+    // directory, as scripts have always seen it, or the full path of the one
+    // beside the program, which they could not otherwise tell apart.
+    pSettings->strBaudSource = bFromFile ? reading.strFile : "default";
     if (reading.nOrigin == RATE_VALUE_UNSUPPORTED && !opt.bQuiet)
-        ConsoleLine("tcc-upload: UploadConfig.ini names " + std::to_string(reading.nValue) +
+        ConsoleLine("tcc-upload: " + reading.strFile + " names " + std::to_string(reading.nValue) +
                     " baud, which the station does not speak; using " + std::to_string(reading.dwRate));
 }
 
@@ -416,6 +457,7 @@ int ListPorts(const Options& opt)
 
 int main(int argc, char** argv)
 {
+    AnnounceRunning();  // an uninstaller must not remove the executable under a run
     Options opt;
     int nExit = ParseOptions(argc, argv, &opt);
     for (std::size_t i = 0; nExit < 0 && !opt.bListPorts && i < opt.ports.size(); ++i)

@@ -50,6 +50,14 @@ std::string PlatformAppDataFolder()
     return std::string(szPath, cch < MAX_PATH ? cch : 0);
 }
 
+std::string PlatformDocumentsFolder()
+{
+    char szPath[MAX_PATH];
+    if (SUCCEEDED(::SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, szPath)))
+        return szPath;
+    return std::string();
+}
+
 std::string PlatformWindowsFolder()
 {
     char szPath[MAX_PATH];

@@ -48,6 +48,9 @@ struct HWND__ {
     HICON hIconBig = nullptr;
     HICON hIconSmall = nullptr;
     BOOL bIconic = FALSE;
+    // The control with the keyboard focus while the dialog is active, kept
+    // while a modal window is over it; null when it has none.
+    std::atomic<HWND__*> pFocus{nullptr};
     RECT rcClient = {0, 0, 285, 179};
     std::vector<UINT> unhandled;  // messages the dialog procedure left to the default
 };
@@ -61,6 +64,12 @@ HWND HeadlessControl(HWND hDlg, int nID);
 // owner at once, even when another modal window over the owner is still up.
 typedef std::function<void(HWND hDlg)> HeadlessDriver;
 void HeadlessSetModalDriver(UINT nTemplate, HeadlessDriver fnDriver);
+
+// The keyboard focus, as the dialog manager moves it: WM_INITDIALOG returning
+// TRUE and WM_NEXTDLGCTL set it; disabling the control that has it leaves the
+// dialog without one; a modal window over the dialog closing gives a dialog
+// without one to its first enabled tab stop.
+int HeadlessFocusId(HWND hDlg);  // the id of the control with the focus; 0: none
 
 // User actions; each returns FALSE when the control cannot take it (disabled).
 BOOL HeadlessClick(HWND hDlg, int nID);
@@ -138,6 +147,7 @@ std::vector<HeadlessHelpCall> HeadlessHelpCalls();
 // Module path and folders.
 void HeadlessSetModulePath(const std::string& strPath);
 void HeadlessSetFolders(const std::string& strAppData, const std::string& strWindows);
+void HeadlessSetDocumentsFolder(const std::string& strDocuments);  // none until set
 
 // The ports listed under SERIALCOMM, in the registry's order, and how often
 // the program has read them.

@@ -30,6 +30,7 @@ constexpr DWORD kFnErrInvalidFileName = 0x3002;
 struct PlatformState {
     std::string strModulePath = "/opt/tcc/TandrelConfigurationController.exe";
     std::string strAppData;
+    std::string strDocuments;
     std::string strWindows = ".";
     BOOL bSocketsOk = TRUE;
     WORD wSocketsVersion = MAKEWORD(1, 1);
@@ -181,6 +182,7 @@ void PlatformSetInstance(HINSTANCE) {}
 HINSTANCE PlatformInstance() { return nullptr; }
 std::string PlatformModulePath() { return State().strModulePath; }
 std::string PlatformAppDataFolder() { return State().strAppData; }
+std::string PlatformDocumentsFolder() { return State().strDocuments; }
 std::string PlatformWindowsFolder() { return State().strWindows; }
 std::string PlatformVirtualStoreFolder() { return std::string(); }  // no redirection here
 char PlatformPathSeparator() { return '/'; }
@@ -357,6 +359,8 @@ void HeadlessSetFolders(const std::string& strAppData, const std::string& strWin
     State().strAppData = strAppData;
     State().strWindows = strWindows;
 }
+
+void HeadlessSetDocumentsFolder(const std::string& strDocuments) { State().strDocuments = strDocuments; }
 
 void HeadlessSetSockets(BOOL bStartOk, WORD wVersionGranted)
 {

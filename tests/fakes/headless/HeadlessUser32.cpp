@@ -269,6 +269,10 @@ LRESULT DefaultDialogMessage(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
         return reinterpret_cast<LRESULT>(hOld);
     }
     case WM_CLOSE: return SendMessageA(hDlg, WM_COMMAND, IDCANCEL, 0);
+    case WM_NEXTDLGCTL:
+        if (lParam != 0)
+            hDlg->pFocus = reinterpret_cast<HWND>(wParam);
+        return 0;
     case WM_SETTEXT:
     case WM_GETTEXT:
     case WM_GETTEXTLENGTH: return TextMessage(hDlg, uMsg, wParam, lParam);
@@ -311,6 +315,15 @@ void DeliverPosted()
         ui.posted.pop_front();
         SendMessageA(msg.hwnd, msg.message, msg.wParam, msg.lParam);
     }
+}
+
+// Where the dialog manager puts the focus when the dialog has none.
+HWND FirstTabStop(HWND hDlg)
+{
+    for (auto& pChild : hDlg->children)
+        if ((pChild->lStyle & WS_TABSTOP) != 0 && pChild->bEnabled)
+            return pChild.get();
+    return nullptr;
 }
 
 BOOL IsWindowOrChild(HWND hWnd, HWND hDlg) { return hWnd == hDlg || (hWnd != nullptr && hWnd->pParent == hDlg); }
@@ -356,8 +369,14 @@ BOOL EnableWindow(HWND hWnd, BOOL bEnable)
 {
     BOOL bWasDisabled = !hWnd->bEnabled;
     hWnd->bEnabled = bEnable ? TRUE : FALSE;
+    // A disabled window cannot keep the focus (user32 sets it to none).
+    HWND hNoFocus = hWnd;
+    if (!bEnable && hWnd->pParent != nullptr)
+        hWnd->pParent->pFocus.compare_exchange_strong(hNoFocus, nullptr);
     return bWasDisabled;
 }
+
+BOOL IsWindowEnabled(HWND hWnd) { return hWnd->bEnabled; }
 
 BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString)
 {
@@ -515,7 +534,8 @@ INT_PTR PlatformRunModal(UINT nIDTemplate, HWND hParent, DLGPROC pfnProc, LPARAM
         ui.uiThread = std::this_thread::get_id();
     HeadlessOpenPopup(hDlg);
 
-    pfnProc(hDlg, WM_INITDIALOG, 0, lParam);
+    if (pfnProc(hDlg, WM_INITDIALOG, 0, lParam))
+        hDlg->pFocus = FirstTabStop(hDlg);
     DeliverPosted();
     auto it = ui.drivers.find(nIDTemplate);
     if (!hDlg->bEnded && it != ui.drivers.end() && it->second) {
@@ -554,6 +574,12 @@ HWND HeadlessControl(HWND hDlg, int nID)
 }
 
 void HeadlessSetModalDriver(UINT nTemplate, HeadlessDriver fnDriver) { Ui().drivers[nTemplate] = std::move(fnDriver); }
+
+int HeadlessFocusId(HWND hDlg)
+{
+    HWND hFocus = hDlg->pFocus;
+    return hFocus != nullptr ? hFocus->nID : 0;
+}
 
 BOOL HeadlessClick(HWND hDlg, int nID)
 {
@@ -667,7 +693,13 @@ void HeadlessClosePopup(HWND hPopup)
     }
     if (hPopup->bReenableOwner) {
         hPopup->bReenableOwner = FALSE;
-        EnableWindow(hPopup->pParent, TRUE);
+        HWND hOwner = hPopup->pParent;
+        EnableWindow(hOwner, TRUE);
+        // Activated again, a dialog without a focus gives it to its first
+        // enabled tab stop (DefDlgProc's restore).
+        HWND hNone = nullptr;
+        if (hOwner->strClass == "dialog")
+            hOwner->pFocus.compare_exchange_strong(hNone, FirstTabStop(hOwner));
     }
 }
 

@@ -19,7 +19,7 @@ STATEMENTS = {
     "COMBOBOX": ("combobox", False),
 }
 # The styles the headless backend acts on; the others only draw.
-KEPT_STYLE = re.compile(r"^CBS_\w+$")
+KEPT_STYLE = re.compile(r"^(CBS_\w+|WS_TABSTOP)$")
 
 
 def operands(text):
@@ -39,7 +39,8 @@ def control(line):
         cls, has_text = STATEMENTS[keyword]
         text = ops[0] if has_text else '""'
         nid = ops[1] if has_text else ops[0]
-        style = ops[-1] if keyword == "COMBOBOX" else ""
+        at = 6 if has_text else 5  # after the id and the four coordinates
+        style = ops[at] if len(ops) > at else ""
     else:
         sys.exit(f"rc_to_headless: unknown dialog statement: {line}")
     if nid == "IDC_STATIC":
