@@ -95,4 +95,9 @@ private:
     DWORD FinishTransfer(OVERLAPPED* pOverlapped, DWORD dwTransferred);
     void ClearLineErrors(COMSTAT* pStat);
     void SetLastErrorCode(DWORD dwError);
+
+    // The line settings found at open, set again at close: the port may be
+    // another program's device, set up for it.
+    DCB m_dcbAtOpen;
+    BOOL m_bHaveDcbAtOpen;
 };

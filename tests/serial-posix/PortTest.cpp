@@ -39,6 +39,8 @@ TEST(PortOpen, FailsWithWindowsCodes)
         {"/dev/no-such-serial-device", ERROR_FILE_NOT_FOUND},
         {"/no-such-dir/ttyS0", ERROR_FILE_NOT_FOUND},
         {"/dev/null", ERROR_NOT_SUPPORTED},  // not a tty
+        {"/dev", ERROR_NOT_SUPPORTED},       // a folder
+        {"/dev/", ERROR_NOT_SUPPORTED},
     };
     for (const auto& c : cases) {
         SetLastError(0);
