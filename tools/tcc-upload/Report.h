@@ -39,8 +39,9 @@ struct RunReport {
     std::uint64_t qwWireSent = 0;  // every attempt
     std::uint64_t qwWireReceived = 0;
     std::uint32_t dwFramesDropped = 0;
-    std::string strMessage;  // why the run failed; empty when saved
-    std::string strSha256;   // of the bytes written; empty when nothing was
+    std::string strMessage;    // why the run failed; empty when saved
+    std::string strSha256;     // of the bytes written; empty when nothing was
+    bool bLeftOnDisk = false;  // a failed save left the image on the disk; strMessage says where
 };
 
 // The text as a JSON string, quotes included. Bytes that are not UTF-8 (a

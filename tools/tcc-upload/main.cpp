@@ -39,7 +39,9 @@ const char kUsageHead[] =
     "                     With several ports FILE is a template: {port} the port's\n"
     "                     name as a file name (/dev/ttyUSB0 gives ttyUSB0), {serial}\n"
     "                     the USB serial number (else as {port}), {date} the run's\n"
-    "                     start in UTC, YYYYMMDD-HHMMSS\n"
+    "                     start in UTC, YYYYMMDD-HHMMSS. A symbolic link is followed\n"
+    "                     to the file it names; a folder, FIFO, socket or device is\n"
+    "                     refused before its port is opened\n"
     "  -b, --baud B       the line rate: 9600, 19200, 38400, 57600 or 115200; without\n"
     "                     it UploadConfig.ini in the current directory decides (115200\n"
     "                     when the file is missing)\n"
@@ -109,6 +111,7 @@ struct Options {
     bool bVerbose = false;
     bool bTrace = false;
     bool bListPorts = false;
+    std::vector<std::string> given;  // the long name of each option given
 };
 
 int Usage(const std::string& why)
@@ -255,8 +258,10 @@ int TakeOption(int argc, char** argv, int* pIndex, const OptionRow** ppRow, std:
 int CheckOptions(const Options& opt)
 {
     if (opt.bListPorts) {
-        const bool bAlone = opt.ports.empty() && opt.strOutput.empty() && opt.dwBaud == 0 && opt.dwRetries == 0;
-        return bAlone ? -1 : Usage("--list-ports takes no other option than --json and --all");
+        for (const std::string& name : opt.given)
+            if (name != "--list-ports" && name != "--json" && name != "--all")
+                return Usage("--list-ports takes no other option than --json and --all");
+        return -1;
     }
     if (opt.bAll)
         return Usage("--all goes with --list-ports");
@@ -276,8 +281,10 @@ int ParseOptions(int argc, char** argv, Options* pOpt)
         const OptionRow* pRow = nullptr;
         std::string value;
         int nExit = TakeOption(argc, argv, &i, &pRow, &value);
-        if (nExit < 0)
+        if (nExit < 0) {
+            pOpt->given.push_back(pRow->pszName);
             nExit = pRow->pfnApply(*pOpt, value);
+        }
         if (nExit >= 0)
             return nExit;
     }
@@ -356,7 +363,7 @@ void ChooseBaudRate(const Options& opt, BatchSettings* pSettings)
                     " baud, which the station does not speak; using " + std::to_string(reading.dwRate));
 }
 
-int Retrieve(const Options& opt)
+int Retrieve(const Options& opt, int nClosedStreams)
 {
     std::vector<PortJob> jobs;
     const int nExit = MakeJobs(opt, &jobs);
@@ -370,6 +377,7 @@ int Retrieve(const Options& opt)
     settings.bQuiet = opt.bQuiet;
     settings.bTrace = opt.bTrace;
     settings.bTerminal = StderrIsTerminal() != 0;
+    settings.bStdoutClosed = (nClosedStreams & 2) != 0;
     ConsoleInit(!opt.bQuiet && settings.bTerminal, opt.bVerbose);
     if (opt.bVerbose)
         ConsoleLine("tcc-upload: " + std::to_string(settings.dwBaud) + " baud (" + settings.strBaudSource + ")");
@@ -393,11 +401,12 @@ int ListPorts(const Options& opt)
 
 int main(int argc, char** argv)
 {
+    const int nClosedStreams = OpenClosedStandardStreams();
     Options opt;
     int nExit = ParseOptions(argc, argv, &opt);
     for (std::size_t i = 0; nExit < 0 && !opt.bListPorts && i < opt.ports.size(); ++i)
         nExit = ResolveAdapterSpec(&opt.ports[i], opt);
     if (nExit >= 0)
         return nExit;
-    return opt.bListPorts ? ListPorts(opt) : Retrieve(opt);
+    return opt.bListPorts ? ListPorts(opt) : Retrieve(opt, nClosedStreams);
 }
