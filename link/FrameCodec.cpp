@@ -45,12 +45,19 @@ bool StoreByte(FrameDecoder* d, std::uint8_t b)
 void CloseFrame(FrameDecoder* d, FrameQueue* rxQueue)
 {
     if (!FcsCheck(d->m_pRxFrame)) {
-        ++d->m_dwDropped;
+        ++d->m_dropped.adwCount[DROP_BAD_CHECK];
         return;
     }
     Push(rxQueue, d->m_pRxFrame);
     d->m_pRxFrame = nullptr;
     d->m_pRxWrite = nullptr;
+}
+
+// Counts the frame being decoded as thrown away; returns the state to go on in.
+std::int32_t Drop(FrameDecoder* d, DropReason nReason, std::int32_t nNextState)
+{
+    ++d->m_dropped.adwCount[nReason];
+    return nNextState;
 }
 
 }  // namespace
@@ -97,15 +104,13 @@ void Decode(FrameDecoder* pDecoder, FrameQueue* rxQueue, const std::uint8_t* pBy
         case DECODE_ADDRESS:
             if (b == kFlag)
                 break;
-            d->m_nRxState = (b == kAddressReceived) ? DECODE_CONTROL : DECODE_HUNT;
-            d->m_dwDropped += d->m_nRxState == DECODE_HUNT;
+            d->m_nRxState = (b == kAddressReceived) ? DECODE_CONTROL : Drop(d, DROP_UNWANTED, DECODE_HUNT);
             break;
         case DECODE_CONTROL:
             if (b == kFlag)
-                d->m_nRxState = DECODE_ADDRESS;
+                d->m_nRxState = Drop(d, DROP_BAD_CHECK, DECODE_ADDRESS);
             else
-                d->m_nRxState = (b == kControl) ? DECODE_DATA : DECODE_HUNT;
-            d->m_dwDropped += d->m_nRxState != DECODE_DATA;
+                d->m_nRxState = (b == kControl) ? DECODE_DATA : Drop(d, DROP_UNWANTED, DECODE_HUNT);
             break;
         case DECODE_DATA:
             if (b == kFlag) {
@@ -114,23 +119,20 @@ void Decode(FrameDecoder* pDecoder, FrameQueue* rxQueue, const std::uint8_t* pBy
             }
             else if (b == kEscape)
                 d->m_nRxState = DECODE_ESCAPE;
-            else if (!StoreByte(d, b)) {
-                d->m_nRxState = DECODE_HUNT;
-                ++d->m_dwDropped;
-            }
+            else if (!StoreByte(d, b))
+                d->m_nRxState = Drop(d, DROP_OVERLONG, DECODE_HUNT);
             break;
         case DECODE_ESCAPE:
             // 7D 7F is an aborted frame; this flag opens the next one, so drop
             // what was stored or the next frame would fail its check too.
             if (b == kFlag) {
                 RestartFrame(d);
-                d->m_nRxState = DECODE_ADDRESS;
-                ++d->m_dwDropped;
+                d->m_nRxState = Drop(d, DROP_BAD_CHECK, DECODE_ADDRESS);
             }
-            else {
-                d->m_nRxState = StoreByte(d, static_cast<std::uint8_t>(b ^ kEscapeXor)) ? DECODE_DATA : DECODE_HUNT;
-                d->m_dwDropped += d->m_nRxState == DECODE_HUNT;
-            }
+            else if (StoreByte(d, static_cast<std::uint8_t>(b ^ kEscapeXor)))
+                d->m_nRxState = DECODE_DATA;
+            else
+                d->m_nRxState = Drop(d, DROP_OVERLONG, DECODE_HUNT);
             break;
         default: d->m_nRxState = DECODE_HUNT; break;
         }

@@ -24,12 +24,28 @@ std::uint16_t EncodeFrame(FrameBuffer* p, std::uint8_t* pOut);
 
 enum { DECODE_HUNT = 0, DECODE_ADDRESS, DECODE_CONTROL, DECODE_DATA, DECODE_ESCAPE };
 
+// Why the decoder threw a frame away. A damaged line shows as bad checks and
+// overlong frames (a flag lost to noise joins two frames); a frame for
+// another address or with another control byte is well formed but unwanted.
+enum DropReason {
+    DROP_BAD_CHECK = 0,  // failed its FCS, aborted (7D 7F), or cut short before its control byte
+    DROP_OVERLONG,       // more body than a buffer holds
+    DROP_UNWANTED,       // an address or control byte other than the station's
+    DROP_REASONS
+};
+
+// Frames thrown away, by reason.
+struct FrameDrops {
+    std::uint32_t adwCount[DROP_REASONS];
+    std::uint32_t Total() const { return adwCount[DROP_BAD_CHECK] + adwCount[DROP_OVERLONG] + adwCount[DROP_UNWANTED]; }
+};
+
 // Zero-initialise; touched only by the thread that feeds Decode.
 struct FrameDecoder {
     FrameBuffer* m_pRxFrame;   // buffer being filled, null when none is held
     std::uint8_t* m_pRxWrite;  // m_pRxFrame->abData + wLength while storing
     std::int32_t m_nRxState;
-    std::uint32_t m_dwDropped;  // frames thrown away: bad FCS, address or control, too long, aborted, cut short
+    FrameDrops m_dropped;
 };
 
 // Runs the decoder over count bytes; each good frame is pushed onto rxQueue.

@@ -68,7 +68,17 @@ void CHdlcLink::Send(FrameBuffer* pFrame)
     m_worker.Wake().Signal();
 }
 
-std::uint32_t CHdlcLink::FramesDropped() const { return m_dwFramesDropped.load(std::memory_order_relaxed); }
+std::uint32_t CHdlcLink::FramesDropped() const { return Drops().Total(); }
+
+FrameDrops CHdlcLink::Drops() const
+{
+    FrameDrops drops{};
+    for (int nReason = 0; nReason < DROP_REASONS; ++nReason)
+        drops.adwCount[nReason] = m_adwDropped[nReason].load(std::memory_order_relaxed);
+    return drops;
+}
+
+LineErrorCounts CHdlcLink::LineErrors() const { return m_pCtrl != nullptr ? m_pCtrl->LineErrors() : LineErrorCounts(); }
 
 std::uint32_t CHdlcLink::BaudRate() const { return m_pCtrl != nullptr ? m_pCtrl->BaudRate() : 0; }
 
@@ -95,10 +105,11 @@ void CHdlcLink::OnLineLost(void* pContext)
 void CHdlcLink::DecodeReceived(const std::uint8_t* pBytes, std::uint32_t count)
 {
     Trace(LINK_TRACE_BURST, pBytes, count);
-    const std::uint32_t dwDropped = m_decoder.m_dwDropped;
+    const FrameDrops before = m_decoder.m_dropped;
     Decode(&m_decoder, &m_rxQueue, pBytes, count);
-    if (m_decoder.m_dwDropped != dwDropped)
-        m_dwFramesDropped.fetch_add(m_decoder.m_dwDropped - dwDropped, std::memory_order_relaxed);
+    for (int nReason = 0; nReason < DROP_REASONS; ++nReason)
+        if (const std::uint32_t dwNew = m_decoder.m_dropped.adwCount[nReason] - before.adwCount[nReason])
+            m_adwDropped[nReason].fetch_add(dwNew, std::memory_order_relaxed);
     if (m_rxQueue.nCount.load(std::memory_order_acquire) != 0)
         m_worker.Wake().Signal();
 }

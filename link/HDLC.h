@@ -51,8 +51,13 @@ public:
     static void OnReceive(const std::uint8_t* pBytes, std::uint32_t count, void* pContext);
     static void OnLineLost(void* pContext);
     // Any thread. Received frames this link's decoder has thrown away (bad
-    // FCS, unwanted address or control byte, too long, aborted), for reports.
+    // FCS, unwanted address or control byte, too long, aborted), for reports:
+    // all of them, and by reason.
     std::uint32_t FramesDropped() const;
+    FrameDrops Drops() const;
+    // Any thread. The line's parity, framing and overrun errors since the
+    // port opened; none when it did not open.
+    LineErrorCounts LineErrors() const;
     // The rate set on the line; 0 when the port did not open.
     std::uint32_t BaudRate() const;
 
@@ -73,7 +78,7 @@ private:
     CWorkerThread m_worker;  // pushes onto either queue and the stop wake it; joined plainly
     FrameDecoder m_decoder;  // reader thread only, until the destructor releases it
     const LinkOptions m_options;
-    std::atomic<std::uint32_t> m_dwFramesDropped{0};  // a count only: relaxed
+    std::atomic<std::uint32_t> m_adwDropped[DROP_REASONS] = {};  // counts only: relaxed
     // Raised by the reader thread when the line goes away; the worker tells
     // the sink once the frames received before it have gone out.
     std::atomic<std::uint32_t> m_bLineLost{0};

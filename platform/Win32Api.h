@@ -304,3 +304,18 @@ DWORD GetLastError();
 void SetLastError(DWORD dwErrCode);
 
 #endif  // !_WIN32
+
+// The serial driver's counts since the port was opened, which ntddser.h
+// declares and <windows.h> does not bring: IOCTL_SERIAL_GET_STATS fills a
+// SERIALPERF_STATS. Drivers that keep no counts refuse the request.
+#ifndef IOCTL_SERIAL_GET_STATS
+#define IOCTL_SERIAL_GET_STATS 0x001B008Cu
+typedef struct _SERIALPERF_STATS {
+    DWORD ReceivedCount;
+    DWORD TransmittedCount;
+    DWORD FrameErrorCount;
+    DWORD SerialOverrunErrorCount;
+    DWORD BufferOverrunErrorCount;
+    DWORD ParityErrorCount;
+} SERIALPERF_STATS, *PSERIALPERF_STATS;
+#endif

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "link/FrameBuffer.h"
 #include "link/HDLC.h"
@@ -15,6 +16,8 @@ namespace {
 
 constexpr std::uint32_t kFrameOverhead = 4;  // FCS and trailer behind every message
 
+const char kFailureText[] = "Failed to communicate with system";
+
 // The message is what the frame carries in front of its FCS and trailer.
 std::uint32_t MessageLength(const FrameBuffer* pFrame)
 {
@@ -22,6 +25,28 @@ std::uint32_t MessageLength(const FrameBuffer* pFrame)
     if (dwLength > kFrameDataSize)
         dwLength = kFrameDataSize;
     return dwLength >= kFrameOverhead ? dwLength - kFrameOverhead : 0;
+}
+
+// "1 byte", "200 bytes".
+std::string Count(std::uint32_t dwCount, const char* pszOne, const char* pszMany)
+{
+    return std::to_string(dwCount) + " " + (dwCount == 1 ? pszOne : pszMany);
+}
+
+// What a noisy line showed during the run: "5 frames failed their check, 2
+// parity errors".
+std::string NoiseText(std::uint32_t dwFrames, const LineErrorCounts& errors)
+{
+    std::string strText;
+    auto add = [&strText](std::uint32_t dwCount, const std::string& strWhat) {
+        if (dwCount != 0)
+            strText += (strText.empty() ? "" : ", ") + strWhat;
+    };
+    add(dwFrames, Count(dwFrames, "frame failed its check", "frames failed their check"));
+    add(errors.dwParity, Count(errors.dwParity, "parity error", "parity errors"));
+    add(errors.dwFraming, Count(errors.dwFraming, "framing error", "framing errors"));
+    add(errors.dwOverrun, Count(errors.dwOverrun, "overrun", "overruns"));
+    return strText;
 }
 
 }  // namespace
@@ -81,8 +106,8 @@ void CMapUploader::ReportNotOpen()
     const PortFault fault = m_pLink != nullptr ? m_pLink->Fault() : PortFault::notFound;
     const RunFailure cause = FromPortFault(fault);
     m_failure.store(cause, std::memory_order_relaxed);
-    const std::string strGroup = GetAccessGroup();
-    const std::string strText = "Unable to open serial port.\n" + RunFailureText(cause, strGroup);
+    m_strDetail = GetAccessGroup();
+    const std::string strText = "Unable to open serial port.\n" + RunFailureText(cause, m_strDetail);
     AppMessageBox(strText.c_str(), MB_OK | MB_ICONEXCLAMATION);
     m_bFinished.store(1, std::memory_order_release);
 }
@@ -99,7 +124,8 @@ void CMapUploader::Start()
     m_bFinished.store(0, std::memory_order_release);
     if (!m_worker.Start(UploaderThreadProc, this)) {
         m_nState.store(Error, std::memory_order_release);
-        AppMessageBox("Failed to communicate with system", MB_OK | MB_ICONEXCLAMATION);
+        m_failure.store(RunFailure::noReply, std::memory_order_relaxed);
+        AppMessageBox(kFailureText, MB_OK | MB_ICONEXCLAMATION);
         m_bFinished.store(1, std::memory_order_release);
     }
 }
@@ -117,9 +143,15 @@ RunFailure CMapUploader::GetFailure()
     return m_failure.load(std::memory_order_relaxed);
 }
 
+std::string CMapUploader::GetFailureDetail() { return GetFailure() != RunFailure::none ? m_strDetail : std::string(); }
+
 std::string CMapUploader::GetAccessGroup() { return m_pLink != nullptr ? m_pLink->AccessGroup() : std::string(); }
 
 std::uint32_t CMapUploader::GetFramesDropped() { return m_pLink != nullptr ? m_pLink->FramesDropped() : 0; }
+
+FrameDrops CMapUploader::GetDrops() { return m_pLink != nullptr ? m_pLink->Drops() : FrameDrops{}; }
+
+LineErrorCounts CMapUploader::GetLineErrors() { return m_pLink != nullptr ? m_pLink->LineErrors() : LineErrorCounts(); }
 
 std::uint32_t CMapUploader::GetBaudRate() { return m_pLink != nullptr ? m_pLink->BaudRate() : 0; }
 
@@ -175,16 +207,26 @@ void CMapUploader::OnFrame(FrameBuffer* pFrame)
     BufferPoolPut(pFrame);
 }
 
+// Link worker: the station broke a rule of the protocol. The rule is written
+// before the move to Error publishes it; when the worker's timeout or the
+// line's loss has decided first, the move fails and nobody reads it.
+void CMapUploader::Refuse(int nFrom, std::string strRule)
+{
+    m_strRule = std::move(strRule);
+    Answer(nFrom, Error);
+}
+
 void CMapUploader::OnSizeResponse(const std::uint8_t* pMsg, std::uint32_t dwLength)
 {
     m_timeout.Restart(0);
     if (dwLength < kMsgHeaderLength) {
-        Answer(AwaitSize, Error);
+        Refuse(AwaitSize, "a size response of " + Count(dwLength, "byte", "bytes") + ", too short to hold the size");
         return;
     }
     std::uint32_t dwSize = ReadMsgNumber(pMsg);
     if (dwSize > kMaxImageSize) {
-        Answer(AwaitSize, Error);
+        Refuse(AwaitSize,
+               "announced " + std::to_string(dwSize) + " bytes, over the " + std::to_string(kMaxImageSize) + " limit");
         return;
     }
     std::uint8_t* pImage = new (std::nothrow) std::uint8_t[dwSize];
@@ -203,22 +245,32 @@ void CMapUploader::OnDataChunk(const std::uint8_t* pMsg, std::uint32_t dwLength)
 {
     m_timeout.Restart(0);
     if (dwLength < kMsgHeaderLength) {
-        Answer(AwaitData, Error);
+        Refuse(AwaitData, "a chunk of " + Count(dwLength, "byte", "bytes") + ", too short to hold its count");
         return;
     }
     std::uint32_t dwCount = ReadMsgNumber(pMsg);
     std::uint32_t dwReceived = m_dwReceived.load(std::memory_order_acquire);
     std::uint32_t dwMissing = m_dwTotal.load(std::memory_order_acquire) - dwReceived;
-    if (dwCount > dwMissing || dwCount > dwLength - kMsgHeaderLength) {
-        Answer(AwaitData, Error);
+    if (dwCount > dwMissing) {
+        Refuse(AwaitData, "a chunk of " + Count(dwCount, "byte", "bytes") + " where " + std::to_string(dwMissing) +
+                              (dwMissing == 1 ? " was missing" : " were missing"));
+        return;
+    }
+    if (dwCount > dwLength - kMsgHeaderLength) {
+        Refuse(AwaitData, "a chunk announced " + Count(dwCount, "byte", "bytes") + " and carried " +
+                              std::to_string(dwLength - kMsgHeaderLength));
         return;
     }
     if (dwCount != 0)
         std::memcpy(m_pWrite, pMsg + kMsgHeaderLength, dwCount);
     m_pWrite += dwCount;
     m_dwReceived.store(dwReceived + dwCount, std::memory_order_release);
-    if (pMsg[2] == 0)
-        Answer(AwaitData, dwCount == dwMissing ? Complete : Error);
+    if (pMsg[2] != 0)
+        return;
+    if (dwCount == dwMissing)
+        Answer(AwaitData, Complete);
+    else
+        Refuse(AwaitData, "the last chunk left the image " + Count(dwMissing - dwCount, "byte", "bytes") + " short");
 }
 
 // Link worker, after every frame received before the loss: a chunk that
@@ -240,12 +292,41 @@ bool CMapUploader::FailOnLineLost(int nState)
     return true;
 }
 
-// Uploader worker. Closing the window stops the worker and waits for it;
-// a box owned by that window could then never be answered, so none is shown.
+// Uploader worker, in Error. A cause this thread did not decide is the
+// station's broken rule (none for an image that could not be allocated). A
+// noisy line wins over both the station's silence and its broken rule: a
+// chunk lost to noise leaves the image short, and so makes either. Every
+// frame the link threw away counts: noise that hits a flag makes an overlong
+// frame, noise on the address an unwanted one.
+RunFailure CMapUploader::DecideFailure(std::string* pDetail)
+{
+    RunFailure cause = m_failure.load(std::memory_order_relaxed);
+    if (cause == RunFailure::none) {
+        cause = m_strRule.empty() ? RunFailure::noReply : RunFailure::badReply;
+        *pDetail = m_strRule;
+    }
+    if (cause == RunFailure::lineLost || m_pLink == nullptr)
+        return cause;
+    const std::uint32_t dwFrames = m_pLink->FramesDropped();
+    const LineErrorCounts errors = m_pLink->LineErrors();
+    if (dwFrames == 0 && errors.Total() == 0)
+        return cause;
+    *pDetail = NoiseText(dwFrames, errors);
+    return RunFailure::lineNoisy;
+}
+
+// Uploader worker. The box's second line names the cause, as the box of a
+// port that did not open does. Closing the window stops the worker and waits
+// for it; a box owned by that window could then never be answered, so none
+// is shown.
 void CMapUploader::ReportFailure()
 {
-    if (!m_worker.StopRequested())
-        AppMessageBox("Failed to communicate with system", MB_OK | MB_ICONEXCLAMATION);
+    const RunFailure cause = DecideFailure(&m_strDetail);
+    m_failure.store(cause, std::memory_order_relaxed);
+    if (!m_worker.StopRequested()) {
+        const std::string strText = std::string(kFailureText) + "\n" + RunFailureText(cause, m_strDetail);
+        AppMessageBox(strText.c_str(), MB_OK | MB_ICONEXCLAMATION);
+    }
     m_bFinished.store(1, std::memory_order_release);
 }
 
@@ -287,7 +368,8 @@ void CMapUploader::Run()
             }
             if (m_testHook)
                 m_testHook(HOOK_OVERDUE);
-            MoveState(nState, Error);  // lost to a reply: the next pass follows it
+            if (MoveState(nState, Error))  // else lost to a reply: the next pass follows it
+                m_failure.store(RunFailure::noReply, std::memory_order_relaxed);
             break;
         case Complete: MoveState(Complete, Done); break;
         case Done:

@@ -46,15 +46,24 @@ public:
     const std::uint8_t* GetData();  // m_dwReceived valid bytes; owned by the uploader
     int Succeeded();                // BOOL: the retrieval ended in Done
     int GetState();                 // the current UploadState, for tests and tracing
-    // Why the run failed: the port's fault when it did not open, lineLost
-    // when the line went away, else noReply. RunFailure::none until it has
+    // Why the run failed: the port's fault when it did not open; lineLost
+    // when the line went away; lineNoisy when frames failed their check or
+    // the line counted errors; badReply when the station broke the protocol;
+    // else noReply (the reply timeout decided). RunFailure::none until it has
     // ended, and after success. Read once m_bFinished is seen set.
     RunFailure GetFailure();
+    // The detail RunFailureText names for that cause: the group that may open
+    // a refused port, the rule the station broke, what the noisy line
+    // counted; empty otherwise. Read once m_bFinished is seen set.
+    std::string GetFailureDetail();
     // For a refused port, the group that may open it; empty otherwise.
     std::string GetAccessGroup();
-    // This run's line: frames its link dropped so far (any thread), and the
-    // rate set (0 when the port did not open).
+    // This run's line, any thread: frames its link dropped so far (all, and
+    // by reason), the line's own error counts, and the rate set (0 when the
+    // port did not open).
     std::uint32_t GetFramesDropped();
+    FrameDrops GetDrops();
+    LineErrorCounts GetLineErrors();
     std::uint32_t GetBaudRate();
 
     // Set once the retrieval has ended, with success or without. The window
@@ -74,6 +83,8 @@ private:
     void Answer(int nFrom, int nTo);
     void OnSizeResponse(const std::uint8_t* pMsg, std::uint32_t dwLength);
     void OnDataChunk(const std::uint8_t* pMsg, std::uint32_t dwLength);
+    void Refuse(int nFrom, std::string strRule);
+    RunFailure DecideFailure(std::string* pDetail);
     void ReportFailure();
     void ReportNotOpen();
     bool FailOnLineLost(int nState);
@@ -86,8 +97,14 @@ private:
     CTimeout m_timeout;
     std::atomic<std::int32_t> m_nState{RequestSize};
     // Written before m_bFinished is published (by the worker, or by Start on
-    // the window's thread); read after it.
-    std::atomic<RunFailure> m_failure{RunFailure::noReply};
+    // the window's thread); read after it. Until then m_failure holds the
+    // cause the worker decided itself (the timeout, the line's loss), none
+    // when the link's worker turned the state to Error.
+    std::atomic<RunFailure> m_failure{RunFailure::none};
+    std::string m_strDetail;
+    // The rule the station broke: written by the link's worker before its
+    // move to Error publishes it, read by the worker only when that move won.
+    std::string m_strRule;
     std::atomic<std::uint32_t> m_bLineLost{0};  // raised by the link's worker
 
     ITickSource* m_pTicks;

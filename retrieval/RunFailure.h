@@ -12,7 +12,9 @@ enum class RunFailure {
     portDenied,      // the user may not open the port
     notASerialPort,  // the name is something else
     lineLost,        // the port went away during the run (adapter pulled)
-    noReply,         // the station did not answer, or answered wrongly
+    noReply,         // the reply timeout decided: the station fell silent
+    badReply,        // the station answered against the protocol
+    lineNoisy,       // frames failed their check, or the line counted errors
     saveFailed,      // retrieved, but the file could not be written
     interrupted,     // Ctrl-C, SIGTERM, a closed terminal
     noAdapter,       // tcc-upload --port auto: no USB serial adapter
@@ -23,7 +25,9 @@ enum class RunFailure {
 const char* RunFailureClass(RunFailure cause);
 
 // The technician's words for the cause, one or two sentences to act on: the
-// second line of the window's box and tcc-upload's message. strGroup names,
+// second line of the window's box and tcc-upload's message. strDetail names,
 // for portDenied, the group whose members may open the port (PortAccessGroup);
+// for badReply, the rule the station broke ("announced 600000 bytes, over the
+// 524288 limit"); for lineNoisy, what failed ("5 frames failed their check");
 // empty when there is none to name. Empty for none.
-std::string RunFailureText(RunFailure cause, const std::string& strGroup = std::string());
+std::string RunFailureText(RunFailure cause, const std::string& strDetail = std::string());

@@ -4,6 +4,7 @@
 
 #include "serial/PortName.h"
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -116,8 +117,61 @@ BOOL CSerialPort::RecordResult(BOOL bResult)
 void CSerialPort::ClearLineErrors(COMSTAT* pStat)
 {
     DWORD dwErrors = 0;
-    if (ClearCommError(m_hComm, &dwErrors, pStat))
+    if (ClearCommError(m_hComm, &dwErrors, pStat)) {
         m_dwErrors.store(dwErrors, std::memory_order_relaxed);
+        CountLineErrors(dwErrors);
+    }
+}
+
+// A flag says only that the driver saw at least one such error since the
+// last call; the overrun of the UART and that of the driver's queue are one
+// kind to the technician (the line ran faster than it was read).
+void CSerialPort::CountLineErrors(DWORD dwErrors)
+{
+    if (dwErrors & CE_RXPARITY)
+        m_dwParityFlags.fetch_add(1, std::memory_order_relaxed);
+    if (dwErrors & CE_FRAME)
+        m_dwFramingFlags.fetch_add(1, std::memory_order_relaxed);
+    const std::uint32_t dwOverruns = ((dwErrors & CE_OVERRUN) ? 1 : 0) + ((dwErrors & CE_RXOVER) ? 1 : 0);
+    if (dwOverruns != 0)
+        m_dwOverrunFlags.fetch_add(dwOverruns, std::memory_order_relaxed);
+}
+
+// The request goes with an OVERLAPPED of its own, as the port was opened for
+// overlapped I/O; a driver that keeps no counts refuses it or returns less
+// than the record.
+BOOL CSerialPort::ReadDriverCounts(SERIALPERF_STATS* pStats)
+{
+    OVERLAPPED ov{};
+    ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (ov.hEvent == nullptr)
+        return FALSE;
+    std::memset(pStats, 0, sizeof(*pStats));
+    DWORD dwReturned = 0;
+    BOOL bDone =
+        DeviceIoControl(m_hComm, IOCTL_SERIAL_GET_STATS, nullptr, 0, pStats, sizeof(*pStats), &dwReturned, &ov);
+    if (!bDone && GetLastError() == ERROR_IO_PENDING)
+        bDone = GetOverlappedResult(m_hComm, &ov, &dwReturned, TRUE);
+    CloseHandle(ov.hEvent);
+    return bDone && dwReturned == sizeof(*pStats);
+}
+
+LineErrorCounts CSerialPort::LineErrors()
+{
+    LineErrorCounts counts;
+    if (m_hComm == INVALID_HANDLE_VALUE)
+        return counts;
+    counts.dwParity = m_dwParityFlags.load(std::memory_order_relaxed);
+    counts.dwFraming = m_dwFramingFlags.load(std::memory_order_relaxed);
+    counts.dwOverrun = m_dwOverrunFlags.load(std::memory_order_relaxed);
+    SERIALPERF_STATS stats;
+    if (ReadDriverCounts(&stats)) {
+        counts.dwParity = std::max<std::uint32_t>(counts.dwParity, stats.ParityErrorCount);
+        counts.dwFraming = std::max<std::uint32_t>(counts.dwFraming, stats.FrameErrorCount);
+        counts.dwOverrun =
+            std::max<std::uint32_t>(counts.dwOverrun, stats.SerialOverrunErrorCount + stats.BufferOverrunErrorCount);
+    }
+    return counts;
 }
 
 // ---- line settings: read the state, change the operation's own fields, write it back
@@ -343,6 +397,7 @@ BOOL CSerialPort::ClearError(LPCOMSTAT pStat, LPDWORD pdwErrors)
     if (!RecordResult(ClearCommError(m_hComm, &dwErrors, pStat)))
         return FALSE;
     m_dwErrors.store(dwErrors, std::memory_order_relaxed);
+    CountLineErrors(dwErrors);
     if (pdwErrors)
         *pdwErrors = dwErrors;
     return TRUE;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "platform/Win32Api.h"
+#include "serial/LineErrors.h"
 
 #include <atomic>
 
@@ -48,6 +49,12 @@ public:
     // TRUE once StopThread has begun: a worker that is between waits checks
     // this before it arms the next one.
     BOOL StopRequested() const;
+
+    // Any thread: the line's errors since the port opened. Each line-error
+    // flag a ClearCommError call returned counts as one error; where the
+    // driver keeps counts of its own (IOCTL_SERIAL_GET_STATS), the higher of
+    // the two counts of each kind is taken. Leaves m_dwLastError alone.
+    LineErrorCounts LineErrors();
 
     // Thin wrappers: clear m_dwLastError, make one call on m_hComm, keep its error.
     // They stay although the controller calls few: the port offers the whole comm API.
@@ -94,7 +101,15 @@ private:
     BOOL WriteTimeouts(COMMTIMEOUTS* pTimeouts);
     DWORD FinishTransfer(OVERLAPPED* pOverlapped, DWORD dwTransferred);
     void ClearLineErrors(COMSTAT* pStat);
+    void CountLineErrors(DWORD dwErrors);
+    BOOL ReadDriverCounts(SERIALPERF_STATS* pStats);
     void SetLastErrorCode(DWORD dwError);
+
+    // The flags ClearCommError returned, counted: the reader thread counts,
+    // any thread reads.
+    std::atomic<std::uint32_t> m_dwParityFlags{0};
+    std::atomic<std::uint32_t> m_dwFramingFlags{0};
+    std::atomic<std::uint32_t> m_dwOverrunFlags{0};
 
     // The line settings found at open, set again at close: the port may be
     // another program's device, set up for it.

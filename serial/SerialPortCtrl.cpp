@@ -62,6 +62,8 @@ PortFault CSerialPortCtrl::Fault() const
     return m_readerParams.bLineLost.load(std::memory_order_acquire) != 0 ? PortFault::lost : PortFault::none;
 }
 
+LineErrorCounts CSerialPortCtrl::LineErrors() const { return m_bOpen ? m_pPort->LineErrors() : LineErrorCounts(); }
+
 int CSerialPortCtrl::Write(const void* pBytes, int count)
 {
     if (m_pPort)

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "serial/LineErrors.h"
 #include "serial/PortFault.h"
 
 class CSerialPort;
@@ -61,6 +62,8 @@ public:
 
     // The rate set on the open port; 0 when the port did not open.
     std::uint32_t BaudRate() const { return m_dwBaudRate; }
+    // Any thread: the line's errors since the port opened (none when it did not).
+    LineErrorCounts LineErrors() const;
 
 private:
     CSerialPort* m_pPort;

@@ -170,16 +170,23 @@ BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumb
     return FinishOverlapped(lpOverlapped, lpNumberOfBytesTransferred, bWait);
 }
 
-// Only the status-byte insertion is known, and only to be switched off: this
-// driver never inserts anything into the received data.
-BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize, LPVOID, DWORD,
-                     LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped)
+// Two requests are known: the error counts, and the status-byte insertion,
+// only to be switched off (this driver never inserts anything into the
+// received data).
+BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize, LPVOID lpOutBuffer,
+                     DWORD nOutBufferSize, LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped)
 {
     auto port = PortFor(hDevice);
     if (!port)
         return FALSE;
     if (!lpBytesReturned && !lpOverlapped)
         return Fail(ERROR_INVALID_PARAMETER);
+    if (dwIoControlCode == IOCTL_SERIAL_GET_STATS) {
+        if (!lpOutBuffer || nOutBufferSize < sizeof(SERIALPERF_STATS))
+            return FinishSync(lpOverlapped, lpBytesReturned, kErrorInsufficientBuffer, 0);
+        *static_cast<SERIALPERF_STATS*>(lpOutBuffer) = port->Stats();
+        return FinishSync(lpOverlapped, lpBytesReturned, ERROR_SUCCESS, sizeof(SERIALPERF_STATS));
+    }
     DWORD error = ERROR_SUCCESS;
     if (dwIoControlCode != IOCTL_SERIAL_LSRMST_INSERT || !lpInBuffer || nInBufferSize < 1)
         error = ERROR_INVALID_PARAMETER;
@@ -289,8 +296,8 @@ BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat)
     const DWORD error = port->Status(stat);
     if (error != ERROR_SUCCESS)
         return Fail(error);
-    // Parity and framing errors come from the marks the reads took out;
-    // termios reports no overrun count we could hand out.
+    // Parity and framing errors come from the marks the reads took out, and
+    // with overruns from the driver's counts where it keeps them.
     const DWORD dwErrors = port->TakeLineErrors();
     if (lpErrors)
         *lpErrors = dwErrors;

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
@@ -93,6 +94,9 @@ std::shared_ptr<CCommPort> CCommPort::Create(int fd, DWORD& error)
 CCommPort::CCommPort(int fd, int wakeFd, int callerWakeFd, const DCB& dcb, const termios& lineAtOpen)
     : m_fd(fd), m_wakeFd(wakeFd), m_callerWakeFd(callerWakeFd), m_lineAtOpen(lineAtOpen), m_dcb(dcb)
 {
+    // The driver counts from its device's start; the port reports from its open.
+    m_bCounted = ReadCounts(m_countsAtOpen);
+    m_countsTaken = m_countsAtOpen;
 }
 
 CCommPort::~CCommPort()
@@ -611,15 +615,50 @@ DWORD CCommPort::Unmark(std::uint8_t* pBytes, DWORD dwCount)
     const DWORD dwKept = UnmarkInput(m_marked, pBytes, dwCount, dwMarked);
     if (dwMarked != 0)
         m_dwLineErrors |= CE_RXPARITY;  // the tty marks framing errors alike
+    m_dwMarks += dwMarked;
     return dwKept;
 }
 
+// The UART's parity, framing and overrun counts (TIOCGICOUNT); false for a
+// pty or a driver that keeps none.
+bool CCommPort::ReadCounts(LineCounts& counts) const
+{
+#ifdef TIOCGICOUNT
+    serial_icounter_struct icount{};
+    if (ioctl(m_fd, TIOCGICOUNT, &icount) != 0)
+        return false;
+    counts.dwParity = static_cast<DWORD>(icount.parity);
+    counts.dwFrame = static_cast<DWORD>(icount.frame);
+    counts.dwOverrun = static_cast<DWORD>(icount.overrun);
+    counts.dwBufferOverrun = static_cast<DWORD>(icount.buf_overrun);
+    return true;
+#else
+    (void)counts;
+    return false;
+#endif
+}
+
+// The marks say parity or framing; the driver's counts, where it keeps them,
+// also tell framing errors and overruns apart.
 DWORD CCommPort::TakeLineErrors()
 {
     std::lock_guard lock(m_mutex);
-    const DWORD dwErrors = m_dwLineErrors;
+    DWORD dwErrors = m_dwLineErrors;
     m_dwLineErrors = 0;
+    LineCounts now;
+    if (m_bCounted && ReadCounts(now)) {
+        dwErrors |= LineErrorFlags(m_countsTaken, now);
+        m_countsTaken = now;
+    }
     return dwErrors;
+}
+
+SERIALPERF_STATS CCommPort::Stats()
+{
+    std::lock_guard lock(m_mutex);
+    LineCounts now;
+    const bool bCounted = m_bCounted && ReadCounts(now);
+    return LineStats(bCounted, m_countsAtOpen, now, m_dwMarks);
 }
 
 DWORD CCommPort::Status(COMSTAT& stat)

@@ -61,6 +61,8 @@ public:
     DWORD Status(COMSTAT& stat);
     // The CE_ flags gathered since the last call, which clears them.
     DWORD TakeLineErrors();
+    // The line's error counts since the port opened (IOCTL_SERIAL_GET_STATS).
+    SERIALPERF_STATS Stats();
     DWORD Purge(DWORD dwFlags);
     DWORD Escape(DWORD dwFunc);
     DWORD ModemStatus(DWORD& dwStatus);
@@ -102,6 +104,7 @@ private:
     void WaiterLoop();
     DWORD SetModemLine(int line, bool bOn);
     DWORD Unmark(std::uint8_t* pBytes, DWORD dwCount);
+    bool ReadCounts(LineCounts& counts) const;
 
     const int m_fd;
     const int m_wakeFd;
@@ -120,6 +123,12 @@ private:
     bool m_bMarked = false;         // the tty marks errors (PARMRK): reads unmark them
     MarkedInput m_marked;
     DWORD m_dwLineErrors = 0;
+    DWORD m_dwMarks = 0;  // bytes that came with an error mark since the port opened
+    // The driver's own counts, where it keeps them: at the open, and when
+    // TakeLineErrors last looked.
+    bool m_bCounted = false;
+    LineCounts m_countsAtOpen;
+    LineCounts m_countsTaken;
     PendingWait m_wait;
     std::uint64_t m_nextGen = 0;
     std::vector<Blocked*> m_blocked;

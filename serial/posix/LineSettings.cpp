@@ -259,4 +259,26 @@ DWORD UnmarkInput(MarkedInput& in, std::uint8_t* pBytes, DWORD count, DWORD& dwM
     return out;
 }
 
+SERIALPERF_STATS LineStats(bool bCounted, const LineCounts& atOpen, const LineCounts& now, DWORD dwMarks)
+{
+    SERIALPERF_STATS stats{};
+    if (!bCounted) {
+        stats.ParityErrorCount = dwMarks;
+        return stats;
+    }
+    // Unsigned differences: right across a wrap of the driver's counters too.
+    stats.ParityErrorCount = now.dwParity - atOpen.dwParity;
+    stats.FrameErrorCount = now.dwFrame - atOpen.dwFrame;
+    stats.SerialOverrunErrorCount = now.dwOverrun - atOpen.dwOverrun;
+    stats.BufferOverrunErrorCount = now.dwBufferOverrun - atOpen.dwBufferOverrun;
+    return stats;
+}
+
+DWORD LineErrorFlags(const LineCounts& before, const LineCounts& now)
+{
+    return (now.dwParity != before.dwParity ? CE_RXPARITY : 0) | (now.dwFrame != before.dwFrame ? CE_FRAME : 0) |
+           (now.dwOverrun != before.dwOverrun ? CE_OVERRUN : 0) |
+           (now.dwBufferOverrun != before.dwBufferOverrun ? CE_RXOVER : 0);
+}
+
 }  // namespace win32posix

@@ -51,4 +51,21 @@ struct MarkedInput {
 // counted in dwMarked.
 DWORD UnmarkInput(MarkedInput& in, std::uint8_t* pBytes, DWORD count, DWORD& dwMarked);
 
+// The error counts a serial driver keeps for its device (TIOCGICOUNT); a pty
+// and some drivers keep none.
+struct LineCounts {
+    DWORD dwParity = 0;
+    DWORD dwFrame = 0;
+    DWORD dwOverrun = 0;        // the UART's
+    DWORD dwBufferOverrun = 0;  // the tty's input buffer's
+};
+
+// What IOCTL_SERIAL_GET_STATS reports: the driver's counts since the port
+// opened where it keeps them (bCounted), else the error marks the reads took
+// out, as parity errors (the tty marks framing errors alike).
+SERIALPERF_STATS LineStats(bool bCounted, const LineCounts& atOpen, const LineCounts& now, DWORD dwMarks);
+
+// The CE_ flags of the counts that grew from one reading to the next.
+DWORD LineErrorFlags(const LineCounts& before, const LineCounts& now);
+
 }  // namespace win32posix

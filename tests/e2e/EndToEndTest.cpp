@@ -31,6 +31,7 @@
 #include "tests/fakes/RecordingMessageBox.h"
 #include "tests/retrieval/UploaderTestSupport.h"
 #include "tests/fakes/TempFolder.h"
+#include "tools/tcc-upload/Report.h"
 
 extern char** environ;
 
@@ -172,21 +173,31 @@ TEST_P(ImageTest, ImageIsSavedExactly)
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ImageTest, ::testing::Values(0u, 1u, 1013u, 1014u, 100000u, 524288u));
 
+// One row a simulator fault: how the run ends, its JSON class for
+// tcc-upload, and the words both front ends give: the box's second line and
+// tcc-upload's message, which are the same text.
 struct FaultCase {
-    const char* pszFault;
-    bool bSucceeds;
+    const char* pszName;
+    std::vector<std::string> simArgs;
     bool bNeedsTimeout;  // ends only by the reply timeout
     RunFailure cause;
+    const char* pszClass;
+    const char* pszWords;  // "" for a saved image
 };
 
 class FaultTest : public EndToEndTest, public ::testing::WithParamInterface<FaultCase> {};
 
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.pszName; }
+
 // The clock is the test's: a fault that ends by silence is timed out by hand
-// once the station has said all it will.
-TEST_P(FaultTest, EndsAsItMust)
+// once the station has said all it will. 20000 bytes are 19 full chunks and
+// one of 753 bytes.
+TEST_P(FaultTest, EndsAsItMustAndSaysWhy)
 {
     const FaultCase& c = GetParam();
-    CStation station({"--unpaced", "--size", "20000", "--fault", c.pszFault});
+    std::vector<std::string> args = {"--unpaced", "--size", "20000"};
+    args.insert(args.end(), c.simArgs.begin(), c.simArgs.end());
+    CStation station(args);
     ASSERT_FALSE(station.Pty().empty());
     CFakeTicks ticks(5000);
     {
@@ -195,32 +206,79 @@ TEST_P(FaultTest, EndsAsItMust)
         uploader.Start();
         if (c.bNeedsTimeout) {
             std::thread::id worker = CMapUploaderProbe::Worker(uploader);
-            int nWaiting = std::string(c.pszFault) == "no-answer" ? AwaitSize : AwaitData;
-            ASSERT_TRUE(WaitFor([&] { return ticks.ReadingsBy(worker, nWaiting) >= 2; }));
+            ASSERT_TRUE(WaitFor([&] { return ticks.ReadingsBy(worker, AwaitSize) >= 2; }));
             ASSERT_TRUE(WaitFor([] { return BufferPoolFreeCount() >= kPoolBufferCount - 1; }));
             ticks.Advance(10000);
         }
         ASSERT_TRUE(WaitFor([&] { return uploader.m_bFinished.load(std::memory_order_acquire); }));
-        EXPECT_EQ(uploader.Succeeded() != 0, c.bSucceeds);
+        EXPECT_EQ(uploader.Succeeded() != 0, c.cause == RunFailure::none);
         EXPECT_EQ(uploader.GetFailure(), c.cause);
+        EXPECT_EQ(std::string(RunFailureClass(c.cause) ? RunFailureClass(c.cause) : ""), c.pszClass);
+        EXPECT_EQ(FailureMessage(uploader.GetFailure(), uploader.GetFailureDetail()), c.pszWords);
         EXPECT_LE(uploader.GetReceived(), uploader.GetTotalSize());
+        if (c.cause == RunFailure::lineNoisy) {
+            EXPECT_GT(uploader.GetDrops().adwCount[DROP_BAD_CHECK], 0u);
+        }
         ticks.Observe(nullptr);
     }
-    EXPECT_EQ(Texts(), c.bSucceeds ? std::vector<std::string>{} : std::vector<std::string>{kFailure});
+    const std::vector<std::string> box = {kFailure + "\n" + c.pszWords};
+    EXPECT_EQ(Texts(), c.cause == RunFailure::none ? std::vector<std::string>{} : box);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, FaultTest,
-                         ::testing::Values(FaultCase{"noise", true, false, RunFailure::none},
-                                           FaultCase{"oversize", false, false, RunFailure::noReply},
-                                           FaultCase{"short-last", false, false, RunFailure::noReply},
-                                           FaultCase{"long-chunk", false, false, RunFailure::noReply},
-                                           FaultCase{"no-answer", false, true, RunFailure::noReply},
-                                           FaultCase{"close-mid", false, false, RunFailure::lineLost}),
-                         [](const auto& info) {
-                             std::string name = info.param.pszFault;
-                             name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
-                             return name;
-                         });
+const FaultCase kFaultCases[] = {
+    {"noise", {"--fault", "noise"}, false, RunFailure::none, "", ""},
+    {"silent",
+     {"--fault", "no-answer"},
+     true,
+     RunFailure::noReply,
+     "no_reply",
+     "The station did not answer. Check that it is on and connected, and that the baud rate matches."},
+    {"oversize",
+     {"--fault", "oversize"},
+     false,
+     RunFailure::badReply,
+     "bad_reply",
+     "The station answered against the protocol: announced 524289 bytes, over the 524288 limit. Note this message "
+     "and call for service."},
+    {"shortlast",
+     {"--fault", "short-last"},
+     false,
+     RunFailure::badReply,
+     "bad_reply",
+     "The station answered against the protocol: the last chunk left the image 1 byte short. Note this message and "
+     "call for service."},
+    {"longchunk",
+     {"--fault", "long-chunk"},
+     false,
+     RunFailure::badReply,
+     "bad_reply",
+     "The station answered against the protocol: a chunk of 754 bytes where 753 were missing. Note this message and "
+     "call for service."},
+    {"truncated",
+     {"--fault", "truncated"},
+     false,
+     RunFailure::badReply,
+     "bad_reply",
+     "The station answered against the protocol: a chunk announced 1013 bytes and carried 506. Note this message and "
+     "call for service."},
+    // Three chunks hit with this seed, none of them the last: the last one
+    // leaves the image short, and the noise is what is told.
+    {"flip",
+     {"--fault", "flip:1e-4", "--seed", "3"},
+     false,
+     RunFailure::lineNoisy,
+     "line_noisy",
+     "The line is noisy: 3 frames failed their check. Check the cable and its connectors, or use a lower baud rate."},
+    {"closemid",
+     {"--fault", "close-mid"},
+     false,
+     RunFailure::lineLost,
+     "line_lost",
+     "The line went away during the upload. Check the cable or USB adapter, then try again."},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultTest, ::testing::ValuesIn(kFaultCases),
+                         [](const auto& info) { return std::string(info.param.pszName); });
 
 // The product's driver on real devices: each failed start shows one box whose
 // second line is the cause's own text, and GetFailure names the same cause.

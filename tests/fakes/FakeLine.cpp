@@ -22,6 +22,7 @@ struct FakeLineState {
     PortFault fault = PortFault::notFound;
     std::string group;
     bool bLost = false;
+    LineErrorCounts lineErrors;
     std::vector<std::uint8_t> written;
     int nConstructed = 0;
     int nAlive = 0;
@@ -85,6 +86,13 @@ PortFault CSerialPortCtrl::Fault() const
 
 std::string CSerialPortCtrl::AccessGroup() const { return m_strAccessGroup; }
 
+LineErrorCounts CSerialPortCtrl::LineErrors() const
+{
+    FakeLineState& line = Line();
+    std::lock_guard<std::mutex> lock(line.mutex);
+    return m_bOpen ? line.lineErrors : LineErrorCounts();
+}
+
 int CSerialPortCtrl::Write(const void* pBytes, int count)
 {
     FakeLineState& line = Line();
@@ -99,6 +107,13 @@ int CSerialPortCtrl::Write(const void* pBytes, int count)
 
 namespace FakeLine {
 
+void SetLineErrors(const LineErrorCounts& counts)
+{
+    FakeLineState& line = Line();
+    std::lock_guard<std::mutex> lock(line.mutex);
+    line.lineErrors = counts;
+}
+
 void Reset(bool bOpens, PortFault fault, const std::string& group)
 {
     FakeLineState& line = Line();
@@ -107,6 +122,7 @@ void Reset(bool bOpens, PortFault fault, const std::string& group)
     line.fault = fault;
     line.group = group;
     line.bLost = false;
+    line.lineErrors = LineErrorCounts();
     line.written.clear();
     line.nConstructed = 0;
     line.portName.clear();

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/LineErrors.h"
 #include "serial/PortFault.h"
 
 namespace FakeLine {
@@ -23,6 +24,8 @@ void Reset(bool bOpens, PortFault fault = PortFault::notFound, const std::string
 void Receive(const std::vector<std::uint8_t>& bytes);
 // Plays the reader thread ending because the line went away, on this thread.
 void LoseLine();
+// What the open line's driver has counted so far (parity, framing, overrun).
+void SetLineErrors(const LineErrorCounts& counts);
 std::vector<std::uint8_t> Written();
 // Blocks until at least count bytes have been written; false after 5 s.
 bool WaitWritten(std::size_t count);

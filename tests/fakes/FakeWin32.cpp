@@ -57,6 +57,7 @@ struct Port {
     DWORD mask = 0;
     DWORD history = 0;  // events seen while no wait was pending, as the Windows driver keeps them
     DWORD lineErrors = 0;
+    std::vector<std::uint8_t> driverCounts;  // IOCTL_SERIAL_GET_STATS's answer; empty: the request is refused
     std::deque<std::uint8_t> rx;
     std::vector<std::uint8_t> tx;
     OVERLAPPED* waitOverlapped = nullptr;
@@ -394,6 +395,11 @@ void SetPortField(const std::string& name, T Port::*field, const T& value)
 }  // namespace
 
 void SetLineErrors(const std::string& name, DWORD errors) { SetPortField(name, &Port::lineErrors, errors); }
+void SetDriverCounts(const std::string& name, const SERIALPERF_STATS& stats)
+{
+    const auto* p = reinterpret_cast<const std::uint8_t*>(&stats);
+    SetPortField(name, &Port::driverCounts, std::vector<std::uint8_t>(p, p + sizeof stats));
+}
 void SetDcb(const std::string& name, const DCB& dcb) { SetPortField(name, &Port::dcb, dcb); }
 void SetTimeouts(const std::string& name, const COMMTIMEOUTS& timeouts)
 {
@@ -560,9 +566,18 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, D
     const auto* p = static_cast<const std::uint8_t*>(lpInBuffer);
     if (p)
         call.bytes.assign(p, p + nInBufferSize);
-    return CommCall(hDevice, std::move(call), [&](Port&) {
+    return CommCall(hDevice, std::move(call), [&](Port& port) {
         if (lpBytesReturned)
             *lpBytesReturned = 0;
+        if (dwIoControlCode != IOCTL_SERIAL_GET_STATS)
+            return TRUE;
+        if (port.driverCounts.empty())
+            return Fail(ERROR_INVALID_FUNCTION);  // a driver that keeps no counts
+        if (!lpOutBuffer || nOutBufferSize < port.driverCounts.size())
+            return Fail(ERROR_INVALID_PARAMETER);
+        std::memcpy(lpOutBuffer, port.driverCounts.data(), port.driverCounts.size());
+        if (lpBytesReturned)
+            *lpBytesReturned = static_cast<DWORD>(port.driverCounts.size());
         return TRUE;
     });
 }

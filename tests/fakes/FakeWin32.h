@@ -62,6 +62,8 @@ void PendOnEmptyMask(bool bPend);
 void Feed(const std::string& port, const void* pBytes, std::size_t count);  // raises EV_RXCHAR
 void RaiseEvents(const std::string& port, DWORD events);
 void SetLineErrors(const std::string& port, DWORD errors);
+// The counts IOCTL_SERIAL_GET_STATS answers with; until set, it is refused.
+void SetDriverCounts(const std::string& port, const SERIALPERF_STATS& stats);
 void SetDcb(const std::string& port, const DCB& dcb);
 void SetTimeouts(const std::string& port, const COMMTIMEOUTS& timeouts);
 DCB Dcb(const std::string& port);

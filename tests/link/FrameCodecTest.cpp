@@ -73,11 +73,19 @@ TEST_F(Decoder, ByteAtATime)
     EXPECT_EQ(TakeFrames(), std::vector<Bytes>{kExampleBody});
 }
 
+// Frames thrown away: failed their check, overlong, unwanted.
+using Dropped = std::vector<std::uint32_t>;
+
+Dropped DroppedBy(const FrameDecoder& d)
+{
+    return Dropped(std::begin(d.m_dropped.adwCount), std::end(d.m_dropped.adwCount));
+}
+
 struct StreamCase {
     const char* name;
     Bytes stream;
     std::vector<Bytes> bodies;
-    std::uint32_t dropped;  // frames the decoder counts as thrown away
+    Dropped dropped;  // frames the decoder counts as thrown away, by reason
 };
 
 const Bytes kA = BodyOf({0x01, 0x00, 0x00, 0x00, 0x10, 0x00});
@@ -108,27 +116,37 @@ TEST_P(DecoderStreams, YieldsExactlyTheGoodFramesAndCountsTheDropped)
 {
     Feed(GetParam().stream);
     EXPECT_EQ(TakeFrames(), GetParam().bodies);
-    EXPECT_EQ(m_decoder.m_dwDropped, GetParam().dropped);
+    EXPECT_EQ(DroppedBy(m_decoder), GetParam().dropped);
+    EXPECT_EQ(m_decoder.m_dropped.Total(), GetParam().dropped[0] + GetParam().dropped[1] + GetParam().dropped[2]);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DecoderStreams,
     ::testing::Values(
-        StreamCase{"TwoFramesInOneCall", StationFrame(kA) + StationFrame(kB), {kA, kB}, 0},
-        StreamCase{"SharedFlagLosesTheSecond", Unclosed(StationFrame(kA)) + StationFrame(kB), {kA}, 0},
-        StreamCase{"ExtraFlagsBeforeAddress", Bytes{0x7F, 0x7F, 0x7F} + StationFrame(kA), {kA}, 0},
-        StreamCase{"NoiseBeforeFrame", Bytes{0x00, 0x01, 0x03, 0x7D, 0x55} + StationFrame(kA), {kA}, 0},
-        StreamCase{"SentAddressRejected", StationFrame(kA, 0x80) + StationFrame(kB), {kB}, 1},
-        StreamCase{"OtherControlRejected", StationFrame(kA, 0x01, 0x13) + StationFrame(kB), {kB}, 1},
-        StreamCase{"FlagAfterControlReopens", Bytes{0x7F, 0x01, 0x7F} + WithoutOpeningFlag(StationFrame(kA)), {kA}, 1},
-        StreamCase{"BadFcsThenGood", StationFrame(Corrupt(kA)) + StationFrame(kB), {kB}, 1},
-        StreamCase{"EmptyBody", Bytes{0x7F, 0x01, 0x03, 0x7F}, {}, 1},
-        StreamCase{"OneByteBody", StationFrame({0x00}), {}, 1},
-        StreamCase{"EscapedEscapeStoredXored", DoubleEscapeFrame(), {BodyOf({0x5D, 0x11})}, 0},
-        StreamCase{"EmptyMessage", StationFrame(BodyOf({})), {BodyOf({})}, 0},
+        StreamCase{"TwoFramesInOneCall", StationFrame(kA) + StationFrame(kB), {kA, kB}, Dropped{0, 0, 0}},
+        StreamCase{"SharedFlagLosesTheSecond", Unclosed(StationFrame(kA)) + StationFrame(kB), {kA}, Dropped{0, 0, 0}},
+        StreamCase{"ExtraFlagsBeforeAddress", Bytes{0x7F, 0x7F, 0x7F} + StationFrame(kA), {kA}, Dropped{0, 0, 0}},
+        StreamCase{"NoiseBeforeFrame", Bytes{0x00, 0x01, 0x03, 0x7D, 0x55} + StationFrame(kA), {kA}, Dropped{0, 0, 0}},
+        StreamCase{"SentAddressRejected", StationFrame(kA, 0x80) + StationFrame(kB), {kB}, Dropped{0, 0, 1}},
+        StreamCase{"OtherControlRejected", StationFrame(kA, 0x01, 0x13) + StationFrame(kB), {kB}, Dropped{0, 0, 1}},
+        StreamCase{"FlagAfterControlReopens",
+                   Bytes{0x7F, 0x01, 0x7F} + WithoutOpeningFlag(StationFrame(kA)),
+                   {kA},
+                   Dropped{1, 0, 0}},
+        StreamCase{"BadFcsThenGood", StationFrame(Corrupt(kA)) + StationFrame(kB), {kB}, Dropped{1, 0, 0}},
+        StreamCase{"EmptyBody", Bytes{0x7F, 0x01, 0x03, 0x7F}, {}, Dropped{1, 0, 0}},
+        StreamCase{"OneByteBody", StationFrame({0x00}), {}, Dropped{1, 0, 0}},
+        StreamCase{"EscapedEscapeStoredXored", DoubleEscapeFrame(), {BodyOf({0x5D, 0x11})}, Dropped{0, 0, 0}},
+        StreamCase{"EmptyMessage", StationFrame(BodyOf({})), {BodyOf({})}, Dropped{0, 0, 0}},
         // 7D 7F aborts the frame; the flag opens the next one, which must survive.
-        StreamCase{"AbortThenFrameOnSameFlag", Bytes{0x7F, 0x01, 0x03, 0x11, 0x22, 0x7D} + StationFrame(kA), {kA}, 1},
-        StreamCase{"AbortThenFrameWithOwnFlag", Bytes{0x7F, 0x01, 0x03, 0x11, 0x7D, 0x7F} + StationFrame(kA), {kA}, 1}),
+        StreamCase{"AbortThenFrameOnSameFlag",
+                   Bytes{0x7F, 0x01, 0x03, 0x11, 0x22, 0x7D} + StationFrame(kA),
+                   {kA},
+                   Dropped{1, 0, 0}},
+        StreamCase{"AbortThenFrameWithOwnFlag",
+                   Bytes{0x7F, 0x01, 0x03, 0x11, 0x7D, 0x7F} + StationFrame(kA),
+                   {kA},
+                   Dropped{1, 0, 0}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Decoder, BadFrameIsRefilledInTheSameBuffer)
@@ -154,7 +172,7 @@ TEST_F(Decoder, LongestBodyDeliveredOneMoreDroppedAndNextDecoded)
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0], body1024);
     EXPECT_EQ(frames[1], kA);
-    EXPECT_EQ(m_decoder.m_dwDropped, 1u);
+    EXPECT_EQ(DroppedBy(m_decoder), (Dropped{0, 1, 0}));
 }
 
 TEST_F(Decoder, BodyIsDroppedAtExactlyItsByte1025)
@@ -175,7 +193,7 @@ TEST_F(Decoder, OverlongBodyIsDroppedEvenIfItsTailLooksGood)
     // 1000 filler bytes, then a complete good body: only the first 1024 count.
     Feed(StationFrame(Bytes(1020, 0x42) + kA) + StationFrame(Bytes(2000, 0x7F)) + StationFrame(kB));
     EXPECT_EQ(TakeFrames(), std::vector<Bytes>{kB});
-    EXPECT_EQ(m_decoder.m_dwDropped, 2u);
+    EXPECT_EQ(DroppedBy(m_decoder), (Dropped{0, 2, 0}));
 }
 
 TEST_F(Decoder, EmptyPoolIgnoresFlagsUntilABufferComesBack)

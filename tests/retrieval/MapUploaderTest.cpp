@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 #include <new>
+#include <ostream>
 
 #include "link/FrameBuffer.h"
 #include "retrieval/MapUploader.h"
@@ -47,7 +48,12 @@ namespace {
 
 constexpr std::uint32_t kBase = 1000000;
 using Boxes = std::vector<msgbox::Entry>;
-const msgbox::Entry kFailureBox{"Failed to communicate with system", MB_OK | MB_ICONEXCLAMATION};
+
+// The failure box: its first line as ever, its second the cause's words.
+msgbox::Entry FailureBox(RunFailure cause, const std::string& strDetail = std::string())
+{
+    return {"Failed to communicate with system\n" + RunFailureText(cause, strDetail), MB_OK | MB_ICONEXCLAMATION};
+}
 
 Bytes Concat(const Bytes& a, const Bytes& b)
 {
@@ -118,10 +124,14 @@ protected:
     {
         ASSERT_TRUE(WaitUntil([] { return BufferPoolFreeCount() == kPoolBufferCount; }));
     }
+    // Receive decodes on this thread; a frame that fails its check leaves its
+    // buffer with the decoder, to be filled again from the next flag.
     void Feed(const Bytes& frame)
     {
+        const std::uint32_t dwDropped = U().GetFramesDropped();
         FakeLine::Receive(frame);
-        Quiet();
+        const std::uint32_t dwHeld = U().GetFramesDropped() != dwDropped ? 1 : 0;
+        ASSERT_TRUE(WaitUntil([&] { return BufferPoolFreeCount() + dwHeld == kPoolBufferCount; }));
     }
     void ToAwaitData(std::uint32_t dwSize)
     {
@@ -134,11 +144,15 @@ protected:
         EXPECT_EQ(FakeLine::Written(), Concat(kSizeRequestWire, kDataRequestWire));
         EXPECT_EQ(U().GetTotalSize(), dwSize);
     }
-    void ExpectFinished(bool bSucceeded)
+    // A failed run names its cause (and the detail its words take) in the
+    // box and to tcc-upload alike.
+    void ExpectFinished(bool bSucceeded, RunFailure cause = RunFailure::noReply, const std::string& strDetail = "")
     {
         ASSERT_TRUE(WaitUntil([&] { return U().m_bFinished.load() != 0; }));
         EXPECT_EQ(U().Succeeded() != 0, bSucceeded);
-        EXPECT_EQ(msgbox::Entries(), bSucceeded ? Boxes{} : Boxes{kFailureBox});
+        EXPECT_EQ(msgbox::Entries(), bSucceeded ? Boxes{} : Boxes{FailureBox(cause, strDetail)});
+        EXPECT_EQ(U().GetFailure(), bSucceeded ? RunFailure::none : cause);
+        EXPECT_EQ(U().GetFailureDetail(), bSucceeded ? std::string() : strDetail);
     }
 
     CFakeTicks m_ticks;
@@ -182,39 +196,135 @@ struct ScriptCase {
     std::vector<Bytes> chunks;  // fed one by one in AwaitData
     int nEnd;                   // Done, Error, or AwaitData (then silence)
     std::uint32_t dwReceived;
+    RunFailure cause;  // of a run that does not end in Done
+    const char* pszDetail;
 };
+
+// A frame the line damaged: one bit of its body flipped, so its FCS fails.
+Bytes Damaged(Bytes frame)
+{
+    frame[frame.size() / 2] ^= 0x04;
+    return frame;
+}
 
 std::vector<ScriptCase> ScriptCases()
 {
     Bytes ten = TestImage(10);
+    const RunFailure ok = RunFailure::none, bad = RunFailure::badReply;
     return {
-        {"EmptyImageWithEmptyLastChunk", SizeResponse(0), {DataChunk(0, 0, {})}, Done, 0},
-        {"EmptyImageWithOneByte", SizeResponse(0), {DataChunk(0, 1, {0xAA})}, Error, 0},
-        {"FullButFlaggedThenEmptyLast", SizeResponse(10), {DataChunk(1, 10, ten), DataChunk(0, 0, {})}, Done, 10},
-        {"FullButFlaggedThenOneMore", SizeResponse(10), {DataChunk(1, 10, ten), DataChunk(1, 1, {0x55})}, Error, 10},
-        {"FullButFlaggedThenSilence", SizeResponse(10), {DataChunk(1, 10, ten)}, AwaitData, 10},
-        {"LastChunkBeforeFull", SizeResponse(10), {DataChunk(0, 9, Bytes(ten.begin(), ten.end() - 1))}, Error, 9},
+        {"EmptyImageWithEmptyLastChunk", SizeResponse(0), {DataChunk(0, 0, {})}, Done, 0, ok, ""},
+        {"EmptyImageWithOneByte",
+         SizeResponse(0),
+         {DataChunk(0, 1, {0xAA})},
+         Error,
+         0,
+         bad,
+         "a chunk of 1 byte where 0 were missing"},
+        {"FullButFlaggedThenEmptyLast",
+         SizeResponse(10),
+         {DataChunk(1, 10, ten), DataChunk(0, 0, {})},
+         Done,
+         10,
+         ok,
+         ""},
+        {"FullButFlaggedThenOneMore",
+         SizeResponse(10),
+         {DataChunk(1, 10, ten), DataChunk(1, 1, {0x55})},
+         Error,
+         10,
+         bad,
+         "a chunk of 1 byte where 0 were missing"},
+        {"FullButFlaggedThenSilence",
+         SizeResponse(10),
+         {DataChunk(1, 10, ten)},
+         AwaitData,
+         10,
+         RunFailure::noReply,
+         ""},
+        {"LastChunkBeforeFull",
+         SizeResponse(10),
+         {DataChunk(0, 9, Bytes(ten.begin(), ten.end() - 1))},
+         Error,
+         9,
+         bad,
+         "the last chunk left the image 1 byte short"},
         {"ShortLastChunk",
          SizeResponse(1014),
          {DataChunk(1, 1013, TestImage(1013)), DataChunk(0, 1, {0x01})},
          Done,
-         1014},
+         1014,
+         ok,
+         ""},
         {"ChunkLongerThanMissing",
          SizeResponse(10),
          {DataChunk(1, 5, Bytes(ten.begin(), ten.begin() + 5)), DataChunk(0, 6, TestImage(6))},
          Error,
-         5},
-        {"ChunkClaimsMoreThanItCarries", SizeResponse(100), {DataChunk(1, 100, ten)}, Error, 0},
-        {"ChunkCutBeforeItsCount", SizeResponse(10), {SizeMessageFrame({0x01, 0x03, 0x00, 0x00, 0x00})}, Error, 0},
-        {"SizeAboveLimit", SizeResponse(524289), {}, Error, 0},
-        {"SizeResponseCutShort", SizeMessageFrame({0x01, 0x01, 0x00, 0x00, 0x00, 0x10}), {}, Error, 0},
+         5,
+         bad,
+         "a chunk of 6 bytes where 5 were missing"},
+        {"ChunkLongerThanTheOneByteMissing",
+         SizeResponse(2),
+         {DataChunk(1, 1, {7}), DataChunk(0, 2, {8, 9})},
+         Error,
+         1,
+         bad,
+         "a chunk of 2 bytes where 1 was missing"},
+        {"ChunkClaimsMoreThanItCarries",
+         SizeResponse(100),
+         {DataChunk(1, 100, ten)},
+         Error,
+         0,
+         bad,
+         "a chunk announced 100 bytes and carried 10"},
+        {"ChunkCutBeforeItsCount",
+         SizeResponse(10),
+         {SizeMessageFrame({0x01, 0x03, 0x00, 0x00, 0x00})},
+         Error,
+         0,
+         bad,
+         "a chunk of 5 bytes, too short to hold its count"},
+        {"SizeAboveLimit", SizeResponse(524289), {}, Error, 0, bad, "announced 524289 bytes, over the 524288 limit"},
+        {"SizeResponseCutShort",
+         SizeMessageFrame({0x01, 0x01, 0x00, 0x00, 0x00, 0x10}),
+         {},
+         Error,
+         0,
+         bad,
+         "a size response of 6 bytes, too short to hold the size"},
         {"TinyMessagesIgnoredThenLastChunk",
          SizeResponse(3),
          {SizeMessageFrame({0x01}), SizeMessageFrame({0x02, 0x03}), DataChunk(0, 3, {1, 2, 3})},
          Done,
-         3},
+         3,
+         ok,
+         ""},
+        // Chunks carry no offset: a chunk lost to noise makes the last one
+        // leave the image short, and the noise is what the user must hear of.
+        {"ChunkLostToNoiseLeavesTheImageShort",
+         SizeResponse(12),
+         {Damaged(DataChunk(1, 5, TestImage(5))), DataChunk(0, 7, TestImage(7))},
+         Error,
+         7,
+         RunFailure::lineNoisy,
+         "1 frame failed its check"},
+        {"DamagedFrameThenSilence",
+         SizeResponse(10),
+         {Damaged(DataChunk(0, 10, ten))},
+         AwaitData,
+         0,
+         RunFailure::lineNoisy,
+         "1 frame failed its check"},
+        {"DamagedFrameInASuccessfulRun",
+         SizeResponse(10),
+         {Damaged(DataChunk(1, 5, ten)), DataChunk(0, 10, ten)},
+         Done,
+         10,
+         ok,
+         ""},
     };
 }
+
+void PrintTo(const ScriptCase& c, std::ostream* os) { *os << c.pszName; }
 
 class ScriptTest : public MapUploaderTest, public ::testing::WithParamInterface<ScriptCase> {};
 
@@ -236,7 +346,7 @@ TEST_P(ScriptTest, EndsAsScripted)
         EXPECT_EQ(U().GetState(), AwaitData);
         m_ticks.Advance(1);
     }
-    ExpectFinished(c.nEnd == Done);
+    ExpectFinished(c.nEnd == Done, c.cause, c.pszDetail);
     EXPECT_EQ(U().GetReceived(), c.dwReceived);
 }
 
@@ -379,8 +489,7 @@ TEST_F(MapUploaderTest, LineLostEndsTheRunWithoutTheTimeout)
         }
         Settle(nWaiting);
         FakeLine::LoseLine();
-        ExpectFinished(false);
-        EXPECT_EQ(U().GetFailure(), RunFailure::lineLost);
+        ExpectFinished(false, RunFailure::lineLost);
         m_pUploader.reset();
     }
 
@@ -394,6 +503,45 @@ TEST_F(MapUploaderTest, LineLostEndsTheRunWithoutTheTimeout)
     ExpectFinished(true);
     EXPECT_EQ(U().GetFailure(), RunFailure::none);
 }
+
+// The line's own error counts make a failed run noisy as dropped frames do,
+// the line's loss aside: that says more than any count.
+struct LineErrorCase {
+    LineErrorCounts errors;
+    bool bLoseLine;
+    RunFailure cause;
+    const char* pszDetail;
+};
+
+void PrintTo(const LineErrorCase& c, std::ostream* os)
+{
+    *os << c.errors.dwParity << " parity, " << c.errors.dwFraming << " framing, " << c.errors.dwOverrun << " overrun"
+        << (c.bLoseLine ? ", line lost" : "");
+}
+
+class LineErrorTest : public MapUploaderTest, public ::testing::WithParamInterface<LineErrorCase> {};
+
+TEST_P(LineErrorTest, ErrorsTheLineCountedNameANoisyLine)
+{
+    const LineErrorCase& c = GetParam();
+    CreateAndStart();
+    Settle(AwaitSize);
+    FakeLine::SetLineErrors(c.errors);
+    if (c.bLoseLine)
+        FakeLine::LoseLine();
+    else
+        m_ticks.Advance(10000);
+    ExpectFinished(false, c.cause, c.pszDetail);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Counts, LineErrorTest,
+    ::testing::Values(LineErrorCase{{1, 0, 0}, false, RunFailure::lineNoisy, "1 parity error"},
+                      LineErrorCase{
+                          {2, 1, 3}, false, RunFailure::lineNoisy, "2 parity errors, 1 framing error, 3 overruns"},
+                      LineErrorCase{{0, 0, 1}, false, RunFailure::lineNoisy, "1 overrun"},
+                      LineErrorCase{{0, 0, 0}, false, RunFailure::noReply, ""},
+                      LineErrorCase{{4, 0, 0}, true, RunFailure::lineLost, ""}));
 
 // ---- closing -------------------------------------------------------------------
 

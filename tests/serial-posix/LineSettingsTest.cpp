@@ -311,4 +311,39 @@ TEST(LineSettingsMarks, UnmarkedAcrossEveryCut)
     }
 }
 
+// What the error-count request reports: the driver's counts since the port
+// opened where it keeps them (its counters may wrap), else the marks the
+// reads took out, as parity errors; and the ClearCommError flags of the
+// counts that grew since the last look.
+TEST(LineSettingsMarks, ErrorCountsAndFlagsFromTheDriverOrTheMarks)
+{
+    using win32posix::LineCounts;
+    struct {
+        const char* name;
+        bool bCounted;
+        LineCounts atOpen, now;
+        DWORD dwMarks;
+        std::vector<DWORD> stats;  // framing, overrun, queue overrun, parity
+        DWORD dwFlags;
+    } const cases[] = {
+        {"MarksOnly", false, {}, {}, 3, {0, 0, 0, 3}, 0},
+        {"NothingAtAll", false, {}, {}, 0, {0, 0, 0, 0}, 0},
+        {"CountsSinceTheOpen", true, {5, 2, 1, 0}, {7, 2, 4, 1}, 9, {0, 3, 1, 2}, CE_RXPARITY | CE_OVERRUN | CE_RXOVER},
+        {"FramingOnly", true, {0, 0, 0, 0}, {0, 6, 0, 0}, 6, {6, 0, 0, 0}, CE_FRAME},
+        {"CountersWrapped", true, {0xFFFFFFFF, 0, 0, 0}, {1, 0, 0, 0}, 0, {0, 0, 0, 2}, CE_RXPARITY},
+        {"NothingNew", true, {4, 4, 4, 4}, {4, 4, 4, 4}, 0, {0, 0, 0, 0}, 0},
+    };
+    for (const auto& c : cases) {
+        const SERIALPERF_STATS s = win32posix::LineStats(c.bCounted, c.atOpen, c.now, c.dwMarks);
+        EXPECT_EQ((std::vector<DWORD>{s.FrameErrorCount, s.SerialOverrunErrorCount, s.BufferOverrunErrorCount,
+                                      s.ParityErrorCount}),
+                  c.stats)
+            << c.name;
+        EXPECT_EQ(s.ReceivedCount + s.TransmittedCount, 0u) << c.name;
+        if (c.bCounted) {
+            EXPECT_EQ(win32posix::LineErrorFlags(c.atOpen, c.now), c.dwFlags) << c.name;
+        }
+    }
+}
+
 }  // namespace

@@ -188,6 +188,34 @@ TEST_F(PtyPortTest, StatusByteInsertionCanOnlyBeSwitchedOff)
     }
 }
 
+// A pty keeps no error counts and passes no parity: with the checking on,
+// the error counts are there, all zero, after bytes that look like a mark
+// have come; a record too small is refused.
+TEST_F(PtyPortTest, ErrorCountsOfAPtyAreZero)
+{
+    UseReturnAtOnceTimeouts(m_hComm);
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(m_hComm, &dcb));
+    dcb.fParity = 1;
+    ASSERT_TRUE(SetCommState(m_hComm, &dcb)) << GetLastError();
+    FarEndSends({0xFF, 0x00, 0x41});
+    WaitUntilQueued(4);
+    std::uint8_t bytes[8];
+    DWORD read = 0;
+    ASSERT_TRUE(ReadFile(m_hComm, bytes, sizeof bytes, &read, nullptr));
+    SERIALPERF_STATS stats;
+    std::memset(&stats, 0xEE, sizeof stats);
+    DWORD returned = 0;
+    ASSERT_TRUE(DeviceIoControl(m_hComm, IOCTL_SERIAL_GET_STATS, nullptr, 0, &stats, sizeof stats, &returned, nullptr));
+    EXPECT_EQ(returned, sizeof stats);
+    const SERIALPERF_STATS none{};
+    EXPECT_EQ(std::memcmp(&stats, &none, sizeof stats), 0);
+    EXPECT_FALSE(
+        DeviceIoControl(m_hComm, IOCTL_SERIAL_GET_STATS, nullptr, 0, &stats, sizeof stats - 1, &returned, nullptr));
+    EXPECT_EQ(GetLastError(), 122u);  // ERROR_INSUFFICIENT_BUFFER
+}
+
 // A pty has no modem lines: status answers as a connected null modem,
 // while requests to drive a line fail.
 TEST_F(PtyPortTest, ModemCallsOnAPty)

@@ -428,6 +428,71 @@ TEST_F(SerialPortTest, ReaderEndsWithMinusOneWhenItsFirstWaitIsRefused)
     EXPECT_EQ(0xFFFFFFFFu, port.StopThread());
 }
 
+// The line's error counts. Each flag a ClearCommError answer carries counts
+// one error, whichever call asked (a read, or the thin wrapper); a driver
+// that keeps counts of its own raises a count to its own where that is
+// higher, and never lowers one.
+struct LineErrorCase {
+    const char* label;
+    std::vector<DWORD> flags;  // ClearCommError's answer to each read, in turn
+    bool bThinWrapper;         // asked through ClearError instead of Read
+    bool bDriverCounts;
+    SERIALPERF_STATS stats;             // received, sent, framing, overrun, queue overrun, parity
+    std::vector<std::uint32_t> counts;  // parity, framing, overrun
+};
+
+class SerialPortLineErrorTest : public SerialPortTest, public ::testing::WithParamInterface<LineErrorCase> {};
+
+TEST_P(SerialPortLineErrorTest, CountsEachFlagAndTheDriversOwnCounts)
+{
+    const LineErrorCase& c = GetParam();
+    CSerialPort port("COM1");
+    if (c.bDriverCounts)
+        fakewin32::SetDriverCounts("COM1", c.stats);
+    for (DWORD dwFlags : c.flags) {
+        fakewin32::SetLineErrors("COM1", dwFlags);
+        const std::uint8_t byte = 0x42;
+        fakewin32::Feed("COM1", &byte, 1);
+        std::uint8_t buffer[4];
+        if (c.bThinWrapper)
+            ASSERT_TRUE(port.ClearError(nullptr, nullptr));
+        else
+            ASSERT_EQ(port.Read(buffer, 4, FALSE), 1u);
+    }
+    fakewin32::ClearCalls();
+    port.m_dwLastError.store(1234);
+    const LineErrorCounts counts = port.LineErrors();
+    EXPECT_EQ((std::vector<std::uint32_t>{counts.dwParity, counts.dwFraming, counts.dwOverrun}), c.counts);
+    EXPECT_EQ(port.m_dwLastError.load(), 1234u) << "IsOpen must not change";
+    const auto ioctls = CallsNamed("DeviceIoControl");
+    ASSERT_EQ(ioctls.size(), 1u);
+    EXPECT_THAT(ioctls[0].args, ElementsAre(IOCTL_SERIAL_GET_STATS, 0u, sizeof(SERIALPERF_STATS), 1u, 1u));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flags, SerialPortLineErrorTest,
+    ::testing::Values(
+        LineErrorCase{"None", {0, 0}, false, false, {}, {0, 0, 0}},
+        LineErrorCase{"EachFlagOnce", {CE_RXPARITY, CE_FRAME, CE_OVERRUN, CE_RXOVER}, false, false, {}, {1, 1, 2}},
+        LineErrorCase{"AllInOneAnswer", {CE_RXPARITY | CE_FRAME | CE_OVERRUN | CE_RXOVER}, false, false, {}, {1, 1, 2}},
+        LineErrorCase{"ParityAtThreeReads", {CE_RXPARITY, 0, CE_RXPARITY, CE_RXPARITY}, false, false, {}, {3, 0, 0}},
+        LineErrorCase{"BreakAndFullOutputAreNoLineErrors", {CE_BREAK, CE_TXFULL}, false, false, {}, {0, 0, 0}},
+        LineErrorCase{"ThroughTheThinWrapper", {CE_FRAME, CE_FRAME}, true, false, {}, {0, 2, 0}},
+        LineErrorCase{"DriverCountsHigher", {CE_RXPARITY}, false, true, {900, 11, 2, 1, 1, 7}, {7, 2, 2}},
+        LineErrorCase{
+            "DriverCountsLower", {CE_RXPARITY, CE_RXPARITY, CE_FRAME}, false, true, {900, 11, 0, 0, 0, 1}, {2, 1, 0}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(SerialPortTest, APortThatDidNotOpenCountsNothingAndAsksNothing)
+{
+    fakewin32::Refuse("CreateFileA", ERROR_FILE_NOT_FOUND);
+    CSerialPort port("COM1");
+    fakewin32::ClearCalls();
+    const LineErrorCounts counts = port.LineErrors();
+    EXPECT_EQ(counts.Total(), 0u);
+    EXPECT_TRUE(fakewin32::Calls().empty());
+}
+
 struct EscapeCase {
     const char* label;
     DWORD dwFlow;  // SetFlowControl flags, or kRaw to use the raw DTR/RTS below

@@ -1,6 +1,6 @@
-// Reads one flat JSON object (string, number, true/false and null values),
-// or an array of them, the strict way, so that a report a script could not
-// parse fails the test.
+// Reads one JSON object (string, number, true/false and null values, and
+// objects and arrays of them), or an array of objects, the strict way, so
+// that a report a script could not parse fails the test.
 #pragma once
 
 #include <cctype>
@@ -10,14 +10,26 @@
 #include <vector>
 
 struct JsonValue {
-    enum Kind { STRING, NUMBER, BOOL, NUL } nKind = NUL;
+    enum Kind { STRING, NUMBER, BOOL, NUL, OBJECT, ARRAY } nKind = NUL;
     std::string text;  // STRING: decoded; NUMBER: as written
     double number = 0;
+    std::vector<std::string> keys;  // OBJECT: the member names, sorted
+    std::vector<JsonValue> items;   // OBJECT: the members' values; ARRAY: the elements
+
+    // An OBJECT's member (a null value when there is none).
+    const JsonValue& Member(const std::string& key) const
+    {
+        static const JsonValue none;
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            if (keys[i] == key)
+                return items[i];
+        return none;
+    }
 };
 
 class CFlatJson {
 public:
-    // False on any syntax error, a nested value or text after the object.
+    // False on any syntax error, a key given twice or text after the object.
     bool Parse(const std::string& text, std::map<std::string, JsonValue>* pObject)
     {
         m_s = text;
@@ -134,11 +146,37 @@ private:
         }
         return false;
     }
+    bool Nested(JsonValue* pValue)
+    {
+        if (m_s[m_i] == '[') {
+            pValue->nKind = JsonValue::ARRAY;
+            ++m_i;
+            if (Take(']'))
+                return true;
+            do {
+                pValue->items.emplace_back();
+                if (!Value(&pValue->items.back()))
+                    return false;
+            } while (Take(','));
+            return Take(']');
+        }
+        std::map<std::string, JsonValue> members;
+        if (!Object(&members))
+            return false;
+        pValue->nKind = JsonValue::OBJECT;
+        for (const auto& entry : members) {
+            pValue->keys.push_back(entry.first);
+            pValue->items.push_back(entry.second);
+        }
+        return true;
+    }
     bool Value(JsonValue* pValue)
     {
         Blanks();
         if (m_i >= m_s.size())
             return false;
+        if (m_s[m_i] == '[' || m_s[m_i] == '{')
+            return Nested(pValue);
         if (m_s[m_i] == '"') {
             pValue->nKind = JsonValue::STRING;
             return String(&pValue->text);

@@ -81,6 +81,7 @@ struct Outcome {
     bool bLastSeen = false;
     bool bLongChunk = false;
     bool bShortLast = false;
+    bool bTruncated = false;   // a chunk announced more than its frame carried
     std::size_t nIgnored = 0;  // well-formed messages the uploader would drop
 };
 
@@ -101,7 +102,11 @@ Outcome ReadAsHost(const Reply& size, const Reply& data)
             continue;
         }
         const std::uint32_t n = ReadMsgNumber(m.data());
-        EXPECT_EQ(m.size(), 7u + n) << "a chunk carries exactly the bytes it announces";
+        if (m.size() < 7u + n) {
+            out.bTruncated = true;
+            return out;
+        }
+        EXPECT_EQ(m.size(), 7u + n) << "a chunk carries no more than the bytes it announces";
         if (n > out.dwTotal - out.image.size()) {
             out.bLongChunk = true;
             return out;
@@ -143,6 +148,8 @@ const FaultCase kFaultCases[] = {
     {"long_chunk_3000", 3000, FAULT_LONG_CHUNK},
     {"close_mid", 5000, FAULT_CLOSE_MID},
     {"no_answer", 3000, FAULT_NO_ANSWER},
+    {"truncated_1", 1, FAULT_TRUNCATED},
+    {"truncated_3000", 3000, FAULT_TRUNCATED},
 };
 
 TEST_P(StationSimFaultTest, RepliesDecodeToTheFaultsMessages)
@@ -196,6 +203,10 @@ TEST_P(StationSimFaultTest, RepliesDecodeToTheFaultsMessages)
     case FAULT_LONG_CHUNK:
         EXPECT_TRUE(out.bLongChunk) << "the long chunk must get past the decoder to the uploader";
         break;
+    case FAULT_TRUNCATED:
+        EXPECT_TRUE(out.bTruncated) << "the first chunk carries half of what it announces";
+        EXPECT_TRUE(out.image.empty());
+        break;
     case FAULT_CLOSE_MID:
         ASSERT_FALSE(data.kinds.empty());
         EXPECT_EQ(data.kinds.back(), SimAction::CLOSE);
@@ -207,6 +218,66 @@ TEST_P(StationSimFaultTest, RepliesDecodeToTheFaultsMessages)
 
 INSTANTIATE_TEST_SUITE_P(Faults, StationSimFaultTest, ::testing::ValuesIn(kFaultCases),
                          [](const auto& info) { return std::string(info.param.pszName); });
+
+// A noisy line: each byte sent has one bit flipped with the chance given,
+// from a stream the seed fixes. The product's decoder throws away every frame
+// hit, and takes every other one.
+TEST_F(StationSimTest, FlipFaultFlipsOneBitOfSomeBytesAsTheSeedSays)
+{
+    const auto Run = [this](std::uint32_t dwFaults, std::uint64_t qwSeed, SimStats* pStats) {
+        SimConfig config;
+        config.image = GenerateImage(65536, 1);
+        config.dwFaults = dwFaults;
+        config.dFlipRate = 1e-3;
+        config.qwFlipSeed = qwSeed;
+        CStationSim sim(config);
+        Reply size = Exchange(sim, kSizeRequestWire);
+        const Reply data = Exchange(sim, kDataRequestWire);
+        *pStats = sim.Stats();
+        size.wire.insert(size.wire.end(), data.wire.begin(), data.wire.end());
+        size.messages.insert(size.messages.end(), data.messages.begin(), data.messages.end());
+        return size;
+    };
+    SimStats clean{}, noisy{}, again{}, other{};
+    const Reply plain = Run(FAULT_NONE, 5, &clean);
+    const std::uint32_t dwDropped = m_decoder.m_dropped.Total();
+    const Reply flipped = Run(FAULT_FLIP, 5, &noisy);
+    EXPECT_EQ(Run(FAULT_FLIP, 5, &again).wire, flipped.wire) << "the same seed flips the same bits";
+    EXPECT_NE(Run(FAULT_FLIP, 6, &other).wire, flipped.wire);
+    ASSERT_EQ(plain.wire.size(), flipped.wire.size());
+    std::uint32_t dwBytesHit = 0;
+    for (std::size_t i = 0; i < plain.wire.size(); ++i) {
+        const unsigned nDiff = plain.wire[i] ^ flipped.wire[i];
+        EXPECT_TRUE(nDiff == 0 || (nDiff & (nDiff - 1)) == 0) << "one bit at " << i;
+        dwBytesHit += nDiff != 0;
+    }
+    EXPECT_EQ(clean.dwFlips, 0u);
+    EXPECT_EQ(noisy.dwFlips, dwBytesHit);
+    const double dExpected = 1e-3 * static_cast<double>(plain.wire.size());
+    EXPECT_GT(dwBytesHit, dExpected / 2);
+    EXPECT_LT(dwBytesHit, dExpected * 2);
+    EXPECT_LT(flipped.messages.size(), plain.messages.size());
+    EXPECT_EQ(dwDropped, 0u);
+    EXPECT_GT(m_decoder.m_dropped.Total(), 0u);
+}
+
+TEST(StationFaultNameTest, FlipTakesAProbability)
+{
+    struct {
+        const char* pszName;
+        std::uint32_t dwFault;
+        double dRate;
+    } const cases[] = {
+        {"flip:1e-4", FAULT_FLIP, 1e-4}, {"flip:1", FAULT_FLIP, 1},    {"flip:0.5", FAULT_FLIP, 0.5},
+        {"flip:0", FAULT_NONE, -1},      {"flip:1.5", FAULT_NONE, -1}, {"flip:", FAULT_NONE, -1},
+        {"flip:1e-4x", FAULT_NONE, -1},  {"flip", FAULT_NONE, -1},     {"truncated", FAULT_TRUNCATED, -1},
+    };
+    for (const auto& c : cases) {
+        double dRate = -1;
+        EXPECT_EQ(SimFaultFromName(c.pszName, &dRate), c.dwFault) << c.pszName;
+        EXPECT_EQ(dRate, c.dRate) << c.pszName;
+    }
+}
 
 TEST_F(StationSimTest, StallComesBeforeTheChunkAskedFor)
 {

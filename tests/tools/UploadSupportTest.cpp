@@ -641,7 +641,11 @@ TEST(ReportTest, JsonParsesWithEveryDocumentedKey)
     report.qwWireSent = 66;
     report.qwWireReceived = 5000000000ull;
     report.dwFramesDropped = 7;
-    report.strMessage = "Failed to communicate with system";
+    // Two attempts' counts, summed.
+    AddAttemptCounts(&report, FrameDrops{{4, 1, 0}}, LineErrorCounts{3, 0, 1});
+    AddAttemptCounts(&report, FrameDrops{{1, 0, 1}}, LineErrorCounts{2, 5, 0});
+    report.attemptErrors = {RunFailure::lineLost, RunFailure::portNotFound, RunFailure::noReply};
+    report.strMessage = "The station did not answer.";
     report.nFailure = RunFailure::noReply;
     report.strBaudSource = "UploadConfig.ini";
     report.strSha256 = "0f";
@@ -651,9 +655,22 @@ TEST(ReportTest, JsonParsesWithEveryDocumentedKey)
     std::vector<std::string> keys;
     for (const auto& entry : object)
         keys.push_back(entry.first);
-    EXPECT_EQ(keys, (std::vector<std::string>{"attempts", "baud", "baud_source", "bytes", "error", "frames_dropped",
-                                              "message", "output", "port", "result", "seconds", "sha256",
-                                              "wire_bytes_received", "wire_bytes_sent"}));
+    EXPECT_EQ(keys,
+              (std::vector<std::string>{"attempt_errors", "attempts", "baud", "baud_source", "bytes", "drops", "error",
+                                        "frames_dropped", "line_errors", "message", "output", "port", "result",
+                                        "seconds", "sha256", "wire_bytes_received", "wire_bytes_sent"}));
+    EXPECT_EQ(object["drops"].keys, (std::vector<std::string>{"bad_check", "overlong", "unwanted"}));
+    EXPECT_EQ(object["drops"].Member("bad_check").number, 5);
+    EXPECT_EQ(object["drops"].Member("overlong").number, 1);
+    EXPECT_EQ(object["drops"].Member("unwanted").number, 1);
+    EXPECT_EQ(object["line_errors"].keys, (std::vector<std::string>{"framing", "overrun", "parity"}));
+    EXPECT_EQ(object["line_errors"].Member("parity").number, 5);
+    EXPECT_EQ(object["line_errors"].Member("framing").number, 5);
+    EXPECT_EQ(object["line_errors"].Member("overrun").number, 1);
+    std::vector<std::string> attempts;
+    for (const JsonValue& item : object["attempt_errors"].items)
+        attempts.push_back(item.text);
+    EXPECT_EQ(attempts, (std::vector<std::string>{"line_lost", "port_not_found", "no_reply"}));
     EXPECT_EQ(object["result"].text, "failed");
     EXPECT_EQ(object["port"].text, "COM3");
     EXPECT_EQ(object["baud"].number, 57600);
@@ -677,6 +694,11 @@ TEST(ReportTest, JsonParsesWithEveryDocumentedKey)
     EXPECT_EQ(object["error"].nKind, JsonValue::NUL);
     EXPECT_EQ(object["sha256"].text, "0f");
     EXPECT_EQ(object["baud"].nKind, JsonValue::NUL) << "no rate known";
+
+    report.attemptErrors.clear();
+    ASSERT_TRUE(CFlatJson().Parse(FormatJson(report), &object));
+    EXPECT_EQ(object["attempt_errors"].nKind, JsonValue::ARRAY);
+    EXPECT_TRUE(object["attempt_errors"].items.empty()) << "the first attempt succeeded";
 }
 
 // Whatever bytes a path or message holds, the output stays valid JSON.
@@ -743,11 +765,11 @@ TEST(ReportTest, SummaryGivesPortSizeTimeRateAttemptsAndDigest)
 TEST(ReportTest, EachCauseHasOneExitStatusAndTheGravestWins)
 {
     const std::pair<RunFailure, int> statuses[] = {
-        {RunFailure::none, 0},       {RunFailure::portNotFound, 1},    {RunFailure::portBusy, 1},
-        {RunFailure::portDenied, 1}, {RunFailure::notASerialPort, 1},  {RunFailure::lineLost, 1},
-        {RunFailure::noReply, 1},    {RunFailure::saveFailed, 3},      {RunFailure::interrupted, 130},
-        {RunFailure::noAdapter, 2},  {RunFailure::severalAdapters, 2},
-    };
+        {RunFailure::none, 0},           {RunFailure::portNotFound, 1},   {RunFailure::portBusy, 1},
+        {RunFailure::portDenied, 1},     {RunFailure::notASerialPort, 1}, {RunFailure::lineLost, 1},
+        {RunFailure::noReply, 1},        {RunFailure::badReply, 1},       {RunFailure::lineNoisy, 1},
+        {RunFailure::saveFailed, 3},     {RunFailure::interrupted, 130},  {RunFailure::noAdapter, 2},
+        {RunFailure::severalAdapters, 2}};
     for (const auto& [cause, nStatus] : statuses) {
         EXPECT_EQ(ExitStatusOf(cause), nStatus) << RunFailureClass(cause);
         EXPECT_EQ(std::string(RunFailureText(cause)).empty(), cause == RunFailure::none);

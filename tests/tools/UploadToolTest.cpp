@@ -400,9 +400,9 @@ TEST_F(UploadToolTest, FailedRetrievalExitsOneAndWritesNothing)
         bool bWithSim;
         const char* pszMessage;
     } const cases[] = {
-        {{"--fault", "oversize"}, true, ": Failed to communicate with system; nothing written\n"},
-        {{"--fault", "short-last", "--size", "3000"}, true, ": Failed to communicate with system; nothing written\n"},
-        {{"--fault", "long-chunk", "--size", "3000"}, true, ": Failed to communicate with system; nothing written\n"},
+        {{"--fault", "oversize"}, true, ": The station answered against the protocol: announced 524289 bytes"},
+        {{"--fault", "short-last", "--size", "3000"}, true, ": the last chunk left the image 1 byte short. Note"},
+        {{"--fault", "long-chunk", "--size", "3000"}, true, ": a chunk of 975 bytes where 974 were missing. Note"},
         {{}, false, "no-such-port: Unable to open serial port. The port is not there."},
     };
     for (const auto& c : cases) {
@@ -471,6 +471,22 @@ TEST_F(UploadToolTest, LineClosedMidTransferExitsOne)
                             "Nothing written.\n");
     EXPECT_EQ(Json(r)["error"].text, "line_lost");
     EXPECT_TRUE(Leftovers().empty());
+}
+
+// A pulled cable, and the adapter's port gone at the retry: each attempt's
+// class is kept, in order, so the line's loss is not lost to the last one.
+TEST_F(UploadToolTest, EveryAttemptsClassIsKeptInOrder)
+{
+    StartSim({"--fault", "close-mid", "--size", "20000"});
+    const RunResult r = Upload(
+        {"--port", m_pty, "--output", "station.qmf", "--quiet", "--json", "--retries", "1", "--retry-wait", "0"});
+    EXPECT_EQ(r.nExit, 1) << r.strErr;
+    auto json = Json(r);
+    EXPECT_EQ(json["error"].text, "port_not_found");
+    std::vector<std::string> classes;
+    for (const JsonValue& item : json["attempt_errors"].items)
+        classes.push_back(item.text);
+    EXPECT_EQ(classes, (std::vector<std::string>{"line_lost", "port_not_found"})) << r.strOut;
 }
 
 // An output that cannot be written is found before the station is asked
@@ -603,34 +619,41 @@ TEST_F(UploadToolTest, BaudOptionReplacesTheRateFile)
 // saved image or a failed save ends the run.
 TEST_F(UploadToolTest, RetriesFollowAFailedRetrievalOnly)
 {
+    const std::string oversize =
+        "The station answered against the protocol: announced 524289 bytes, over the "
+        "524288 limit. Note this message and call for service.";
     struct {
         std::vector<std::string> simArgs;
         std::string strRetries;
         int nExit;
         double attempts;
         std::size_t nServed;
-        const char* pszErr;
+        std::string strErr;
+        std::vector<std::string> attemptErrors;
     } const cases[] = {
         {{"--fault", "oversize", "--first-transfer-only"},
          "0",
          1,
          1,
          0,
-         ": Failed to communicate with system; nothing written"},
-        {{"--fault", "oversize", "--first-transfer-only"}, "2", 0, 2, 1, "; 2 attempts, "},
+         ": " + oversize + " Nothing written.",
+         {"bad_reply"}},
+        {{"--fault", "oversize", "--first-transfer-only"}, "2", 0, 2, 1, "; 2 attempts, ", {"bad_reply"}},
         {{"--fault", "short-last", "--first-transfer-only"},
          "1",
          0,
          2,
          2,
-         ": attempt 1 of 2 failed; trying again in 0 s"},
+         ": attempt 1 of 2 failed; trying again in 0 s",
+         {"bad_reply"}},
         {{"--fault", "oversize"},
          "2",
          1,
          3,
          0,
-         ": Failed to communicate with system after 3 attempts; nothing written"},
-        {{}, "3", 0, 1, 1, "saved 3000 bytes"},
+         ": " + oversize + " Nothing written after 3 attempts.",
+         {"bad_reply", "bad_reply", "bad_reply"}},
+        {{}, "3", 0, 1, 1, "saved 3000 bytes", {}},
     };
     for (const auto& c : cases) {
         std::vector<std::string> simArgs = {"--size", "3000"};
@@ -641,14 +664,18 @@ TEST_F(UploadToolTest, RetriesFollowAFailedRetrievalOnly)
             {"--port", m_pty, "--output", "station.qmf", "--json", "--retries", c.strRetries, "--retry-wait", "0"});
         StopSim();
         EXPECT_EQ(r.nExit, c.nExit) << r.strErr;
-        EXPECT_NE(r.strErr.find(c.pszErr), std::string::npos) << r.strErr;
+        EXPECT_NE(r.strErr.find(c.strErr), std::string::npos) << r.strErr;
         auto json = Json(r);
         EXPECT_EQ(json["attempts"].number, c.attempts) << r.strErr;
+        std::vector<std::string> attemptErrors;
+        for (const JsonValue& item : json["attempt_errors"].items)
+            attemptErrors.push_back(item.text);
+        EXPECT_EQ(attemptErrors, c.attemptErrors) << r.strOut;
         EXPECT_EQ(Served().size(), c.nServed) << "transfers the station finished";
         if (c.nExit == 0)
             EXPECT_TRUE(ReadAll(m_dir + "/station.qmf") == ReadAll(m_dir + "/served.bin"));
         else {
-            EXPECT_EQ(json["message"].text, "Failed to communicate with system");
+            EXPECT_EQ(json["message"].text, oversize);
             EXPECT_TRUE(Leftovers().empty());
         }
     }
@@ -728,8 +755,10 @@ TEST_F(UploadToolTest, SeveralStationsAtOnceEachIntoItsOwnFile)
             EXPECT_TRUE(std::regex_match(json["output"].text, file)) << json["output"].text;
             if (n == c.nFailing) {
                 EXPECT_EQ(json["result"].text, "failed");
-                EXPECT_EQ(json["error"].text, "no_reply");
-                EXPECT_NE(r.strErr.find("tcc-upload: " + pty + ": Failed to communicate with system; nothing written"),
+                EXPECT_EQ(json["error"].text, "bad_reply");
+                EXPECT_NE(r.strErr.find("tcc-upload: " + pty +
+                                        ": The station answered against the protocol: "
+                                        "announced 524289 bytes"),
                           std::string::npos)
                     << r.strErr;
                 continue;
@@ -745,6 +774,70 @@ TEST_F(UploadToolTest, SeveralStationsAtOnceEachIntoItsOwnFile)
         }
         EXPECT_EQ(Leftovers().size(), c.nFailing ? 2u : 3u) << "only the saved images, no temporary file";
         std::system(("rm -f '" + m_dir + "'/st-*").c_str());
+    }
+}
+
+// Stations that fail each their own way, read in one command: each port's
+// JSON gives its class, the words that name the cause and what the line
+// showed; a log follows a silence with the answer that ends it, once; and
+// each failed attempt's class is listed.
+TEST_F(UploadToolTest, EachFailureIsToldByItsClassInOneBatch)
+{
+    struct {
+        std::vector<std::string> sim;
+        const char* pszError;  // "": saved
+        const char* pszMessage;
+        double badCheck;
+        bool bSilence;
+    } const stations[] = {
+        {{"--fault", "no-answer"}, "no_reply", "The station did not answer. Check that it is on", 0, true},
+        {{"--fault", "oversize"}, "bad_reply", ": announced 524289 bytes, over the 524288 limit. Note", 0, false},
+        {{"--fault", "flip:1e-4", "--seed", "3"},
+         "line_noisy",
+         "The line is noisy: 3 frames failed their check.",
+         3,
+         false},
+        {{"--stall-ms", "6000", "--stall-at", "2"}, "", "", 0, true},
+    };
+    std::vector<std::string> args = {"--json", "-o", "{port}.qmf"};
+    std::map<std::string, int> stationOf;
+    for (int n = 0; n < 4; ++n) {
+        std::vector<std::string> sim = {"--size", "20000"};
+        sim.insert(sim.end(), stations[n].sim.begin(), stations[n].sim.end());
+        const std::string pty = StartStation(n + 1, sim);
+        stationOf[pty] = n;
+        args.insert(args.end(), {"-p", pty});
+    }
+    const RunResult r = Upload(args);  // standard error is a file: a log
+    StopSim();
+    EXPECT_EQ(r.nExit, 1) << r.strErr;
+    auto objects = JsonByPort(r.strOut);
+    ASSERT_EQ(objects.size(), 4u) << r.strOut;
+    for (auto& [pty, json] : objects) {
+        const auto& c = stations[stationOf.at(pty)];
+        SCOPED_TRACE(pty + " " + c.pszError);
+        const bool bSaved = *c.pszError == '\0';
+        EXPECT_EQ(json["result"].text, bSaved ? "saved" : "failed");
+        EXPECT_EQ(json["error"].text, c.pszError);
+        EXPECT_NE(json["message"].text.find(c.pszMessage), std::string::npos) << json["message"].text;
+        ASSERT_EQ(json["attempt_errors"].items.size(), bSaved ? 0u : 1u);
+        if (!bSaved) {
+            EXPECT_EQ(json["attempt_errors"].items[0].text, c.pszError);
+        }
+        EXPECT_EQ(json["drops"].Member("bad_check").number, c.badCheck);
+        EXPECT_EQ(json["frames_dropped"].number, c.badCheck);
+        for (const char* pszKind : {"parity", "framing", "overrun"})
+            EXPECT_EQ(json["line_errors"].Member(pszKind).number, 0) << "a pty has no parity: " << pszKind;
+        const std::string head = "tcc-upload: " + pty + ": ";
+        const std::size_t nSilence = r.strErr.find(head + "no reply for 5 s, giving up at 10 s\n");
+        const std::size_t nAnswer = r.strErr.find(head + "answering again after 6 s\n");
+        EXPECT_EQ(nSilence != std::string::npos, c.bSilence) << r.strErr;
+        EXPECT_EQ(nAnswer != std::string::npos, c.bSilence && bSaved) << r.strErr;
+        if (nAnswer != std::string::npos) {
+            EXPECT_LT(nSilence, nAnswer);
+            EXPECT_LT(nAnswer, r.strErr.find(head + "saved 20000 bytes")) << "before the closing line";
+            EXPECT_EQ(r.strErr.find(head + "answering again", nAnswer + 1), std::string::npos) << "once";
+        }
     }
 }
 

@@ -1,6 +1,8 @@
-# cmake -DUPLOAD= -DDOCS="a;b;c" -P check_exit_statuses.cmake
-# The exit statuses are said once, in tcc-upload --help; the README, the man
-# page's additions and the help page must carry the same lines, word for word.
+# cmake -DUPLOAD= -DDOCS="a;b;c" [-DMAN=page.1.gz] -P check_exit_statuses.cmake
+# The exit statuses are said once, in tcc-upload --help; the README and the
+# help page must carry the same lines, word for word. The man page is made
+# from --help (help2man), so it carries them too, and must carry them once:
+# a section of its own beside the one --help gives would say them twice.
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${UPLOAD} --help OUTPUT_VARIABLE help RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
@@ -29,20 +31,41 @@ if(count LESS 5)
   message(FATAL_ERROR "--help lists ${count} exit statuses: ${rows}")
 endif()
 
-set(failures "")
-foreach(doc ${DOCS})
-  file(READ ${doc} text)
+# The text of a document without markup and layout: tags, man escapes,
+# fonts and requests, table bars.
+function(plain_text doc out)
+  if(doc MATCHES "\\.gz$")
+    execute_process(COMMAND gzip -dc ${doc} OUTPUT_VARIABLE text RESULT_VARIABLE result)
+    if(NOT result EQUAL 0)
+      message(FATAL_ERROR "cannot read ${doc}")
+    endif()
+  else()
+    file(READ ${doc} text)
+  endif()
   string(REPLACE ";" "@SEMICOLON@" text "${text}")
-  # Markup and layout aside: tags, man escapes and requests, table bars.
   string(REGEX REPLACE "<[^>]*>" " " text "${text}")
   string(REPLACE "\\-" "-" text "${text}")
-  string(REGEX REPLACE "\n\\.[A-Z]+ ?" "\n" text "${text}")
+  string(REGEX REPLACE "\\\\f[BIRP]" "" text "${text}")
+  string(REGEX REPLACE "\n\\.[A-Z]+( \"[^\"]*\")? ?" "\n" text "${text}")
   string(REPLACE "|" " " text "${text}")
   string(REGEX REPLACE "[ \t\r\n]+" " " text "${text}")
+  set(${out} " ${text} " PARENT_SCOPE)
+endfunction()
+
+set(failures "")
+set(docs ${DOCS})
+if(MAN AND EXISTS ${MAN})
+  list(APPEND docs ${MAN})
+endif()
+foreach(doc ${docs})
+  plain_text(${doc} text)
   foreach(row ${rows})
     string(FIND "${text}" " ${row} " at)
+    string(FIND "${text}" " ${row} " last REVERSE)
     if(at EQUAL -1)
       string(APPEND failures "${doc} lacks \"${row}\"\n")
+    elseif(NOT at EQUAL last)
+      string(APPEND failures "${doc} says \"${row}\" more than once\n")
     endif()
   endforeach()
 endforeach()

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # GUI tests of TandrelConfigurationController.exe under Wine, one case per run:
 #   run_gui_tests.sh probe|upload|port-fails|about|help|help-f1|close-mid-run|
-#                    about-run-end|failure-box|port-beyond-four|pulled-cable|
-#                    close-timing|utf8-path|cancel-sent-twice|save-unwritable
+#                    about-run-end|failure-box|bad-answer|port-beyond-four|
+#                    pulled-cable|close-timing|utf8-path|cancel-sent-twice|
+#                    save-unwritable
 # The station is tcc-station-sim on a pty, mapped to a COM port through Wine's
 # registry; the windows are driven by guidriver.exe in the same prefix.
 #
@@ -365,10 +366,30 @@ case_failure_box() {
   expect_eq "upload window enabled under the box" "$(drv window-enabled "$TITLE")" 0
   drv close "$TITLE" 2>/dev/null && fail "the upload window could be closed under the failure box"
   sleep 1
-  expect_eq "failure text" "$(drv msgbox "$CAPTION" 10)" "Failed to communicate with system"
+  # The second line names the cause: here the station that never answered.
+  expect_eq "failure text" "$(drv msgbox "$CAPTION" 10)" "Failed to communicate with system
+The station did not answer. Check that it is on and connected, and that the baud rate matches."
   drv wait-text "$TITLE" $IDC_STATUS "Failed" 20 || fail "the status never read \"Failed\""
   close_about_if_open
   expect_eq "upload window enabled after the box" "$(drv window-enabled "$TITLE")" 1
+  close_app
+}
+
+# A station that answers against the protocol (a size above the limit): the
+# box's second line names the rule it broke, where a silent station's box
+# (failure-box) says it did not answer. One box, then "Failed".
+case_bad_answer() {
+  native_tools
+  start_sim --size 5000 --unpaced --fault oversize
+  write_baud_file 115200
+  prepare_prefix COM1 "$slave"
+  start_app
+  drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload"
+  expect_eq "failure text" "$(drv msgbox "$CAPTION" 30)" "Failed to communicate with system
+The station answered against the protocol: announced 524289 bytes, over the 524288 limit. Note this message and call for service."
+  drv wait-text "$TITLE" $IDC_STATUS "Failed" 10 || fail "the status never read \"Failed\" (a second box?)"
+  drv wait-gone "$CAPTION" 0 || fail "a second message box is open"
+  expect_eq "Upload enabled" "$(drv enabled "$TITLE" $IDC_UPLOAD)" 1
   close_app
 }
 
@@ -416,7 +437,8 @@ case_pulled_cable() {
   t0=$(date +%s%N)
   box="$(drv msgbox "$CAPTION" 30)" || fail "no failure box after the line went away"
   t1=$(date +%s%N)
-  expect_eq "failure text" "$box" "Failed to communicate with system"
+  expect_eq "failure text" "$box" "Failed to communicate with system
+The line went away during the upload. Check the cable or USB adapter, then try again."
   echo "line closed: failure box found $(( (t1 - t0) / 1000000 )) ms after the station exited (50 ms polls)"
   drv wait-text "$TITLE" $IDC_STATUS "Failed" 10 || fail "the status never read \"Failed\""
   close_app
@@ -522,6 +544,7 @@ case "$case_name" in
   probe) case_probe ;;
   about-run-end) case_about_run_end ;;
   failure-box) case_failure_box ;;
+  bad-answer) case_bad_answer ;;
   port-beyond-four) case_port_beyond_four ;;
   pulled-cable) case_pulled_cable ;;
   close-timing) case_close_timing ;;

@@ -346,9 +346,12 @@ void CStationLine::ReportServed(CStationSim& sim)
 {
     const SimStats& stats = sim.Stats();
     ++m_dwServed;
-    std::fprintf(stderr, "tcc-station-sim: served %zu bytes (wire: %llu bytes sent, %llu received)\n",
+    std::string flips;
+    if (sim.FlipsBits())
+        flips = ", " + std::to_string(stats.dwFlips) + " bits flipped";
+    std::fprintf(stderr, "tcc-station-sim: served %zu bytes (wire: %llu bytes sent, %llu received)%s\n",
                  sim.Image().size(), static_cast<unsigned long long>(stats.qwWireSent),
-                 static_cast<unsigned long long>(stats.qwWireReceived));
+                 static_cast<unsigned long long>(stats.qwWireReceived), flips.c_str());
     sim.ResetStats();
     m_dwBadSeen = m_dwIgnoredSeen = 0;
 }

@@ -1,6 +1,8 @@
 #include "tools/station-sim/StationSim.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <utility>
 
 #include "link/Fcs.h"
@@ -20,35 +22,74 @@ std::vector<std::uint8_t> ChunkMessage(std::uint8_t bFlag, std::uint32_t dwCount
 
 }  // namespace
 
-std::uint32_t SimFaultFromName(const std::string& name)
+std::uint32_t SimFaultFromName(const std::string& name, double* pdFlipRate)
 {
     static const std::pair<const char*, std::uint32_t> kNames[] = {
         {"no-answer", FAULT_NO_ANSWER},   {"oversize", FAULT_OVERSIZE}, {"short-last", FAULT_SHORT_LAST},
         {"long-chunk", FAULT_LONG_CHUNK}, {"noise", FAULT_NOISE},       {"close-mid", FAULT_CLOSE_MID},
+        {"truncated", FAULT_TRUNCATED},
     };
     for (const auto& [pszName, dwFault] : kNames)
         if (name == pszName)
             return dwFault;
-    return FAULT_NONE;
+    if (name.rfind("flip:", 0) != 0 || name.size() == 5)
+        return FAULT_NONE;
+    char* pEnd = nullptr;
+    const double dRate = std::strtod(name.c_str() + 5, &pEnd);
+    if (*pEnd != '\0' || !(dRate > 0 && dRate <= 1))
+        return FAULT_NONE;
+    if (pdFlipRate != nullptr)
+        *pdFlipRate = dRate;
+    return FAULT_FLIP;
 }
+
+namespace {
+
+// splitmix64: one 64-bit number a step, the same on every platform.
+std::uint64_t NextRandom(std::uint64_t& state)
+{
+    state += 0x9E3779B97F4A7C15ull;
+    std::uint64_t z = state;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+}  // namespace
 
 std::vector<std::uint8_t> GenerateImage(std::uint32_t dwSize, std::uint64_t qwSeed)
 {
     std::vector<std::uint8_t> image(dwSize);
     std::uint64_t state = qwSeed;
     for (std::uint32_t i = 0; i < dwSize; i += 8) {
-        state += 0x9E3779B97F4A7C15ull;
-        std::uint64_t z = state;
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        z ^= z >> 31;
+        const std::uint64_t z = NextRandom(state);
         for (std::uint32_t k = 0; k < 8 && i + k < dwSize; ++k)
             image[i + k] = static_cast<std::uint8_t>(z >> (8 * k));
     }
     return image;
 }
 
-CStationSim::CStationSim(SimConfig config) : m_config(std::move(config)) { m_body.reserve(kMaxBody); }
+// The flips draw from a stream of their own, apart from the image's, which
+// the same seed also makes.
+CStationSim::CStationSim(SimConfig config)
+    : m_config(std::move(config)), m_qwFlipState(m_config.qwFlipSeed ^ 0xD1B54A32D192ED03ull)
+{
+    m_body.reserve(kMaxBody);
+}
+
+// Each byte has one random bit flipped with the chance the fault gives: a
+// line's noise hits frames, flags and escapes alike.
+void CStationSim::Flip(std::vector<std::uint8_t>& bytes)
+{
+    const double dScaled = m_config.dFlipRate * 18446744073709551616.0;  // 2^64
+    const std::uint64_t qwBelow = dScaled >= 18446744073709551615.0 ? UINT64_MAX : static_cast<std::uint64_t>(dScaled);
+    for (std::uint8_t& b : bytes) {
+        if (NextRandom(m_qwFlipState) >= qwBelow)
+            continue;
+        b ^= static_cast<std::uint8_t>(1u << (NextRandom(m_qwFlipState) & 7));
+        ++m_stats.dwFlips;
+    }
+}
 
 void CStationSim::OnReceive(const std::uint8_t* pBytes, std::size_t count)
 {
@@ -151,8 +192,11 @@ bool CStationSim::Next(SimAction& action)
         return false;
     action = std::move(m_plan.front());
     m_plan.pop_front();
-    if (action.nKind == SimAction::BYTES)
-        m_stats.qwWireSent += action.bytes.size();
+    if (action.nKind != SimAction::BYTES)
+        return true;
+    m_stats.qwWireSent += action.bytes.size();
+    if (Faults() & FAULT_FLIP)
+        Flip(action.bytes);
     return true;
 }
 
@@ -211,7 +255,9 @@ void CStationSim::PlanTransfer()
         if (m_config.dwStallMs != 0 && i == nStallAt && FaultsApply())
             m_plan.push_back({SimAction::STALL, {}, m_config.dwStallMs});
         auto [dwOffset, dwCount] = chunks[i];
-        if (i < nLast) {
+        if (i == 0 && (Faults() & FAULT_TRUNCATED))
+            QueueChunk(dwOffset, dwCount, i < nLast ? 0x01 : 0x00, 0, dwCount / 2);
+        else if (i < nLast) {
             QueueChunk(dwOffset, dwCount, 0x01, 0);
             if (Faults() & FAULT_NOISE)
                 QueueNoise(static_cast<std::uint32_t>(i));
@@ -226,12 +272,14 @@ void CStationSim::PlanTransfer()
     m_plan.push_back({SimAction::SERVED, {}, 0});
 }
 
-// dwExtra bytes beyond the image's are announced and carried as well.
-void CStationSim::QueueChunk(std::uint32_t dwOffset, std::uint32_t dwCount, std::uint8_t bFlag, std::uint32_t dwExtra)
+// dwExtra bytes beyond the image's are announced and carried as well; only
+// the first dwCarried of the dwCount image bytes announced are carried.
+void CStationSim::QueueChunk(std::uint32_t dwOffset, std::uint32_t dwCount, std::uint8_t bFlag, std::uint32_t dwExtra,
+                             std::uint32_t dwCarried)
 {
     std::vector<std::uint8_t> msg = ChunkMessage(bFlag, dwCount + dwExtra);
     const auto first = m_config.image.begin() + dwOffset;
-    msg.insert(msg.end(), first, first + dwCount);
+    msg.insert(msg.end(), first, first + std::min(dwCarried, dwCount));
     msg.insert(msg.end(), dwExtra, 0xA5);
     QueueMessage(msg);
 }

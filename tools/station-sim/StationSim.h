@@ -24,10 +24,13 @@ enum SimFault : std::uint32_t {
     FAULT_LONG_CHUNK = 1u << 3,  // the last chunk carries one byte more than is missing
     FAULT_NOISE = 1u << 4,       // frames the host must ignore, between the real ones
     FAULT_CLOSE_MID = 1u << 5,   // the line is closed halfway through the chunks
+    FAULT_TRUNCATED = 1u << 6,   // the first chunk announces all its bytes but carries half of them
+    FAULT_FLIP = 1u << 7,        // a noisy line: bits of the bytes sent flip at random (SimConfig::dFlipRate)
 };
 
 // Returns the fault for a --fault name, FAULT_NONE when the name is unknown.
-std::uint32_t SimFaultFromName(const std::string& name);
+// "flip:P" is FAULT_FLIP with *pdFlipRate = P, for 0 < P <= 1.
+std::uint32_t SimFaultFromName(const std::string& name, double* pdFlipRate = nullptr);
 
 constexpr std::uint32_t kSimMaxChunk = 1013;         // 1020 message bytes per frame
 constexpr std::uint32_t kSimOversize = 0x80000 + 1;  // one byte above the host's limit
@@ -38,6 +41,8 @@ struct SimConfig {
     std::uint32_t dwStallMs = 0;      // 0: no stall
     std::uint32_t dwStallAt = 0;      // the stall comes before this chunk (0: right after the data request)
     bool bFirstTransferOnly = false;  // faults and stall until the second size request only
+    double dFlipRate = 0;             // FAULT_FLIP: the chance that a byte sent has one bit flipped
+    std::uint64_t qwFlipSeed = 1;     // the same seed flips the same bits of the same bytes
 };
 
 struct SimAction {
@@ -53,6 +58,7 @@ struct SimStats {
     std::uint32_t dwRequests = 0;      // exact requests recognised
     std::uint32_t dwIgnored = 0;       // well-formed host frames that were not requests
     std::uint32_t dwBadFrames = 0;     // host frames with a bad FCS, address, control or length
+    std::uint32_t dwFlips = 0;         // bytes sent with a bit flipped (FAULT_FLIP)
 };
 
 // The deterministic image for --size/--seed (splitmix64, little-endian words).
@@ -77,6 +83,7 @@ public:
     std::uint32_t Requests() const { return m_dwRequests; }
 
     const SimStats& Stats() const { return m_stats; }
+    bool FlipsBits() const { return (m_config.dwFaults & FAULT_FLIP) != 0; }
     void ResetStats() { m_stats = SimStats{}; }
     const std::vector<std::uint8_t>& Image() const { return m_config.image; }
 
@@ -88,7 +95,13 @@ private:
     void PlanSizeResponse();
     void PlanTransfer();
     void QueueMessage(const std::vector<std::uint8_t>& msg);
-    void QueueChunk(std::uint32_t dwOffset, std::uint32_t dwCount, std::uint8_t bFlag, std::uint32_t dwExtra);
+    void QueueChunk(std::uint32_t dwOffset, std::uint32_t dwCount, std::uint8_t bFlag, std::uint32_t dwExtra,
+                    std::uint32_t dwCarried);
+    void QueueChunk(std::uint32_t dwOffset, std::uint32_t dwCount, std::uint8_t bFlag, std::uint32_t dwExtra)
+    {
+        QueueChunk(dwOffset, dwCount, bFlag, dwExtra, dwCount);
+    }
+    void Flip(std::vector<std::uint8_t>& bytes);
     void QueueNoise(std::uint32_t dwIndex);
     std::vector<std::pair<std::uint32_t, std::uint32_t>> ChunkPlan() const;
     bool FaultsApply() const;      // faults and stall apply to the current transfer
@@ -104,4 +117,5 @@ private:
     std::uint32_t m_dwRetrievals = 0;
     std::uint32_t m_dwRequests = 0;
     std::uint32_t m_dwSizeRequests = 0;  // answered or not
+    std::uint64_t m_qwFlipState;         // splitmix64, from qwFlipSeed
 };

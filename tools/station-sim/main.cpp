@@ -47,12 +47,16 @@ Faults (--fault may be given more than once):
   oversize          announce a size of at least 524289 bytes
   short-last        the last chunk (flag 0) carries one byte less than is missing
   long-chunk        the last chunk announces and carries one byte more than is missing
+  truncated         the first chunk announces all its bytes but carries only half
+                    of them
   noise             between the chunks, and before the size response, frames the
                     host must ignore: bad FCS, wrong address, wrong control byte,
                     unknown message types, a wrong first byte, a size response
                     during the data, a chunk before the size; and stray bytes
                     outside frames. The retrieval must still succeed.
   close-mid         close the line (and exit) after half of the chunks
+  flip:P            a noisy line: each byte sent has one random bit flipped with
+                    probability P (0 < P <= 1, such as 1e-4), seeded by --seed
   --stall-ms N      stay quiet N ms before chunk K of the data; beyond 10000 ms
                     the host's reply timeout expires
   --stall-at K      the chunk --stall-ms delays, counted from 0 (default 0:
@@ -69,7 +73,8 @@ Other:
   --version         the program's name and version
 
 Each served transfer is reported on standard error as
-  "tcc-station-sim: served N bytes (wire: S bytes sent, R received)".
+  "tcc-station-sim: served N bytes (wire: S bytes sent, R received)",
+followed by ", F bits flipped" with flip:P.
 Exit status: 0 when stopped by a signal, after --once or close-mid; 1 when the
 line fails; 2 for a usage error.
 )HELP";
@@ -209,7 +214,9 @@ const OptionRow kOptions[] = {
     {"--stall-at", true, [](Options& opt, const char* v) { return StallNumber(v, "--stall-at", &opt.sim.dwStallAt); }},
     {"--fault", true,
      [](Options& opt, const char* v) {
-         const std::uint32_t dwFault = v != nullptr ? SimFaultFromName(v) : FAULT_NONE;
+         const std::uint32_t dwFault = v != nullptr ? SimFaultFromName(v, &opt.sim.dFlipRate) : FAULT_NONE;
+         if (dwFault == FAULT_NONE && v != nullptr && std::strncmp(v, "flip:", 5) == 0)
+             return Usage("flip:P needs a probability above 0 and at most 1, not ", v + 5);
          if (dwFault == FAULT_NONE)
              return Usage("unknown fault ", Shown(v, "(none)"));
          opt.sim.dwFaults |= dwFault;
@@ -250,6 +257,7 @@ int main(int argc, char** argv)
     if (nParsed >= 0)
         return nParsed;
 
+    opt.sim.qwFlipSeed = opt.qwSeed;
     if (opt.strImage.empty())
         opt.sim.image = GenerateImage(static_cast<std::uint32_t>(opt.qwSize), opt.qwSeed);
     else if (!ReadFile(opt.strImage, &opt.sim.image) || opt.sim.image.size() > kMaxImage) {

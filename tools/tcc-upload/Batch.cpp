@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -120,6 +121,7 @@ void CPortRun::StartAttempt(Clock::time_point now)
     ++m_report.dwAttempts;
     m_attemptStart = m_dataStart = m_lastChange = now;
     m_dwTotal = m_dwReceived = 0;
+    m_bSilenceNoted = false;  // a silence of the attempt before is no news of this one
     UploadOptions options;
     options.dwFixedBaudRate = m_settings.dwBaud;
     options.pfnTrace = OnLinkEvent;
@@ -152,6 +154,11 @@ void CPortRun::Poll(Clock::time_point now)
     if (dwTotal != m_dwTotal || dwReceived != m_dwReceived) {
         if (m_dwTotal == 0)
             m_dataStart = now;  // the rate counts from the size response on
+        // Only a log notes a silence; it hears of the answer too, once, and
+        // before the port's closing line.
+        if (m_bSilenceNoted)
+            ConsoleLine("tcc-upload: " + m_report.strPort + ": answering again after " +
+                        std::to_string(std::lround(Seconds(now - m_lastChange))) + " s");
         m_lastChange = now;
         m_bSilenceNoted = false;
     }
@@ -168,6 +175,7 @@ void CPortRun::OnFinished(Clock::time_point now)
     m_report.dAttemptSeconds = Seconds(now - m_attemptStart);
     m_report.dwBytes = m_dwReceived;
     m_report.dwFramesDropped += m_pUploader->GetFramesDropped();
+    AddAttemptCounts(&m_report, m_pUploader->GetDrops(), m_pUploader->GetLineErrors());
     if (m_pUploader->GetBaudRate() != 0)
         m_report.dwBaud = m_pUploader->GetBaudRate();
     if (m_pUploader->Succeeded()) {
@@ -177,9 +185,10 @@ void CPortRun::OnFinished(Clock::time_point now)
     }
     const RunFailure cause = m_pUploader->GetFailure();
     if (m_report.dwAttempts > m_settings.dwRetries) {
-        Finish(now, cause, FailureMessage(cause, m_pUploader->GetAccessGroup()));
+        Finish(now, cause, FailureMessage(cause, m_pUploader->GetFailureDetail()));
         return;
     }
+    m_report.attemptErrors.push_back(cause);
     Drop();
     if (!m_settings.bQuiet)
         ConsoleLine("tcc-upload: " + m_report.strPort + ": attempt " + std::to_string(m_report.dwAttempts) + " of " +
@@ -243,6 +252,8 @@ RunFailure CPortRun::SaveToStandardOutput(const std::uint8_t* pImage, std::uint3
 
 void CPortRun::Finish(Clock::time_point now, RunFailure cause, const std::string& message)
 {
+    if (m_pUploader != nullptr && cause != RunFailure::none)  // an attempt ends with the run
+        m_report.attemptErrors.push_back(cause);
     Drop();
     m_pRetryWait.reset();
     m_file.Discard();
@@ -266,6 +277,7 @@ void CPortRun::Interrupt(Clock::time_point now)
     if (m_pUploader != nullptr) {
         m_report.dwBytes = m_pUploader->GetReceived();
         m_report.dwFramesDropped += m_pUploader->GetFramesDropped();
+        AddAttemptCounts(&m_report, m_pUploader->GetDrops(), m_pUploader->GetLineErrors());
         if (m_pUploader->GetBaudRate() != 0)
             m_report.dwBaud = m_pUploader->GetBaudRate();
     }

@@ -1,6 +1,8 @@
 #include "tools/tcc-upload/Report.h"
 
 #include <cstdio>
+#include <initializer_list>
+#include <utility>
 
 namespace {
 
@@ -43,6 +45,23 @@ std::string Number(double value, const char* pszFormat)
 
 std::string NullOr(const std::string& text) { return text.empty() ? std::string("null") : JsonQuote(text); }
 
+// {"a": 1, "b": 2} from names and counts, in that order.
+std::string CountsObject(std::initializer_list<std::pair<const char*, std::uint32_t>> counts)
+{
+    std::string out;
+    for (const auto& [pszName, dwCount] : counts)
+        out += std::string(out.empty() ? "{" : ", ") + "\"" + pszName + "\": " + std::to_string(dwCount);
+    return out + "}";
+}
+
+std::string ClassList(const std::vector<RunFailure>& causes)
+{
+    std::string out;
+    for (RunFailure cause : causes)
+        out += (out.empty() ? "" : ", ") + NullOr(RunFailureClass(cause) ? RunFailureClass(cause) : "");
+    return "[" + out + "]";
+}
+
 }  // namespace
 
 const ExitStatusRow kExitStatuses[5] = {
@@ -75,16 +94,24 @@ int WorseExitStatus(int nA, int nB)
     return 0;
 }
 
-std::string FailureMessage(RunFailure cause, const std::string& strGroup)
+std::string FailureMessage(RunFailure cause, const std::string& strDetail)
 {
     switch (cause) {
     case RunFailure::portNotFound:
     case RunFailure::portBusy:
     case RunFailure::portDenied:
-    case RunFailure::notASerialPort: return "Unable to open serial port. " + RunFailureText(cause, strGroup);
-    case RunFailure::noReply: return "Failed to communicate with system";
-    default: return RunFailureText(cause, strGroup);
+    case RunFailure::notASerialPort: return "Unable to open serial port. " + RunFailureText(cause, strDetail);
+    default: return RunFailureText(cause, strDetail);
     }
+}
+
+void AddAttemptCounts(RunReport* pReport, const FrameDrops& drops, const LineErrorCounts& errors)
+{
+    for (int nReason = 0; nReason < DROP_REASONS; ++nReason)
+        pReport->drops.adwCount[nReason] += drops.adwCount[nReason];
+    pReport->lineErrors.dwParity += errors.dwParity;
+    pReport->lineErrors.dwFraming += errors.dwFraming;
+    pReport->lineErrors.dwOverrun += errors.dwOverrun;
 }
 
 std::string JsonQuote(const std::string& text)
@@ -127,9 +154,16 @@ std::string FormatJson(const RunReport& r)
     out += ", \"wire_bytes_sent\": " + std::to_string(r.qwWireSent);
     out += ", \"wire_bytes_received\": " + std::to_string(r.qwWireReceived);
     out += ", \"frames_dropped\": " + std::to_string(r.dwFramesDropped);
+    out += ", \"drops\": " + CountsObject({{"bad_check", r.drops.adwCount[DROP_BAD_CHECK]},
+                                           {"overlong", r.drops.adwCount[DROP_OVERLONG]},
+                                           {"unwanted", r.drops.adwCount[DROP_UNWANTED]}});
+    out += ", \"line_errors\": " + CountsObject({{"parity", r.lineErrors.dwParity},
+                                                 {"framing", r.lineErrors.dwFraming},
+                                                 {"overrun", r.lineErrors.dwOverrun}});
     out += ", \"message\": " + (r.bSaved ? std::string("null") : JsonQuote(r.strMessage));
     const char* pszClass = r.bSaved ? nullptr : RunFailureClass(r.nFailure);
     out += ", \"error\": " + NullOr(pszClass ? pszClass : "");
+    out += ", \"attempt_errors\": " + ClassList(r.attemptErrors);
     out += ", \"sha256\": " + NullOr(r.bSaved ? r.strSha256 : std::string());
     return out + "}";
 }

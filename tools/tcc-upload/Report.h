@@ -4,8 +4,11 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "link/FrameCodec.h"
 #include "retrieval/RunFailure.h"
+#include "serial/LineErrors.h"
 
 // The exit statuses, said once: --help prints this table, and the man page,
 // README and help pages carry the same lines (a test compares them).
@@ -22,8 +25,9 @@ int WorseExitStatus(int nA, int nB);
 
 // tcc-upload's line and JSON "message" for a cause: the window's words (the
 // box's first line where the port did not open, then the technician's words
-// for the cause). strGroup: for portDenied, the group that may open the port.
-std::string FailureMessage(RunFailure cause, const std::string& strGroup = std::string());
+// for the cause). strDetail: what RunFailureText names for the cause (the
+// group that may open a refused port, the rule the station broke, ...).
+std::string FailureMessage(RunFailure cause, const std::string& strDetail = std::string());
 
 struct RunReport {
     bool bSaved = false;
@@ -39,10 +43,16 @@ struct RunReport {
     std::uint64_t qwWireSent = 0;  // every attempt
     std::uint64_t qwWireReceived = 0;
     std::uint32_t dwFramesDropped = 0;
-    std::string strMessage;    // why the run failed; empty when saved
-    std::string strSha256;     // of the bytes written; empty when nothing was
-    bool bLeftOnDisk = false;  // a failed save left the image on the disk; strMessage says where
+    FrameDrops drops{};                     // by reason, every attempt
+    LineErrorCounts lineErrors;             // every attempt
+    std::vector<RunFailure> attemptErrors;  // each failed attempt's cause, in order
+    std::string strMessage;                 // why the run failed; empty when saved
+    std::string strSha256;                  // of the bytes written; empty when nothing was
+    bool bLeftOnDisk = false;               // a failed save left the image on the disk; strMessage says where
 };
+
+// One attempt's dropped frames and line errors, added to the run's.
+void AddAttemptCounts(RunReport* pReport, const FrameDrops& drops, const LineErrorCounts& errors);
 
 // The text as a JSON string, quotes included. Bytes that are not UTF-8 (a
 // path in a Windows code page) become U+FFFD, so the object always parses.
