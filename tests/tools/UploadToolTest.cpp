@@ -422,15 +422,18 @@ TEST_F(UploadToolTest, FailedRetrievalExitsOneAndWritesNothing)
     }
 }
 
-// Whether pid has a handler for nSignal (its SigCgt mask in /proc).
-bool CatchesSignal(pid_t pid, int nSignal)
+// Whether nSignal is in pid's signal mask named field (SigCgt: caught,
+// SigIgn: ignored) in /proc.
+bool InSignalMask(pid_t pid, const char* pszField, int nSignal)
 {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);)
-        if (line.rfind("SigCgt:", 0) == 0)
+        if (line.rfind(pszField, 0) == 0)
             return (std::stoull(line.substr(7), nullptr, 16) >> (nSignal - 1)) & 1;
     return false;
 }
+
+bool CatchesSignal(pid_t pid, int nSignal) { return InSignalMask(pid, "SigCgt:", nSignal); }
 
 // Ctrl-C, kill, a closed terminal or an ended ssh session: the run stops and
 // removes its temporary file. The station never answers, so the run is still
@@ -1228,26 +1231,6 @@ TEST_F(UploadToolTest, EachKindOfOutputIsReplacedOrRefusedAsWhatItIs)
     }
 }
 
-// A port name that opens something other than a tty: the cause says so.
-TEST_F(UploadToolTest, APathThatIsNoSerialPortIsSaidToBeNone)
-{
-    const std::string fifo = m_dir + "/fifo", file = m_dir + "/file", folder = m_dir + "/folder";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-    std::ofstream(file) << "x";
-    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s/sock", m_dir.c_str());
-    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    for (const std::string& port : {fifo, file, folder, std::string(addr.sun_path), m_dir + "/folder/"}) {
-        const RunResult r = Upload({"--port", port, "--output", "station.qmf", "--json"});
-        EXPECT_EQ(r.nExit, 1) << port << ": " << r.strErr;
-        EXPECT_EQ(Json(r)["error"].text, "not_a_serial_port") << port;
-    }
-    close(sock);
-}
-
 // One port whose output cannot be written fails on its own, unopened, with
 // its JSON line; the others are read and saved.
 TEST_F(UploadToolTest, OneBadOutputFailsItsPortAlone)
@@ -1424,13 +1407,6 @@ TEST_F(UploadToolTest, ASignalTheCallerIgnoresStaysIgnored)
 {
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
-    const auto ignores = [](pid_t pid, int nSignal) {
-        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-        for (std::string line; std::getline(status, line);)
-            if (line.rfind("SigIgn:", 0) == 0)
-                return ((std::stoull(line.substr(7), nullptr, 16) >> (nSignal - 1)) & 1) != 0;
-        return false;
-    };
     for (int nSignal : {SIGHUP, SIGINT, SIGQUIT}) {
         SCOPED_TRACE(strsignal(nSignal));
         ChildSetup setup;
@@ -1438,7 +1414,7 @@ TEST_F(UploadToolTest, ASignalTheCallerIgnoresStaysIgnored)
         const pid_t pid = SpawnUpload({"--port", ptsname(master), "--output", "station.qmf"}, -1, setup);
         // Once the handlers are in, the temporary file is made.
         ASSERT_TRUE(AwaitFact([&] { return !Leftovers().empty() && CatchesSignal(pid, SIGTERM); }));
-        EXPECT_TRUE(ignores(pid, nSignal));
+        EXPECT_TRUE(InSignalMask(pid, "SigIgn:", nSignal));
         EXPECT_FALSE(CatchesSignal(pid, nSignal));
         kill(pid, SIGTERM);
         EXPECT_EQ(WaitExitOrKill(pid, 20), 130);
