@@ -428,8 +428,5 @@ int RunBatch(const std::vector<PortJob>& jobs, const BatchSettings& settings)
     int nExit = 0;
     for (auto& run : runs)
         nExit = WorseExitStatus(nExit, ExitStatusOf(run->Report().nFailure));
-    // What is still queued is waited for as long as its reader takes it; after
-    // an interruption, a reader that stopped cannot hold the program.
-    ConsoleFinish([] { return WasInterrupted() != 0; });
     return nExit;
 }

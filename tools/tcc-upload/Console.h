@@ -39,7 +39,7 @@ void OutputBytes(std::string bytes);
 // (*pdwError: the system's code), or giveUp returns true.
 bool WaitOutputWritten(const std::function<bool()>& giveUp, unsigned long* pdwError);
 
-// The end of a run's output: says what the trace left out, then waits until
+// The end of the program's output: says what the trace left out, then waits until
 // both streams are written, or, once bStop returns true, until a stream has
 // held a write for a moment (its reader has stopped).
 void ConsoleFinish(const std::function<bool()>& bStop);

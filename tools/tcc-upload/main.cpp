@@ -429,7 +429,10 @@ int main(int argc, char** argv)
     int nExit = ParseOptions(argc, argv, &opt);
     for (std::size_t i = 0; nExit < 0 && !opt.bListPorts && i < opt.ports.size(); ++i)
         nExit = ResolveAdapterSpec(&opt.ports[i], opt);
-    if (nExit >= 0)
-        return nExit;
-    return opt.bListPorts ? ListPorts(opt) : Retrieve(opt, nClosedStreams);
+    if (nExit < 0)
+        nExit = opt.bListPorts ? ListPorts(opt) : Retrieve(opt, nClosedStreams);
+    // What is still queued is waited for as long as its reader takes it; after
+    // an interruption, a reader that stopped cannot hold the program.
+    ConsoleFinish([] { return WasInterrupted() != 0; });
+    return nExit;
 }
