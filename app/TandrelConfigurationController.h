@@ -5,6 +5,8 @@
 #include "app/ui/WinApp.h"
 #include "resources/resource.h"
 
+class CUploaderDlg;
+
 class CUploaderApp : public CWinApp {
 public:
     CUploaderApp() = default;
@@ -13,8 +15,13 @@ public:
     BOOL InitInstance() override;
 
     BEGIN_COMMAND_MAP(CUploaderApp)
-    ON_COMMAND(ID_HELP, OnHelp)
+    ON_COMMAND(ID_HELP, OnHelpCommand)
     END_COMMAND_MAP()
+
+private:
+    void OnHelpCommand(CDialog* pSource);
+
+    CUploaderDlg* m_pUploadWindow = nullptr;  // while it runs
 };
 
 extern CUploaderApp theApp;

@@ -339,14 +339,6 @@ void CUploaderDlg::OnCancel()
 // abandon a running uploader with its port and threads.
 void CUploaderDlg::OnOK() {}
 
-// The Help command is the application's; the window only decides whether it
-// takes it now.
-void CUploaderDlg::OnHelp()
-{
-    if (Takes(UploadWindowCommand::Help))
-        SetMsgHandled(FALSE);
-}
-
 void CUploaderDlg::OnSysCommand(UINT nID, LPARAM)
 {
     if ((nID & kSysCommandMask) == IDM_ABOUTBOX) {

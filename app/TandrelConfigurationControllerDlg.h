@@ -15,13 +15,16 @@ public:
     explicit CUploaderDlg(HWND hParent = nullptr);
     ~CUploaderDlg() override = default;
 
+    // The Help command is the application's, from whichever of the program's
+    // dialogs it comes; the window only says whether it takes it now.
+    BOOL TakesHelp() const { return Takes(UploadWindowCommand::Help); }
+
     BEGIN_MSG_MAP(CUploaderDlg)
     MSG_WM_SYSCOMMAND(OnSysCommand)
     MSG_WM_DESTROY(OnDestroy)
     MSG_WM_PAINT(OnPaint)
     MSG_WM_QUERYDRAGICON(OnQueryDragIcon)
     COMMAND_BN_CLICKED(IDC_UPLOAD, OnUpload)
-    COMMAND_BN_CLICKED(ID_HELP, OnHelp)
     MSG_WM_TIMER(OnTimer)
     COMMAND_HANDLER_EX(IDC_PORT, CBN_DROPDOWN, OnPortDropDown)
     END_MSG_MAP()
@@ -37,7 +40,6 @@ protected:
     void OnPaint();
     HICON OnQueryDragIcon();
     void OnUpload();
-    void OnHelp();
     void OnTimer(UINT_PTR nIDEvent);
     void OnPortDropDown();
     void SaveImageAs();

@@ -27,6 +27,18 @@ public:
     // After a failed Commit: whether the data was on the disk and only the
     // move over the target failed.
     bool FailedAtReplace() const { return m_bOnDisk && !m_strTemp.empty(); }
+    // After a failed Commit: whether the new file had taken the target's
+    // place and only putting that on the disk failed.
+    bool FailedAfterReplace() const { return m_bOnDisk && m_strTemp.empty(); }
+    // After a Commit that failed at the replace: the new file, whole on the
+    // disk, stays under its temporary name, which is returned; Discard and
+    // the destructor leave it.
+    std::string KeepNewFile()
+    {
+        std::string kept;
+        kept.swap(m_strTemp);
+        return kept;
+    }
 
 private:
     std::intptr_t m_hFile = -1;  // a file descriptor or a HANDLE, per platform

@@ -5,6 +5,7 @@
 #include "platform/ReplacingFilePosix.h"
 
 #include <cerrno>
+#include <climits>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 namespace {
 
 constexpr int kTempNameTries = 100;
+constexpr int kMaxLinkHops = 40;  // as the kernel follows them before ELOOP
 
 // The folder of a path, for opening it: "." for a bare name.
 std::string FolderOf(const std::string& path)
@@ -20,6 +22,31 @@ std::string FolderOf(const std::string& path)
     if (nSlash == std::string::npos)
         return ".";
     return nSlash == 0 ? "/" : path.substr(0, nSlash);
+}
+
+// The path up to and with its last slash: "" for a bare name.
+std::string FolderPrefix(const std::string& path)
+{
+    const std::size_t nSlash = path.rfind('/');
+    return nSlash == std::string::npos ? std::string() : path.substr(0, nSlash + 1);
+}
+
+// A symbolic link is followed to the file it names, so that the rename
+// replaces that file and the link stays; a link that dangles names the file
+// to create. Returns 0 or errno.
+int FollowLinks(std::string* pPath)
+{
+    for (int nHop = 0; nHop < kMaxLinkHops; ++nHop) {
+        char sz[PATH_MAX];
+        const ssize_t n = readlink(pPath->c_str(), sz, sizeof sz);
+        if (n < 0)
+            return errno == EINVAL || errno == ENOENT ? 0 : errno;  // not a link, or nothing there yet
+        if (static_cast<std::size_t>(n) >= sizeof sz)
+            return ENAMETOOLONG;
+        const std::string target(sz, static_cast<std::size_t>(n));
+        *pPath = target[0] == '/' ? target : FolderPrefix(*pPath) + target;
+    }
+    return ELOOP;
 }
 
 // Errors that say the folder cannot be synced at all, not that syncing it
@@ -48,17 +75,18 @@ int SyncFolder(const std::string& folder)
 
 CReplacingFile::~CReplacingFile() { Discard(); }
 
-// ".<name>.~N.tmp" beside the target. Mode 0666 less the umask, as for any
-// new file; the umask is never read by setting it, which would change it for
-// every thread of the process. O_EXCL steps over a name someone else holds
-// (a symbolic link included).
+// ".~tccN.tmp" beside the target, whose own name may be as long as the file
+// system allows. Mode 0666 less the umask, as for any new file; the umask is
+// never read by setting it, which would change it for every thread of the
+// process. O_EXCL steps over a name someone else holds (a symbolic link
+// included).
 unsigned long CReplacingFile::Create(const std::string& targetPath)
 {
     Discard();
     m_strTarget = targetPath;
-    const std::size_t nSlash = targetPath.rfind('/');
-    const std::size_t nName = nSlash == std::string::npos ? 0 : nSlash + 1;
-    const std::string prefix = targetPath.substr(0, nName) + "." + targetPath.substr(nName) + ".~";
+    if (const int nError = FollowLinks(&m_strTarget))
+        return static_cast<unsigned long>(nError);
+    const std::string prefix = FolderPrefix(m_strTarget) + ".~tcc";
     for (int nTry = 0; nTry < kTempNameTries; ++nTry) {
         const std::string temp = prefix + std::to_string(nTry) + ".tmp";
         const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

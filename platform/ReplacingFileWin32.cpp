@@ -1,5 +1,6 @@
-// The replacing file on Windows: "<target>.~N.tmp" beside the target, on the
-// same volume, so the final move is a rename and not a copy.
+// The replacing file on Windows: ".~tccN.tmp" beside the target, on the same
+// volume, so the final move is a rename and not a copy; its name is as short
+// whatever the target's, which may be as long as the file system allows.
 #include "platform/ReplacingFile.h"
 
 #include "platform/Win32Types.h"
@@ -13,6 +14,13 @@ constexpr std::size_t kMaxWrite = 1u << 20;
 
 HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
+// The path up to and with its last separator (or drive colon): "" for a bare name.
+std::string FolderPrefix(const std::string& path)
+{
+    const std::size_t nEnd = path.find_last_of("\\/:");
+    return nEnd == std::string::npos ? std::string() : path.substr(0, nEnd + 1);
+}
+
 }  // namespace
 
 CReplacingFile::~CReplacingFile() { Discard(); }
@@ -25,7 +33,7 @@ unsigned long CReplacingFile::Create(const std::string& targetPath)
     m_strTarget = targetPath;
     DWORD dwError = ERROR_FILE_EXISTS;
     for (int nTry = 0; nTry < kTempNameTries; ++nTry) {
-        const std::string temp = targetPath + ".~" + std::to_string(nTry) + ".tmp";
+        const std::string temp = FolderPrefix(targetPath) + ".~tcc" + std::to_string(nTry) + ".tmp";
         HANDLE h = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
             m_hFile = reinterpret_cast<std::intptr_t>(h);

@@ -36,7 +36,9 @@ CSerialPort::CSerialPort(const char* pszPortName)
       m_ovWrite(),
       m_dwEventMask(0),
       m_ovWait(),
-      m_bStopRequested(FALSE)
+      m_bStopRequested(FALSE),
+      m_dcbAtOpen(),
+      m_bHaveDcbAtOpen(FALSE)
 {
     const std::string path = PortDevicePath(pszPortName ? pszPortName : "", PlatformPortNameRule());
     // Share mode 0: a port that another program holds open is refused.
@@ -68,6 +70,8 @@ void CSerialPort::CreateEvents()
 // with it IsOpen) is the outcome of the status-byte insertion alone.
 void CSerialPort::ApplyDefaults()
 {
+    m_dcbAtOpen.DCBlength = kDcbLength;
+    m_bHaveDcbAtOpen = GetCommState(m_hComm, &m_dcbAtOpen);  // direct: m_dwLastError stays as it is
     SetBaudRate(19200);
     SetLineFormat(NOPARITY, 8, ONESTOPBIT);
     SetFlowControl(FLOW_DSRDTR | FLOW_CTSRTS, 100, 100, 0x11, 0x13);
@@ -87,6 +91,8 @@ CSerialPort::~CSerialPort()
         return;
     StopThread();
     PurgeComm(m_hComm, kPurgeAll);
+    if (m_bHaveDcbAtOpen)
+        SetCommState(m_hComm, &m_dcbAtOpen);
     for (OVERLAPPED* pOverlapped : {&m_ovRead, &m_ovWrite, &m_ovWait}) {
         if (pOverlapped->hEvent)
             CloseHandle(pOverlapped->hEvent);

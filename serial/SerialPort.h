@@ -110,4 +110,9 @@ private:
     std::atomic<std::uint32_t> m_dwParityFlags{0};
     std::atomic<std::uint32_t> m_dwFramingFlags{0};
     std::atomic<std::uint32_t> m_dwOverrunFlags{0};
+
+    // The line settings found at open, set again at close: the port may be
+    // another program's device, set up for it.
+    DCB m_dcbAtOpen;
+    BOOL m_bHaveDcbAtOpen;
 };

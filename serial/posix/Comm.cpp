@@ -22,6 +22,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -55,7 +56,12 @@ int OpenDevice(const char* path, DWORD& error)
 {
     const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        error = ErrnoToWin32(errno);
+        // A folder or a socket never opens as a device: it is no serial
+        // port, rather than a missing one. Refused access stays refused.
+        struct stat st {};
+        const int nError = errno;
+        const bool bNoDevice = stat(path, &st) == 0 && (S_ISDIR(st.st_mode) || S_ISSOCK(st.st_mode));
+        error = bNoDevice ? ERROR_NOT_SUPPORTED : ErrnoToWin32(nError);
         return -1;
     }
     if (!isatty(fd)) {

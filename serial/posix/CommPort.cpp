@@ -58,6 +58,7 @@ std::shared_ptr<CCommPort> CCommPort::Create(int fd, DWORD& error)
         close(fd);
         return nullptr;
     }
+    const termios lineAtOpen = t;
     cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
     if (tcsetattr(fd, TCSANOW, &t) != 0 || tcgetattr(fd, &t) != 0) {
@@ -76,7 +77,7 @@ std::shared_ptr<CCommPort> CCommPort::Create(int fd, DWORD& error)
     }
     std::shared_ptr<CCommPort> port;
     try {
-        port.reset(new CCommPort(fd, wakeFd, callerWakeFd, DcbFromTermios(t)));
+        port.reset(new CCommPort(fd, wakeFd, callerWakeFd, DcbFromTermios(t), lineAtOpen));
     }
     catch (const std::exception&) {
         error = ERROR_NOT_ENOUGH_MEMORY;
@@ -90,8 +91,8 @@ std::shared_ptr<CCommPort> CCommPort::Create(int fd, DWORD& error)
     return port;
 }
 
-CCommPort::CCommPort(int fd, int wakeFd, int callerWakeFd, const DCB& dcb)
-    : m_fd(fd), m_wakeFd(wakeFd), m_callerWakeFd(callerWakeFd), m_dcb(dcb)
+CCommPort::CCommPort(int fd, int wakeFd, int callerWakeFd, const DCB& dcb, const termios& lineAtOpen)
+    : m_fd(fd), m_wakeFd(wakeFd), m_callerWakeFd(callerWakeFd), m_lineAtOpen(lineAtOpen), m_dcb(dcb)
 {
     // The driver counts from its device's start; the port reports from its open.
     m_bCounted = ReadCounts(m_countsAtOpen);
@@ -132,6 +133,9 @@ void CCommPort::OnClose()
         waiter.join();
     if (bHadWait)
         CompleteOverlapped(wait.ov, ERROR_OPERATION_ABORTED, 0);
+    // At once, not after draining: a line that does not take its output
+    // (flow control, a far end gone) must not hold the close.
+    tcsetattr(m_fd, TCSANOW, &m_lineAtOpen);
     ioctl(m_fd, TIOCNXCL);
     flock(m_fd, LOCK_UN);
 }

@@ -26,14 +26,16 @@ namespace win32posix {
 class CCommPort : public KernelObject, public std::enable_shared_from_this<CCommPort> {
 public:
     // Takes ownership of fd (a tty, already claimed) and puts it in raw mode.
-    // Null and error set when that fails; fd is then closed.
+    // Null and error set when that fails; fd is then closed. The tty's own
+    // settings go back at the close: a mistyped port may be someone's terminal.
     static std::shared_ptr<CCommPort> Create(int fd, DWORD& error);
     ~CCommPort() override;
     CCommPort(const CCommPort&) = delete;
     CCommPort& operator=(const CCommPort&) = delete;
 
     // Ends the pending wait and any blocked read or write with
-    // ERROR_OPERATION_ABORTED, stops the waiter and releases the port's claim.
+    // ERROR_OPERATION_ABORTED, stops the waiter, gives the tty back the
+    // settings it had when opened and releases the port's claim.
     void OnClose() override;
 
     DCB State();
@@ -87,7 +89,7 @@ private:
     };
     enum class Wake { Ready, Timeout, Aborted, Hangup, NoResources };
 
-    CCommPort(int fd, int wakeFd, int callerWakeFd, const DCB& dcb);
+    CCommPort(int fd, int wakeFd, int callerWakeFd, const DCB& dcb, const termios& lineAtOpen);
 
     Wake WaitFor(short events, Clock::time_point deadline, bool bRead);
     void AbortBlocked(bool bReads, bool bWrites);         // m_mutex held
@@ -107,6 +109,7 @@ private:
     const int m_fd;
     const int m_wakeFd;
     const int m_callerWakeFd;
+    const termios m_lineAtOpen;
     std::mutex m_mutex;
     std::condition_variable m_cvWait;
     DCB m_dcb;

@@ -50,7 +50,7 @@ TEST_F(SaveFileTest, FaultsNeverCostTheOldFile)
         EXPECT_EQ(c.result, SaveFileReplacing(strPath, strNew.data(), strNew.size(), &cause));
         EXPECT_EQ(c.cause, cause);
         EXPECT_EQ("old", ReadWholeFile(strPath));
-        EXPECT_FALSE(PlatformFileExists(strPath + ".~0.tmp"));
+        EXPECT_FALSE(PlatformFileExists(OutPath(".~tcc0.tmp")));
     }
 }
 
@@ -58,13 +58,13 @@ TEST_F(SaveFileTest, ReplacesWholeAndStepsOverTakenTempNames)
 {
     const std::string strPath = OutPath("d.qmf");
     WriteWholeFile(strPath, "old contents, longer than the new");
-    WriteWholeFile(strPath + ".~0.tmp", "somebody else's");
+    WriteWholeFile(OutPath(".~tcc0.tmp"), "somebody else's");
     FileErrorCause cause = generic;
     ASSERT_EQ(SaveOk, SaveFileReplacing(strPath, "new", 3, &cause));
     EXPECT_EQ(none, cause);
     EXPECT_EQ("new", ReadWholeFile(strPath));
-    EXPECT_EQ("somebody else's", ReadWholeFile(strPath + ".~0.tmp"));
-    EXPECT_FALSE(PlatformFileExists(strPath + ".~1.tmp"));
+    EXPECT_EQ("somebody else's", ReadWholeFile(OutPath(".~tcc0.tmp")));
+    EXPECT_FALSE(PlatformFileExists(OutPath(".~tcc1.tmp")));
     ASSERT_EQ(SaveOk, SaveFileReplacing(OutPath("empty.qmf"), nullptr, 0, &cause));
     EXPECT_EQ("", ReadWholeFile(OutPath("empty.qmf")));
 }

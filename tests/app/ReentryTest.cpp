@@ -35,6 +35,7 @@ enum class Command {
     BmClickSent,
     AboutSent,
     HelpSent,
+    HelpCodeOneSent,  // the Help command with a notification code other than BN_CLICKED
     CloseSent,
     OkSent,
     TickSent
@@ -42,15 +43,16 @@ enum class Command {
 
 const char* const kLoopNames[] = {"StartBuildBox", "StartBox",  "SaveAs",        "CantOpenBox",      "FileErrorBox",
                                   "DialogFailBox", "WorkerBox", "EndDeleteWait", "CancelDeleteWait", "AboutBox"};
-const char* const kCommandNames[] = {"UploadPosted", "CancelPosted", "EscPosted", "IdCancelSent", "BmClickSent",
-                                     "AboutSent",    "HelpSent",     "CloseSent", "OkSent",       "TickSent"};
+const char* const kCommandNames[] = {"UploadPosted", "CancelPosted", "EscPosted", "IdCancelSent",
+                                     "BmClickSent",  "AboutSent",    "HelpSent",  "HelpCodeOneSent",
+                                     "CloseSent",    "OkSent",       "TickSent"};
 
 const Loop kLoops[] = {Loop::StartBuildBox,    Loop::StartBox,      Loop::SaveAs,    Loop::CantOpenBox,
                        Loop::FileErrorBox,     Loop::DialogFailBox, Loop::WorkerBox, Loop::EndDeleteWait,
                        Loop::CancelDeleteWait, Loop::AboutBox};
 const Command kCommands[] = {Command::UploadPosted, Command::CancelPosted, Command::EscPosted, Command::IdCancelSent,
-                             Command::BmClickSent,  Command::AboutSent,    Command::HelpSent,  Command::CloseSent,
-                             Command::OkSent,       Command::TickSent};
+                             Command::BmClickSent,  Command::AboutSent,    Command::HelpSent,  Command::HelpCodeOneSent,
+                             Command::CloseSent,    Command::OkSent,       Command::TickSent};
 
 WPARAM Clicked(int nID) { return static_cast<WPARAM>(nID) | (static_cast<WPARAM>(BN_CLICKED) << 16); }
 LPARAM Handle(HWND hWnd) { return reinterpret_cast<LPARAM>(hWnd); }
@@ -70,6 +72,7 @@ void Deliver(HWND hDlg, Command command, BOOL bLoopRuns)
     case Command::BmClickSent: SendMessageA(hCancel, BM_CLICK, 0, 0); break;
     case Command::AboutSent: SendMessageA(hDlg, WM_SYSCOMMAND, IDM_ABOUTBOX, 0); break;
     case Command::HelpSent: SendMessageA(hDlg, WM_COMMAND, ID_HELP, 0); break;
+    case Command::HelpCodeOneSent: SendMessageA(hDlg, WM_COMMAND, ID_HELP | (static_cast<WPARAM>(1) << 16), 0); break;
     case Command::CloseSent: SendMessageA(hDlg, WM_CLOSE, 0, 0); break;
     case Command::OkSent: SendMessageA(hDlg, WM_COMMAND, IDOK, 0); break;
     case Command::TickSent: SendMessageA(hDlg, WM_TIMER, 1, 0); break;
@@ -90,7 +93,13 @@ protected:
         if (m_bFired)
             return;
         m_bFired = TRUE;
+        const std::size_t nHelpCalls = HeadlessHelpCalls().size();
         Deliver(m_hDlg, TheCommand(), bLoopRuns);
+        // Help is the window's to take or drop, whatever route it came by:
+        // only while a person can act in the window (a run's boxes aside).
+        const BOOL bHelp = TheCommand() == Command::HelpSent || TheCommand() == Command::HelpCodeOneSent;
+        const BOOL bWindowTakesHelp = TheLoop() == Loop::WorkerBox || TheLoop() == Loop::AboutBox;
+        EXPECT_EQ(bHelp && bWindowTakesHelp, HeadlessHelpCalls().size() > nHelpCalls) << "help opened";
         if (TheLoop() != Loop::WorkerBox && TheLoop() != Loop::AboutBox) {
             EXPECT_FALSE(m_hDlg->bEnded) << "the window ended in a run's start, end or close";
         }
@@ -211,6 +220,7 @@ void ReentryTest::RunToTheEnd()
 TEST_P(ReentryTest, EveryCommandAtEveryLoopLeavesTheWindowSound)
 {
     m_strGood = OutPath("image.qmf");
+    WriteBesideProgram("TandrelConfigurationController.chm");  // so that an opened help shows
     ArmAbout();
     RunProgram([this](HWND hDlg) {
         m_hDlg = hDlg;

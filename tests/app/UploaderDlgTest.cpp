@@ -5,6 +5,7 @@
 #include <functional>
 #include <sstream>
 
+#include "app/TandrelConfigurationControllerDlg.h"
 #include "tests/app/AppTestSupport.h"
 
 namespace {
@@ -346,6 +347,59 @@ TEST_F(AppTest, ClosingDuringARunDeletesTheUploaderWithoutSaveAs)
     });
     EXPECT_TRUE(HeadlessSaveAsRequests().empty());
     EXPECT_NE(std::string::npos, ReadWholeFile(ProfilePath()).find("Port=0"));
+}
+
+namespace {
+
+// The window's uploader member as a re-entrant handler would find it. An
+// explicit instantiation may name a private member; the friend it defines
+// hands the member pointer out.
+struct UploaderSlot {
+    using Type = CMapUploader* CUploaderDlg::*;
+    friend Type MemberOf(UploaderSlot);
+};
+template <typename Slot, typename Slot::Type pMember>
+struct SlotOpener {
+    friend typename Slot::Type MemberOf(Slot) { return pMember; }
+};
+template struct SlotOpener<UploaderSlot, &CUploaderDlg::m_pUploader>;
+
+CMapUploader* UploaderHeldByTheWindow()
+{
+    return static_cast<CUploaderDlg*>(AfxGetApp()->m_pMainWnd)->*MemberOf(UploaderSlot());
+}
+
+}  // namespace
+
+// Deleting the uploader waits for its threads while sent messages are
+// served: the window must hold no uploader by then, whichever way the run
+// ends, so that nothing re-entering finds one to read or delete again.
+TEST_F(AppTest, TheUploaderLeavesTheWindowBeforeItIsDeleted)
+{
+    const struct {
+        const char* pszName;
+        BOOL bCancel;
+    } cases[] = {{"Cancel", TRUE}, {"end of the run", FALSE}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        FakeUploaderReset();
+        AnswerSaveAs(OutPath("image.qmf"));
+        int nChecked = 0;
+        RunProgram([&](HWND hDlg) {
+            ASSERT_TRUE(HeadlessClick(hDlg, IDC_UPLOAD));
+            ASSERT_NE(nullptr, UploaderHeldByTheWindow());
+            FakeUploader().fnDuringDelete = [&] {
+                EXPECT_EQ(nullptr, UploaderHeldByTheWindow());
+                ++nChecked;
+            };
+            if (!c.bCancel) {
+                FakeUploaderComplete(Image(100));
+                HeadlessTick(hDlg);
+            }
+            HeadlessClick(hDlg, IDCANCEL);
+        });
+        EXPECT_EQ(1, nChecked);
+    }
 }
 
 TEST_F(AppTest, UploadIsUsableAgainRightAfterAFailure)

@@ -58,11 +58,9 @@ bool PtyKeepsLineFormat()
     return (t.c_cflag & (CSIZE | PARENB)) == (CS7 | PARENB);
 }
 
-TEST_P(LineSettingsTest, ReachTheTtyAndReadBackOrAreRefusedWhole)
+// The case's line on top of the port's current DCB.
+DCB CaseDcb(const LineCase& c, const DCB& before)
 {
-    const LineCase& c = GetParam();
-    const DCB before = CurrentState(m_hComm);
-    const termios lineBefore = LineSeen();
     DCB dcb = before;
     dcb.BaudRate = c.baud;
     dcb.Parity = c.parity;
@@ -77,6 +75,15 @@ TEST_P(LineSettingsTest, ReachTheTtyAndReadBackOrAreRefusedWhole)
     dcb.XonLim = 100;  // no termios form: kept by the driver
     dcb.XoffLim = 77;
     dcb.EvtChar = 0x7E;
+    return dcb;
+}
+
+TEST_P(LineSettingsTest, ReachTheTtyAndReadBackOrAreRefusedWhole)
+{
+    const LineCase& c = GetParam();
+    const DCB before = CurrentState(m_hComm);
+    const termios lineBefore = LineSeen();
+    DCB dcb = CaseDcb(c, before);
     const bool bPtyCanHoldIt = (c.parity == NOPARITY && c.byteSize == 8) || PtyKeepsLineFormat();
 
     if (!bPtyCanHoldIt) {
@@ -107,6 +114,23 @@ TEST_P(LineSettingsTest, ReachTheTtyAndReadBackOrAreRefusedWhole)
 
     const DCB back = CurrentState(m_hComm);
     EXPECT_EQ(std::memcmp(&back, &dcb, sizeof dcb), 0);
+}
+
+// A mistyped port may be someone's terminal: closing it gives the tty back
+// the settings it had before the port opened, whatever was set meanwhile.
+TEST_P(LineSettingsTest, CloseGivesTheTtyItsOwnSettingsBack)
+{
+    DCB dcb = CaseDcb(GetParam(), CurrentState(m_hComm));
+    SetCommState(m_hComm, &dcb);  // taken or refused whole, the close puts back the same
+    ASSERT_TRUE(CloseHandle(m_hComm));
+    m_hComm = INVALID_HANDLE_VALUE;
+    const termios after = LineSeen();
+    EXPECT_EQ(after.c_iflag, m_lineAtOpen.c_iflag);
+    EXPECT_EQ(after.c_oflag, m_lineAtOpen.c_oflag);
+    EXPECT_EQ(after.c_cflag, m_lineAtOpen.c_cflag);
+    EXPECT_EQ(after.c_lflag, m_lineAtOpen.c_lflag);
+    EXPECT_EQ(std::memcmp(after.c_cc, m_lineAtOpen.c_cc, sizeof after.c_cc), 0);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&m_lineAtOpen));
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, LineSettingsTest, ::testing::ValuesIn(kLineCases),

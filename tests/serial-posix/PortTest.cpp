@@ -1,10 +1,16 @@
 // Opening, reads and writes, purge, modem calls and argument checks of the
 // POSIX serial driver against a pty.
 #include "PtyPort.h"
+#include "tests/fakes/TempFolder.h"
 #include "tests/fakes/WireVectors.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <functional>
 
 namespace {
@@ -32,19 +38,35 @@ TEST_F(PtyPortTest, SecondOpenIsRefusedUntilTheFirstCloses)
 
 TEST(PortOpen, FailsWithWindowsCodes)
 {
+    const std::string folder = MakeTempFolder("tcc-port-open");
+    ASSERT_FALSE(folder.empty());
+    const std::string fifo = folder + "/fifo", sock = folder + "/sock";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", sock.c_str());
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     struct {
-        const char* path;
+        std::string path;
         DWORD error;
     } const cases[] = {
         {"/dev/no-such-serial-device", ERROR_FILE_NOT_FOUND},
         {"/no-such-dir/ttyS0", ERROR_FILE_NOT_FOUND},
-        {"/dev/null", ERROR_NOT_SUPPORTED},  // not a tty
+        // Not a tty, whatever it is: a device, a folder, a FIFO, a socket.
+        {"/dev/null", ERROR_NOT_SUPPORTED},
+        {folder, ERROR_NOT_SUPPORTED},
+        {folder + "/", ERROR_NOT_SUPPORTED},
+        {fifo, ERROR_NOT_SUPPORTED},
+        {sock, ERROR_NOT_SUPPORTED},
     };
     for (const auto& c : cases) {
         SetLastError(0);
-        EXPECT_EQ(Open(c.path), INVALID_HANDLE_VALUE) << c.path;
+        EXPECT_EQ(Open(c.path.c_str()), INVALID_HANDLE_VALUE) << c.path;
         EXPECT_EQ(GetLastError(), c.error) << c.path;
     }
+    close(fd);
+    std::filesystem::remove_all(folder);
     EXPECT_EQ(CreateFileA(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
 }
 

@@ -20,6 +20,7 @@ protected:
     {
         ASSERT_EQ(openpty(&m_master, &m_slave, nullptr, nullptr, nullptr), 0);
         m_path = ttyname(m_slave);
+        tcgetattr(m_slave, &m_lineAtOpen);
         m_hComm = CreateFileA(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
         ASSERT_NE(m_hComm, INVALID_HANDLE_VALUE) << "error " << GetLastError();
@@ -94,5 +95,6 @@ protected:
     int m_master = -1;
     int m_slave = -1;
     std::string m_path;
+    termios m_lineAtOpen{};  // as the tty was before the driver opened it
     HANDLE m_hComm = INVALID_HANDLE_VALUE;
 };

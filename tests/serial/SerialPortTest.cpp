@@ -83,9 +83,9 @@ TEST_F(SerialPortTest, OpensWithTheDefaultsInOrder)
     EXPECT_EQ(0u, port.m_dwLastError.load());
     EXPECT_THAT(fakewin32::CallNames(),
                 ElementsAre("CreateFileA", "CreateEventA", "CreateEventA", "CreateEventA", "GetCommState",
-                            "SetCommState", "GetCommState", "SetCommState", "GetCommState", "SetCommState", "SetupComm",
-                            "GetCommTimeouts", "SetCommTimeouts", "GetCommTimeouts", "SetCommTimeouts",
-                            "DeviceIoControl", "SetCommMask", "PurgeComm"));
+                            "GetCommState", "SetCommState", "GetCommState", "SetCommState", "GetCommState",
+                            "SetCommState", "SetupComm", "GetCommTimeouts", "SetCommTimeouts", "GetCommTimeouts",
+                            "SetCommTimeouts", "DeviceIoControl", "SetCommMask", "PurgeComm"));
     const auto open = CallsNamed("CreateFileA").front();
     EXPECT_EQ("COM1", open.text);
     EXPECT_THAT(open.args, ElementsAre(GENERIC_READ | GENERIC_WRITE, 0u, OPEN_EXISTING,
@@ -123,16 +123,23 @@ TEST_F(SerialPortTest, OpensWithTheDefaultsInOrder)
     EXPECT_EQ(1000u, t.WriteTotalTimeoutConstant);
 }
 
-TEST_F(SerialPortTest, DestructorPurgesAndClosesEventsThenPort)
+// The line goes back as it was found (a port may be someone else's device,
+// set up for them), then the events and the port are closed.
+TEST_F(SerialPortTest, DestructorPurgesPutsTheLineBackAndClosesEventsThenPort)
 {
+    fakewin32::SetDcb("COM1", OddDcb());
     auto port = std::make_unique<CSerialPort>("COM1");
+    ASSERT_FALSE(SameDcb(fakewin32::Dcb("COM1"), OddDcb()));
     const std::vector<HANDLE> expected{port->m_ovRead.hEvent, port->m_ovWrite.hEvent, port->m_ovWait.hEvent,
                                        port->m_hComm};
     fakewin32::ClearCalls();
     port.reset();
 
     EXPECT_THAT(fakewin32::CallNames(),
-                ElementsAre("PurgeComm", "CloseHandle", "CloseHandle", "CloseHandle", "CloseHandle"));
+                ElementsAre("PurgeComm", "SetCommState", "CloseHandle", "CloseHandle", "CloseHandle", "CloseHandle"));
+    const auto restored = CallsNamed("SetCommState");
+    ASSERT_EQ(1u, restored.size());
+    EXPECT_TRUE(SameDcb(restored[0].dcb, OddDcb()));
     EXPECT_THAT(ArgsOfLast("PurgeComm"), ElementsAre(kPurgeAll));
     std::vector<HANDLE> closed;
     for (const auto& call : CallsNamed("CloseHandle"))

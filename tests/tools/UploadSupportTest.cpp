@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <map>
 #include <iterator>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,7 @@
 #include "tools/tcc-upload/Ports.h"
 #include "tools/tcc-upload/Report.h"
 #include "tools/tcc-upload/RetryWait.h"
+#include "tools/tcc-upload/StreamWriter.h"
 #include "tools/tcc-upload/Trace.h"
 #include "tests/fakes/WireVectors.h"
 #include "tests/fakes/TempFolder.h"
@@ -260,6 +263,11 @@ TEST_F(AtomicFileTest, CommitSyncsTheFileThenTheFolderAfterTheRename)
         EXPECT_EQ(bCommitted, c.bCommitted) << file.ErrorText();
         EXPECT_EQ(g_fileCalls, (std::vector<std::string>{"fsync file", "rename", "fsync folder"}));
         EXPECT_EQ(Read(m_dir + "/station.qmf"), std::string(data.begin(), data.end()));
+        if (!c.bCommitted) {
+            EXPECT_TRUE(file.LeftOnDisk()) << "the file is in place, only not yet safe";
+            EXPECT_EQ(file.ErrorText(), "wrote " + m_dir + "/station.qmf, but its folder could not be synced: " +
+                                            strerror(c.nFolderError) + "; a power loss may still undo it");
+        }
     }
 }
 
@@ -291,15 +299,26 @@ TEST_F(AtomicFileTest, FailuresNameTheTargetAndTheReason)
     EXPECT_NE(file.ErrorText().find(missing), std::string::npos) << file.ErrorText();
     EXPECT_NE(file.ErrorText().find("No such file or directory"), std::string::npos) << file.ErrorText();
 
-    // A folder in the target's place fails at the rename, and cleans up.
+    // A folder put in the target's place after the checks fails the rename;
+    // the image, whole on the disk, stays under the name the message gives.
     const std::string folder = m_dir + "/taken";
-    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
     CAtomicFile blocked;
     ASSERT_TRUE(blocked.Create(folder));
+    const Bytes data(700, 0x17);
+    ASSERT_TRUE(blocked.Write(data.data(), data.size()));
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    WriteText(folder + "/inside", "x");
     EXPECT_FALSE(blocked.Commit());
-    EXPECT_NE(blocked.ErrorText().find(folder), std::string::npos) << blocked.ErrorText();
     blocked.Discard();
-    EXPECT_EQ(Entries(), std::vector<std::string>{"taken"});
+    const std::vector<std::string> names = Entries();
+    ASSERT_EQ(names.size(), 2u);
+    const std::string kept = names[0] == "taken" ? names[1] : names[0];
+    EXPECT_TRUE(blocked.LeftOnDisk());
+    EXPECT_EQ(blocked.ErrorText(),
+              "cannot replace " + folder + ": " + strerror(EISDIR) + "; the image is saved as " + m_dir + "/" + kept);
+    EXPECT_EQ(Read(m_dir + "/" + kept), std::string(data.begin(), data.end()));
+    std::remove((m_dir + "/" + kept).c_str());
+    std::remove((folder + "/inside").c_str());
     rmdir(folder.c_str());
 }
 
@@ -735,6 +754,10 @@ TEST(ReportTest, SummaryGivesPortSizeTimeRateAttemptsAndDigest)
               "tcc-upload: COM7: Failed to communicate with system after 2 attempts; nothing written");
     report.dwAttempts = 1;
     EXPECT_EQ(FormatSummary(report), "tcc-upload: COM7: Failed to communicate with system; nothing written");
+    // A save that failed with the image on the disk says where, and nothing else.
+    report.strMessage = "cannot replace s.qmf: Is a directory; the image is saved as .~tcc0.tmp";
+    report.bLeftOnDisk = true;
+    EXPECT_EQ(FormatSummary(report), "tcc-upload: COM7: " + report.strMessage);
 }
 
 // A batch ends with the gravest status any port has: an interruption, then
@@ -792,6 +815,96 @@ TEST(Sha256Test, KnownDigestsWholeAndInPieces)
     }
 }
 
+// The far end of a CStreamWriter: each write waits while the reader is held,
+// then is kept, or fails with the error set.
+struct FakeReader {
+    std::mutex lock;
+    std::condition_variable cv;
+    bool bHeld = false;
+    int nWaiting = 0;  // writes waiting while held
+    unsigned long dwError = 0;
+    std::string taken;
+} g_reader;
+
+unsigned long FakeWrite(int, const void* pBytes, std::size_t count)
+{
+    std::unique_lock<std::mutex> lock(g_reader.lock);
+    ++g_reader.nWaiting;
+    g_reader.cv.notify_all();
+    g_reader.cv.wait(lock, [] { return !g_reader.bHeld; });
+    --g_reader.nWaiting;
+    if (g_reader.dwError == 0)
+        g_reader.taken.append(static_cast<const char*>(pBytes), count);
+    return g_reader.dwError;
+}
+
+void HoldReader(bool bHeld)
+{
+    std::lock_guard<std::mutex> lock(g_reader.lock);
+    g_reader.bHeld = bHeld;
+    g_reader.cv.notify_all();
+}
+
+// Nothing that queues text waits for a reader that stopped: what must
+// arrive is kept whole and in order, what may be left out only up to the
+// bound (and counted), a redraw only when nothing waits; a reader gone for
+// good ends the output.
+TEST(StreamWriterTest, QueuesWithoutWaitingAndBoundsWhatMayBeLeftOut)
+{
+    g_reader.taken.clear();
+    g_reader.dwError = 0;
+    CStreamWriter writer(2, 10, FakeWrite);
+    HoldReader(true);
+    writer.Put("first;");
+    {
+        std::unique_lock<std::mutex> lock(g_reader.lock);
+        g_reader.cv.wait(lock, [] { return g_reader.nWaiting == 1; });  // the first write is held
+    }
+    const struct {
+        const char* pszText;
+        int nHow;  // 0 Put, 1 PutDroppable, 2 PutIfIdle
+        bool bQueued;
+    } cases[] = {
+        {"dump-1;", 1, true},   // 7 of 10 bytes
+        {"dump-2;", 1, false},  // 14 would be too many
+        {"must;", 0, true},     // whatever is queued
+        {"dump;", 1, false},    // still 7 + 5 > 10
+        {"redraw;", 2, false},  // something waits
+        {"ab;", 1, true},       // 10: just fits
+    };
+    for (const auto& c : cases) {
+        const bool bQueued = c.nHow == 0   ? (writer.Put(c.pszText), true)
+                             : c.nHow == 1 ? writer.PutDroppable(c.pszText)
+                                           : writer.PutIfIdle(c.pszText);
+        EXPECT_EQ(bQueued, c.bQueued) << c.pszText;
+    }
+    EXPECT_EQ(writer.DroppedTexts(), 2u);
+    EXPECT_EQ(writer.DroppedBytes(), 12u);
+    CStreamWriter::Duration held{};
+    EXPECT_FALSE(writer.WaitWritten([&held](CStreamWriter::Duration d) {
+        held = d;
+        return true;
+    }));
+    EXPECT_GT(held.count(), 0) << "how long the reader has held the write";
+    HoldReader(false);
+    EXPECT_TRUE(writer.WaitWritten([](CStreamWriter::Duration) { return false; }));
+    EXPECT_EQ(g_reader.taken, "first;dump-1;must;ab;");
+    EXPECT_TRUE(writer.PutIfIdle("redraw;"));
+    EXPECT_TRUE(writer.WaitWritten([](CStreamWriter::Duration) { return false; }));
+
+    {
+        std::lock_guard<std::mutex> lock(g_reader.lock);
+        g_reader.dwError = EPIPE;
+    }
+    writer.Put("lost;");
+    EXPECT_FALSE(writer.WaitWritten([](CStreamWriter::Duration) { return false; }));
+    EXPECT_EQ(writer.Error(), static_cast<unsigned long>(EPIPE));
+    writer.Put("after;");
+    EXPECT_FALSE(writer.PutDroppable("x"));
+    EXPECT_FALSE(writer.WaitWritten([](CStreamWriter::Duration) { return false; }));
+    EXPECT_EQ(g_reader.taken, "first;dump-1;must;ab;redraw;");
+}
+
 TEST(OutputNameTest, PortNamesAndDateBecomeFileNames)
 {
     struct {
@@ -801,6 +914,14 @@ TEST(OutputNameTest, PortNamesAndDateBecomeFileNames)
                        {"COM7", "COM7"},
                        {"\\\\.\\COM12", "COM12"},
                        {"/dev/pts/3", "pts_3"},
+                       // The path as the system would resolve it, and never a hidden name.
+                       {"/dev/./pts/3", "pts_3"},
+                       {"/dev//ttyUSB0", "ttyUSB0"},
+                       {"/dev/serial/../ttyS1", "ttyS1"},
+                       {"./ttyUSB0", "ttyUSB0"},
+                       {"..", "port"},
+                       {".hidden", "hidden"},
+                       {"/dev/..", "port"},
                        {"/tmp/my station", "tmp_my_station"},
                        {"usb:A5:0*", "usb_A5_0_"}};
     for (const auto& n : names)

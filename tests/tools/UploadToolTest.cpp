@@ -8,7 +8,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -19,8 +21,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "tests/tools/FlatJson.h"
@@ -41,23 +48,44 @@ struct RunResult {
     std::string strOut;
 };
 
+// How a child starts beyond its arguments: as daemons, runners and nohup
+// start programs.
+struct ChildSetup {
+    int nClosedMask = 0;           // bit n: descriptor n (0 to 2) is closed
+    int nIgnored = 0;              // a signal the child starts with ignored
+    int errFd = -1;                // standard error, instead of the file errPath
+    std::vector<std::string> env;  // NAME=VALUE entries added
+};
+
+ChildSetup Closing(int nMask)
+{
+    ChildSetup setup;
+    setup.nClosedMask = nMask;
+    return setup;
+}
+
 // Runs a program in dir with stderr captured; stdout goes to outFd (or is
-// discarded); env adds NAME=VALUE entries. Returns the child's pid.
+// discarded). Returns the child's pid.
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& dir, int outFd, const std::string& errPath,
-            const std::vector<std::string>& env = {})
+            const ChildSetup& setup = {})
 {
     const pid_t pid = fork();
     if (pid != 0)
         return pid;
     if (chdir(dir.c_str()) != 0)
         _exit(127);
-    for (const std::string& entry : env)
+    for (const std::string& entry : setup.env)
         putenv(const_cast<char*>(entry.c_str()));
-    const int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int errFd = setup.errFd >= 0 ? setup.errFd : open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int nullFd = open("/dev/null", O_RDWR);
     dup2(nullFd, 0);
     dup2(outFd >= 0 ? outFd : nullFd, 1);
     dup2(errFd, 2);
+    for (int fd = 0; fd < 3; ++fd)
+        if (setup.nClosedMask & (1 << fd))
+            close(fd);
+    if (setup.nIgnored != 0)
+        signal(setup.nIgnored, SIG_IGN);
     std::vector<char*> args;
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
@@ -72,6 +100,43 @@ int WaitExit(pid_t pid)
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// A guard against a hang, not a measure of speed: a child that has not ended
+// after nSeconds is killed, and the test fails saying so.
+int WaitExitOrKill(pid_t pid, int nSeconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(nSeconds);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ADD_FAILURE() << "the program had not ended after " << nSeconds << " s; killed";
+            kill(pid, SIGKILL);
+            return WaitExit(pid);
+        }
+        usleep(2000);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Polls cheap facts (a file's text, a pipe's fill) until done says so, within
+// a generous limit that only guards against a hang. False at the limit.
+bool AwaitFact(const std::function<bool()>& done)
+{
+    for (int nTry = 0; nTry < 15000; ++nTry) {
+        if (done())
+            return true;
+        usleep(2000);
+    }
+    return done();
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& what)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
 }
 
 class UploadToolTest : public ::testing::Test {
@@ -141,18 +206,18 @@ protected:
         return nExit;
     }
 
-    pid_t SpawnUpload(const std::vector<std::string>& args, int outFd, const std::vector<std::string>& env = {})
+    pid_t SpawnUpload(const std::vector<std::string>& args, int outFd, const ChildSetup& setup = {})
     {
         std::vector<std::string> argv{TCC_UPLOAD};
         argv.insert(argv.end(), args.begin(), args.end());
-        return Spawn(argv, m_dir, outFd, m_dir + "/upload.err", env);
+        return Spawn(argv, m_dir, outFd, m_dir + "/upload.err", setup);
     }
 
-    RunResult Upload(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
+    RunResult Upload(const std::vector<std::string>& args, const ChildSetup& setup = {})
     {
         RunResult r;
         const int outFd = open((m_dir + "/upload.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        r.nExit = WaitExit(SpawnUpload(args, outFd, env));
+        r.nExit = WaitExit(SpawnUpload(args, outFd, setup));
         close(outFd);
         r.strErr = ReadAll(m_dir + "/upload.err");
         r.strOut = ReadAll(m_dir + "/upload.out");
@@ -241,6 +306,12 @@ TEST_F(UploadToolTest, UsageErrorsExitTwo)
         {{"-p", a, "-o", "x.qmf", "--json=yes"}, "--json takes no value"},
         {{"--list-ports", "--port", "/dev/null"}, "--list-ports takes no other option"},
         {{"--list-ports", "--output", "x.qmf", "--json"}, "--list-ports takes no other option than --json and --all"},
+        {{"--list-ports", "--quiet"}, "--list-ports takes no other option than --json and --all"},
+        {{"--list-ports", "-v"}, "--list-ports takes no other option"},
+        {{"--list-ports", "--trace"}, "--list-ports takes no other option"},
+        {{"--list-ports", "--retry-wait", "5"}, "--list-ports takes no other option"},
+        {{"--list-ports", "--retries=0"}, "--list-ports takes no other option"},
+        {{"--baud", "9600", "--list-ports"}, "--list-ports takes no other option"},
         {{"--all"}, "--all goes with --list-ports"},
         {{"-p", a, "-o", "x.qmf", "--all"}, "--all goes with --list-ports"},
         {{"-p", a, "-o", "x.qmf", "--retry-wait", "601"}, "--retry-wait 601: seconds from 0 to 600"},
@@ -351,15 +422,18 @@ TEST_F(UploadToolTest, FailedRetrievalExitsOneAndWritesNothing)
     }
 }
 
-// Whether pid has a handler for nSignal (its SigCgt mask in /proc).
-bool CatchesSignal(pid_t pid, int nSignal)
+// Whether nSignal is in pid's signal mask named field (SigCgt: caught,
+// SigIgn: ignored) in /proc.
+bool InSignalMask(pid_t pid, const char* pszField, int nSignal)
 {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);)
-        if (line.rfind("SigCgt:", 0) == 0)
+        if (line.rfind(pszField, 0) == 0)
             return (std::stoull(line.substr(7), nullptr, 16) >> (nSignal - 1)) & 1;
     return false;
 }
+
+bool CatchesSignal(pid_t pid, int nSignal) { return InSignalMask(pid, "SigCgt:", nSignal); }
 
 // Ctrl-C, kill, a closed terminal or an ended ssh session: the run stops and
 // removes its temporary file. The station never answers, so the run is still
@@ -664,7 +738,8 @@ TEST_F(UploadToolTest, PortAutoTakesTheOneUsbAdapterOrListsThem)
     const std::string root = m_dir + "/root";
     const std::string byId = root + "/dev/serial/by-id";
     ASSERT_EQ(std::system(("mkdir -p '" + byId + "'").c_str()), 0);
-    const std::vector<std::string> env = {"TCC_UPLOAD_ROOT=" + root};
+    ChildSetup env;
+    env.env = {"TCC_UPLOAD_ROOT=" + root};
     const std::vector<std::string> args = {"--port", "auto", "--output", "station.qmf", "--json"};
 
     RunResult r = Upload(args, env);
@@ -976,7 +1051,8 @@ TEST_F(UploadToolTest, ListPortsJsonAndUsbChoicesReadTheSameSysfs)
     file("/dev/ttyUSB1", "");
     fs::create_directories(root + "/dev/serial/by-id");
     fs::create_symlink(root + "/dev/ttyUSB1", root + "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0");
-    const std::vector<std::string> env = {"TCC_UPLOAD_ROOT=" + root};
+    ChildSetup env;
+    env.env = {"TCC_UPLOAD_ROOT=" + root};
 
     RunResult r = Upload({"--list-ports", "--json"}, env);
     EXPECT_EQ(r.nExit, 0) << r.strErr;
@@ -1041,6 +1117,386 @@ TEST_F(UploadToolTest, ATerminalShowsOneProgressLineForAllPorts)
     EXPECT_TRUE(std::regex_search(screen, std::regex(R"(\rpts_\d+ \d+%  pts_\d+ \d+%)"))) << screen;
     EXPECT_TRUE(std::regex_search(screen, std::regex(R"(\r +\rtcc-upload: /dev/pts/\d+: saved 12000 bytes)")))
         << screen;
+}
+
+// The file name {port} gives a pty, as the tool makes it.
+std::string PtyFileName(const std::string& pty) { return "pts_" + pty.substr(pty.rfind('/') + 1); }
+
+// Started with standard descriptors closed (`>&-`, `2>&-`, as some daemons
+// and runners start programs), the files the run opens must not take their
+// numbers, or a report lands in an image. The first station is paced and the
+// second is not, so the second's lines come while the first's file is open.
+TEST_F(UploadToolTest, ClosedStandardDescriptorsLoseNothing)
+{
+    const std::string slow = StartStation(1, {"--baud", "115200", "--size", "3000", "--seed", "1"});
+    const std::string fast = StartStation(2, {"--size", "1000", "--seed", "2"});
+    const struct {
+        const char* pszName;
+        int nClosedMask;
+    } cases[] = {{"stdin", 1}, {"stdout", 2}, {"stderr", 4}, {"all three", 7}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        const RunResult r = Upload({"-p", slow, "-p", fast, "-o", "out-{port}.qmf", "--json"}, Closing(c.nClosedMask));
+        EXPECT_EQ(r.nExit, 0) << r.strErr;
+        std::map<std::string, std::string> files;
+        for (const auto& [n, pty] : {std::pair<int, std::string>{1, slow}, {2, fast}}) {
+            files[pty] = ReadAll(m_dir + "/out-" + PtyFileName(pty) + ".qmf");
+            EXPECT_TRUE(files[pty] == ReadAll(m_dir + "/served-" + std::to_string(n) + ".bin")) << pty;
+        }
+        if ((c.nClosedMask & 2) == 0) {
+            for (auto& [pty, json] : JsonByPort(r.strOut))
+                EXPECT_EQ(json["sha256"].text, Sha256Of(files[pty])) << "the digest of the file written";
+        }
+        EXPECT_EQ(Leftovers().size(), 2u);
+        std::system(("rm -f '" + m_dir + "'/out-*").c_str());
+    }
+    // The image for a standard output that is closed has nowhere to go: it is
+    // refused before the port is opened, not sent to whatever took its place.
+    const RunResult r = Upload({"-p", fast, "-o", "-"}, Closing(2));
+    EXPECT_EQ(r.nExit, 3) << r.strErr;
+    EXPECT_NE(r.strErr.find("cannot write standard output"), std::string::npos) << r.strErr;
+    EXPECT_EQ(Occurrences(ReadAll(m_dir + "/sim-2.err"), "served "), 4u) << "the last run opened no port";
+}
+
+enum class OutputKind {
+    NewFile,
+    RegularFile,
+    Symlink,
+    RelativeSymlink,
+    SymlinkChain,
+    DanglingSymlink,
+    Fifo,
+    Socket,
+    Device,
+    Folder,
+    SymlinkToFifo,
+    LongName
+};
+
+// What --output may name. A link's target is replaced (beside the target,
+// where the link points) and the link stays; a dangling link gets its target
+// created, as a shell's > would. What cannot hold an image is refused before
+// the port opens, and left as it was.
+TEST_F(UploadToolTest, EachKindOfOutputIsReplacedOrRefusedAsWhatItIs)
+{
+    namespace fs = std::filesystem;
+    StartSim({"--size", "3000", "--verbose"});
+    const std::string image = ReadAll(m_dir + "/served.bin");
+    const std::string other = m_dir + "/elsewhere";
+    const struct {
+        OutputKind nKind;
+        const char* pszName;
+        int nExit;
+        const char* pszRefusal;  // the end of the line that refuses it
+    } cases[] = {
+        {OutputKind::NewFile, "new file", 0, nullptr},
+        {OutputKind::RegularFile, "regular file", 0, nullptr},
+        {OutputKind::Symlink, "symlink", 0, nullptr},
+        {OutputKind::RelativeSymlink, "relative symlink", 0, nullptr},
+        {OutputKind::SymlinkChain, "symlink to a symlink", 0, nullptr},
+        {OutputKind::DanglingSymlink, "dangling symlink", 0, nullptr},
+        {OutputKind::Fifo, "FIFO", 3, ": it is a FIFO; nothing written\n"},
+        {OutputKind::Socket, "socket", 3, ": it is a socket; nothing written\n"},
+        {OutputKind::Device, "device node", 3, ": it is a device; nothing written\n"},
+        {OutputKind::Folder, "folder", 3, ": it is a folder; nothing written\n"},
+        {OutputKind::SymlinkToFifo, "symlink to a FIFO", 3, ": it is a FIFO; nothing written\n"},
+        {OutputKind::LongName, "250-character name", 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        fs::create_directories(other);
+        std::string output = "station.qmf";
+        std::string target = m_dir + "/" + output;  // where the image must land
+        const std::string previous = "previous";
+        int sock = -1;
+        switch (c.nKind) {
+        case OutputKind::NewFile: break;
+        case OutputKind::RegularFile: std::ofstream(target) << previous; break;
+        case OutputKind::Symlink:
+        case OutputKind::RelativeSymlink:
+        case OutputKind::DanglingSymlink:
+            target = other + "/target.qmf";
+            if (c.nKind != OutputKind::DanglingSymlink)
+                std::ofstream(target) << previous;
+            fs::create_symlink(c.nKind == OutputKind::RelativeSymlink ? "elsewhere/target.qmf" : target,
+                               m_dir + "/" + output);
+            break;
+        case OutputKind::SymlinkChain:
+            target = other + "/target.qmf";
+            std::ofstream(target) << previous;
+            fs::create_symlink("target.qmf", other + "/hop.qmf");
+            fs::create_symlink(other + "/hop.qmf", m_dir + "/" + output);
+            break;
+        case OutputKind::Fifo: ASSERT_EQ(mkfifo(target.c_str(), 0644), 0); break;
+        case OutputKind::Socket: {
+            sock = socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un addr{};
+            addr.sun_family = AF_UNIX;
+            ASSERT_LT(target.size(), sizeof addr.sun_path);
+            std::strcpy(addr.sun_path, target.c_str());
+            ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+            break;
+        }
+        case OutputKind::Device:
+            // A node of the null device's numbers: only root may make one.
+            if (mknod(target.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+                continue;
+            break;
+        case OutputKind::Folder: fs::create_directories(target); break;
+        case OutputKind::SymlinkToFifo:
+            ASSERT_EQ(mkfifo((other + "/pipe").c_str(), 0644), 0);
+            fs::create_symlink(other + "/pipe", target);
+            target = other + "/pipe";
+            break;
+        case OutputKind::LongName:
+            output = std::string(246, 'n') + ".qmf";
+            target = m_dir + "/" + output;
+            break;
+        }
+        const fs::file_type typeBefore = fs::symlink_status(m_dir + "/" + output).type();
+        const fs::file_type targetBefore = fs::status(target).type();
+        const std::size_t nRequests = Occurrences(ReadAll(m_dir + "/sim.err"), "size request");
+        const RunResult r = Upload({"--port", m_pty, "--output", output});
+        EXPECT_EQ(r.nExit, c.nExit) << r.strErr;
+        EXPECT_EQ(fs::symlink_status(m_dir + "/" + output).type(),
+                  typeBefore == fs::file_type::not_found ? fs::file_type::regular : typeBefore)
+            << "a link stays a link";
+        if (c.pszRefusal) {
+            EXPECT_EQ(r.strErr, "tcc-upload: " + m_pty + ": cannot write " + output + c.pszRefusal);
+            EXPECT_EQ(fs::status(target).type(), targetBefore) << "left as it was";
+            EXPECT_EQ(Occurrences(ReadAll(m_dir + "/sim.err"), "size request"), nRequests) << "no port opened";
+        }
+        else
+            EXPECT_TRUE(ReadAll(target) == image);
+        for (const auto& entry : fs::recursive_directory_iterator(m_dir))
+            EXPECT_NE(entry.path().extension(), ".tmp") << "a temporary file left: " << entry.path();
+        if (sock >= 0)
+            close(sock);
+        fs::remove_all(other);
+        fs::remove_all(m_dir + "/" + output);
+    }
+}
+
+// One port whose output cannot be written fails on its own, unopened, with
+// its JSON line; the others are read and saved.
+TEST_F(UploadToolTest, OneBadOutputFailsItsPortAlone)
+{
+    std::vector<std::string> args = {"--json", "-o", "{port}.qmf"};
+    std::vector<std::string> ptys;
+    for (int n = 1; n <= 3; ++n) {
+        ptys.push_back(StartStation(n, {"--size", "2000", "--seed", std::to_string(n), "--verbose"}));
+        args.insert(args.end(), {"-p", ptys.back()});
+    }
+    ASSERT_EQ(mkdir((m_dir + "/" + PtyFileName(ptys[1]) + ".qmf").c_str(), 0755), 0);
+    const RunResult r = Upload(args);
+    EXPECT_EQ(r.nExit, 3) << r.strErr;
+    auto objects = JsonByPort(r.strOut);
+    ASSERT_EQ(objects.size(), 3u) << r.strOut;
+    for (int n = 1; n <= 3; ++n) {
+        auto& json = objects[ptys[n - 1]];
+        const bool bBad = n == 2;
+        EXPECT_EQ(json["result"].text, bBad ? "failed" : "saved") << r.strErr;
+        EXPECT_EQ(json["error"].text, bBad ? "save_failed" : "") << r.strErr;
+        if (!bBad) {
+            EXPECT_TRUE(ReadAll(m_dir + "/" + json["output"].text) ==
+                        ReadAll(m_dir + "/served-" + std::to_string(n) + ".bin"));
+        }
+        EXPECT_EQ(Occurrences(ReadAll(m_dir + "/sim-" + std::to_string(n) + ".err"), "size request"), bBad ? 0u : 1u);
+    }
+    EXPECT_NE(r.strErr.find(": it is a folder; nothing written"), std::string::npos) << r.strErr;
+}
+
+// The signals whose default action ends a process (those a fault raises
+// aside): each must end the run as Ctrl-C does.
+std::vector<int> EndingSignals()
+{
+    return {SIGHUP,  SIGINT,  SIGQUIT,   SIGUSR1, SIGUSR2, SIGALRM, SIGTERM,  SIGSTKFLT,
+            SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGRTMIN, SIGRTMAX};
+}
+
+enum class Moment { WaitingForStation, MidTransfer, RetryWait, SavingToAStalledPipe };
+
+struct MomentCase {
+    Moment nMoment;
+    const char* pszName;
+    friend void PrintTo(const MomentCase& c, std::ostream* pOut) { *pOut << c.pszName; }
+};
+
+class SignalTest : public UploadToolTest, public ::testing::WithParamInterface<MomentCase> {
+protected:
+    // Starts tcc-upload, returns once it has reached the moment under test.
+    pid_t ReachMoment();
+    void EndMoment()
+    {
+        if (m_master >= 0)
+            close(m_master);
+        if (m_stdoutRead >= 0)
+            close(m_stdoutRead);
+        m_master = m_stdoutRead = -1;
+        StopSim();
+    }
+
+    int m_master = -1;      // WaitingForStation: the far end of the port, which never answers
+    int m_stdoutRead = -1;  // SavingToAStalledPipe: the reader that stopped reading
+    termios m_lineBefore{};
+};
+
+pid_t SignalTest::ReachMoment()
+{
+    const std::string err = m_dir + "/upload.err";
+    const auto grows = [&](const char* pszWhat, std::size_t n) {
+        return AwaitFact([&] { return Occurrences(ReadAll(err), pszWhat) >= n; });
+    };
+    std::ofstream(err, std::ios::trunc).close();  // what the last run said must not count
+    const int outFd = open((m_dir + "/upload.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    switch (GetParam().nMoment) {
+    case Moment::WaitingForStation: {
+        m_master = posix_openpt(O_RDWR | O_NOCTTY);
+        EXPECT_EQ(grantpt(m_master) | unlockpt(m_master), 0);
+        const std::string slave = ptsname(m_master);
+        const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY);
+        tcgetattr(fd, &m_lineBefore);
+        close(fd);
+        pid = SpawnUpload({"--port", slave, "--output", "station.qmf", "--json"}, outFd);
+        // The handlers come before the temporary file.
+        EXPECT_TRUE(AwaitFact([&] { return !Leftovers().empty() && CatchesSignal(pid, SIGTERM); }));
+        break;
+    }
+    case Moment::MidTransfer:
+        StartSim({"--size", "30000", "--stall-ms", "60000", "--stall-at", "2"});
+        pid = SpawnUpload({"--port", m_pty, "--output", "station.qmf", "--json", "--trace"}, outFd);
+        // Handed over in turn: once the second chunk is, the first is in the image.
+        EXPECT_TRUE(grows("RX to uploader 1024 bytes (data chunk, flag 1", 2));
+        break;
+    case Moment::RetryWait:
+        pid = SpawnUpload({"--port", m_dir + "/no-such-port", "--output", "station.qmf", "--json", "--retries", "1",
+                           "--retry-wait", "600"},
+                          outFd);
+        EXPECT_TRUE(grows("trying again in 600 s", 1));
+        break;
+    case Moment::SavingToAStalledPipe: {
+        if (m_simPid < 0)
+            StartSim({"--size", "70000"});
+        int fds[2];
+        EXPECT_EQ(pipe(fds), 0);
+        m_stdoutRead = fds[0];
+        pid = SpawnUpload({"--port", m_pty, "--output", "-"}, fds[1]);
+        close(fds[1]);
+        const int nCapacity = fcntl(fds[0], F_GETPIPE_SZ);
+        EXPECT_TRUE(AwaitFact([&] {
+            int nQueued = 0;
+            return ioctl(fds[0], FIONREAD, &nQueued) == 0 && nQueued >= nCapacity;
+        })) << "the image fills the pipe";
+        break;
+    }
+    }
+    close(outFd);
+    return pid;
+}
+
+// Whatever the run is doing, a signal that would end it ends it at once:
+// status 130, nothing left on disk, the report saying what came in, and a
+// port's line settings as they were.
+TEST_P(SignalTest, EachEndingSignalEndsTheRunCleanly)
+{
+    const Moment nMoment = GetParam().nMoment;
+    for (int nSignal : EndingSignals()) {
+        SCOPED_TRACE(strsignal(nSignal));
+        const pid_t pid = ReachMoment();
+        kill(pid, nSignal);
+        EXPECT_EQ(WaitExitOrKill(pid, 20), 130) << ReadAll(m_dir + "/upload.err");
+        for (const std::string& name : Leftovers()) {
+            ADD_FAILURE() << "left behind: " << name;
+            std::remove((m_dir + "/" + name).c_str());
+        }
+        if (nMoment != Moment::SavingToAStalledPipe) {
+            auto json = Json({0, "", ReadAll(m_dir + "/upload.out")});
+            EXPECT_EQ(json["error"].text, "interrupted");
+            if (nMoment == Moment::MidTransfer) {
+                EXPECT_GT(json["bytes"].number, 0) << "what the attempt received";
+                EXPECT_EQ(static_cast<long>(json["bytes"].number) % 1013, 0);
+                EXPECT_EQ(json["baud"].number, 115200);
+            }
+        }
+        if (nMoment == Moment::WaitingForStation) {
+            const int fd = open(ptsname(m_master), O_RDWR | O_NOCTTY);
+            termios after{};
+            tcgetattr(fd, &after);
+            close(fd);
+            EXPECT_TRUE(after.c_iflag == m_lineBefore.c_iflag && after.c_oflag == m_lineBefore.c_oflag &&
+                        after.c_cflag == m_lineBefore.c_cflag && after.c_lflag == m_lineBefore.c_lflag &&
+                        std::memcmp(after.c_cc, m_lineBefore.c_cc, sizeof after.c_cc) == 0 &&
+                        cfgetospeed(&after) == cfgetospeed(&m_lineBefore))
+                << "the port's own settings put back";
+        }
+        if (nMoment != Moment::SavingToAStalledPipe)
+            EndMoment();
+        else if (m_stdoutRead >= 0) {
+            close(m_stdoutRead);
+            m_stdoutRead = -1;
+        }
+    }
+    EndMoment();
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, SignalTest,
+                         ::testing::Values(MomentCase{Moment::WaitingForStation, "WaitingForStation"},
+                                           MomentCase{Moment::MidTransfer, "MidTransfer"},
+                                           MomentCase{Moment::RetryWait, "RetryWait"},
+                                           MomentCase{Moment::SavingToAStalledPipe, "SavingToAStalledPipe"}),
+                         [](const auto& info) { return std::string(info.param.pszName); });
+
+// What a caller ignores (nohup ignores SIGHUP, a shell's background job
+// SIGINT and SIGQUIT) stays ignored.
+TEST_F(UploadToolTest, ASignalTheCallerIgnoresStaysIgnored)
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+    for (int nSignal : {SIGHUP, SIGINT, SIGQUIT}) {
+        SCOPED_TRACE(strsignal(nSignal));
+        ChildSetup setup;
+        setup.nIgnored = nSignal;
+        const pid_t pid = SpawnUpload({"--port", ptsname(master), "--output", "station.qmf"}, -1, setup);
+        // Once the handlers are in, the temporary file is made.
+        ASSERT_TRUE(AwaitFact([&] { return !Leftovers().empty() && CatchesSignal(pid, SIGTERM); }));
+        EXPECT_TRUE(InSignalMask(pid, "SigIgn:", nSignal));
+        EXPECT_FALSE(CatchesSignal(pid, nSignal));
+        kill(pid, SIGTERM);
+        EXPECT_EQ(WaitExitOrKill(pid, 20), 130);
+    }
+    close(master);
+}
+
+// --trace into a standard error nobody reads for now: the links go on, both
+// stations are saved and their JSON lines come; what the trace could not
+// hold is counted once the error output moves again.
+TEST_F(UploadToolTest, ATraceNobodyReadsNeverHoldsUpTheLinks)
+{
+    std::vector<std::string> args = {"--json", "--trace", "-o", "{port}.qmf"};
+    for (int n = 1; n <= 2; ++n)
+        args.insert(args.end(), {"-p", StartStation(n, {"--size", "16384", "--seed", std::to_string(n)})});
+    int errPipe[2];
+    ASSERT_EQ(pipe(errPipe), 0);
+    ChildSetup setup;
+    setup.errFd = errPipe[1];
+    const int outFd = open((m_dir + "/upload.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const pid_t pid = SpawnUpload(args, outFd, setup);
+    close(outFd);
+    close(errPipe[1]);
+    const bool bReported = AwaitFact([&] { return Occurrences(ReadAll(m_dir + "/upload.out"), "\n") == 2; });
+    std::string err;
+    char buffer[4096];
+    for (ssize_t n; (n = read(errPipe[0], buffer, sizeof buffer)) != 0;)
+        if (n > 0)
+            err.append(buffer, static_cast<std::size_t>(n));
+    close(errPipe[0]);
+    EXPECT_TRUE(bReported);
+    EXPECT_EQ(WaitExitOrKill(pid, 20), 0) << err.substr(err.size() > 2000 ? err.size() - 2000 : 0);
+    for (auto& [pty, json] : JsonByPort(ReadAll(m_dir + "/upload.out")))
+        EXPECT_EQ(json["result"].text, "saved") << pty;
+    EXPECT_TRUE(std::regex_search(err, std::regex(R"(tcc-upload: --trace: \d+ dumps \(\d+ bytes\) left out)")))
+        << err.substr(err.size() > 2000 ? err.size() - 2000 : 0);
 }
 
 }  // namespace

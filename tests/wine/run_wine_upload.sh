@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build of tcc-upload runs a whole retrieval under Wine: COM1 is
 # mapped to a station simulator's pty, and the saved file must equal what the
-# simulator served, also with the rate from --baud and a --json report; a port
+# simulator served, also with the rate from --baud and a --json report; a
+# device as the output is refused before the port opens; a port
 # that does not exist must fail with exit status 1, once per attempt with
 # --retries, while a retry on a port that is there does not wait for it;
 # --list-ports --json must give a JSON array.
@@ -80,6 +81,12 @@ upload dash -p COM1 -o - -q
 [ "$rc" -eq 0 ] || fail "tcc-upload.exe -o - exited with $rc"
 cmp -s "$work/dash.out" "$work/served.bin" || fail "the image on standard output differs from the served one"
 echo "wine_tcc_upload: -o -: 30000 bytes on standard output exactly"
+
+# A device as the output (NUL) is refused before the port opens, and left alone.
+upload device --port COM1 --output NUL --json
+[ "$rc" -eq 3 ] || fail "--output NUL gave exit status $rc, not 3"
+json_check "$work/device.out" result=failed attempts=0 error=save_failed "message=cannot write NUL: it is a device"
+echo "wine_tcc_upload: --output NUL refused: $(cat "$work/device.err")"
 
 upload fail --port COM99 --output "Z:$work/none.qmf" --quiet --json
 [ "$rc" -eq 1 ] || fail "a missing port gave exit status $rc, not 1"

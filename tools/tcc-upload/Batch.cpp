@@ -68,6 +68,7 @@ private:
     void OnFinished(Clock::time_point now);
     void StepRetryWait(Clock::time_point now);
     RunFailure Save();
+    RunFailure SaveToStandardOutput(const std::uint8_t* pImage, std::uint32_t dwCount);
     void Finish(Clock::time_point now, RunFailure cause, const std::string& message);
     void Drop();
 
@@ -97,12 +98,13 @@ CPortRun::CPortRun(const PortJob& job, const BatchSettings& settings, bool bLabe
 
 bool CPortRun::PrepareOutput()
 {
-    if (m_bStdout)
-        return true;
     std::string error;
-    if (IsFolder(m_report.strOutput))
-        error = "cannot write " + m_report.strOutput + ": it is a folder";
-    else if (!m_file.Create(m_report.strOutput))
+    const std::string refusal = m_bStdout ? std::string() : OutputRefusal(m_report.strOutput);
+    if (m_bStdout && m_settings.bStdoutClosed)
+        error = "cannot write standard output: it is closed";
+    else if (!refusal.empty())
+        error = "cannot write " + m_report.strOutput + ": " + refusal;
+    else if (!m_bStdout && !m_file.Create(m_report.strOutput))
         error = m_file.ErrorText();
     if (error.empty())
         return true;
@@ -210,6 +212,8 @@ void CPortRun::StepRetryWait(Clock::time_point now)
 }
 
 // The digest is of the very bytes handed to the file or standard output.
+// An interruption seen before the image takes the target's place leaves the
+// target as it was.
 RunFailure CPortRun::Save()
 {
     const std::uint8_t* pImage = m_pUploader->GetData();
@@ -217,15 +221,32 @@ RunFailure CPortRun::Save()
     CSha256 sha;
     sha.Update(pImage, dwCount);
     m_report.strSha256 = sha.FinishHex();
-    if (m_bStdout) {
-        if ((dwCount == 0 || std::fwrite(pImage, 1, dwCount, stdout) == dwCount) && std::fflush(stdout) == 0)
-            return RunFailure::none;
-        m_report.strMessage = std::string("cannot write standard output: ") + std::strerror(errno);
+    if (m_bStdout)
+        return SaveToStandardOutput(pImage, dwCount);
+    const bool bWritten = m_file.Write(pImage, dwCount) != 0;
+    if (bWritten && WasInterrupted()) {
+        m_report.strMessage = FailureMessage(RunFailure::interrupted);
+        return RunFailure::interrupted;
     }
-    else if (m_file.Write(pImage, dwCount) && m_file.Commit())
+    if (bWritten && m_file.Commit())
         return RunFailure::none;
-    else
-        m_report.strMessage = m_file.ErrorText();
+    m_report.strMessage = m_file.ErrorText();
+    m_report.bLeftOnDisk = m_file.LeftOnDisk();
+    return RunFailure::saveFailed;
+}
+
+// The image waits for a slow reader, but never past an interruption.
+RunFailure CPortRun::SaveToStandardOutput(const std::uint8_t* pImage, std::uint32_t dwCount)
+{
+    OutputBytes(std::string(reinterpret_cast<const char*>(pImage), dwCount));
+    unsigned long dwError = 0;
+    if (WaitOutputWritten([] { return WasInterrupted() != 0; }, &dwError))
+        return RunFailure::none;
+    if (dwError == 0) {
+        m_report.strMessage = FailureMessage(RunFailure::interrupted);
+        return RunFailure::interrupted;
+    }
+    m_report.strMessage = std::string("cannot write standard output: ") + std::strerror(static_cast<int>(dwError));
     return RunFailure::saveFailed;
 }
 
@@ -248,10 +269,19 @@ void CPortRun::Finish(Clock::time_point now, RunFailure cause, const std::string
 // Deleting the uploader waits for its threads; the link events end with it.
 void CPortRun::Drop() { m_pUploader.reset(); }
 
+// The report keeps what the attempt under way received, and at what rate.
 void CPortRun::Interrupt(Clock::time_point now)
 {
-    if (!m_bDone)
-        Finish(now, RunFailure::interrupted, FailureMessage(RunFailure::interrupted));
+    if (m_bDone)
+        return;
+    if (m_pUploader != nullptr) {
+        m_report.dwBytes = m_pUploader->GetReceived();
+        m_report.dwFramesDropped += m_pUploader->GetFramesDropped();
+        AddAttemptCounts(&m_report, m_pUploader->GetDrops(), m_pUploader->GetLineErrors());
+        if (m_pUploader->GetBaudRate() != 0)
+            m_report.dwBaud = m_pUploader->GetBaudRate();
+    }
+    Finish(now, RunFailure::interrupted, FailureMessage(RunFailure::interrupted));
 }
 
 bool CPortRun::TakeSilenceNotice(Clock::time_point now)
@@ -293,10 +323,8 @@ void ReportPort(const CPortRun& run, const BatchSettings& settings)
     const RunReport& report = run.Report();
     if (!settings.bQuiet || !report.bSaved)
         ConsoleLine(FormatSummary(report));
-    if (settings.bJson) {
-        std::printf("%s\n", FormatJson(report).c_str());
-        std::fflush(stdout);
-    }
+    if (settings.bJson)
+        OutputBytes(FormatJson(report) + "\n");
 }
 
 // The progress of every port on one line: redrawn on a terminal, written
@@ -341,17 +369,13 @@ void CProgress::Show(std::vector<std::unique_ptr<CPortRun>>& runs, Clock::time_p
     m_nextDraw = now + (m_bTerminal ? Clock::duration(kTerminalInterval) : Clock::duration(kLogInterval));
 }
 
-// Every output is created before any port is opened; one that cannot be
-// ends the run with status 3 and opens nothing.
-bool PrepareOutputs(std::vector<std::unique_ptr<CPortRun>>& runs, const BatchSettings& settings)
+// Every output is created before any port is opened; a port whose output
+// cannot be ends there, unopened, and the others run.
+void PrepareOutputs(std::vector<std::unique_ptr<CPortRun>>& runs, const BatchSettings& settings)
 {
-    bool bAll = true;
     for (auto& run : runs)
-        if (!run->PrepareOutput()) {
+        if (!run->PrepareOutput())
             ReportPort(*run, settings);
-            bAll = false;
-        }
-    return bAll;
 }
 
 // Polls until every port has ended or the user interrupts.
@@ -395,11 +419,11 @@ int RunBatch(const std::vector<PortJob>& jobs, const BatchSettings& settings)
         runs.push_back(std::make_unique<CPortRun>(job, settings, jobs.size() > 1));
     // From here on Ctrl-C only sets a flag, so that temporary files go.
     InstallInterruptHandler();
-    if (!PrepareOutputs(runs, settings))
-        return ExitStatusOf(RunFailure::saveFailed);
+    PrepareOutputs(runs, settings);
     const auto start = Clock::now();
     for (auto& run : runs)
-        run->StartAttempt(start);
+        if (!run->IsDone())
+            run->StartAttempt(start);
     PollAll(runs, settings);
     int nExit = 0;
     for (auto& run : runs)

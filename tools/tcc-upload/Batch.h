@@ -14,7 +14,8 @@ struct BatchSettings {
     bool bJson = false;
     bool bQuiet = false;
     bool bTrace = false;
-    bool bTerminal = false;  // standard error is a terminal
+    bool bTerminal = false;      // standard error is a terminal
+    bool bStdoutClosed = false;  // the program was started without one: --output - has nowhere to go
 };
 
 struct PortJob {
@@ -22,7 +23,7 @@ struct PortJob {
     std::string strOutput;  // a file, or "-" for standard output
 };
 
-// Creates every output first (status 3 before any port is opened), then runs
-// all ports; prints each port's closing line and JSON object as it ends.
-// Returns the exit status.
+// Creates every output first, then runs the ports whose output could be
+// created (one that cannot fails with status 3, unopened); prints each
+// port's closing line and JSON object as it ends. Returns the exit status.
 int RunBatch(const std::vector<PortJob>& jobs, const BatchSettings& settings);

@@ -1,23 +1,47 @@
 #include "tools/tcc-upload/Console.h"
 
-#include <cstdio>
+#include <chrono>
 #include <mutex>
 
+#include "tools/tcc-upload/Platform.h"
+#include "tools/tcc-upload/StreamWriter.h"
+
 namespace {
+
+// The trace a slow standard error may hold back at a time: some seconds of
+// two ports' dumps at 115200 baud.
+constexpr std::size_t kTraceQueueLimit = 64 * 1024;
+// A stream that has held one write this long has a reader that stopped.
+constexpr auto kStalledReader = std::chrono::milliseconds(200);
 
 std::mutex g_consoleLock;
 bool g_bProgress = false;
 bool g_bMessages = true;
 std::size_t g_nProgressWidth = 0;  // columns the shown progress line takes, 0: none shown
 
+// Never destroyed: at exit a writer's thread may still be blocked on a reader
+// that stopped, and waiting for it would hold the exit.
+CStreamWriter& ErrorWriter()
+{
+    static CStreamWriter* const pWriter = new CStreamWriter(2, kTraceQueueLimit, WriteStandardStream);
+    return *pWriter;
+}
+
+CStreamWriter& OutputWriter()
+{
+    static CStreamWriter* const pWriter = new CStreamWriter(1, 0, WriteStandardStream);
+    return *pWriter;
+}
+
 // Carriage return and spaces rather than terminal escapes, which an older
 // Windows console would print literally.
-void ClearProgressLocked()
+std::string ProgressClearLocked()
 {
     if (g_nProgressWidth == 0)
-        return;
-    std::fprintf(stderr, "\r%*s\r", static_cast<int>(g_nProgressWidth), "");
-    g_nProgressWidth = 0;
+        return std::string();
+    std::string clear(g_nProgressWidth + 2, ' ');
+    clear.front() = clear.back() = '\r';
+    return clear;
 }
 
 bool EndsSentence(const std::string& s)
@@ -40,9 +64,15 @@ void ConsoleInit(bool bProgress, bool bMessages)
 void ConsoleLine(const std::string& text)
 {
     std::lock_guard<std::mutex> lock(g_consoleLock);
-    ClearProgressLocked();
-    std::fprintf(stderr, "%s\n", text.c_str());
-    std::fflush(stderr);
+    ErrorWriter().Put(ProgressClearLocked() + text + "\n");
+    g_nProgressWidth = 0;
+}
+
+void ConsoleTrace(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(g_consoleLock);
+    if (ErrorWriter().PutDroppable(ProgressClearLocked() + text + "\n"))
+        g_nProgressWidth = 0;
 }
 
 void ConsoleMessage(const char* pszText)
@@ -56,24 +86,47 @@ void ConsoleMessage(const char* pszText)
         ConsoleLine("tcc-upload: " + FlattenMessage(pszText));
 }
 
+// A redraw held back by a slow terminal is no loss: the next one says more.
 void ConsoleProgress(const std::string& text)
 {
     std::lock_guard<std::mutex> lock(g_consoleLock);
     if (!g_bProgress)
         return;
     const std::size_t nPad = g_nProgressWidth > text.size() ? g_nProgressWidth - text.size() : 0;
-    std::fprintf(stderr, "\r%s%*s", text.c_str(), static_cast<int>(nPad), "");
+    std::string line(1, '\r');
+    line.append(text).append(nPad, ' ');
     if (nPad > 0)
-        std::fprintf(stderr, "\r%s", text.c_str());
-    g_nProgressWidth = text.size();
-    std::fflush(stderr);
+        line.append(1, '\r').append(text);
+    if (ErrorWriter().PutIfIdle(line))
+        g_nProgressWidth = text.size();
 }
 
 void ConsoleEndProgress()
 {
     std::lock_guard<std::mutex> lock(g_consoleLock);
-    ClearProgressLocked();
-    std::fflush(stderr);
+    if (g_nProgressWidth != 0)
+        ErrorWriter().Put(ProgressClearLocked());
+    g_nProgressWidth = 0;
+}
+
+void OutputBytes(std::string bytes) { OutputWriter().Put(std::move(bytes)); }
+
+bool WaitOutputWritten(const std::function<bool()>& giveUp, unsigned long* pdwError)
+{
+    const bool bWritten = OutputWriter().WaitWritten([&giveUp](CStreamWriter::Duration) { return giveUp(); });
+    *pdwError = OutputWriter().Error();
+    return bWritten;
+}
+
+void ConsoleFinish(const std::function<bool()>& bStop)
+{
+    const auto giveUp = [&bStop](CStreamWriter::Duration stalled) { return stalled > kStalledReader && bStop(); };
+    const std::uint64_t qwDumps = ErrorWriter().DroppedTexts();
+    if (qwDumps != 0)
+        ConsoleLine("tcc-upload: --trace: " + std::to_string(qwDumps) + " dumps (" +
+                    std::to_string(ErrorWriter().DroppedBytes()) + " bytes) left out: standard error did not keep up");
+    OutputWriter().WaitWritten(giveUp);
+    ErrorWriter().WaitWritten(giveUp);
 }
 
 std::string FlattenMessage(const char* pszText)

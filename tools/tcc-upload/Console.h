@@ -1,9 +1,11 @@
 // Standard error, shared by the system's messages, the trace and the progress
-// line. Any thread; each call writes whole lines under one lock, and a
-// progress line on a terminal is cleared before other output and redrawn by
-// the next ConsoleProgress.
+// line, and standard output. Any thread; each call queues whole lines under
+// one lock for the stream's own writer thread (StreamWriter.h), so no caller
+// waits for a reader. A progress line on a terminal is cleared before other
+// output and redrawn by the next ConsoleProgress.
 #pragma once
 
+#include <functional>
 #include <string>
 
 // bProgress: whether ConsoleProgress draws anything (a terminal, no --quiet).
@@ -13,6 +15,10 @@ void ConsoleInit(bool bProgress, bool bMessages);
 
 // Writes text and a newline.
 void ConsoleLine(const std::string& text);
+
+// A --trace dump and a newline; left out (and counted) while too much of the
+// trace waits for standard error.
+void ConsoleTrace(const std::string& text);
 
 // Redraws the progress line in place.
 void ConsoleProgress(const std::string& text);
@@ -25,3 +31,15 @@ void ConsoleMessage(const char* pszText);
 
 // A message box text as one line: line breaks become sentence breaks.
 std::string FlattenMessage(const char* pszText);
+
+// Bytes for standard output, queued whole: the JSON lines, the image.
+void OutputBytes(std::string bytes);
+
+// Waits until what OutputBytes queued is written (true), or a write failed
+// (*pdwError: the system's code), or giveUp returns true.
+bool WaitOutputWritten(const std::function<bool()>& giveUp, unsigned long* pdwError);
+
+// The end of the program's output: says what the trace left out, then waits until
+// both streams are written, or, once bStop returns true, until a stream has
+// held a write for a moment (its reader has stopped).
+void ConsoleFinish(const std::function<bool()>& bStop);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <map>
+#include <vector>
 
 namespace {
 
@@ -37,15 +38,42 @@ bool Expand(const std::string& pattern, const std::map<std::string, std::string>
     return true;
 }
 
+// The path as the system would resolve it, without asking the system:
+// empty and "." parts go, ".." takes the part before it (or nothing above
+// the start). "/dev/./pts/3" gives "/dev/pts/3".
+std::string NormalPath(const std::string& path)
+{
+    std::vector<std::string> parts;
+    for (std::size_t nAt = 0; nAt <= path.size();) {
+        std::size_t nEnd = path.find_first_of("/\\", nAt);
+        if (nEnd == std::string::npos)
+            nEnd = path.size();
+        const std::string part = path.substr(nAt, nEnd - nAt);
+        if (part == ".." && !parts.empty())
+            parts.pop_back();
+        else if (!part.empty() && part != "." && part != "..")
+            parts.push_back(part);
+        nAt = nEnd + 1;
+    }
+    std::string normal = !path.empty() && (path[0] == '/' || path[0] == '\\') ? "/" : "";
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        normal += (i == 0 ? "" : "/") + parts[i];
+    return normal;
+}
+
 }  // namespace
 
+// A name that starts with a dot would be hidden, or be "." or "..".
 std::string SafePortName(const std::string& port)
 {
     std::string name = port;
-    for (const char* pszPrefix : {"\\\\.\\", "/dev/"})
-        if (name.compare(0, std::string(pszPrefix).size(), pszPrefix) == 0)
-            name.erase(0, std::string(pszPrefix).size());
-    while (!name.empty() && (name[0] == '/' || name[0] == '\\'))
+    const std::string device = "\\\\.\\";
+    if (name.compare(0, device.size(), device) == 0)
+        name.erase(0, device.size());
+    name = NormalPath(name);
+    if (name.compare(0, 5, "/dev/") == 0)
+        name.erase(0, 5);
+    while (!name.empty() && (name[0] == '/' || name[0] == '.'))
         name.erase(0, 1);
     for (char& c : name)
         if (!IsSafe(c))

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -10,7 +11,7 @@
 #include <map>
 
 #include <dirent.h>
-#include <sys/stat.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -21,6 +22,22 @@ namespace {
 std::atomic<int> g_bInterrupted{0};
 
 void OnInterrupt(int) { g_bInterrupted.store(1); }
+
+// Every signal whose default action ends the process, but for those a fault
+// of the process itself raises (SEGV, BUS, FPE, ILL, TRAP, SYS, ABRT), which
+// must go on ending it, and SIGPIPE, which is ignored; the real-time signals
+// are added to these.
+const int kEndingSignals[] = {SIGHUP,    SIGINT,  SIGQUIT, SIGUSR1,   SIGUSR2, SIGALRM, SIGTERM,
+                              SIGSTKFLT, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR};
+
+// A signal the program's starter ignores stays ignored (nohup ignores
+// SIGHUP, a shell's background job SIGINT and SIGQUIT).
+void HandleUnlessIgnored(int nSignal, const struct sigaction& handler)
+{
+    struct sigaction old {};
+    if (sigaction(nSignal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+        sigaction(nSignal, &handler, nullptr);
+}
 
 std::string ReadFirstLine(const std::string& path)
 {
@@ -92,12 +109,53 @@ std::string DriverName(const std::string& device)
 
 }  // namespace
 
+// Each closed one is opened in turn, so it gets the lowest free number: its own.
+int OpenClosedStandardStreams()
+{
+    int nClosed = 0;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        nClosed |= 1 << fd;
+        const int nNull = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (nNull > fd) {
+            dup2(nNull, fd);
+            close(nNull);
+        }
+    }
+    return nClosed;
+}
+
+unsigned long WriteStandardStream(int nStream, const void* pBytes, std::size_t count)
+{
+    const char* p = static_cast<const char*>(pBytes);
+    while (count > 0) {
+        const ssize_t n = write(nStream, p, count);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? static_cast<unsigned long>(errno) : EIO;
+        p += n;
+        count -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
 int StderrIsTerminal() { return isatty(STDERR_FILENO) ? 1 : 0; }
 
-int IsFolder(const std::string& path)
+// stat follows links: what a link names is what would be replaced.
+std::string OutputRefusal(const std::string& path)
 {
     struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? 1 : 0;
+    if (stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode))
+        return std::string();
+    if (S_ISDIR(st.st_mode))
+        return "it is a folder";
+    if (S_ISFIFO(st.st_mode))
+        return "it is a FIFO";
+    if (S_ISSOCK(st.st_mode))
+        return "it is a socket";
+    return "it is a device";
 }
 
 void SetStdoutBinary() {}
@@ -106,13 +164,14 @@ void InstallInterruptHandler()
 {
     struct sigaction sa {};
     sa.sa_handler = OnInterrupt;
-    // Restarted: an image or a report half written to a slow pipe must not
-    // fail as a write error because Ctrl-C came; the poll loop sees the flag.
+    // Restarted: no thread of the run waits on output (standard output and
+    // error have writer threads of their own), and the poll loop sees the flag.
     sa.sa_flags = SA_RESTART;
     sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);  // the terminal closed, the ssh session ended
+    for (int nSignal : kEndingSignals)
+        HandleUnlessIgnored(nSignal, sa);
+    for (int nSignal = SIGRTMIN; nSignal <= SIGRTMAX; ++nSignal)
+        HandleUnlessIgnored(nSignal, sa);
     // A reader that went away (`| head -1`, a dropped ssh session) would end
     // the process at its next write, with the other ports' runs cut off and
     // their temporary files left; ignored, the write fails with EPIPE instead.

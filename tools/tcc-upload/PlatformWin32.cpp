@@ -9,6 +9,8 @@
 #include <setupapi.h>
 #include <stdio.h>
 
+#include <cerrno>
+
 #include <atomic>
 
 namespace {
@@ -156,12 +158,65 @@ void AddDeviceFacts(std::vector<SerialPortInfo>& ports)
 
 }  // namespace
 
+// A process started without a console or with a handle left out has no
+// standard handle, or one already closed, and the C runtime's descriptor
+// has none behind it: NUL takes its place in both.
+int OpenClosedStandardStreams()
+{
+    const DWORD kIds[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    int nClosed = 0;
+    for (int n = 0; n <= 2; ++n) {
+        const HANDLE h = GetStdHandle(kIds[n]);
+        const intptr_t crt = _get_osfhandle(n);
+        const bool bOpen =
+            h != nullptr && h != INVALID_HANDLE_VALUE && GetFileType(h) != FILE_TYPE_UNKNOWN && crt != -1 && crt != -2;
+        if (bOpen)
+            continue;
+        nClosed |= 1 << n;
+        const int fd = _open("NUL", n == 0 ? _O_RDONLY : _O_WRONLY);
+        if (fd < 0)
+            continue;
+        if (fd != n) {
+            _dup2(fd, n);
+            _close(fd);
+        }
+        SetStdHandle(kIds[n], reinterpret_cast<HANDLE>(_get_osfhandle(n)));
+    }
+    return nClosed;
+}
+
+// Through the C runtime, which keeps the stream's text or binary mode.
+unsigned long WriteStandardStream(int nStream, const void* pBytes, std::size_t count)
+{
+    const char* p = static_cast<const char*>(pBytes);
+    while (count > 0) {
+        const unsigned int nChunk = count > (1u << 20) ? (1u << 20) : static_cast<unsigned int>(count);
+        const int n = _write(nStream, p, nChunk);
+        if (n <= 0)
+            return n < 0 ? static_cast<unsigned long>(errno) : static_cast<unsigned long>(EIO);
+        p += n;
+        count -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
 int StderrIsTerminal() { return _isatty(_fileno(stderr)) ? 1 : 0; }
 
-int IsFolder(const std::string& path)
+// A name that opens a device (NUL, CON, COM1, a pipe) is no file.
+std::string OutputRefusal(const std::string& path)
 {
     const DWORD dwAttributes = GetFileAttributesA(path.c_str());
-    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return "it is a folder";
+    HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return std::string();
+    const DWORD dwType = GetFileType(h);
+    CloseHandle(h);
+    if (dwType == FILE_TYPE_PIPE)
+        return "it is a pipe";
+    return dwType == FILE_TYPE_CHAR ? "it is a device" : std::string();
 }
 
 void SetStdoutBinary() { _setmode(_fileno(stdout), _O_BINARY); }

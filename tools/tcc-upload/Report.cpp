@@ -175,6 +175,8 @@ std::string FormatSummary(const RunReport& r)
     if (!r.bSaved) {
         // The cause's words may be whole sentences: the note then is one too.
         const std::string after = r.dwAttempts > 1 ? " after " + attempts : std::string();
+        if (r.bLeftOnDisk)
+            return head + r.strMessage + after;
         if (!r.strMessage.empty() && r.strMessage.back() == '.')
             return head + r.strMessage + " Nothing written" + after + ".";
         return head + r.strMessage + after + "; nothing written";

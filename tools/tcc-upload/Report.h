@@ -48,6 +48,7 @@ struct RunReport {
     std::vector<RunFailure> attemptErrors;  // each failed attempt's cause, in order
     std::string strMessage;                 // why the run failed; empty when saved
     std::string strSha256;                  // of the bytes written; empty when nothing was
+    bool bLeftOnDisk = false;               // a failed save left the image on the disk; strMessage says where
 };
 
 // One attempt's dropped frames and line errors, added to the run's.

@@ -37,7 +37,7 @@ void Emit(const PortTrace* pTrace, const char* pszWhat, const std::string& detai
     std::string line = szHead;
     if (!detail.empty())
         line += " (" + detail + ")";
-    ConsoleLine(line + HexDump(pBytes, count));
+    ConsoleTrace(line + HexDump(pBytes, count));
 }
 
 void EmitReceived(bool bFrame, const std::uint8_t* pBytes, std::size_t count, void* pContext)

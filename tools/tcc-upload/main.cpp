@@ -33,7 +33,9 @@ enum { EXIT_OK = 0, EXIT_USAGE = 2 };
     "  -o, --output FILE  where the image is saved; - is standard output (one port).\n" \
     "                     With several ports FILE is a template: {port} the port's\n"   \
     "                     name (COM5), {serial} the USB serial number (else as\n"       \
-    "                     {port}), {date} the run's start in UTC, YYYYMMDD-HHMMSS\n"
+    "                     {port}), {date} the run's start in UTC, YYYYMMDD-HHMMSS.\n"   \
+    "                     A folder, a pipe or a device (NUL) is refused before its\n"   \
+    "                     port is opened\n"
 #define TCC_HELP_LIST_PORTS                                                              \
     "      --list-ports   the serial ports Windows lists and what Device Manager says\n" \
     "                     of each: its name, the USB ids and serial number; with\n"      \
@@ -60,7 +62,9 @@ enum { EXIT_OK = 0, EXIT_USAGE = 2 };
     "                     With several ports FILE is a template: {port} the port's\n"     \
     "                     name as a file name (/dev/ttyUSB0 gives ttyUSB0), {serial}\n"   \
     "                     the USB serial number (else as {port}), {date} the run's\n"     \
-    "                     start in UTC, YYYYMMDD-HHMMSS\n"
+    "                     start in UTC, YYYYMMDD-HHMMSS. A symbolic link is followed\n"   \
+    "                     to the file it names; a folder, FIFO, socket or device is\n"    \
+    "                     refused before its port is opened\n"
 #define TCC_HELP_LIST_PORTS                                                             \
     "      --list-ports   the serial ports of this machine and what each one is: USB\n" \
     "                     adapter (with vendor and product where known), built-in\n"    \
@@ -170,6 +174,7 @@ struct Options {
     bool bVerbose = false;
     bool bTrace = false;
     bool bListPorts = false;
+    std::vector<std::string> given;  // the long name of each option given
 };
 
 int Usage(const std::string& why)
@@ -316,8 +321,10 @@ int TakeOption(int argc, char** argv, int* pIndex, const OptionRow** ppRow, std:
 int CheckOptions(const Options& opt)
 {
     if (opt.bListPorts) {
-        const bool bAlone = opt.ports.empty() && opt.strOutput.empty() && opt.dwBaud == 0 && opt.dwRetries == 0;
-        return bAlone ? -1 : Usage("--list-ports takes no other option than --json and --all");
+        for (const std::string& name : opt.given)
+            if (name != "--list-ports" && name != "--json" && name != "--all")
+                return Usage("--list-ports takes no other option than --json and --all");
+        return -1;
     }
     if (opt.bAll)
         return Usage("--all goes with --list-ports");
@@ -337,8 +344,10 @@ int ParseOptions(int argc, char** argv, Options* pOpt)
         const OptionRow* pRow = nullptr;
         std::string value;
         int nExit = TakeOption(argc, argv, &i, &pRow, &value);
-        if (nExit < 0)
+        if (nExit < 0) {
+            pOpt->given.push_back(pRow->pszName);
             nExit = pRow->pfnApply(*pOpt, value);
+        }
         if (nExit >= 0)
             return nExit;
     }
@@ -420,7 +429,7 @@ void ChooseBaudRate(const Options& opt, BatchSettings* pSettings)
                     " baud, which the station does not speak; using " + std::to_string(reading.dwRate));
 }
 
-int Retrieve(const Options& opt)
+int Retrieve(const Options& opt, int nClosedStreams)
 {
     std::vector<PortJob> jobs;
     const int nExit = MakeJobs(opt, &jobs);
@@ -434,6 +443,7 @@ int Retrieve(const Options& opt)
     settings.bQuiet = opt.bQuiet;
     settings.bTrace = opt.bTrace;
     settings.bTerminal = StderrIsTerminal() != 0;
+    settings.bStdoutClosed = (nClosedStreams & 2) != 0;
     ConsoleInit(!opt.bQuiet && settings.bTerminal, opt.bVerbose);
     if (opt.bVerbose)
         ConsoleLine("tcc-upload: " + std::to_string(settings.dwBaud) + " baud (" + settings.strBaudSource + ")");
@@ -457,12 +467,16 @@ int ListPorts(const Options& opt)
 
 int main(int argc, char** argv)
 {
+    const int nClosedStreams = OpenClosedStandardStreams();  // first: nothing may land on a closed 0-2
     AnnounceRunning();  // an uninstaller must not remove the executable under a run
     Options opt;
     int nExit = ParseOptions(argc, argv, &opt);
     for (std::size_t i = 0; nExit < 0 && !opt.bListPorts && i < opt.ports.size(); ++i)
         nExit = ResolveAdapterSpec(&opt.ports[i], opt);
-    if (nExit >= 0)
-        return nExit;
-    return opt.bListPorts ? ListPorts(opt) : Retrieve(opt);
+    if (nExit < 0)
+        nExit = opt.bListPorts ? ListPorts(opt) : Retrieve(opt, nClosedStreams);
+    // What is still queued is waited for as long as its reader takes it; after
+    // an interruption, a reader that stopped cannot hold the program.
+    ConsoleFinish([] { return WasInterrupted() != 0; });
+    return nExit;
 }

@@ -278,8 +278,8 @@ BOOL PlatformProbeWritable(const std::string& strPath, DWORD* pdwError)
     return TRUE;
 }
 
-// The replacing file as Windows' behaves: "<target>.~N.tmp", Win32 error
-// codes, and each step can be made to fail.
+// The replacing file as Windows' behaves: ".~tccN.tmp" beside the target,
+// Win32 error codes, and each step can be made to fail.
 CReplacingFile::~CReplacingFile() { Discard(); }
 
 unsigned long CReplacingFile::Create(const std::string& targetPath)
@@ -290,7 +290,9 @@ unsigned long CReplacingFile::Create(const std::string& targetPath)
     if (TakeInjected(FileOpCreate, &dwError))
         return dwError;
     for (int nTry = 0; nTry < kTempNameTries; ++nTry) {
-        const std::string strTemp = targetPath + ".~" + std::to_string(nTry) + ".tmp";
+        const std::size_t nSlash = targetPath.rfind('/');
+        const std::string strFolder = nSlash == std::string::npos ? std::string() : targetPath.substr(0, nSlash + 1);
+        const std::string strTemp = strFolder + ".~tcc" + std::to_string(nTry) + ".tmp";
         const int fd = open(strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
         if (fd >= 0) {
             m_hFile = fd;

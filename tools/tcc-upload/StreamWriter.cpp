@@ -1,0 +1,116 @@
+#include "tools/tcc-upload/StreamWriter.h"
+
+#include <chrono>
+
+namespace {
+
+constexpr auto kGiveUpPoll = std::chrono::milliseconds(10);
+
+}  // namespace
+
+CStreamWriter::CStreamWriter(int nStream, std::size_t cbDroppableLimit, WriteProc pfnWrite)
+    : m_nStream(nStream), m_cbDroppableLimit(cbDroppableLimit), m_pfnWrite(pfnWrite)
+{
+}
+
+CStreamWriter::~CStreamWriter()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_bStop = true;
+    }
+    m_cvQueued.notify_one();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void CStreamWriter::Put(std::string text) { Queue(std::move(text), false); }
+
+bool CStreamWriter::PutDroppable(std::string text) { return Queue(std::move(text), true); }
+
+bool CStreamWriter::PutIfIdle(std::string text)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (!m_queue.empty() || m_bWriting)
+            return false;
+    }
+    return Queue(std::move(text), false);
+}
+
+bool CStreamWriter::Queue(std::string text, bool bDroppable)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_dwError != 0)
+        return false;
+    if (bDroppable && m_cbDroppableQueued + text.size() > m_cbDroppableLimit) {
+        ++m_qwDroppedTexts;
+        m_qwDroppedBytes += text.size();
+        return false;
+    }
+    if (bDroppable)
+        m_cbDroppableQueued += text.size();
+    m_queue.push_back({std::move(text), bDroppable});
+    if (!m_thread.joinable())
+        m_thread = std::thread(&CStreamWriter::Run, this);
+    m_cvQueued.notify_one();
+    return true;
+}
+
+// The writer thread: one item at a time, written outside the lock, so that
+// those who queue never wait for the stream. A failed write ends the output
+// (a reader gone stays gone); what is queued then is let go.
+void CStreamWriter::Run()
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    for (;;) {
+        m_cvQueued.wait(lock, [this] { return m_bStop || !m_queue.empty(); });
+        if (m_queue.empty())
+            return;
+        Item item = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_bWriting = true;
+        m_writeStart = std::chrono::steady_clock::now();
+        lock.unlock();
+        const unsigned long dwError = m_pfnWrite(m_nStream, item.text.data(), item.text.size());
+        lock.lock();
+        m_bWriting = false;
+        if (item.bDroppable)
+            m_cbDroppableQueued -= item.text.size();
+        if (dwError != 0 && m_dwError == 0) {
+            m_dwError = dwError;
+            m_queue.clear();
+            m_cbDroppableQueued = 0;
+        }
+        m_cvWritten.notify_all();
+    }
+}
+
+bool CStreamWriter::WaitWritten(const std::function<bool(Duration stalled)>& giveUp)
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    while (!m_queue.empty() || m_bWriting) {
+        if (giveUp(m_bWriting ? std::chrono::steady_clock::now() - m_writeStart : Duration::zero()))
+            return false;
+        m_cvWritten.wait_for(lock, kGiveUpPoll);
+    }
+    return m_dwError == 0;
+}
+
+unsigned long CStreamWriter::Error()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_dwError;
+}
+
+std::uint64_t CStreamWriter::DroppedTexts()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_qwDroppedTexts;
+}
+
+std::uint64_t CStreamWriter::DroppedBytes()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_qwDroppedBytes;
+}
