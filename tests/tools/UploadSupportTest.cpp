@@ -105,6 +105,8 @@ TEST(TraceScannerTest, DescribesWhatTheDecoderWouldMakeOfAFrame)
     const Bytes size = {0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00};
     Bytes badFcs = EncodeStationFrame(chunk.data(), chunk.size());
     badFcs[8] ^= 0x01;
+    Bytes badFcsForAnother = badFcs;
+    badFcsForAnother[1] = 0x02;
     struct {
         Bytes frame;
         const char* pszExpected;
@@ -115,6 +117,7 @@ TEST(TraceScannerTest, DescribesWhatTheDecoderWouldMakeOfAFrame)
         {badFcs, "bad FCS"},
         {EncodeStationFrame(chunk.data(), chunk.size(), 0x02), "address 02"},
         {EncodeStationFrame(chunk.data(), chunk.size(), 0x01, 0x13), "control 13"},
+        {badFcsForAnother, "bad FCS"},
         {{0x7F, 0x01, 0x03, 0x01, 0x7F}, "too short"},
         {{0x7F, 0x01, 0x03, 0x01, 0x7D, 0x7F}, "aborted"},
         {{0x7F, 0x01}, "truncated"},
