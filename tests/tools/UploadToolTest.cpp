@@ -837,20 +837,30 @@ TEST_F(UploadToolTest, EachFailureIsToldByItsClassInOneBatch)
         const char* pszError;  // "": saved
         const char* pszMessage;
         double badCheck;
+        double unwanted;  // well-formed frames for another: no noise
         bool bSilence;
     } const stations[] = {
-        {{"--fault", "no-answer"}, "no_reply", "The station did not answer. Check that it is on", 0, true},
-        {{"--fault", "oversize"}, "bad_reply", ": announced 524289 bytes, over the 524288 limit. Note", 0, false},
+        {{"--fault", "no-answer"}, "no_reply", "The station did not answer. Check that it is on", 0, 0, true},
+        {{"--fault", "oversize"}, "bad_reply", ": announced 524289 bytes, over the 524288 limit. Note", 0, 0, false},
         {{"--fault", "flip:1e-4", "--seed", "3"},
          "line_noisy",
          "The line is noisy: 3 frames failed their check.",
          3,
+         0,
          false},
-        {{"--stall-ms", "6000", "--stall-at", "2"}, "", "", 0, true},
+        {{"--stall-ms", "6000", "--stall-at", "2"}, "", "", 0, 0, true},
+        // Two noise blocks before the silence: one damaged frame in each, and
+        // four frames for others that are no noise and are not counted.
+        {{"--fault", "noise", "--stall-ms", "11000", "--stall-at", "2"},
+         "line_noisy",
+         "The line is noisy: 2 frames failed their check.",
+         2,
+         8,
+         true},
     };
     std::vector<std::string> args = {"--json", "-o", "{port}.qmf"};
     std::map<std::string, int> stationOf;
-    for (int n = 0; n < 4; ++n) {
+    for (int n = 0; n < static_cast<int>(std::size(stations)); ++n) {
         std::vector<std::string> sim = {"--size", "20000"};
         sim.insert(sim.end(), stations[n].sim.begin(), stations[n].sim.end());
         const std::string pty = StartStation(n + 1, sim);
@@ -861,7 +871,7 @@ TEST_F(UploadToolTest, EachFailureIsToldByItsClassInOneBatch)
     StopSim();
     EXPECT_EQ(r.nExit, 1) << r.strErr;
     auto objects = JsonByPort(r.strOut);
-    ASSERT_EQ(objects.size(), 4u) << r.strOut;
+    ASSERT_EQ(objects.size(), std::size(stations)) << r.strOut;
     for (auto& [pty, json] : objects) {
         const auto& c = stations[stationOf.at(pty)];
         SCOPED_TRACE(pty + " " + c.pszError);
@@ -873,8 +883,16 @@ TEST_F(UploadToolTest, EachFailureIsToldByItsClassInOneBatch)
         if (!bSaved) {
             EXPECT_EQ(json["attempt_errors"].items[0].text, c.pszError);
         }
-        EXPECT_EQ(json["drops"].Member("bad_check").number, c.badCheck);
-        EXPECT_EQ(json["frames_dropped"].number, c.badCheck);
+        const JsonValue& drops = json["drops"];
+        EXPECT_EQ(drops.Member("bad_check").number, c.badCheck);
+        EXPECT_EQ(drops.Member("unwanted").number, c.unwanted);
+        EXPECT_EQ(json["frames_dropped"].number, c.badCheck + c.unwanted);
+        if (json["error"].text == "line_noisy") {
+            const auto nNoise = static_cast<long>(drops.Member("bad_check").number + drops.Member("overlong").number);
+            EXPECT_NE(json["message"].text.find(": " + std::to_string(nNoise) + " frames failed their check"),
+                      std::string::npos)
+                << "the count said is the drops counted as noise";
+        }
         for (const char* pszKind : {"parity", "framing", "overrun"})
             EXPECT_EQ(json["line_errors"].Member(pszKind).number, 0) << "a pty has no parity: " << pszKind;
         const std::string head = "tcc-upload: " + pty + ": ";
