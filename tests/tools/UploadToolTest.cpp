@@ -287,6 +287,9 @@ std::string Sha256Of(const std::string& bytes)
     return sha.FinishHex();
 }
 
+// The file name {port} gives a pty, as the tool makes it.
+std::string PtyFileName(const std::string& pty) { return "pts_" + pty.substr(pty.rfind('/') + 1); }
+
 // Every usage error is found before a port is opened (none of these ports
 // exists, so opening one would end in 1): a short line and the pointer to
 // --help, no JSON, nothing on disk.
@@ -760,6 +763,25 @@ TEST_F(UploadToolTest, PortAutoTakesTheOneUsbAdapterOrListsThem)
     EXPECT_EQ(r.nExit, 0);
     EXPECT_EQ(r.strOut, line + "\n");
 
+    // The adapter named, then the usage error of what follows: standard
+    // error keeps the order in which they were said.
+    const std::string named = "tcc-upload: --port auto: " + line + "\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string strErr;
+    } orders[] = {
+        {{"-p", "auto", "-p", "usb:NOPE", "-o", "{port}.qmf"},
+         named + "tcc-upload: --port usb:NOPE needs exactly one matching USB serial adapter, and there is none\n"},
+        {{"-p", "auto", "-p", "auto", "-o", "{port}.qmf"},
+         named + named + "tcc-upload: --output {port}.qmf gives " + m_pty + " and " + m_pty + " the same file " +
+             PtyFileName(m_pty) + ".qmf\nTry 'tcc-upload --help'.\n"},
+    };
+    for (const auto& c : orders) {
+        r = Upload(c.args, env);
+        EXPECT_EQ(r.nExit, 2);
+        EXPECT_EQ(r.strErr, c.strErr);
+    }
+
     ASSERT_EQ(symlink("/dev/null", (byId + "/usb-Other_Adapter-if00").c_str()), 0);
     r = Upload(args, env);
     EXPECT_EQ(r.nExit, 2) << r.strErr;
@@ -1144,9 +1166,6 @@ TEST_F(UploadToolTest, ATerminalShowsOneProgressLineForAllPorts)
     EXPECT_TRUE(std::regex_search(screen, std::regex(R"(\r +\rtcc-upload: /dev/pts/\d+: saved 12000 bytes)")))
         << screen;
 }
-
-// The file name {port} gives a pty, as the tool makes it.
-std::string PtyFileName(const std::string& pty) { return "pts_" + pty.substr(pty.rfind('/') + 1); }
 
 // Started with standard descriptors closed (`>&-`, `2>&-`, as some daemons
 // and runners start programs), the files the run opens must not take their

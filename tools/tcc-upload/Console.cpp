@@ -61,10 +61,12 @@ void ConsoleInit(bool bProgress, bool bMessages)
     g_bMessages = bMessages;
 }
 
-void ConsoleLine(const std::string& text)
+void ConsoleLine(const std::string& text) { ConsoleText(text + "\n"); }
+
+void ConsoleText(const std::string& text)
 {
     std::lock_guard<std::mutex> lock(g_consoleLock);
-    ErrorWriter().Put(ProgressClearLocked() + text + "\n");
+    ErrorWriter().Put(ProgressClearLocked() + text);
     g_nProgressWidth = 0;
 }
 

@@ -16,6 +16,9 @@ void ConsoleInit(bool bProgress, bool bMessages);
 // Writes text and a newline.
 void ConsoleLine(const std::string& text);
 
+// Writes text that ends its own lines (a message of several).
+void ConsoleText(const std::string& text);
+
 // A --trace dump and a newline; left out (and counted) while too much of the
 // trace waits for standard error.
 void ConsoleTrace(const std::string& text);

@@ -177,9 +177,11 @@ struct Options {
     std::vector<std::string> given;  // the long name of each option given
 };
 
+// Through the console's writer, as every other line on standard error goes,
+// so that it comes after what was said before it.
 int Usage(const std::string& why)
 {
-    std::fprintf(stderr, "tcc-upload: %s\nTry 'tcc-upload --help'.\n", why.c_str());
+    ConsoleText("tcc-upload: " + why + "\nTry 'tcc-upload --help'.\n");
     return EXIT_USAGE;
 }
 
@@ -368,7 +370,7 @@ int ResolveAdapterSpec(std::string* pPort, const Options& opt)
         *pPort = choice.strPort;
         return -1;
     }
-    std::fputs(PortChoiceMessage(*pPort, choice).c_str(), stderr);
+    ConsoleText(PortChoiceMessage(*pPort, choice));
     if (opt.bJson && !choice.bUsage) {
         RunReport report;
         report.strPort = *pPort;
