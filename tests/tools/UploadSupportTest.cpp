@@ -908,6 +908,31 @@ TEST(StreamWriterTest, QueuesWithoutWaitingAndBoundsWhatMayBeLeftOut)
     EXPECT_EQ(g_reader.taken, "first;dump-1;must;ab;redraw;");
 }
 
+// Abandoned while the stream holds a write: the text under way ends with the
+// piece being written, what is queued and what comes later is let go, and
+// the count says what the stream took.
+TEST(StreamWriterTest, AbandonedOutputEndsWithThePieceUnderWay)
+{
+    g_reader.taken.clear();
+    g_reader.dwError = 0;
+    CStreamWriter writer(1, 0, FakeWrite);
+    const std::string image(3 * 4096 + 100, 'i');
+    HoldReader(true);
+    writer.Put(image);
+    writer.Put("queued;");
+    {
+        std::unique_lock<std::mutex> lock(g_reader.lock);
+        g_reader.cv.wait(lock, [] { return g_reader.nWaiting == 1; });
+    }
+    EXPECT_EQ(writer.WrittenBytes(), 0u);
+    writer.Abandon();
+    writer.Put("later;");
+    HoldReader(false);
+    EXPECT_TRUE(writer.WaitWritten([](CStreamWriter::Duration) { return false; }));
+    EXPECT_EQ(g_reader.taken, image.substr(0, 4096));
+    EXPECT_EQ(writer.WrittenBytes(), 4096u);
+}
+
 TEST(OutputNameTest, PortNamesAndDateBecomeFileNames)
 {
     struct {

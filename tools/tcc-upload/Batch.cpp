@@ -241,18 +241,28 @@ RunFailure CPortRun::Save()
     return RunFailure::saveFailed;
 }
 
-// The image waits for a slow reader, but never past an interruption.
+// The image waits for a slow reader, but never past an interruption, after
+// which the rest of it is let go. The image was whole: what failed is its
+// delivery, and the message says how much of it standard output took (which
+// a reader may already have used), not "nothing written".
 RunFailure CPortRun::SaveToStandardOutput(const std::uint8_t* pImage, std::uint32_t dwCount)
 {
+    const std::uint64_t qwBefore = OutputWrittenBytes();
     OutputBytes(std::string(reinterpret_cast<const char*>(pImage), dwCount));
     unsigned long dwError = 0;
     if (WaitOutputWritten([] { return WasInterrupted() != 0; }, &dwError))
         return RunFailure::none;
+    if (dwError == 0)
+        OutputAbandon();
+    const std::string written =
+        std::to_string(OutputWrittenBytes() - qwBefore) + " of " + std::to_string(dwCount) + " bytes written";
+    m_report.bLeftOnDisk = true;  // the message says what the output holds
     if (dwError == 0) {
-        m_report.strMessage = FailureMessage(RunFailure::interrupted);
+        m_report.strMessage = "interrupted while writing the image to standard output; " + written;
         return RunFailure::interrupted;
     }
-    m_report.strMessage = std::string("cannot write standard output: ") + std::strerror(static_cast<int>(dwError));
+    m_report.strMessage =
+        std::string("cannot write standard output: ") + std::strerror(static_cast<int>(dwError)) + "; " + written;
     return RunFailure::saveFailed;
 }
 

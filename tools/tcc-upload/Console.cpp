@@ -120,6 +120,10 @@ bool WaitOutputWritten(const std::function<bool()>& giveUp, unsigned long* pdwEr
     return bWritten;
 }
 
+std::uint64_t OutputWrittenBytes() { return OutputWriter().WrittenBytes(); }
+
+void OutputAbandon() { OutputWriter().Abandon(); }
+
 void ConsoleFinish(const std::function<bool()>& bStop)
 {
     const auto giveUp = [&bStop](CStreamWriter::Duration stalled) { return stalled > kStalledReader && bStop(); };

@@ -5,6 +5,7 @@
 // output and redrawn by the next ConsoleProgress.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -41,6 +42,13 @@ void OutputBytes(std::string bytes);
 // Waits until what OutputBytes queued is written (true), or a write failed
 // (*pdwError: the system's code), or giveUp returns true.
 bool WaitOutputWritten(const std::function<bool()>& giveUp, unsigned long* pdwError);
+
+// The bytes standard output has taken so far.
+std::uint64_t OutputWrittenBytes();
+
+// Once a run is interrupted: what standard output has not yet taken is let
+// go (but for the piece under way), so a reader that resumes gets no more.
+void OutputAbandon();
 
 // The end of the program's output: says what the trace left out, then waits until
 // both streams are written, or, once bStop returns true, until a stream has
