@@ -925,7 +925,8 @@ TEST(StreamWriterTest, AbandonedOutputEndsWithThePieceUnderWay)
         g_reader.cv.wait(lock, [] { return g_reader.nWaiting == 1; });
     }
     EXPECT_EQ(writer.WrittenBytes(), 0u);
-    writer.Abandon();
+    EXPECT_EQ(writer.Abandon(), image.size() + 7) << "all of the image and the text queued behind it";
+    EXPECT_EQ(writer.Abandon(), 0u) << "let go once";
     writer.Put("later;");
     HoldReader(false);
     EXPECT_TRUE(writer.WaitWritten([](CStreamWriter::Duration) { return false; }));

@@ -1361,7 +1361,7 @@ std::vector<int> EndingSignals()
             SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGRTMIN, SIGRTMAX};
 }
 
-enum class Moment { WaitingForStation, MidTransfer, RetryWait, SavingToAStalledPipe };
+enum class Moment { WaitingForStation, MidTransfer, RetryWait, SavingToAStalledPipe, ReportingToAStalledPipe };
 
 constexpr std::size_t kStalledImage = 200000;  // SavingToAStalledPipe: three pipes' worth
 
@@ -1452,6 +1452,24 @@ pid_t SignalTest::ReachMoment()
                           outFd);
         EXPECT_TRUE(grows("trying again in 600 s", 1));
         break;
+    case Moment::ReportingToAStalledPipe: {
+        if (m_simPid < 0)
+            StartSim({"--size", "3000"});
+        int fds[2];
+        EXPECT_EQ(pipe(fds), 0);
+        m_stdoutRead = fds[0];
+        // Full before the run starts: its JSON line waits behind what nobody reads.
+        fcntl(fds[1], F_SETFL, O_NONBLOCK);
+        const std::string fill(4096, 'x');
+        for (std::size_t n = fill.size(); n > 0; n /= 2)
+            while (write(fds[1], fill.data(), n) > 0) {
+            }
+        fcntl(fds[1], F_SETFL, 0);
+        pid = SpawnUpload({"--port", m_pty, "--output", "station.qmf", "--json"}, fds[1]);
+        close(fds[1]);
+        EXPECT_TRUE(grows(": saved 3000 bytes", 1));
+        break;
+    }
     case Moment::SavingToAStalledPipe: {
         if (m_simPid < 0)
             StartSim({"--size", std::to_string(kStalledImage)});
@@ -1473,23 +1491,40 @@ pid_t SignalTest::ReachMoment()
 }
 
 // Whatever the run is doing, a signal that would end it ends it at once:
-// status 130, nothing left on disk, the report saying what came in, and a
-// port's line settings as they were.
+// status 130, nothing left on disk but an image saved before it, the report
+// saying what came in (or, held by a reader that stopped, that it was lost),
+// and a port's line settings as they were.
 TEST_P(SignalTest, EachEndingSignalEndsTheRunCleanly)
 {
     const Moment nMoment = GetParam().nMoment;
-    for (int nSignal : EndingSignals()) {
+    // A report held by a reader that stopped is this moment's matter, not
+    // which signal it is: three of them do, each waiting out the stall.
+    const std::vector<int> signals =
+        nMoment == Moment::ReportingToAStalledPipe ? std::vector<int>{SIGINT, SIGTERM, SIGHUP} : EndingSignals();
+    for (int nSignal : signals) {
         SCOPED_TRACE(strsignal(nSignal));
         const pid_t pid = ReachMoment();
         kill(pid, nSignal);
         if (nMoment == Moment::SavingToAStalledPipe)
             ExpectTheRestLetGo();
         EXPECT_EQ(WaitExitOrKill(pid, 20), 130) << ReadAll(m_dir + "/upload.err");
+        const bool bStdoutStalled =
+            nMoment == Moment::SavingToAStalledPipe || nMoment == Moment::ReportingToAStalledPipe;
+        if (nMoment == Moment::ReportingToAStalledPipe) {
+            // Saved before the signal, and kept; its report is what was lost.
+            EXPECT_TRUE(ReadAll(m_dir + "/station.qmf") == ReadAll(m_dir + "/served.bin"));
+            std::remove((m_dir + "/station.qmf").c_str());
+            EXPECT_TRUE(std::regex_search(
+                ReadAll(m_dir + "/upload.err"),
+                std::regex(
+                    R"(\ntcc-upload: interrupted before standard output took the reports; \d+ bytes not written\n$)")))
+                << ReadAll(m_dir + "/upload.err");
+        }
         for (const std::string& name : Leftovers()) {
             ADD_FAILURE() << "left behind: " << name;
             std::remove((m_dir + "/" + name).c_str());
         }
-        if (nMoment != Moment::SavingToAStalledPipe) {
+        if (!bStdoutStalled) {
             auto json = Json({0, "", ReadAll(m_dir + "/upload.out")});
             EXPECT_EQ(json["error"].text, "interrupted");
             if (nMoment == Moment::MidTransfer) {
@@ -1509,7 +1544,7 @@ TEST_P(SignalTest, EachEndingSignalEndsTheRunCleanly)
                         cfgetospeed(&after) == cfgetospeed(&m_lineBefore))
                 << "the port's own settings put back";
         }
-        if (nMoment != Moment::SavingToAStalledPipe)
+        if (!bStdoutStalled)
             EndMoment();
         else if (m_stdoutRead >= 0) {
             close(m_stdoutRead);
@@ -1523,7 +1558,8 @@ INSTANTIATE_TEST_SUITE_P(Moments, SignalTest,
                          ::testing::Values(MomentCase{Moment::WaitingForStation, "WaitingForStation"},
                                            MomentCase{Moment::MidTransfer, "MidTransfer"},
                                            MomentCase{Moment::RetryWait, "RetryWait"},
-                                           MomentCase{Moment::SavingToAStalledPipe, "SavingToAStalledPipe"}),
+                                           MomentCase{Moment::SavingToAStalledPipe, "SavingToAStalledPipe"},
+                                           MomentCase{Moment::ReportingToAStalledPipe, "ReportingToAStalledPipe"}),
                          [](const auto& info) { return std::string(info.param.pszName); });
 
 // What a caller ignores (nohup ignores SIGHUP, a shell's background job

@@ -124,15 +124,25 @@ std::uint64_t OutputWrittenBytes() { return OutputWriter().WrittenBytes(); }
 
 void OutputAbandon() { OutputWriter().Abandon(); }
 
-void ConsoleFinish(const std::function<bool()>& bStop)
+// A stream that failed (a reader gone) has said so in its port's line; one
+// given up here was held by a reader that stopped, and what it held is lost.
+bool ConsoleFinish(const std::function<bool()>& bStop)
 {
     const auto giveUp = [&bStop](CStreamWriter::Duration stalled) { return stalled > kStalledReader && bStop(); };
     const std::uint64_t qwDumps = ErrorWriter().DroppedTexts();
     if (qwDumps != 0)
         ConsoleLine("tcc-upload: --trace: " + std::to_string(qwDumps) + " dumps (" +
                     std::to_string(ErrorWriter().DroppedBytes()) + " bytes) left out: standard error did not keep up");
-    OutputWriter().WaitWritten(giveUp);
-    ErrorWriter().WaitWritten(giveUp);
+    bool bDelivered = true;
+    if (!OutputWriter().WaitWritten(giveUp) && OutputWriter().Error() == 0) {
+        bDelivered = false;
+        if (const std::uint64_t qwLost = OutputWriter().Abandon())
+            ConsoleLine("tcc-upload: interrupted before standard output took the reports; " + std::to_string(qwLost) +
+                        " bytes not written");
+    }
+    if (!ErrorWriter().WaitWritten(giveUp) && ErrorWriter().Error() == 0)
+        bDelivered = false;
+    return bDelivered;
 }
 
 std::string FlattenMessage(const char* pszText)

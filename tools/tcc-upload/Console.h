@@ -52,5 +52,7 @@ void OutputAbandon();
 
 // The end of the program's output: says what the trace left out, then waits until
 // both streams are written, or, once bStop returns true, until a stream has
-// held a write for a moment (its reader has stopped).
-void ConsoleFinish(const std::function<bool()>& bStop);
+// held a write for a moment (its reader has stopped). Returns false when it
+// gave up on a stream that still held output, which is lost (and said on
+// standard error, when that is not the stream that held it).
+bool ConsoleFinish(const std::function<bool()>& bStop);

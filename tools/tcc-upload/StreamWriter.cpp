@@ -93,6 +93,7 @@ void CStreamWriter::Run()
 // written without it. 0 or the write's error.
 unsigned long CStreamWriter::WriteItem(const std::string& text, std::unique_lock<std::mutex>& lock)
 {
+    m_cbItemLeft = text.size();
     for (std::size_t nAt = 0; nAt < text.size() && !m_bAbandoned;) {
         const std::size_t n = std::min(kPiece, text.size() - nAt);
         m_writeStart = std::chrono::steady_clock::now();
@@ -103,18 +104,25 @@ unsigned long CStreamWriter::WriteItem(const std::string& text, std::unique_lock
             return dwError;
         nAt += n;
         m_qwWritten += n;
+        m_cbItemLeft -= n;
     }
     return 0;
 }
 
-void CStreamWriter::Abandon()
+std::uint64_t CStreamWriter::Abandon()
 {
     std::lock_guard<std::mutex> lock(m_lock);
+    if (m_bAbandoned)
+        return 0;
     m_bAbandoned = true;
-    for (const Item& item : m_queue)
+    std::uint64_t qwLost = m_bWriting ? m_cbItemLeft : 0;
+    for (const Item& item : m_queue) {
+        qwLost += item.text.size();
         if (item.bDroppable)
             m_cbDroppableQueued -= item.text.size();
+    }
     m_queue.clear();
+    return qwLost;
 }
 
 bool CStreamWriter::WaitWritten(const std::function<bool(Duration stalled)>& giveUp)

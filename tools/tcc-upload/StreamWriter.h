@@ -46,8 +46,10 @@ public:
 
     // Any thread: lets go of what is queued, ends the text under way after
     // the piece being written, and lets go of what is queued from then on
-    // (a run that was interrupted sends its reader no more).
-    void Abandon();
+    // (a run that was interrupted sends its reader no more). Returns the
+    // bytes not yet taken that this call let go: queued, and the rest of the
+    // text under way, the piece being written included; 0 once abandoned.
+    std::uint64_t Abandon();
 
     unsigned long Error();         // the first write error, 0 when none
     std::uint64_t WrittenBytes();  // what the stream has taken so far
@@ -76,6 +78,7 @@ private:
     bool m_bAbandoned = false;
     unsigned long m_dwError = 0;
     std::uint64_t m_qwWritten = 0;
+    std::size_t m_cbItemLeft = 0;  // of the text under way, what the stream has not taken
     std::uint64_t m_qwDroppedTexts = 0, m_qwDroppedBytes = 0;
     std::thread m_thread;  // started by the first text
 };

@@ -478,7 +478,9 @@ int main(int argc, char** argv)
     if (nExit < 0)
         nExit = opt.bListPorts ? ListPorts(opt) : Retrieve(opt, nClosedStreams);
     // What is still queued is waited for as long as its reader takes it; after
-    // an interruption, a reader that stopped cannot hold the program.
-    ConsoleFinish([] { return WasInterrupted() != 0; });
+    // an interruption, a reader that stopped cannot hold the program, and
+    // what it held back makes the run an interrupted one.
+    if (!ConsoleFinish([] { return WasInterrupted() != 0; }))
+        nExit = ExitStatusOf(RunFailure::interrupted);
     return nExit;
 }
