@@ -959,6 +959,60 @@ TEST(OutputNameTest, PortNamesAndDateBecomeFileNames)
     EXPECT_EQ(UtcStamp(1796655600), "20261207-150000");
 }
 
+// What a Windows output path names, from the name alone: opening it to ask
+// would act on it. The legacy device names count in any folder and with any
+// extension; the device namespace is devices but for the file systems it
+// reaches; a pipe is a pipe on this machine or another.
+TEST(OutputNameTest, WindowsDeviceAndPipeNamesAreToldWithoutOpeningThem)
+{
+    const std::string device = "it is a device", pipe = "it is a pipe", file;
+    const struct {
+        const char* pszPath;
+        const std::string& refusal;
+    } cases[] = {
+        {"station.qmf", file},
+        {"C:\\data\\station.qmf", file},
+        {"Z:/tmp/out.qmf", file},
+        {"out\\", file},
+        {"NUL", device},
+        {"nul", device},
+        {"NUL.qmf", device},
+        {"aux.tar.gz", device},
+        {"CON ", device},
+        {"Con .qmf", device},
+        {"C:\\data\\com6.qmf", device},
+        {"data/LPT1", device},
+        {"C:NUL", device},
+        {"COM6", device},
+        {"prn:", device},
+        {"CONOUT$", device},
+        {"COM\xB9.qmf", device},
+        {"LPT\xC2\xB3", device},
+        {"COM10", file},
+        {"COM0", file},
+        {"COMA", file},
+        {"a.con", file},
+        {"nullable.qmf", file},
+        {"\\\\.\\COM6", device},
+        {"\\\\.\\COM10", device},
+        {"\\\\.\\C:", device},
+        {"\\\\.\\PhysicalDrive0", device},
+        {"\\\\?\\GLOBALROOT\\Device\\Serial0", device},
+        {"\\\\.\\pipe\\x", pipe},
+        {"\\\\.\\PIPE\\x", pipe},
+        {"//./pipe/x", pipe},
+        {"\\\\?\\pipe\\x", pipe},
+        {"\\\\server\\pipe\\x", pipe},
+        {"\\\\.\\C:\\data\\x.qmf", file},
+        {"\\\\?\\C:\\data\\NUL", file},
+        {"\\\\?\\UNC\\server\\share\\x.qmf", file},
+        {"\\\\?\\Volume{0b1c}\\x.qmf", file},
+        {"\\\\server\\share\\x.qmf", file},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(WindowsOutputNameRefusal(c.pszPath), c.refusal) << c.pszPath;
+}
+
 // Every error is found from the arguments alone, before a port is opened.
 TEST(OutputNameTest, TemplatesExpandPerPortOrSayWhyNot)
 {
