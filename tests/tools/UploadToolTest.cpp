@@ -139,6 +139,39 @@ std::size_t Occurrences(const std::string& text, const std::string& what)
     return n;
 }
 
+// Whether nSignal is in pid's signal mask named field (SigCgt: caught,
+// SigIgn: ignored) in /proc.
+bool InSignalMask(pid_t pid, const char* pszField, int nSignal)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(pszField, 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> (nSignal - 1)) & 1;
+    return false;
+}
+
+bool CatchesSignal(pid_t pid, int nSignal) { return InSignalMask(pid, "SigCgt:", nSignal); }
+
+// A tty's settings through a descriptor of its own, set first when asked.
+termios LineOf(const std::string& tty, const termios* pSet = nullptr)
+{
+    termios t{};
+    const int fd = open(tty.c_str(), O_RDWR | O_NOCTTY);
+    EXPECT_GE(fd, 0) << tty;
+    if (pSet != nullptr) {
+        EXPECT_EQ(tcsetattr(fd, TCSANOW, pSet), 0) << tty;
+    }
+    EXPECT_EQ(tcgetattr(fd, &t), 0) << tty;
+    close(fd);
+    return t;
+}
+
+bool SameLine(const termios& a, const termios& b)
+{
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+           std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 && cfgetospeed(&a) == cfgetospeed(&b);
+}
+
 class UploadToolTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -256,6 +289,28 @@ protected:
         for (auto it = std::sregex_iterator(err.begin(), err.end(), line); it != std::sregex_iterator(); ++it)
             served.push_back({std::stoull((*it)[1]), std::stoull((*it)[2]), std::stoull((*it)[3])});
         return served;
+    }
+
+    // A run held while its output file is open (its station never answers):
+    // each descriptor it was started without is the null device, not a file
+    // it opened (standard input above all, which nothing writes to).
+    void ExpectClosedDescriptorsAreTheNullDevice(int nClosedMask)
+    {
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+        const pid_t pid = SpawnUpload({"-p", ptsname(master), "-o", "held.qmf"}, -1, Closing(nClosedMask));
+        EXPECT_TRUE(AwaitFact([&] { return !Leftovers().empty() && CatchesSignal(pid, SIGTERM); }));
+        for (int fd = 0; fd <= 2; ++fd) {
+            if ((nClosedMask & (1 << fd)) == 0)
+                continue;
+            char sz[4096] = "";
+            const std::string link = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
+            const ssize_t n = readlink(link.c_str(), sz, sizeof sz - 1);
+            EXPECT_EQ(std::string(sz, n > 0 ? static_cast<std::size_t>(n) : 0), "/dev/null") << "descriptor " << fd;
+        }
+        kill(pid, SIGTERM);
+        EXPECT_EQ(WaitExitOrKill(pid, 20), 130);
+        close(master);
     }
 
     // Names in the folder other than the fixture's own files.
@@ -424,19 +479,6 @@ TEST_F(UploadToolTest, FailedRetrievalExitsOneAndWritesNothing)
         StopSim();
     }
 }
-
-// Whether nSignal is in pid's signal mask named field (SigCgt: caught,
-// SigIgn: ignored) in /proc.
-bool InSignalMask(pid_t pid, const char* pszField, int nSignal)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(pszField, 0) == 0)
-            return (std::stoull(line.substr(7), nullptr, 16) >> (nSignal - 1)) & 1;
-    return false;
-}
-
-bool CatchesSignal(pid_t pid, int nSignal) { return InSignalMask(pid, "SigCgt:", nSignal); }
 
 // Ctrl-C, kill, a closed terminal or an ended ssh session: the run stops and
 // removes its temporary file. The station never answers, so the run is still
@@ -889,7 +931,19 @@ TEST_F(UploadToolTest, EachFailureIsToldByItsClassInOneBatch)
         stationOf[pty] = n;
         args.insert(args.end(), {"-p", pty});
     }
+    // Each port's own settings are back after the run, however its port
+    // ended: a rate and an output processing of their own, which no DCB
+    // carries, so that only the settings read at open can put them back.
+    std::map<std::string, termios> linesBefore;
+    for (const auto& [pty, n] : stationOf) {
+        termios own = LineOf(pty);
+        cfsetspeed(&own, B9600);
+        own.c_oflag |= OPOST | ONLCR;
+        linesBefore[pty] = LineOf(pty, &own);
+    }
     const RunResult r = Upload(args);  // standard error is a file: a log
+    for (const auto& [pty, line] : linesBefore)
+        EXPECT_TRUE(SameLine(LineOf(pty), line)) << pty << ": the port's own settings put back";
     StopSim();
     EXPECT_EQ(r.nExit, 1) << r.strErr;
     auto objects = JsonByPort(r.strOut);
@@ -1196,6 +1250,7 @@ TEST_F(UploadToolTest, ClosedStandardDescriptorsLoseNothing)
         }
         EXPECT_EQ(Leftovers().size(), 2u);
         std::system(("rm -f '" + m_dir + "'/out-*").c_str());
+        ExpectClosedDescriptorsAreTheNullDevice(c.nClosedMask);
     }
     // The image for a standard output that is closed has nowhere to go: it is
     // refused before the port is opened, not sent to whatever took its place.
@@ -1432,9 +1487,7 @@ pid_t SignalTest::ReachMoment()
         m_master = posix_openpt(O_RDWR | O_NOCTTY);
         EXPECT_EQ(grantpt(m_master) | unlockpt(m_master), 0);
         const std::string slave = ptsname(m_master);
-        const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY);
-        tcgetattr(fd, &m_lineBefore);
-        close(fd);
+        m_lineBefore = LineOf(slave);
         pid = SpawnUpload({"--port", slave, "--output", "station.qmf", "--json"}, outFd);
         // The handlers come before the temporary file.
         EXPECT_TRUE(AwaitFact([&] { return !Leftovers().empty() && CatchesSignal(pid, SIGTERM); }));
@@ -1534,15 +1587,7 @@ TEST_P(SignalTest, EachEndingSignalEndsTheRunCleanly)
             }
         }
         if (nMoment == Moment::WaitingForStation) {
-            const int fd = open(ptsname(m_master), O_RDWR | O_NOCTTY);
-            termios after{};
-            tcgetattr(fd, &after);
-            close(fd);
-            EXPECT_TRUE(after.c_iflag == m_lineBefore.c_iflag && after.c_oflag == m_lineBefore.c_oflag &&
-                        after.c_cflag == m_lineBefore.c_cflag && after.c_lflag == m_lineBefore.c_lflag &&
-                        std::memcmp(after.c_cc, m_lineBefore.c_cc, sizeof after.c_cc) == 0 &&
-                        cfgetospeed(&after) == cfgetospeed(&m_lineBefore))
-                << "the port's own settings put back";
+            EXPECT_TRUE(SameLine(LineOf(ptsname(m_master)), m_lineBefore)) << "the port's own settings put back";
         }
         if (!bStdoutStalled)
             EndMoment();
