@@ -124,8 +124,9 @@ std::uint64_t OutputWrittenBytes() { return OutputWriter().WrittenBytes(); }
 
 void OutputAbandon() { OutputWriter().Abandon(); }
 
-// A stream that failed (a reader gone) has said so in its port's line; one
-// given up here was held by a reader that stopped, and what it held is lost.
+// A stream whose write failed has lost its reader for good (`| head -1`) and
+// is owed nothing more; one given up here was held by a reader that stopped
+// while the run was interrupted, and what it held is lost.
 bool ConsoleFinish(const std::function<bool()>& bStop)
 {
     const auto giveUp = [&bStop](CStreamWriter::Duration stalled) { return stalled > kStalledReader && bStop(); };
