@@ -523,11 +523,14 @@ TEST_F(UploadToolTest, LineClosedMidTransferExitsOne)
 
 // A pulled cable, and the adapter's port gone at the retry: each attempt's
 // class is kept, in order, so the line's loss is not lost to the last one.
+// The port is named by the simulator's link, which goes before the line
+// does: the pty's own number may already be another test's at the retry.
 TEST_F(UploadToolTest, EveryAttemptsClassIsKeptInOrder)
 {
-    StartSim({"--fault", "close-mid", "--size", "20000"});
-    const RunResult r = Upload(
-        {"--port", m_pty, "--output", "station.qmf", "--quiet", "--json", "--retries", "1", "--retry-wait", "0"});
+    const std::string link = m_dir + "/sim-link";
+    StartSim({"--fault", "close-mid", "--size", "20000", "--link", link});
+    const RunResult r =
+        Upload({"--port", link, "--output", "station.qmf", "--quiet", "--json", "--retries", "1", "--retry-wait", "0"});
     EXPECT_EQ(r.nExit, 1) << r.strErr;
     auto json = Json(r);
     EXPECT_EQ(json["error"].text, "port_not_found");
