@@ -1,5 +1,6 @@
 # Sourced by the benchmarks that run the command-line tools
-# (bench/batch/bench-batch.sh, scripts/bench-retrieval.sh), with root set to
+# (bench/batch/bench-batch.sh, bench/noise/bench-noise.sh,
+# scripts/bench-retrieval.sh), with root set to
 # the source tree: configures BUILD_DIR (their first argument, default
 # build/native) if it is not there yet, builds the station simulator and
 # tcc-upload in it, and sets build, sim and upload.

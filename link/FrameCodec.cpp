@@ -40,12 +40,14 @@ bool StoreByte(FrameDecoder* d, std::uint8_t b)
     return true;
 }
 
-// Closing flag: a good frame leaves the decoder on the receive queue; a bad one
-// stays held and is refilled from the next opening flag.
+// Closing flag: a good frame leaves the decoder on the receive queue; a bad
+// one, or one for another, stays held and is refilled from the next opening
+// flag.
 void CloseFrame(FrameDecoder* d, FrameQueue* rxQueue)
 {
-    if (!FcsCheck(d->m_pRxFrame)) {
-        ++d->m_dropped.adwCount[DROP_BAD_CHECK];
+    const bool bChecked = FcsCheck(d->m_pRxFrame);
+    if (!bChecked || d->m_bUnwanted) {
+        ++d->m_dropped.adwCount[bChecked ? DROP_UNWANTED : DROP_BAD_CHECK];
         return;
     }
     Push(rxQueue, d->m_pRxFrame);
@@ -101,16 +103,21 @@ void Decode(FrameDecoder* pDecoder, FrameQueue* rxQueue, const std::uint8_t* pBy
             if (b == kFlag && OpenFrame(d))
                 d->m_nRxState = DECODE_ADDRESS;
             break;
+        // Another address or control byte is noted and the frame decoded
+        // on: whether it is another's or noise, its check tells at its end.
         case DECODE_ADDRESS:
             if (b == kFlag)
                 break;
-            d->m_nRxState = (b == kAddressReceived) ? DECODE_CONTROL : Drop(d, DROP_UNWANTED, DECODE_HUNT);
+            d->m_bUnwanted = b != kAddressReceived;
+            d->m_nRxState = DECODE_CONTROL;
             break;
         case DECODE_CONTROL:
             if (b == kFlag)
                 d->m_nRxState = Drop(d, DROP_BAD_CHECK, DECODE_ADDRESS);
-            else
-                d->m_nRxState = (b == kControl) ? DECODE_DATA : Drop(d, DROP_UNWANTED, DECODE_HUNT);
+            else {
+                d->m_bUnwanted |= b != kControl;
+                d->m_nRxState = DECODE_DATA;
+            }
             break;
         case DECODE_DATA:
             if (b == kFlag) {

@@ -27,10 +27,12 @@ enum { DECODE_HUNT = 0, DECODE_ADDRESS, DECODE_CONTROL, DECODE_DATA, DECODE_ESCA
 // Why the decoder threw a frame away. A damaged line shows as bad checks and
 // overlong frames (a flag lost to noise joins two frames); a frame for
 // another address or with another control byte is well formed but unwanted.
+// The header is judged only once the body has passed its check: the FCS
+// covers the body alone, and a damaged frame is noise whatever its header.
 enum DropReason {
     DROP_BAD_CHECK = 0,  // failed its FCS, aborted (7D 7F), or cut short before its control byte
     DROP_OVERLONG,       // more body than a buffer holds
-    DROP_UNWANTED,       // an address or control byte other than the station's
+    DROP_UNWANTED,       // passed its FCS, with an address or control byte other than the station's
     DROP_REASONS
 };
 
@@ -45,6 +47,7 @@ struct FrameDecoder {
     FrameBuffer* m_pRxFrame;   // buffer being filled, null when none is held
     std::uint8_t* m_pRxWrite;  // m_pRxFrame->abData + wLength while storing
     std::int32_t m_nRxState;
+    std::int32_t m_bUnwanted;  // the frame being decoded has another address or control byte
     FrameDrops m_dropped;
 };
 

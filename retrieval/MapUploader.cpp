@@ -295,9 +295,10 @@ bool CMapUploader::FailOnLineLost(int nState)
 // Uploader worker, in Error. A cause this thread did not decide is the
 // station's broken rule (none for an image that could not be allocated). A
 // noisy line wins over both the station's silence and its broken rule: a
-// chunk lost to noise leaves the image short, and so makes either. Every
-// frame the link threw away counts: noise that hits a flag makes an overlong
-// frame, noise on the address an unwanted one.
+// chunk lost to noise leaves the image short, and so makes either. Noise is
+// what failed its check, and the overlong frames a flag lost to noise makes;
+// a well-formed frame for another is none. The decision and its words come
+// from one reading of the counts, so the number said is the number judged.
 RunFailure CMapUploader::DecideFailure(std::string* pDetail)
 {
     RunFailure cause = m_failure.load(std::memory_order_relaxed);
@@ -307,7 +308,8 @@ RunFailure CMapUploader::DecideFailure(std::string* pDetail)
     }
     if (cause == RunFailure::lineLost || m_pLink == nullptr)
         return cause;
-    const std::uint32_t dwFrames = m_pLink->FramesDropped();
+    const FrameDrops drops = m_pLink->Drops();
+    const std::uint32_t dwFrames = drops.adwCount[DROP_BAD_CHECK] + drops.adwCount[DROP_OVERLONG];
     const LineErrorCounts errors = m_pLink->LineErrors();
     if (dwFrames == 0 && errors.Total() == 0)
         return cause;

@@ -3,6 +3,7 @@
 
 #include "platform/AppMessageBox.h"
 #include "platform/ProgramFolder.h"
+#include "platform/RegularFile.h"
 
 #include <climits>
 #include <cstdio>
@@ -126,6 +127,8 @@ std::vector<std::string> BaudRateFilePlaces()
 BaudRateReading ReadBaudRateFileFrom(const std::vector<std::string>& files)
 {
     for (const std::string& file : files) {
+        if (!IsRegularFile(file))
+            continue;
         std::FILE* pFile = std::fopen(file.c_str(), "rb");
         const long nLength = pFile ? FileLength(pFile) : -1;
         if (nLength < 0) {

@@ -41,8 +41,8 @@ DWORD BaudRateFromText(const char* pText, std::size_t nLength);
 // the working directory.
 std::vector<std::string> BaudRateFilePlaces();
 
-// The first of the files that opens, read without a box; RATE_NO_FILE when
-// none does.
+// The first of the files that is a regular file and opens, read without a
+// box; RATE_NO_FILE when none is.
 BaudRateReading ReadBaudRateFileFrom(const std::vector<std::string>& files);
 
 // ReadBaudRateFileFrom the usual places, for a caller that words its own

@@ -91,6 +91,10 @@ CSerialPort::~CSerialPort()
         return;
     StopThread();
     PurgeComm(m_hComm, kPurgeAll);
+    // Windows keeps a port's settings past its handle: the DCB read at open
+    // is set again. The POSIX driver's DCB at open already describes the raw
+    // line it made; there the close itself gives the tty the settings it had
+    // before (CCommPort::OnClose), and overrides this call.
     if (m_bHaveDcbAtOpen)
         SetCommState(m_hComm, &m_dcbAtOpen);
     for (OVERLAPPED* pOverlapped : {&m_ovRead, &m_ovWrite, &m_ovWait}) {

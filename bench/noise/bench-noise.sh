@@ -12,13 +12,9 @@
 #        RUNS=N: runs per row (default 16, the stations of a row run at once)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
-build="$(realpath -m "${1:-$root/build/native}")"
-if [ ! -d "$build" ]; then
-  cmake -S "$root" -B "$build" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build "$build" --target tcc-station-sim tcc-upload -j"$(nproc)" >/dev/null
-sim="$build/tools/station-sim/tcc-station-sim"
-upload="$build/tools/tcc-upload/tcc-upload"
+# shellcheck source=../tools.sh
+. "$root/bench/tools.sh"
+bench_build_tools "${1:-}"
 baud=115200
 size=65536
 runs="${RUNS:-16}"

@@ -48,6 +48,18 @@ void Drain(int efd)
     [[maybe_unused]] ssize_t n = read(efd, &count, sizeof count);
 }
 
+// An open that fails gives the tty back as it was found, as a close does
+// (OnClose): its own settings, when they were changed, and no exclusive
+// claim, which would stay on the tty for as long as anyone else has it open
+// (the shell of a terminal typed as the port).
+void CloseUnopened(int fd, const termios* pLineAtOpen)
+{
+    if (pLineAtOpen != nullptr)
+        tcsetattr(fd, TCSANOW, pLineAtOpen);
+    ioctl(fd, TIOCNXCL);
+    close(fd);
+}
+
 }  // namespace
 
 std::shared_ptr<CCommPort> CCommPort::Create(int fd, DWORD& error)
@@ -55,7 +67,7 @@ std::shared_ptr<CCommPort> CCommPort::Create(int fd, DWORD& error)
     termios t{};
     if (tcgetattr(fd, &t) != 0) {
         error = ErrnoToWin32(errno);
-        close(fd);
+        CloseUnopened(fd, nullptr);
         return nullptr;
     }
     const termios lineAtOpen = t;
@@ -63,7 +75,7 @@ std::shared_ptr<CCommPort> CCommPort::Create(int fd, DWORD& error)
     t.c_cflag |= CLOCAL | CREAD;
     if (tcsetattr(fd, TCSANOW, &t) != 0 || tcgetattr(fd, &t) != 0) {
         error = ErrnoToWin32(errno);
-        close(fd);
+        CloseUnopened(fd, &lineAtOpen);
         return nullptr;
     }
     const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -72,7 +84,7 @@ std::shared_ptr<CCommPort> CCommPort::Create(int fd, DWORD& error)
         error = ErrnoToWin32(errno);
         if (wakeFd >= 0)
             close(wakeFd);
-        close(fd);
+        CloseUnopened(fd, &lineAtOpen);
         return nullptr;
     }
     std::shared_ptr<CCommPort> port;
@@ -84,7 +96,7 @@ std::shared_ptr<CCommPort> CCommPort::Create(int fd, DWORD& error)
         if (!port) {
             close(callerWakeFd);
             close(wakeFd);
-            close(fd);
+            CloseUnopened(fd, &lineAtOpen);
         }
         return nullptr;  // a constructed port closes its fds itself
     }

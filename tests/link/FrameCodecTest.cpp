@@ -129,6 +129,17 @@ INSTANTIATE_TEST_SUITE_P(
         StreamCase{"NoiseBeforeFrame", Bytes{0x00, 0x01, 0x03, 0x7D, 0x55} + StationFrame(kA), {kA}, Dropped{0, 0, 0}},
         StreamCase{"SentAddressRejected", StationFrame(kA, 0x80) + StationFrame(kB), {kB}, Dropped{0, 0, 1}},
         StreamCase{"OtherControlRejected", StationFrame(kA, 0x01, 0x13) + StationFrame(kB), {kB}, Dropped{0, 0, 1}},
+        // Only a frame that passes its check is another's; a damaged one is
+        // noise whatever its header says.
+        StreamCase{"SentAddressWithBadFcs", StationFrame(Corrupt(kA), 0x80) + StationFrame(kB), {kB}, Dropped{1, 0, 0}},
+        StreamCase{
+            "OtherControlWithBadFcs", StationFrame(Corrupt(kA), 0x01, 0x13) + StationFrame(kB), {kB}, Dropped{1, 0, 0}},
+        StreamCase{"OtherAddressOverlong",
+                   Bytes{0x7F, 0x02, 0x03} + Bytes(kFrameDataSize + 1, 0x11) + StationFrame(kB),
+                   {kB},
+                   Dropped{0, 1, 0}},
+        StreamCase{
+            "OtherAddressAborted", Bytes{0x7F, 0x02, 0x03, 0x11, 0x7D} + StationFrame(kA), {kA}, Dropped{1, 0, 0}},
         StreamCase{"FlagAfterControlReopens",
                    Bytes{0x7F, 0x01, 0x7F} + WithoutOpeningFlag(StationFrame(kA)),
                    {kA},

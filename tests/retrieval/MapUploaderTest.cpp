@@ -207,6 +207,16 @@ Bytes Damaged(Bytes frame)
     return frame;
 }
 
+// A well-formed frame for another address: the FCS covers the body alone.
+Bytes ForAnother(Bytes frame)
+{
+    frame[1] = 0x02;
+    return frame;
+}
+
+// Longer than any buffer: what a flag lost to noise makes of two frames.
+Bytes Overlong() { return Concat(Concat({0x7F, 0x01, 0x03}, Bytes(kFrameDataSize + 1, 0x11)), {0x7F}); }
+
 std::vector<ScriptCase> ScriptCases()
 {
     Bytes ten = TestImage(10);
@@ -314,6 +324,22 @@ std::vector<ScriptCase> ScriptCases()
          0,
          RunFailure::lineNoisy,
          "1 frame failed its check"},
+        // Frames for another address are no noise: a silence after them is
+        // the station's; the count names only what failed its check.
+        {"FramesForAnotherThenSilence",
+         SizeResponse(10),
+         {ForAnother(DataChunk(1, 5, ten)), ForAnother(DataChunk(0, 10, ten))},
+         AwaitData,
+         0,
+         RunFailure::noReply,
+         ""},
+        {"DamagedFramesForAnotherAndOneOverlongThenSilence",
+         SizeResponse(10),
+         {Damaged(ForAnother(DataChunk(1, 5, ten))), ForAnother(DataChunk(1, 5, ten)), Overlong()},
+         AwaitData,
+         0,
+         RunFailure::lineNoisy,
+         "2 frames failed their check"},
         {"DamagedFrameInASuccessfulRun",
          SizeResponse(10),
          {Damaged(DataChunk(1, 5, ten)), DataChunk(0, 10, ten)},

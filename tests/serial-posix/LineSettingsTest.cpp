@@ -3,6 +3,10 @@
 
 #include "serial/posix/LineSettings.h"
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+
 namespace {
 
 struct LineCase {
@@ -135,6 +139,60 @@ TEST_P(LineSettingsTest, CloseGivesTheTtyItsOwnSettingsBack)
 
 INSTANTIATE_TEST_SUITE_P(Lines, LineSettingsTest, ::testing::ValuesIn(kLineCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Opens the tty as the port, under a limit on descriptors that leaves
+// nSpare free beside the port's own: the driver's wake events then find none
+// (nSpare 0: the first is refused, 1: the second). Returns the handle.
+HANDLE OpenWithSpareDescriptors(const std::string& path, int nSpare)
+{
+    rlimit old{};
+    EXPECT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+    const int nNext = open("/dev/null", O_RDONLY);  // the lowest free number: the port's
+    close(nNext);
+    rlimit tight = old;
+    tight.rlim_cur = static_cast<rlim_t>(nNext + 1 + nSpare);
+    EXPECT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_OVERLAPPED, nullptr);
+    EXPECT_EQ(setrlimit(RLIMIT_NOFILE, &old), 0);
+    return h;
+}
+
+// However the driver's hold on a tty ends, the tty is left as it was found
+// (a terminal's own cooked settings here): after a close, and after an open
+// that failed once the line had been made raw. No exclusive claim is left
+// either, or the tty's owner could not open it again.
+TEST(LineSettingsEnds, EveryEndLeavesTheTtyAsItWasFound)
+{
+    const struct {
+        const char* pszName;
+        int nSpare;  // -1: the port opens and is closed
+    } cases[] = {{"closed", -1}, {"first wake event refused", 0}, {"second wake event refused", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        int master = -1, slave = -1;
+        ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+        termios found{};
+        ASSERT_EQ(tcgetattr(slave, &found), 0);
+        const HANDLE h = OpenWithSpareDescriptors(ttyname(slave), c.nSpare < 0 ? 8 : c.nSpare);
+        EXPECT_EQ(h == INVALID_HANDLE_VALUE, c.nSpare >= 0);
+        if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+        termios after{};
+        ASSERT_EQ(tcgetattr(slave, &after), 0);
+        EXPECT_EQ(after.c_iflag, found.c_iflag);
+        EXPECT_EQ(after.c_oflag, found.c_oflag);
+        EXPECT_EQ(after.c_cflag, found.c_cflag);
+        EXPECT_EQ(after.c_lflag, found.c_lflag);
+        EXPECT_EQ(std::memcmp(after.c_cc, found.c_cc, sizeof after.c_cc), 0);
+        EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&found));
+        int nExclusive = -1;
+        EXPECT_EQ(ioctl(slave, TIOCGEXCL, &nExclusive), 0);
+        EXPECT_EQ(nExclusive, 0) << "TIOCEXCL left set";
+        close(master);
+        close(slave);
+    }
+}
 
 // The translation alone, on a termios record: every format, whatever a pty keeps.
 TEST(LineSettingsMap, DcbToTermiosAndBack)

@@ -184,11 +184,15 @@ INSTANTIATE_TEST_SUITE_P(
 // The working directory's file first, a technician's own, found even when it
 // names no rate; then the one in the program's folder; the defaults (and
 // with them the window's "Using Defaults" box) only when neither is there.
+// A place that holds something other than a file is passed over (a folder
+// opens on Linux, a FIFO waits for a writer).
 TEST_F(SerialPortCtrlTest, TheWorkingDirectoryFileWinsOverTheProgramFolders)
 {
     const std::string program = (m_dir / "program").string() + "/";
     fs::create_directory(program);
     const std::vector<std::string> places{"UploadConfig.ini", program + "UploadConfig.ini"};
+    const char* const kFolder = "<a folder>";
+    const char* const kFifo = "<a FIFO>";
     struct {
         const char* pszWorking;  // nullptr: no file there
         const char* pszProgram;
@@ -203,12 +207,20 @@ TEST_F(SerialPortCtrlTest, TheWorkingDirectoryFileWinsOverTheProgramFolders)
         {"BAUDRATE=4800", "BAUDRATE=9600\r\n", 57600, RATE_VALUE_UNSUPPORTED, 0},
         {nullptr, "BAUDRATE=4800", 57600, RATE_VALUE_UNSUPPORTED, 1},
         {"BAUDRATE=19200", nullptr, 19200, RATE_FROM_FILE, 0},
+        {kFolder, "BAUDRATE=9600\r\n", 9600, RATE_FROM_FILE, 1},
+        {kFolder, nullptr, 115200, RATE_NO_FILE, -1},
+        {nullptr, kFolder, 115200, RATE_NO_FILE, -1},
+        {kFifo, "BAUDRATE=9600\r\n", 9600, RATE_FROM_FILE, 1},
     };
     for (const auto& c : cases) {
         const char* const contents[] = {c.pszWorking, c.pszProgram};
         for (std::size_t i = 0; i < places.size(); ++i) {
-            std::remove(places[i].c_str());
-            if (contents[i])
+            fs::remove_all(places[i]);
+            if (contents[i] == kFolder)
+                fs::create_directory(places[i]);
+            else if (contents[i] == kFifo)
+                ASSERT_EQ(mkfifo(places[i].c_str(), 0644), 0);
+            else if (contents[i])
                 std::ofstream(places[i], std::ios::binary) << contents[i];
         }
         const BaudRateReading reading = ReadBaudRateFileFrom(places);

@@ -105,6 +105,8 @@ TEST(TraceScannerTest, DescribesWhatTheDecoderWouldMakeOfAFrame)
     const Bytes size = {0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00};
     Bytes badFcs = EncodeStationFrame(chunk.data(), chunk.size());
     badFcs[8] ^= 0x01;
+    Bytes badFcsForAnother = badFcs;
+    badFcsForAnother[1] = 0x02;
     struct {
         Bytes frame;
         const char* pszExpected;
@@ -115,6 +117,7 @@ TEST(TraceScannerTest, DescribesWhatTheDecoderWouldMakeOfAFrame)
         {badFcs, "bad FCS"},
         {EncodeStationFrame(chunk.data(), chunk.size(), 0x02), "address 02"},
         {EncodeStationFrame(chunk.data(), chunk.size(), 0x01, 0x13), "control 13"},
+        {badFcsForAnother, "bad FCS"},
         {{0x7F, 0x01, 0x03, 0x01, 0x7F}, "too short"},
         {{0x7F, 0x01, 0x03, 0x01, 0x7D, 0x7F}, "aborted"},
         {{0x7F, 0x01}, "truncated"},
@@ -905,6 +908,32 @@ TEST(StreamWriterTest, QueuesWithoutWaitingAndBoundsWhatMayBeLeftOut)
     EXPECT_EQ(g_reader.taken, "first;dump-1;must;ab;redraw;");
 }
 
+// Abandoned while the stream holds a write: the text under way ends with the
+// piece being written, what is queued and what comes later is let go, and
+// the count says what the stream took.
+TEST(StreamWriterTest, AbandonedOutputEndsWithThePieceUnderWay)
+{
+    g_reader.taken.clear();
+    g_reader.dwError = 0;
+    CStreamWriter writer(1, 0, FakeWrite);
+    const std::string image(3 * 4096 + 100, 'i');
+    HoldReader(true);
+    writer.Put(image);
+    writer.Put("queued;");
+    {
+        std::unique_lock<std::mutex> lock(g_reader.lock);
+        g_reader.cv.wait(lock, [] { return g_reader.nWaiting == 1; });
+    }
+    EXPECT_EQ(writer.WrittenBytes(), 0u);
+    EXPECT_EQ(writer.Abandon(), image.size() + 7) << "all of the image and the text queued behind it";
+    EXPECT_EQ(writer.Abandon(), 0u) << "let go once";
+    writer.Put("later;");
+    HoldReader(false);
+    EXPECT_TRUE(writer.WaitWritten([](CStreamWriter::Duration) { return false; }));
+    EXPECT_EQ(g_reader.taken, image.substr(0, 4096));
+    EXPECT_EQ(writer.WrittenBytes(), 4096u);
+}
+
 TEST(OutputNameTest, PortNamesAndDateBecomeFileNames)
 {
     struct {
@@ -928,6 +957,60 @@ TEST(OutputNameTest, PortNamesAndDateBecomeFileNames)
         EXPECT_EQ(SafePortName(n.pszPort), n.pszSafe);
     EXPECT_EQ(UtcStamp(0), "19700101-000000");
     EXPECT_EQ(UtcStamp(1796655600), "20261207-150000");
+}
+
+// What a Windows output path names, from the name alone: opening it to ask
+// would act on it. The legacy device names count in any folder and with any
+// extension; the device namespace is devices but for the file systems it
+// reaches; a pipe is a pipe on this machine or another.
+TEST(OutputNameTest, WindowsDeviceAndPipeNamesAreToldWithoutOpeningThem)
+{
+    const std::string device = "it is a device", pipe = "it is a pipe", file;
+    const struct {
+        const char* pszPath;
+        const std::string& refusal;
+    } cases[] = {
+        {"station.qmf", file},
+        {"C:\\data\\station.qmf", file},
+        {"Z:/tmp/out.qmf", file},
+        {"out\\", file},
+        {"NUL", device},
+        {"nul", device},
+        {"NUL.qmf", device},
+        {"aux.tar.gz", device},
+        {"CON ", device},
+        {"Con .qmf", device},
+        {"C:\\data\\com6.qmf", device},
+        {"data/LPT1", device},
+        {"C:NUL", device},
+        {"COM6", device},
+        {"prn:", device},
+        {"CONOUT$", device},
+        {"COM\xB9.qmf", device},
+        {"LPT\xC2\xB3", device},
+        {"COM10", file},
+        {"COM0", file},
+        {"COMA", file},
+        {"a.con", file},
+        {"nullable.qmf", file},
+        {"\\\\.\\COM6", device},
+        {"\\\\.\\COM10", device},
+        {"\\\\.\\C:", device},
+        {"\\\\.\\PhysicalDrive0", device},
+        {"\\\\?\\GLOBALROOT\\Device\\Serial0", device},
+        {"\\\\.\\pipe\\x", pipe},
+        {"\\\\.\\PIPE\\x", pipe},
+        {"//./pipe/x", pipe},
+        {"\\\\?\\pipe\\x", pipe},
+        {"\\\\server\\pipe\\x", pipe},
+        {"\\\\.\\C:\\data\\x.qmf", file},
+        {"\\\\?\\C:\\data\\NUL", file},
+        {"\\\\?\\UNC\\server\\share\\x.qmf", file},
+        {"\\\\?\\Volume{0b1c}\\x.qmf", file},
+        {"\\\\server\\share\\x.qmf", file},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(WindowsOutputNameRefusal(c.pszPath), c.refusal) << c.pszPath;
 }
 
 // Every error is found from the arguments alone, before a port is opened.

@@ -139,6 +139,39 @@ std::size_t Occurrences(const std::string& text, const std::string& what)
     return n;
 }
 
+// Whether nSignal is in pid's signal mask named field (SigCgt: caught,
+// SigIgn: ignored) in /proc.
+bool InSignalMask(pid_t pid, const char* pszField, int nSignal)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(pszField, 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> (nSignal - 1)) & 1;
+    return false;
+}
+
+bool CatchesSignal(pid_t pid, int nSignal) { return InSignalMask(pid, "SigCgt:", nSignal); }
+
+// A tty's settings through a descriptor of its own, set first when asked.
+termios LineOf(const std::string& tty, const termios* pSet = nullptr)
+{
+    termios t{};
+    const int fd = open(tty.c_str(), O_RDWR | O_NOCTTY);
+    EXPECT_GE(fd, 0) << tty;
+    if (pSet != nullptr) {
+        EXPECT_EQ(tcsetattr(fd, TCSANOW, pSet), 0) << tty;
+    }
+    EXPECT_EQ(tcgetattr(fd, &t), 0) << tty;
+    close(fd);
+    return t;
+}
+
+bool SameLine(const termios& a, const termios& b)
+{
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+           std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 && cfgetospeed(&a) == cfgetospeed(&b);
+}
+
 class UploadToolTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -258,6 +291,28 @@ protected:
         return served;
     }
 
+    // A run held while its output file is open (its station never answers):
+    // each descriptor it was started without is the null device, not a file
+    // it opened (standard input above all, which nothing writes to).
+    void ExpectClosedDescriptorsAreTheNullDevice(int nClosedMask)
+    {
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+        const pid_t pid = SpawnUpload({"-p", ptsname(master), "-o", "held.qmf"}, -1, Closing(nClosedMask));
+        EXPECT_TRUE(AwaitFact([&] { return !Leftovers().empty() && CatchesSignal(pid, SIGTERM); }));
+        for (int fd = 0; fd <= 2; ++fd) {
+            if ((nClosedMask & (1 << fd)) == 0)
+                continue;
+            char sz[4096] = "";
+            const std::string link = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
+            const ssize_t n = readlink(link.c_str(), sz, sizeof sz - 1);
+            EXPECT_EQ(std::string(sz, n > 0 ? static_cast<std::size_t>(n) : 0), "/dev/null") << "descriptor " << fd;
+        }
+        kill(pid, SIGTERM);
+        EXPECT_EQ(WaitExitOrKill(pid, 20), 130);
+        close(master);
+    }
+
     // Names in the folder other than the fixture's own files.
     std::vector<std::string> Leftovers() const
     {
@@ -286,6 +341,9 @@ std::string Sha256Of(const std::string& bytes)
     sha.Update(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     return sha.FinishHex();
 }
+
+// The file name {port} gives a pty, as the tool makes it.
+std::string PtyFileName(const std::string& pty) { return "pts_" + pty.substr(pty.rfind('/') + 1); }
 
 // Every usage error is found before a port is opened (none of these ports
 // exists, so opening one would end in 1): a short line and the pointer to
@@ -422,19 +480,6 @@ TEST_F(UploadToolTest, FailedRetrievalExitsOneAndWritesNothing)
     }
 }
 
-// Whether nSignal is in pid's signal mask named field (SigCgt: caught,
-// SigIgn: ignored) in /proc.
-bool InSignalMask(pid_t pid, const char* pszField, int nSignal)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(pszField, 0) == 0)
-            return (std::stoull(line.substr(7), nullptr, 16) >> (nSignal - 1)) & 1;
-    return false;
-}
-
-bool CatchesSignal(pid_t pid, int nSignal) { return InSignalMask(pid, "SigCgt:", nSignal); }
-
 // Ctrl-C, kill, a closed terminal or an ended ssh session: the run stops and
 // removes its temporary file. The station never answers, so the run is still
 // waiting when the signal comes.
@@ -478,11 +523,14 @@ TEST_F(UploadToolTest, LineClosedMidTransferExitsOne)
 
 // A pulled cable, and the adapter's port gone at the retry: each attempt's
 // class is kept, in order, so the line's loss is not lost to the last one.
+// The port is named by the simulator's link, which goes before the line
+// does: the pty's own number may already be another test's at the retry.
 TEST_F(UploadToolTest, EveryAttemptsClassIsKeptInOrder)
 {
-    StartSim({"--fault", "close-mid", "--size", "20000"});
-    const RunResult r = Upload(
-        {"--port", m_pty, "--output", "station.qmf", "--quiet", "--json", "--retries", "1", "--retry-wait", "0"});
+    const std::string link = m_dir + "/sim-link";
+    StartSim({"--fault", "close-mid", "--size", "20000", "--link", link});
+    const RunResult r =
+        Upload({"--port", link, "--output", "station.qmf", "--quiet", "--json", "--retries", "1", "--retry-wait", "0"});
     EXPECT_EQ(r.nExit, 1) << r.strErr;
     auto json = Json(r);
     EXPECT_EQ(json["error"].text, "port_not_found");
@@ -760,6 +808,25 @@ TEST_F(UploadToolTest, PortAutoTakesTheOneUsbAdapterOrListsThem)
     EXPECT_EQ(r.nExit, 0);
     EXPECT_EQ(r.strOut, line + "\n");
 
+    // The adapter named, then the usage error of what follows: standard
+    // error keeps the order in which they were said.
+    const std::string named = "tcc-upload: --port auto: " + line + "\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string strErr;
+    } orders[] = {
+        {{"-p", "auto", "-p", "usb:NOPE", "-o", "{port}.qmf"},
+         named + "tcc-upload: --port usb:NOPE needs exactly one matching USB serial adapter, and there is none\n"},
+        {{"-p", "auto", "-p", "auto", "-o", "{port}.qmf"},
+         named + named + "tcc-upload: --output {port}.qmf gives " + m_pty + " and " + m_pty + " the same file " +
+             PtyFileName(m_pty) + ".qmf\nTry 'tcc-upload --help'.\n"},
+    };
+    for (const auto& c : orders) {
+        r = Upload(c.args, env);
+        EXPECT_EQ(r.nExit, 2);
+        EXPECT_EQ(r.strErr, c.strErr);
+    }
+
     ASSERT_EQ(symlink("/dev/null", (byId + "/usb-Other_Adapter-if00").c_str()), 0);
     r = Upload(args, env);
     EXPECT_EQ(r.nExit, 2) << r.strErr;
@@ -837,31 +904,53 @@ TEST_F(UploadToolTest, EachFailureIsToldByItsClassInOneBatch)
         const char* pszError;  // "": saved
         const char* pszMessage;
         double badCheck;
+        double unwanted;  // well-formed frames for another: no noise
         bool bSilence;
     } const stations[] = {
-        {{"--fault", "no-answer"}, "no_reply", "The station did not answer. Check that it is on", 0, true},
-        {{"--fault", "oversize"}, "bad_reply", ": announced 524289 bytes, over the 524288 limit. Note", 0, false},
+        {{"--fault", "no-answer"}, "no_reply", "The station did not answer. Check that it is on", 0, 0, true},
+        {{"--fault", "oversize"}, "bad_reply", ": announced 524289 bytes, over the 524288 limit. Note", 0, 0, false},
         {{"--fault", "flip:1e-4", "--seed", "3"},
          "line_noisy",
          "The line is noisy: 3 frames failed their check.",
          3,
+         0,
          false},
-        {{"--stall-ms", "6000", "--stall-at", "2"}, "", "", 0, true},
+        {{"--stall-ms", "6000", "--stall-at", "2"}, "", "", 0, 0, true},
+        // Two noise blocks before the silence: one damaged frame in each, and
+        // four frames for others that are no noise and are not counted.
+        {{"--fault", "noise", "--stall-ms", "11000", "--stall-at", "2"},
+         "line_noisy",
+         "The line is noisy: 2 frames failed their check.",
+         2,
+         8,
+         true},
     };
     std::vector<std::string> args = {"--json", "-o", "{port}.qmf"};
     std::map<std::string, int> stationOf;
-    for (int n = 0; n < 4; ++n) {
+    for (int n = 0; n < static_cast<int>(std::size(stations)); ++n) {
         std::vector<std::string> sim = {"--size", "20000"};
         sim.insert(sim.end(), stations[n].sim.begin(), stations[n].sim.end());
         const std::string pty = StartStation(n + 1, sim);
         stationOf[pty] = n;
         args.insert(args.end(), {"-p", pty});
     }
+    // Each port's own settings are back after the run, however its port
+    // ended: a rate and an output processing of their own, which no DCB
+    // carries, so that only the settings read at open can put them back.
+    std::map<std::string, termios> linesBefore;
+    for (const auto& [pty, n] : stationOf) {
+        termios own = LineOf(pty);
+        cfsetspeed(&own, B9600);
+        own.c_oflag |= OPOST | ONLCR;
+        linesBefore[pty] = LineOf(pty, &own);
+    }
     const RunResult r = Upload(args);  // standard error is a file: a log
+    for (const auto& [pty, line] : linesBefore)
+        EXPECT_TRUE(SameLine(LineOf(pty), line)) << pty << ": the port's own settings put back";
     StopSim();
     EXPECT_EQ(r.nExit, 1) << r.strErr;
     auto objects = JsonByPort(r.strOut);
-    ASSERT_EQ(objects.size(), 4u) << r.strOut;
+    ASSERT_EQ(objects.size(), std::size(stations)) << r.strOut;
     for (auto& [pty, json] : objects) {
         const auto& c = stations[stationOf.at(pty)];
         SCOPED_TRACE(pty + " " + c.pszError);
@@ -873,16 +962,32 @@ TEST_F(UploadToolTest, EachFailureIsToldByItsClassInOneBatch)
         if (!bSaved) {
             EXPECT_EQ(json["attempt_errors"].items[0].text, c.pszError);
         }
-        EXPECT_EQ(json["drops"].Member("bad_check").number, c.badCheck);
-        EXPECT_EQ(json["frames_dropped"].number, c.badCheck);
+        const JsonValue& drops = json["drops"];
+        EXPECT_EQ(drops.Member("bad_check").number, c.badCheck);
+        EXPECT_EQ(drops.Member("unwanted").number, c.unwanted);
+        EXPECT_EQ(json["frames_dropped"].number, c.badCheck + c.unwanted);
+        if (json["error"].text == "line_noisy") {
+            const auto nNoise = static_cast<long>(drops.Member("bad_check").number + drops.Member("overlong").number);
+            EXPECT_NE(json["message"].text.find(": " + std::to_string(nNoise) + " frames failed their check"),
+                      std::string::npos)
+                << "the count said is the drops counted as noise";
+        }
         for (const char* pszKind : {"parity", "framing", "overrun"})
             EXPECT_EQ(json["line_errors"].Member(pszKind).number, 0) << "a pty has no parity: " << pszKind;
+        // The seconds are the clock's: their form is checked, and that the
+        // answer never says less than the notice of the silence it ends.
         const std::string head = "tcc-upload: " + pty + ": ";
-        const std::size_t nSilence = r.strErr.find(head + "no reply for 5 s, giving up at 10 s\n");
-        const std::size_t nAnswer = r.strErr.find(head + "answering again after 6 s\n");
-        EXPECT_EQ(nSilence != std::string::npos, c.bSilence) << r.strErr;
-        EXPECT_EQ(nAnswer != std::string::npos, c.bSilence && bSaved) << r.strErr;
-        if (nAnswer != std::string::npos) {
+        std::smatch silence, answer;
+        const bool bSilence =
+            std::regex_search(r.strErr, silence, std::regex(head + R"(no reply for (\d+) s, giving up at 10 s\n)"));
+        const bool bAnswer =
+            std::regex_search(r.strErr, answer, std::regex(head + R"(answering again after (\d+) s\n)"));
+        EXPECT_EQ(bSilence, c.bSilence) << r.strErr;
+        EXPECT_EQ(bAnswer, c.bSilence && bSaved) << r.strErr;
+        if (bAnswer) {
+            const std::size_t nSilence = static_cast<std::size_t>(silence.position(0));
+            const std::size_t nAnswer = static_cast<std::size_t>(answer.position(0));
+            EXPECT_GE(std::stoi(answer[1]), std::stoi(silence[1])) << r.strErr;
             EXPECT_LT(nSilence, nAnswer);
             EXPECT_LT(nAnswer, r.strErr.find(head + "saved 20000 bytes")) << "before the closing line";
             EXPECT_EQ(r.strErr.find(head + "answering again", nAnswer + 1), std::string::npos) << "once";
@@ -944,7 +1049,9 @@ TEST_F(UploadToolTest, AReaderThatWentAwayCutsNoRunShort)
         EXPECT_EQ(nExit, c.nExit) << err;
         EXPECT_EQ(Leftovers().size(), c.nFilesLeft) << err;
         if (c.nExit == 3) {
-            EXPECT_NE(err.find("cannot write standard output: Broken pipe"), std::string::npos) << err;
+            EXPECT_NE(err.find("cannot write standard output: Broken pipe; 0 of 30000 bytes written\n"),
+                      std::string::npos)
+                << err;
         }
         std::system(("rm -f '" + m_dir + "'/*.qmf").c_str());
         m_stations.clear();
@@ -971,7 +1078,7 @@ TEST_F(UploadToolTest, InterruptDuringABatchLeavesNothing)
     }
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3) << err;
     EXPECT_EQ(err.find("tcc-upload: /dev/pts/"), 0u) << err;
-    EXPECT_NE(err.find(": no reply for 5 s, giving up at 10 s\n"), std::string::npos) << err;
+    EXPECT_TRUE(std::regex_search(err, std::regex(R"(: no reply for \d+ s, giving up at 10 s\n)"))) << err;
     std::vector<std::string> names = Leftovers();
     EXPECT_EQ(names.size(), 3u) << "the temporary files";
     kill(pid, SIGINT);
@@ -1119,9 +1226,6 @@ TEST_F(UploadToolTest, ATerminalShowsOneProgressLineForAllPorts)
         << screen;
 }
 
-// The file name {port} gives a pty, as the tool makes it.
-std::string PtyFileName(const std::string& pty) { return "pts_" + pty.substr(pty.rfind('/') + 1); }
-
 // Started with standard descriptors closed (`>&-`, `2>&-`, as some daemons
 // and runners start programs), the files the run opens must not take their
 // numbers, or a report lands in an image. The first station is paced and the
@@ -1149,6 +1253,7 @@ TEST_F(UploadToolTest, ClosedStandardDescriptorsLoseNothing)
         }
         EXPECT_EQ(Leftovers().size(), 2u);
         std::system(("rm -f '" + m_dir + "'/out-*").c_str());
+        ExpectClosedDescriptorsAreTheNullDevice(c.nClosedMask);
     }
     // The image for a standard output that is closed has nowhere to go: it is
     // refused before the port is opened, not sent to whatever took its place.
@@ -1314,7 +1419,9 @@ std::vector<int> EndingSignals()
             SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGRTMIN, SIGRTMAX};
 }
 
-enum class Moment { WaitingForStation, MidTransfer, RetryWait, SavingToAStalledPipe };
+enum class Moment { WaitingForStation, MidTransfer, RetryWait, SavingToAStalledPipe, ReportingToAStalledPipe };
+
+constexpr std::size_t kStalledImage = 200000;  // SavingToAStalledPipe: three pipes' worth
 
 struct MomentCase {
     Moment nMoment;
@@ -1336,6 +1443,34 @@ protected:
         StopSim();
     }
 
+    // SavingToAStalledPipe, after the signal: once the run has said how much
+    // of the image standard output took, the reader reads on. It gets that
+    // much (and at most the piece that was under way), not the rest.
+    void ExpectTheRestLetGo()
+    {
+        const std::string head = "tcc-upload: " + m_pty + ": ";
+        std::string err;
+        EXPECT_TRUE(AwaitFact([&] { return (err = ReadAll(m_dir + "/upload.err")).find(head) != std::string::npos; }));
+        std::size_t nRead = 0;
+        char buffer[4096];
+        pollfd pfd{m_stdoutRead, POLLIN, 0};
+        for (ssize_t n = 1; n > 0 && poll(&pfd, 1, 20000) > 0;)
+            if ((n = read(m_stdoutRead, buffer, sizeof buffer)) > 0)
+                nRead += static_cast<std::size_t>(n);
+        EXPECT_LT(nRead, kStalledImage) << "the rest of the image let go";
+        std::smatch said;
+        ASSERT_TRUE(std::regex_search(err, said,
+                                      std::regex(head +
+                                                 R"(interrupted while writing the image to standard output; )"
+                                                 R"((\d+) of )" +
+                                                 std::to_string(kStalledImage) + " bytes written\n")))
+            << err;
+        const std::size_t nSaid = std::stoul(said[1]);
+        EXPECT_GE(nSaid, static_cast<std::size_t>(fcntl(m_stdoutRead, F_GETPIPE_SZ))) << "what filled the pipe";
+        EXPECT_GE(nRead, nSaid);
+        EXPECT_LE(nRead, nSaid + 4096) << "at most the piece under way beyond what was said";
+    }
+
     int m_master = -1;      // WaitingForStation: the far end of the port, which never answers
     int m_stdoutRead = -1;  // SavingToAStalledPipe: the reader that stopped reading
     termios m_lineBefore{};
@@ -1355,9 +1490,7 @@ pid_t SignalTest::ReachMoment()
         m_master = posix_openpt(O_RDWR | O_NOCTTY);
         EXPECT_EQ(grantpt(m_master) | unlockpt(m_master), 0);
         const std::string slave = ptsname(m_master);
-        const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY);
-        tcgetattr(fd, &m_lineBefore);
-        close(fd);
+        m_lineBefore = LineOf(slave);
         pid = SpawnUpload({"--port", slave, "--output", "station.qmf", "--json"}, outFd);
         // The handlers come before the temporary file.
         EXPECT_TRUE(AwaitFact([&] { return !Leftovers().empty() && CatchesSignal(pid, SIGTERM); }));
@@ -1375,9 +1508,27 @@ pid_t SignalTest::ReachMoment()
                           outFd);
         EXPECT_TRUE(grows("trying again in 600 s", 1));
         break;
+    case Moment::ReportingToAStalledPipe: {
+        if (m_simPid < 0)
+            StartSim({"--size", "3000"});
+        int fds[2];
+        EXPECT_EQ(pipe(fds), 0);
+        m_stdoutRead = fds[0];
+        // Full before the run starts: its JSON line waits behind what nobody reads.
+        fcntl(fds[1], F_SETFL, O_NONBLOCK);
+        const std::string fill(4096, 'x');
+        for (std::size_t n = fill.size(); n > 0; n /= 2)
+            while (write(fds[1], fill.data(), n) > 0) {
+            }
+        fcntl(fds[1], F_SETFL, 0);
+        pid = SpawnUpload({"--port", m_pty, "--output", "station.qmf", "--json"}, fds[1]);
+        close(fds[1]);
+        EXPECT_TRUE(grows(": saved 3000 bytes", 1));
+        break;
+    }
     case Moment::SavingToAStalledPipe: {
         if (m_simPid < 0)
-            StartSim({"--size", "70000"});
+            StartSim({"--size", std::to_string(kStalledImage)});
         int fds[2];
         EXPECT_EQ(pipe(fds), 0);
         m_stdoutRead = fds[0];
@@ -1396,21 +1547,40 @@ pid_t SignalTest::ReachMoment()
 }
 
 // Whatever the run is doing, a signal that would end it ends it at once:
-// status 130, nothing left on disk, the report saying what came in, and a
-// port's line settings as they were.
+// status 130, nothing left on disk but an image saved before it, the report
+// saying what came in (or, held by a reader that stopped, that it was lost),
+// and a port's line settings as they were.
 TEST_P(SignalTest, EachEndingSignalEndsTheRunCleanly)
 {
     const Moment nMoment = GetParam().nMoment;
-    for (int nSignal : EndingSignals()) {
+    // A report held by a reader that stopped is this moment's matter, not
+    // which signal it is: three of them do, each waiting out the stall.
+    const std::vector<int> signals =
+        nMoment == Moment::ReportingToAStalledPipe ? std::vector<int>{SIGINT, SIGTERM, SIGHUP} : EndingSignals();
+    for (int nSignal : signals) {
         SCOPED_TRACE(strsignal(nSignal));
         const pid_t pid = ReachMoment();
         kill(pid, nSignal);
+        if (nMoment == Moment::SavingToAStalledPipe)
+            ExpectTheRestLetGo();
         EXPECT_EQ(WaitExitOrKill(pid, 20), 130) << ReadAll(m_dir + "/upload.err");
+        const bool bStdoutStalled =
+            nMoment == Moment::SavingToAStalledPipe || nMoment == Moment::ReportingToAStalledPipe;
+        if (nMoment == Moment::ReportingToAStalledPipe) {
+            // Saved before the signal, and kept; its report is what was lost.
+            EXPECT_TRUE(ReadAll(m_dir + "/station.qmf") == ReadAll(m_dir + "/served.bin"));
+            std::remove((m_dir + "/station.qmf").c_str());
+            EXPECT_TRUE(std::regex_search(
+                ReadAll(m_dir + "/upload.err"),
+                std::regex(
+                    R"(\ntcc-upload: interrupted before standard output took the reports; \d+ bytes not written\n$)")))
+                << ReadAll(m_dir + "/upload.err");
+        }
         for (const std::string& name : Leftovers()) {
             ADD_FAILURE() << "left behind: " << name;
             std::remove((m_dir + "/" + name).c_str());
         }
-        if (nMoment != Moment::SavingToAStalledPipe) {
+        if (!bStdoutStalled) {
             auto json = Json({0, "", ReadAll(m_dir + "/upload.out")});
             EXPECT_EQ(json["error"].text, "interrupted");
             if (nMoment == Moment::MidTransfer) {
@@ -1420,17 +1590,9 @@ TEST_P(SignalTest, EachEndingSignalEndsTheRunCleanly)
             }
         }
         if (nMoment == Moment::WaitingForStation) {
-            const int fd = open(ptsname(m_master), O_RDWR | O_NOCTTY);
-            termios after{};
-            tcgetattr(fd, &after);
-            close(fd);
-            EXPECT_TRUE(after.c_iflag == m_lineBefore.c_iflag && after.c_oflag == m_lineBefore.c_oflag &&
-                        after.c_cflag == m_lineBefore.c_cflag && after.c_lflag == m_lineBefore.c_lflag &&
-                        std::memcmp(after.c_cc, m_lineBefore.c_cc, sizeof after.c_cc) == 0 &&
-                        cfgetospeed(&after) == cfgetospeed(&m_lineBefore))
-                << "the port's own settings put back";
+            EXPECT_TRUE(SameLine(LineOf(ptsname(m_master)), m_lineBefore)) << "the port's own settings put back";
         }
-        if (nMoment != Moment::SavingToAStalledPipe)
+        if (!bStdoutStalled)
             EndMoment();
         else if (m_stdoutRead >= 0) {
             close(m_stdoutRead);
@@ -1444,7 +1606,8 @@ INSTANTIATE_TEST_SUITE_P(Moments, SignalTest,
                          ::testing::Values(MomentCase{Moment::WaitingForStation, "WaitingForStation"},
                                            MomentCase{Moment::MidTransfer, "MidTransfer"},
                                            MomentCase{Moment::RetryWait, "RetryWait"},
-                                           MomentCase{Moment::SavingToAStalledPipe, "SavingToAStalledPipe"}),
+                                           MomentCase{Moment::SavingToAStalledPipe, "SavingToAStalledPipe"},
+                                           MomentCase{Moment::ReportingToAStalledPipe, "ReportingToAStalledPipe"}),
                          [](const auto& info) { return std::string(info.param.pszName); });
 
 // What a caller ignores (nohup ignores SIGHUP, a shell's background job

@@ -2,7 +2,8 @@
 # The Windows build of tcc-upload runs a whole retrieval under Wine: COM1 is
 # mapped to a station simulator's pty, and the saved file must equal what the
 # simulator served, also with the rate from --baud and a --json report; a
-# device as the output is refused before the port opens; a port
+# device or a pipe as the output is refused, by its name, before the port
+# opens; a port
 # that does not exist must fail with exit status 1, once per attempt with
 # --retries, while a retry on a port that is there does not wait for it;
 # --list-ports --json must give a JSON array.
@@ -87,6 +88,14 @@ upload device --port COM1 --output NUL --json
 [ "$rc" -eq 3 ] || fail "--output NUL gave exit status $rc, not 3"
 json_check "$work/device.out" result=failed attempts=0 error=save_failed "message=cannot write NUL: it is a device"
 echo "wine_tcc_upload: --output NUL refused: $(cat "$work/device.err")"
+# Devices and pipes are told by their names, never opened to ask: an opened
+# COM port toggles its lines, a pipe server loses an instance.
+for pair in 'COM1|it is a device' 'nul.qmf|it is a device' '\\.\pipe\tcc-test|it is a pipe'; do
+  out="${pair%%|*}" want="${pair#*|}"
+  upload refused --port COM1 --output "$out" --json
+  [ "$rc" -eq 3 ] || fail "--output $out gave exit status $rc, not 3"
+  json_check "$work/refused.out" result=failed attempts=0 error=save_failed "message=cannot write $out: $want"
+done
 
 upload fail --port COM99 --output "Z:$work/none.qmf" --quiet --json
 [ "$rc" -eq 1 ] || fail "a missing port gave exit status $rc, not 1"

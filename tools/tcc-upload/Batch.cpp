@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -32,6 +31,13 @@ constexpr auto kSilenceNotice = std::chrono::seconds(5);
 constexpr int kGiveUpSeconds = CMapUploader::kReplyTimeoutMs / 1000;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// A silence as the log and the progress line count it: whole seconds gone by,
+// so the answer that ends it never says less than the notice that began it.
+std::string SilenceSeconds(Clock::duration d)
+{
+    return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(d).count()) + " s";
+}
 
 std::uint64_t Milliseconds(Clock::time_point t)
 {
@@ -158,7 +164,7 @@ void CPortRun::Poll(Clock::time_point now)
         // before the port's closing line.
         if (m_bSilenceNoted)
             ConsoleLine("tcc-upload: " + m_report.strPort + ": answering again after " +
-                        std::to_string(std::lround(Seconds(now - m_lastChange))) + " s");
+                        SilenceSeconds(now - m_lastChange));
         m_lastChange = now;
         m_bSilenceNoted = false;
     }
@@ -235,18 +241,28 @@ RunFailure CPortRun::Save()
     return RunFailure::saveFailed;
 }
 
-// The image waits for a slow reader, but never past an interruption.
+// The image waits for a slow reader, but never past an interruption, after
+// which the rest of it is let go. The image was whole: what failed is its
+// delivery, and the message says how much of it standard output took (which
+// a reader may already have used), not "nothing written".
 RunFailure CPortRun::SaveToStandardOutput(const std::uint8_t* pImage, std::uint32_t dwCount)
 {
+    const std::uint64_t qwBefore = OutputWrittenBytes();
     OutputBytes(std::string(reinterpret_cast<const char*>(pImage), dwCount));
     unsigned long dwError = 0;
     if (WaitOutputWritten([] { return WasInterrupted() != 0; }, &dwError))
         return RunFailure::none;
+    if (dwError == 0)
+        OutputAbandon();
+    const std::string written =
+        std::to_string(OutputWrittenBytes() - qwBefore) + " of " + std::to_string(dwCount) + " bytes written";
+    m_report.bLeftOnDisk = true;  // the message says what the output holds
     if (dwError == 0) {
-        m_report.strMessage = FailureMessage(RunFailure::interrupted);
+        m_report.strMessage = "interrupted while writing the image to standard output; " + written;
         return RunFailure::interrupted;
     }
-    m_report.strMessage = std::string("cannot write standard output: ") + std::strerror(static_cast<int>(dwError));
+    m_report.strMessage =
+        std::string("cannot write standard output: ") + std::strerror(static_cast<int>(dwError)) + "; " + written;
     return RunFailure::saveFailed;
 }
 
@@ -299,10 +315,9 @@ std::string CPortRun::ProgressText(Clock::time_point now, bool bAlone) const
         return head + (m_report.bSaved ? "saved" : "failed");
     if (m_pRetryWait)
         return head + "waiting to try again";
-    const int nSilent = static_cast<int>(Seconds(now - m_lastChange));
     if (now - m_lastChange >= kSilenceNotice)
-        return head + "no reply for " + std::to_string(nSilent) + " s, giving up at " + std::to_string(kGiveUpSeconds) +
-               " s";
+        return head + "no reply for " + SilenceSeconds(now - m_lastChange) + ", giving up at " +
+               std::to_string(kGiveUpSeconds) + " s";
     if (m_dwTotal == 0)
         return head + "waiting for the station";
     if (!bAlone)

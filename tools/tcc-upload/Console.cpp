@@ -61,10 +61,12 @@ void ConsoleInit(bool bProgress, bool bMessages)
     g_bMessages = bMessages;
 }
 
-void ConsoleLine(const std::string& text)
+void ConsoleLine(const std::string& text) { ConsoleText(text + "\n"); }
+
+void ConsoleText(const std::string& text)
 {
     std::lock_guard<std::mutex> lock(g_consoleLock);
-    ErrorWriter().Put(ProgressClearLocked() + text + "\n");
+    ErrorWriter().Put(ProgressClearLocked() + text);
     g_nProgressWidth = 0;
 }
 
@@ -118,15 +120,30 @@ bool WaitOutputWritten(const std::function<bool()>& giveUp, unsigned long* pdwEr
     return bWritten;
 }
 
-void ConsoleFinish(const std::function<bool()>& bStop)
+std::uint64_t OutputWrittenBytes() { return OutputWriter().WrittenBytes(); }
+
+void OutputAbandon() { OutputWriter().Abandon(); }
+
+// A stream whose write failed has lost its reader for good (`| head -1`) and
+// is owed nothing more; one given up here was held by a reader that stopped
+// while the run was interrupted, and what it held is lost.
+bool ConsoleFinish(const std::function<bool()>& bStop)
 {
     const auto giveUp = [&bStop](CStreamWriter::Duration stalled) { return stalled > kStalledReader && bStop(); };
     const std::uint64_t qwDumps = ErrorWriter().DroppedTexts();
     if (qwDumps != 0)
         ConsoleLine("tcc-upload: --trace: " + std::to_string(qwDumps) + " dumps (" +
                     std::to_string(ErrorWriter().DroppedBytes()) + " bytes) left out: standard error did not keep up");
-    OutputWriter().WaitWritten(giveUp);
-    ErrorWriter().WaitWritten(giveUp);
+    bool bDelivered = true;
+    if (!OutputWriter().WaitWritten(giveUp) && OutputWriter().Error() == 0) {
+        bDelivered = false;
+        if (const std::uint64_t qwLost = OutputWriter().Abandon())
+            ConsoleLine("tcc-upload: interrupted before standard output took the reports; " + std::to_string(qwLost) +
+                        " bytes not written");
+    }
+    if (!ErrorWriter().WaitWritten(giveUp) && ErrorWriter().Error() == 0)
+        bDelivered = false;
+    return bDelivered;
 }
 
 std::string FlattenMessage(const char* pszText)

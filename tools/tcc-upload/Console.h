@@ -5,6 +5,7 @@
 // output and redrawn by the next ConsoleProgress.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -15,6 +16,9 @@ void ConsoleInit(bool bProgress, bool bMessages);
 
 // Writes text and a newline.
 void ConsoleLine(const std::string& text);
+
+// Writes text that ends its own lines (a message of several).
+void ConsoleText(const std::string& text);
 
 // A --trace dump and a newline; left out (and counted) while too much of the
 // trace waits for standard error.
@@ -39,7 +43,16 @@ void OutputBytes(std::string bytes);
 // (*pdwError: the system's code), or giveUp returns true.
 bool WaitOutputWritten(const std::function<bool()>& giveUp, unsigned long* pdwError);
 
+// The bytes standard output has taken so far.
+std::uint64_t OutputWrittenBytes();
+
+// Once a run is interrupted: what standard output has not yet taken is let
+// go (but for the piece under way), so a reader that resumes gets no more.
+void OutputAbandon();
+
 // The end of the program's output: says what the trace left out, then waits until
 // both streams are written, or, once bStop returns true, until a stream has
-// held a write for a moment (its reader has stopped).
-void ConsoleFinish(const std::function<bool()>& bStop);
+// held a write for a moment (its reader has stopped). Returns false when it
+// gave up on a stream that still held output, which is lost (and said on
+// standard error, when that is not the stream that held it).
+bool ConsoleFinish(const std::function<bool()>& bStop);

@@ -1,5 +1,7 @@
 #include "tools/tcc-upload/OutputName.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <map>
 #include <vector>
@@ -12,6 +14,61 @@ bool IsSafe(char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
            c == '_';
+}
+
+bool StartsWithNoCase(const std::string& text, const char* pszPrefix)
+{
+    std::size_t i = 0;
+    for (; pszPrefix[i] != '\0'; ++i)
+        if (i >= text.size() || std::toupper(static_cast<unsigned char>(text[i])) != pszPrefix[i])
+            return false;
+    return true;
+}
+
+// COM1 to COM9 and LPT1 to LPT9, and with the superscript digits Windows
+// also takes (in Windows-1252 or UTF-8, whichever the code page is).
+bool IsNumberedDosPort(const std::string& name)
+{
+    if (!StartsWithNoCase(name, "COM") && !StartsWithNoCase(name, "LPT"))
+        return false;
+    const std::string digit = name.substr(3);
+    for (const char* pszSuper : {"\xB9", "\xB2", "\xB3", "\xC2\xB9", "\xC2\xB2", "\xC2\xB3"})
+        if (digit == pszSuper)
+            return true;
+    return digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9';
+}
+
+// The legacy rule of a drive or relative path: its file name up to the first
+// dot (or colon), blanks at the end left out, names a DOS device in any
+// folder. Windows 11 keeps less of it; a name refused there too is no loss.
+bool NamesDosDevice(const std::string& path)
+{
+    const std::size_t nSlash = path.find_last_of('\\');
+    const std::size_t nStart = nSlash != std::string::npos ? nSlash + 1 : (path.size() >= 2 && path[1] == ':' ? 2 : 0);
+    std::string name = path.substr(nStart);
+    name.erase(std::min(name.find_first_of(".:"), name.size()));
+    while (!name.empty() && name.back() == ' ')
+        name.pop_back();
+    for (char& c : name)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const char* pszDevice : {"AUX", "CON", "CONIN$", "CONOUT$", "NUL", "PRN"})
+        if (name == pszDevice)
+            return true;
+    return IsNumberedDosPort(name);
+}
+
+// After \\.\ or \\?\: a drive, a share (UNC\) or a volume by its GUID
+// reaches a file system; anything else is a device.
+std::string DeviceNamespaceRefusal(const std::string& rest)
+{
+    if (StartsWithNoCase(rest, "PIPE\\"))
+        return "it is a pipe";
+    const bool bDrive =
+        rest.size() >= 3 && std::isalpha(static_cast<unsigned char>(rest[0])) && rest[1] == ':' && rest[2] == '\\';
+    if (bDrive || StartsWithNoCase(rest, "UNC\\") ||
+        (StartsWithNoCase(rest, "VOLUME{") && rest.find("}\\") != std::string::npos))
+        return std::string();
+    return "it is a device";
 }
 
 // Returns false, with the field's text in *pBad, at the first unknown field
@@ -132,4 +189,18 @@ std::string ExpandOutputs(const std::string& pattern, const std::vector<OutputPo
     if (!error.empty())
         pPaths->clear();
     return error;
+}
+
+std::string WindowsOutputNameRefusal(const std::string& path)
+{
+    std::string name = path;
+    std::replace(name.begin(), name.end(), '/', '\\');
+    if (name.compare(0, 4, "\\\\.\\") == 0 || name.compare(0, 4, "\\\\?\\") == 0 || name.compare(0, 4, "\\??\\") == 0)
+        return DeviceNamespaceRefusal(name.substr(4));
+    if (name.compare(0, 2, "\\\\") == 0) {  // \\server\share\...: a share is no DOS device
+        const std::size_t nShare = name.find('\\', 2);
+        const bool bPipe = nShare != std::string::npos && StartsWithNoCase(name.substr(nShare + 1), "PIPE\\");
+        return bPipe ? "it is a pipe" : std::string();
+    }
+    return NamesDosDevice(name) ? "it is a device" : std::string();
 }

@@ -23,3 +23,12 @@ std::string UtcStamp(std::time_t when);
 // without {port} or {serial}, two ports given the same file, "-" for several).
 std::string ExpandOutputs(const std::string& pattern, const std::vector<OutputPort>& ports, const std::string& date,
                           std::vector<std::string>* pPaths);
+
+// What a Windows output path names that is no file, told from the name alone:
+// opening it to ask would act on it (a COM port's lines toggle, and some
+// stations reset; a pipe server's instance is used up). "it is a pipe" for
+// a named pipe, here or on another machine; "it is a device" for the device
+// namespace (\\.\COM6) but for the file systems it reaches, and for a DOS
+// device name (NUL, CON, COM1...) as a file name in any folder, with any
+// extension; empty for a path of the file system.
+std::string WindowsOutputNameRefusal(const std::string& path);

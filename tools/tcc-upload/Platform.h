@@ -27,7 +27,7 @@ int StderrIsTerminal();
 
 // What an output path names that cannot hold an image, as the end of a
 // sentence ("it is a folder", "it is a FIFO"...); empty for a file, a link
-// to one, or nothing yet.
+// to one, or nothing yet. Nothing is opened to find out.
 std::string OutputRefusal(const std::string& path);
 
 // --output -: the image goes to standard output byte for byte (Windows would

@@ -1,4 +1,5 @@
 #include "tools/tcc-upload/Platform.h"
+#include "tools/tcc-upload/OutputName.h"
 
 #include <windows.h>
 
@@ -202,21 +203,19 @@ unsigned long WriteStandardStream(int nStream, const void* pBytes, std::size_t c
 
 int StderrIsTerminal() { return _isatty(_fileno(stderr)) ? 1 : 0; }
 
-// A name that opens a device (NUL, CON, COM1, a pipe) is no file.
+// Nothing is opened to ask: opening a COM port toggles its lines, opening a
+// pipe takes a server's instance, and even GetFileAttributes opens what it
+// asks about. The name tells a device or a pipe; only a path of the file
+// system is asked whether it is a folder.
 std::string OutputRefusal(const std::string& path)
 {
+    const std::string refusal = WindowsOutputNameRefusal(path);
+    if (!refusal.empty())
+        return refusal;
     const DWORD dwAttributes = GetFileAttributesA(path.c_str());
     if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return "it is a folder";
-    HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return std::string();
-    const DWORD dwType = GetFileType(h);
-    CloseHandle(h);
-    if (dwType == FILE_TYPE_PIPE)
-        return "it is a pipe";
-    return dwType == FILE_TYPE_CHAR ? "it is a device" : std::string();
+    return std::string();
 }
 
 void SetStdoutBinary() { _setmode(_fileno(stdout), _O_BINARY); }

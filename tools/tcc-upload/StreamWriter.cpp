@@ -1,10 +1,16 @@
 #include "tools/tcc-upload/StreamWriter.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
 
 constexpr auto kGiveUpPoll = std::chrono::milliseconds(10);
+// Text is written in pieces this long, each counted once the stream took it:
+// a pipe takes such a write whole or not at all (PIPE_BUF on Linux), so what
+// a reader can have had is known to the byte, and an abandoned text ends at
+// a piece's end.
+constexpr std::size_t kPiece = 4096;
 
 }  // namespace
 
@@ -41,7 +47,7 @@ bool CStreamWriter::PutIfIdle(std::string text)
 bool CStreamWriter::Queue(std::string text, bool bDroppable)
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    if (m_dwError != 0)
+    if (m_dwError != 0 || m_bAbandoned)
         return false;
     if (bDroppable && m_cbDroppableQueued + text.size() > m_cbDroppableLimit) {
         ++m_qwDroppedTexts;
@@ -70,10 +76,7 @@ void CStreamWriter::Run()
         Item item = std::move(m_queue.front());
         m_queue.pop_front();
         m_bWriting = true;
-        m_writeStart = std::chrono::steady_clock::now();
-        lock.unlock();
-        const unsigned long dwError = m_pfnWrite(m_nStream, item.text.data(), item.text.size());
-        lock.lock();
+        const unsigned long dwError = WriteItem(item.text, lock);
         m_bWriting = false;
         if (item.bDroppable)
             m_cbDroppableQueued -= item.text.size();
@@ -84,6 +87,42 @@ void CStreamWriter::Run()
         }
         m_cvWritten.notify_all();
     }
+}
+
+// Writer thread, with the lock held on entry and on return; each piece is
+// written without it. 0 or the write's error.
+unsigned long CStreamWriter::WriteItem(const std::string& text, std::unique_lock<std::mutex>& lock)
+{
+    m_cbItemLeft = text.size();
+    for (std::size_t nAt = 0; nAt < text.size() && !m_bAbandoned;) {
+        const std::size_t n = std::min(kPiece, text.size() - nAt);
+        m_writeStart = std::chrono::steady_clock::now();
+        lock.unlock();
+        const unsigned long dwError = m_pfnWrite(m_nStream, text.data() + nAt, n);
+        lock.lock();
+        if (dwError != 0)
+            return dwError;
+        nAt += n;
+        m_qwWritten += n;
+        m_cbItemLeft -= n;
+    }
+    return 0;
+}
+
+std::uint64_t CStreamWriter::Abandon()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_bAbandoned)
+        return 0;
+    m_bAbandoned = true;
+    std::uint64_t qwLost = m_bWriting ? m_cbItemLeft : 0;
+    for (const Item& item : m_queue) {
+        qwLost += item.text.size();
+        if (item.bDroppable)
+            m_cbDroppableQueued -= item.text.size();
+    }
+    m_queue.clear();
+    return qwLost;
 }
 
 bool CStreamWriter::WaitWritten(const std::function<bool(Duration stalled)>& giveUp)
@@ -101,6 +140,12 @@ unsigned long CStreamWriter::Error()
 {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_dwError;
+}
+
+std::uint64_t CStreamWriter::WrittenBytes()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_qwWritten;
 }
 
 std::uint64_t CStreamWriter::DroppedTexts()

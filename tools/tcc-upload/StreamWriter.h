@@ -44,7 +44,15 @@ public:
     typedef std::chrono::steady_clock::duration Duration;
     bool WaitWritten(const std::function<bool(Duration stalled)>& giveUp);
 
-    unsigned long Error();  // the first write error, 0 when none
+    // Any thread: lets go of what is queued, ends the text under way after
+    // the piece being written, and lets go of what is queued from then on
+    // (a run that was interrupted sends its reader no more). Returns the
+    // bytes not yet taken that this call let go: queued, and the rest of the
+    // text under way, the piece being written included; 0 once abandoned.
+    std::uint64_t Abandon();
+
+    unsigned long Error();         // the first write error, 0 when none
+    std::uint64_t WrittenBytes();  // what the stream has taken so far
     std::uint64_t DroppedTexts();
     std::uint64_t DroppedBytes();
 
@@ -55,6 +63,7 @@ private:
     };
     bool Queue(std::string text, bool bDroppable);
     void Run();
+    unsigned long WriteItem(const std::string& text, std::unique_lock<std::mutex>& lock);
 
     const int m_nStream;
     const std::size_t m_cbDroppableLimit;
@@ -64,9 +73,12 @@ private:
     std::deque<Item> m_queue;
     std::size_t m_cbDroppableQueued = 0;
     bool m_bWriting = false;                             // the thread holds an item it took from the queue
-    std::chrono::steady_clock::time_point m_writeStart;  // of the write under way
+    std::chrono::steady_clock::time_point m_writeStart;  // of the piece under way
     bool m_bStop = false;
+    bool m_bAbandoned = false;
     unsigned long m_dwError = 0;
+    std::uint64_t m_qwWritten = 0;
+    std::size_t m_cbItemLeft = 0;  // of the text under way, what the stream has not taken
     std::uint64_t m_qwDroppedTexts = 0, m_qwDroppedBytes = 0;
     std::thread m_thread;  // started by the first text
 };

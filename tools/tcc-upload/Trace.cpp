@@ -110,19 +110,12 @@ void CTraceScanner::Feed(const std::uint8_t* pBytes, std::size_t count, EmitProc
     emit(false, m_dropped);
 }
 
+// As the decoder judges a frame: its body first, then, once the body has
+// passed its check, its header.
 std::string DescribeWireFrame(const std::uint8_t* pBytes, std::size_t count)
 {
     if (count < 3)
         return "truncated";
-    char sz[48];
-    if (pBytes[1] != 0x01 && pBytes[1] != 0x80) {
-        std::snprintf(sz, sizeof sz, "address %02X", pBytes[1]);
-        return sz;
-    }
-    if (pBytes[2] != 0x03) {
-        std::snprintf(sz, sizeof sz, "control %02X", pBytes[2]);
-        return sz;
-    }
     std::vector<std::uint8_t> body;
     for (std::size_t i = 3; i + 1 < count; ++i) {
         if (pBytes[i] == kEscape) {
@@ -137,5 +130,14 @@ std::string DescribeWireFrame(const std::uint8_t* pBytes, std::size_t count)
         return body.size() < 5 ? "too short" : "too long";
     if (FcsCompute(body.data(), body.size() - 2) != kFcsGood)
         return "bad FCS";
+    char sz[48];
+    if (pBytes[1] != 0x01 && pBytes[1] != 0x80) {
+        std::snprintf(sz, sizeof sz, "address %02X", pBytes[1]);
+        return sz;
+    }
+    if (pBytes[2] != 0x03) {
+        std::snprintf(sz, sizeof sz, "control %02X", pBytes[2]);
+        return sz;
+    }
     return DescribeMessage(body.data(), body.size() - 4);
 }

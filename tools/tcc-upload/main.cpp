@@ -177,9 +177,11 @@ struct Options {
     std::vector<std::string> given;  // the long name of each option given
 };
 
+// Through the console's writer, as every other line on standard error goes,
+// so that it comes after what was said before it.
 int Usage(const std::string& why)
 {
-    std::fprintf(stderr, "tcc-upload: %s\nTry 'tcc-upload --help'.\n", why.c_str());
+    ConsoleText("tcc-upload: " + why + "\nTry 'tcc-upload --help'.\n");
     return EXIT_USAGE;
 }
 
@@ -368,7 +370,7 @@ int ResolveAdapterSpec(std::string* pPort, const Options& opt)
         *pPort = choice.strPort;
         return -1;
     }
-    std::fputs(PortChoiceMessage(*pPort, choice).c_str(), stderr);
+    ConsoleText(PortChoiceMessage(*pPort, choice));
     if (opt.bJson && !choice.bUsage) {
         RunReport report;
         report.strPort = *pPort;
@@ -476,7 +478,9 @@ int main(int argc, char** argv)
     if (nExit < 0)
         nExit = opt.bListPorts ? ListPorts(opt) : Retrieve(opt, nClosedStreams);
     // What is still queued is waited for as long as its reader takes it; after
-    // an interruption, a reader that stopped cannot hold the program.
-    ConsoleFinish([] { return WasInterrupted() != 0; });
+    // an interruption, a reader that stopped cannot hold the program, and
+    // what it held back makes the run an interrupted one.
+    if (!ConsoleFinish([] { return WasInterrupted() != 0; }))
+        nExit = ExitStatusOf(RunFailure::interrupted);
     return nExit;
 }
