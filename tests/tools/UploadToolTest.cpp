@@ -480,9 +480,12 @@ TEST_F(UploadToolTest, LineClosedMidTransferExitsOne)
 // class is kept, in order, so the line's loss is not lost to the last one.
 TEST_F(UploadToolTest, EveryAttemptsClassIsKeptInOrder)
 {
-    StartSim({"--fault", "close-mid", "--size", "20000"});
+    // Through the simulator's link, which goes before the line closes: the
+    // pty's own number may meanwhile belong to another test's station.
+    const std::string link = m_dir + "/station-link";
+    StartSim({"--fault", "close-mid", "--size", "20000", "--link", link});
     const RunResult r = Upload(
-        {"--port", m_pty, "--output", "station.qmf", "--quiet", "--json", "--retries", "1", "--retry-wait", "0"});
+        {"--port", link, "--output", "station.qmf", "--quiet", "--json", "--retries", "1", "--retry-wait", "0"});
     EXPECT_EQ(r.nExit, 1) << r.strErr;
     auto json = Json(r);
     EXPECT_EQ(json["error"].text, "port_not_found");
