@@ -17,14 +17,12 @@ constexpr int kOpenTries = 5;
 constexpr int kLockPolls = 100;  // of 2 ms: a writer holds it for one line
 constexpr long kLockPollNs = 2000000;
 
-// Each missing folder of path's own folder, private to the user as the XDG
-// state folder is meant to be.
-int MakeFolders(const std::string& path)
+// Each missing folder above the log, private to the user as the XDG state
+// folder is meant to be. What cannot be made is left for the open to report.
+void MakeFolders(const std::string& path)
 {
     for (std::size_t nSlash = path.find('/', 1); nSlash != std::string::npos; nSlash = path.find('/', nSlash + 1))
-        if (mkdir(path.substr(0, nSlash).c_str(), 0700) != 0 && errno != EEXIST)
-            return errno;
-    return 0;
+        mkdir(path.substr(0, nSlash).c_str(), 0700);
 }
 
 bool TakeLock(int fd)
@@ -84,8 +82,7 @@ unsigned long AppendRunLogLine(const std::string& path, const std::string& line)
 {
     if (path.empty())
         return ENOENT;
-    if (const int nError = MakeFolders(path))
-        return static_cast<unsigned long>(nError);
+    MakeFolders(path);
     for (int nTry = 0; nTry < kOpenTries; ++nTry) {
         const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
         if (fd < 0)

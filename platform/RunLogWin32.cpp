@@ -13,14 +13,13 @@ namespace {
 constexpr DWORD kLockWaitMs = 200;  // a writer holds it for one line
 const char kLockName[] = "Local\\TandrelConfigurationController.RunLog";
 
-// Each missing folder above the log.
-DWORD MakeFolders(const std::string& path)
+// Each missing folder above the log; what cannot be made (a drive, a
+// share's root) is left for the open to report.
+void MakeFolders(const std::string& path)
 {
-    for (std::size_t nSep = path.find_first_of("\\/", 3); nSep != std::string::npos;
+    for (std::size_t nSep = path.find_first_of("\\/", 1); nSep != std::string::npos;
          nSep = path.find_first_of("\\/", nSep + 1))
-        if (!::CreateDirectoryA(path.substr(0, nSep).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
-            return ::GetLastError();
-    return 0;
+        ::CreateDirectoryA(path.substr(0, nSep).c_str(), nullptr);
 }
 
 // FILE_SHARE_DELETE: a log another process holds open can still be moved.
@@ -73,8 +72,7 @@ unsigned long AppendRunLogLine(const std::string& path, const std::string& line)
 {
     if (path.empty())
         return ERROR_PATH_NOT_FOUND;
-    if (const DWORD dwError = MakeFolders(path))
-        return dwError;
+    MakeFolders(path);
     HANDLE hLock = ::CreateMutexA(nullptr, FALSE, kLockName);
     const DWORD dwWait = hLock ? ::WaitForSingleObject(hLock, kLockWaitMs) : WAIT_FAILED;
     const bool bLocked = dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED;
