@@ -207,8 +207,8 @@ case_upload() {
   drv wait-text "$TITLE" $IDC_STATUS "Completed OK" 20 || fail "cancelled Save As: no \"Completed OK\""
   cmp "$work/served.bin" "$out" || fail "the saved file changed after a cancelled Save As"
 
-  # A third run that fails: the port does not open.
-  drv settext "$TITLE" $IDC_PORT "com99" || fail "could not type into the port field"
+  # A third run that fails: the port typed does not open.
+  drv type "$TITLE" $IDC_PORT "com99" || fail "could not type into the port field"
   drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload a third time"
   drv msgbox "$CAPTION" 30 >/dev/null || fail "no box for the port that cannot open"
   drv wait-text "$TITLE" $IDC_STATUS "Failed" 10 || fail "the third run never read \"Failed\""
