@@ -11,7 +11,11 @@
 #include "app/services/FileStore.h"
 #include "app/ui/AppPlatform.h"
 #include "app/ui/WinApp.h"
+#include "record/ImageCompare.h"
+#include "record/RunLogLine.h"
+#include "record/Sha256.h"
 #include "retrieval/MapUploader.h"
+#include "serial/BaudRateFile.h"
 
 namespace {
 
@@ -218,6 +222,10 @@ void CUploaderDlg::OnUpload()
 
     // The combo box forces letters to upper case, so this is the port name.
     std::string strPort = m_cbPort.GetWindowText();
+    m_run = RunReport();
+    m_run.strPort = strPort;
+    m_run.strBaudSource = BaudRateSource(ReadBaudRateFileQuietly());
+    m_runStart = std::chrono::steady_clock::now();
     m_pUploader = new CMapUploader(strPort);
     m_pUploader->Start();  // shows its own message when the port is not open
 
@@ -263,6 +271,7 @@ void CUploaderDlg::EndRun()
         m_strStatus = "Failed";
     }
     UpdateData();
+    LogRun(m_pUploader->GetFailure());
 
     // Out of the member first: the wait in the delete serves sent messages.
     delete std::exchange(m_pUploader, nullptr);  // waits for its threads and closes the port
@@ -306,6 +315,8 @@ void CUploaderDlg::SaveImageAs()
 BOOL CUploaderDlg::SaveImageTo(const std::string& strPath)
 {
     FileErrorCause cause = FileErrorCause::none;
+    // Read before the file is replaced, for the run log.
+    const std::optional<bool> changed = DiffersFromFile(m_pUploader->GetData(), m_pUploader->GetReceived(), strPath);
     switch (SaveFileReplacing(strPath, m_pUploader->GetData(), m_pUploader->GetReceived(), &cause)) {
     case SaveCantOpen:
         AppMessageBox(Substitute("Can't open file %s", "%s", strPath).c_str(), MB_OK | MB_ICONEXCLAMATION);
@@ -313,9 +324,37 @@ BOOL CUploaderDlg::SaveImageTo(const std::string& strPath)
     case SaveFailed: AppMessageBox(FileErrorText(cause, strPath).c_str(), MB_OK | MB_ICONSTOP); return FALSE;
     case SaveOk: break;
     }
+    m_run.bSaved = TRUE;
+    m_run.strOutput = strPath;
+    m_run.changed = changed;
     m_strConfigFile = strPath;
     AfxGetApp()->WriteProfileString(kSectionMain, kKeyConfigFile, m_strConfigFile);
     return TRUE;
+}
+
+// The run's line in the user's run log, for support: the uploader's counts
+// with what the window kept. A log that cannot be written costs the run
+// nothing, and is not worth a box.
+void CUploaderDlg::LogRun(RunFailure cause)
+{
+    CMapUploader& uploader = *m_pUploader;
+    m_run.nFailure = m_run.bSaved ? RunFailure::none : cause;
+    m_run.dwBaud = uploader.GetBaudRate();
+    m_run.dwBytes = uploader.GetReceived();
+    m_run.dSeconds = m_run.dAttemptSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_runStart).count();
+    m_run.dwAttempts = 1;
+    AddAttemptCounts(&m_run, uploader.GetLinkCounts());
+    if (cause == RunFailure::none) {
+        CSha256 sha;
+        sha.Update(uploader.GetData(), uploader.GetReceived());
+        m_run.strSha256 = sha.FinishHex();
+    }
+    else {
+        m_run.strMessage = FailureMessage(cause, cause == RunFailure::interrupted ? "" : uploader.GetFailureDetail());
+        m_run.attemptErrors.push_back(cause);
+    }
+    WriteRunLog(m_run, kFrontEndWindow);
 }
 
 void CUploaderDlg::OnCancel()
@@ -327,6 +366,7 @@ void CUploaderDlg::OnCancel()
     if (m_pUploader != nullptr) {
         KillTimer(m_nTimer);
         m_nTimer = 0;
+        LogRun(RunFailure::interrupted);
         // Out of the member first: the wait in the delete serves sent
         // messages, and none of them may reach this uploader again.
         delete std::exchange(m_pUploader, nullptr);  // abandons the run: its threads stop, the port closes

@@ -1,11 +1,13 @@
 // The upload window (template 102) and the About box (template 100).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
 #include "app/UploadWindowState.h"
 #include "app/ui/Dialog.h"
+#include "record/RunReport.h"
 #include "resources/resource.h"
 
 class CMapUploader;
@@ -52,6 +54,7 @@ private:
     void ShowPort(const std::string& strName) const;
     void EndRun();
     BOOL SaveImageTo(const std::string& strPath);
+    void LogRun(RunFailure cause);
     BOOL Takes(UploadWindowCommand command) const { return UploadWindowTakes(m_state, command); }
 
     CButton m_btnUpload;
@@ -64,6 +67,10 @@ private:
     std::string m_strConfigFile;
     CMapUploader* m_pUploader;
     UploadWindowState m_state;
+    // The run under way, as the run log will tell it: what the window knows
+    // before the uploader goes (port, rate's source, start, the file saved).
+    RunReport m_run;
+    std::chrono::steady_clock::time_point m_runStart;
 };
 
 class CAboutDlg : public CDialog {

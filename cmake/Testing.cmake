@@ -4,6 +4,11 @@
 function(tcc_gtest target)
   cmake_parse_arguments(arg "" "" "LABELS;PROPERTIES" ${ARGN})
   set(props ${arg_PROPERTIES})
+  # The programs under test keep a run log in the user's state folder: tests
+  # keep theirs in the build tree, never in the home of whoever runs them.
+  if(NOT CMAKE_CROSSCOMPILING AND NOT "ENVIRONMENT" IN_LIST props)
+    list(APPEND props ENVIRONMENT "XDG_STATE_HOME=${CMAKE_BINARY_DIR}/test-state")
+  endif()
   if(arg_LABELS)
     list(APPEND props LABELS "${arg_LABELS}")
   endif()

@@ -78,6 +78,16 @@ FrameDrops CHdlcLink::Drops() const
     return drops;
 }
 
+LinkCounts CHdlcLink::Counts() const
+{
+    LinkCounts counts;
+    counts.drops = Drops();
+    counts.lineErrors = LineErrors();
+    counts.qwWireSent = m_qwWireSent.load(std::memory_order_relaxed);
+    counts.qwWireReceived = m_qwWireReceived.load(std::memory_order_relaxed);
+    return counts;
+}
+
 LineErrorCounts CHdlcLink::LineErrors() const { return m_pCtrl != nullptr ? m_pCtrl->LineErrors() : LineErrorCounts(); }
 
 std::uint32_t CHdlcLink::BaudRate() const { return m_pCtrl != nullptr ? m_pCtrl->BaudRate() : 0; }
@@ -105,6 +115,7 @@ void CHdlcLink::OnLineLost(void* pContext)
 void CHdlcLink::DecodeReceived(const std::uint8_t* pBytes, std::uint32_t count)
 {
     Trace(LINK_TRACE_BURST, pBytes, count);
+    m_qwWireReceived.fetch_add(count, std::memory_order_relaxed);
     const FrameDrops before = m_decoder.m_dropped;
     Decode(&m_decoder, &m_rxQueue, pBytes, count);
     for (int nReason = 0; nReason < DROP_REASONS; ++nReason)
@@ -122,6 +133,7 @@ void CHdlcLink::TransmitFrame(FrameBuffer* pFrame)
     std::uint16_t wCount = EncodeFrame(pFrame, abOut);
     if (wCount != 0) {
         Trace(LINK_TRACE_WRITE, abOut, wCount);
+        m_qwWireSent.fetch_add(wCount, std::memory_order_relaxed);
         WriteRaw(abOut, wCount);
     }
     BufferPoolPut(pFrame);

@@ -29,6 +29,16 @@
 enum { LINK_TRACE_WRITE = 0, LINK_TRACE_BURST = 1, LINK_TRACE_FRAME = 2 };
 typedef void (*LinkTraceProc)(void* pContext, int nDirection, const std::uint8_t* pBytes, std::uint32_t count);
 
+// What a link has counted so far: received frames it dropped, by reason; the
+// line's own errors; bytes written to the line (framing included) and read
+// from it.
+struct LinkCounts {
+    FrameDrops drops{};
+    LineErrorCounts lineErrors;
+    std::uint64_t qwWireSent = 0;
+    std::uint64_t qwWireReceived = 0;
+};
+
 // What one run sets on its link; the window uses the defaults.
 struct LinkOptions {
     std::uint32_t dwFixedBaudRate = 0;  // non-zero: this rate, "UploadConfig.ini" unread
@@ -60,6 +70,8 @@ public:
     LineErrorCounts LineErrors() const;
     // The rate set on the line; 0 when the port did not open.
     std::uint32_t BaudRate() const;
+    // Any thread: all of the above and the bytes on the wire, for reports.
+    LinkCounts Counts() const;
 
 private:
     void TransmitFrame(FrameBuffer* pFrame);
@@ -78,7 +90,8 @@ private:
     CWorkerThread m_worker;  // pushes onto either queue and the stop wake it; joined plainly
     FrameDecoder m_decoder;  // reader thread only, until the destructor releases it
     const LinkOptions m_options;
-    std::atomic<std::uint32_t> m_adwDropped[DROP_REASONS] = {};  // counts only: relaxed
+    std::atomic<std::uint32_t> m_adwDropped[DROP_REASONS] = {};       // counts only: relaxed
+    std::atomic<std::uint64_t> m_qwWireSent{0}, m_qwWireReceived{0};  // counts only: relaxed
     // Raised by the reader thread when the line goes away; the worker tells
     // the sink once the frames received before it have gone out.
     std::atomic<std::uint32_t> m_bLineLost{0};

@@ -149,6 +149,8 @@ std::string CMapUploader::GetAccessGroup() { return m_pLink != nullptr ? m_pLink
 
 std::uint32_t CMapUploader::GetFramesDropped() { return m_pLink != nullptr ? m_pLink->FramesDropped() : 0; }
 
+LinkCounts CMapUploader::GetLinkCounts() { return m_pLink != nullptr ? m_pLink->Counts() : LinkCounts(); }
+
 FrameDrops CMapUploader::GetDrops() { return m_pLink != nullptr ? m_pLink->Drops() : FrameDrops{}; }
 
 LineErrorCounts CMapUploader::GetLineErrors() { return m_pLink != nullptr ? m_pLink->LineErrors() : LineErrorCounts(); }

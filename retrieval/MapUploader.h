@@ -65,6 +65,8 @@ public:
     FrameDrops GetDrops();
     LineErrorCounts GetLineErrors();
     std::uint32_t GetBaudRate();
+    // Any thread: all of this run's line counts at once, for its report.
+    LinkCounts GetLinkCounts();
 
     // Set once the retrieval has ended, with success or without. The window
     // reads it directly: m_bFinished.load(std::memory_order_acquire).

@@ -28,13 +28,15 @@ forbid link 'serial/([^S]|S[^e]|SerialPort[^C]|SerialPortCtrl[^.]|SerialPortCtrl
   "link/ sees of serial/ only the controller's header"
 forbid retrieval '(serial|app|tools|tests)/' "retrieval/ includes only link/ and platform/"
 forbid retrieval 'windows\.h|platform/Win32(Api|Types)\.h' "retrieval/ includes nothing Win32"
+forbid record '(app|tools|tests)/' "record/ stands below app/ and tools/"
+forbid record 'windows\.h|platform/Win32(Api|Types)\.h' "record/ includes nothing Win32"
 forbid app '(tools|tests)/' "app/ includes nothing of tools/ or tests/"
 forbid app/services 'app/ui/([^AU]|A[^p]|U[^i]|AppPlatform[^.]|UiApi[^.])' \
   "app/services/ sees of app/ui/ only the seams UiApi.h and AppPlatform.h"
 
 # A rough brace counter: strips comments, strings and character literals,
 # then counts the lines between each function's opening and closing brace.
-git ls-files -- app link platform retrieval serial | grep -E '\.(cpp|h)$' |
+git ls-files -- app link platform record retrieval serial | grep -E '\.(cpp|h)$' |
 python3 -c '
 import re, sys
 LIMIT = 60

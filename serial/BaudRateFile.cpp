@@ -146,6 +146,12 @@ BaudRateReading ReadBaudRateFileFrom(const std::vector<std::string>& files)
 
 BaudRateReading ReadBaudRateFileQuietly() { return ReadBaudRateFileFrom(BaudRateFilePlaces()); }
 
+std::string BaudRateSource(const BaudRateReading& reading)
+{
+    const bool bFromFile = reading.nOrigin == RATE_FROM_FILE || reading.nOrigin == RATE_VALUE_UNSUPPORTED;
+    return bFromFile ? reading.strFile : "default";
+}
+
 DWORD ReadBaudRateFile()
 {
     const BaudRateReading reading = ReadBaudRateFileQuietly();

@@ -49,6 +49,11 @@ BaudRateReading ReadBaudRateFileFrom(const std::vector<std::string>& files);
 // report (tcc-upload).
 BaudRateReading ReadBaudRateFileQuietly();
 
+// Where the reading's rate came from, for reports: the file as it was found
+// ("UploadConfig.ini" from the working directory, as scripts have always seen
+// it, or the full path of the one beside the program), else "default".
+std::string BaudRateSource(const BaudRateReading& reading);
+
 // The baud rate from "UploadConfig.ini" in the usual places; shows at most
 // one message box, "Using Defaults, ..." only when no place has the file.
 DWORD ReadBaudRateFile();

@@ -103,3 +103,12 @@ const std::uint8_t* CMapUploader::GetData()
 }
 int CMapUploader::Succeeded() { return FakeUploader().bSucceeded; }
 int CMapUploader::GetState() { return FakeUploader().bSucceeded ? Done : RequestSize; }
+
+RunFailure CMapUploader::GetFailure() { return FakeUploader().bSucceeded ? RunFailure::none : FakeUploader().nFailure; }
+std::string CMapUploader::GetFailureDetail() { return FakeUploader().strFailureDetail; }
+// The line as a 115200-baud run would count it, so the run log has numbers.
+std::uint32_t CMapUploader::GetBaudRate() { return 115200; }
+LinkCounts CMapUploader::GetLinkCounts()
+{
+    return LinkCounts{FrameDrops{{1, 0, 0}}, LineErrorCounts{0, 2, 0}, 22, 3083};
+}

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "retrieval/RunFailure.h"
+
 class CMapUploader;
 
 struct FakeUploaderControl {
@@ -18,6 +20,8 @@ struct FakeUploaderControl {
     std::uint32_t dwReceived = 0;
     std::vector<std::uint8_t> image;
     int bSucceeded = 0;
+    RunFailure nFailure = RunFailure::noReply;  // a failed run's cause
+    std::string strFailureDetail;
     int bFinishOnStart = 0;               // as when the port does not open
     std::function<void()> fnDuringStart;  // runs inside Start, as its message box would
     // Each runs once, then clears itself: inside the constructor, as the

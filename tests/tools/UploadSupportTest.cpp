@@ -26,7 +26,7 @@
 #include "tools/station-sim/StationSim.h"
 #include "tools/tcc-upload/Console.h"
 #include "tools/tcc-upload/OutputName.h"
-#include "tools/tcc-upload/Sha256.h"
+#include "record/Sha256.h"
 #include "tests/tools/FlatJson.h"
 #include "tools/tcc-upload/Platform.h"
 #include "tools/tcc-upload/Ports.h"
@@ -644,9 +644,8 @@ TEST(ReportTest, JsonParsesWithEveryDocumentedKey)
     report.qwWireSent = 66;
     report.qwWireReceived = 5000000000ull;
     report.dwFramesDropped = 7;
-    // Two attempts' counts, summed.
-    AddAttemptCounts(&report, FrameDrops{{4, 1, 0}}, LineErrorCounts{3, 0, 1});
-    AddAttemptCounts(&report, FrameDrops{{1, 0, 1}}, LineErrorCounts{2, 5, 0});
+    report.drops = FrameDrops{{5, 1, 1}};
+    report.lineErrors = LineErrorCounts{5, 5, 1};
     report.attemptErrors = {RunFailure::lineLost, RunFailure::portNotFound, RunFailure::noReply};
     report.strMessage = "The station did not answer.";
     report.nFailure = RunFailure::noReply;
@@ -658,10 +657,26 @@ TEST(ReportTest, JsonParsesWithEveryDocumentedKey)
     std::vector<std::string> keys;
     for (const auto& entry : object)
         keys.push_back(entry.first);
-    EXPECT_EQ(keys,
-              (std::vector<std::string>{"attempt_errors", "attempts", "baud", "baud_source", "bytes", "drops", "error",
-                                        "frames_dropped", "line_errors", "message", "output", "port", "result",
-                                        "seconds", "sha256", "wire_bytes_received", "wire_bytes_sent"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"attempt_errors",
+                                              "attempts",
+                                              "baud",
+                                              "baud_source",
+                                              "bytes",
+                                              "changed",
+                                              "drops",
+                                              "error",
+                                              "expected",
+                                              "first_difference",
+                                              "frames_dropped",
+                                              "line_errors",
+                                              "message",
+                                              "output",
+                                              "port",
+                                              "result",
+                                              "seconds",
+                                              "sha256",
+                                              "wire_bytes_received",
+                                              "wire_bytes_sent"}));
     EXPECT_EQ(object["drops"].keys, (std::vector<std::string>{"bad_check", "overlong", "unwanted"}));
     EXPECT_EQ(object["drops"].Member("bad_check").number, 5);
     EXPECT_EQ(object["drops"].Member("overlong").number, 1);
@@ -764,7 +779,8 @@ TEST(ReportTest, SummaryGivesPortSizeTimeRateAttemptsAndDigest)
 }
 
 // A batch ends with the gravest status any port has: an interruption, then
-// usage, then an output that cannot be written, then a failed retrieval.
+// usage, then an output that cannot be written, then a failed retrieval,
+// then an image saved that is not what was expected.
 TEST(ReportTest, EachCauseHasOneExitStatusAndTheGravestWins)
 {
     const std::pair<RunFailure, int> statuses[] = {
@@ -777,9 +793,9 @@ TEST(ReportTest, EachCauseHasOneExitStatusAndTheGravestWins)
         EXPECT_EQ(ExitStatusOf(cause), nStatus) << RunFailureClass(cause);
         EXPECT_EQ(std::string(RunFailureText(cause)).empty(), cause == RunFailure::none);
     }
-    const int order[] = {0, 1, 3, 2, 130};
-    for (int a = 0; a < 5; ++a)
-        for (int b = 0; b < 5; ++b)
+    const int order[] = {0, 4, 1, 3, 2, 130};
+    for (int a = 0; a < 6; ++a)
+        for (int b = 0; b < 6; ++b)
             EXPECT_EQ(WorseExitStatus(order[a], order[b]), order[std::max(a, b)]) << order[a] << " " << order[b];
 }
 

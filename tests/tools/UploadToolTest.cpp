@@ -32,7 +32,7 @@
 
 #include "tests/tools/FlatJson.h"
 #include "tests/fakes/TempFolder.h"
-#include "tools/tcc-upload/Sha256.h"
+#include "record/Sha256.h"
 
 namespace {
 
@@ -617,6 +617,134 @@ TEST_F(UploadToolTest, JsonReportAgreesWithTheStation)
     EXPECT_EQ(json["attempts"].number, 0);
     EXPECT_NE(json["message"].text.find("cannot write no-such-folder/x.qmf"), std::string::npos);
     EXPECT_EQ(json["error"].text, "save_failed");
+}
+
+// What the image is held against, one station serving every row: exit
+// status 4 and the JSON's verdict, the image saved all the same, and whether
+// it changed since the file it replaced.
+TEST_F(UploadToolTest, AnImageIsHeldAgainstWhatWasExpected)
+{
+    StartSim({"--size", "3000"});
+    ASSERT_EQ(Upload({"--port", m_pty, "--output", "first.qmf", "--quiet"}).nExit, 0);
+    const std::string image = ReadAll(m_dir + "/served.bin");
+    ASSERT_EQ(image.size(), 3000u);
+    const auto write = [&](const char* pszName, std::string bytes, int nFlip) {
+        if (nFlip >= 0)
+            bytes[nFlip] = static_cast<char>(bytes[nFlip] ^ 0x40);
+        std::ofstream(m_dir + "/" + pszName, std::ios::binary) << bytes;
+    };
+    write("same.bin", image, -1);
+    write("first.bin", image, 0);
+    write("middle.bin", image, 1500);
+    write("last.bin", image, 2999);
+    write("longer.bin", image + "x", -1);
+    write("shorter.bin", image.substr(0, 2000), -1);
+    std::string upper = Sha256Of(image);
+    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+    const std::string zero(64, '0');
+    struct {
+        std::vector<std::string> args;
+        int nExit;
+        const char* pszExpected;  // null: JSON null
+        double dFirst;            // -1: null
+        const char* pszChanged;   // "null", "false" or "true"
+        const char* pszSaid;      // in the message and the closing line
+    } rows[] = {
+        {{"--expect-sha256", Sha256Of(image)}, 0, "matches", -1, "null", nullptr},
+        {{"--expect-sha256", upper}, 0, "matches", -1, "false", nullptr},
+        {{"--expect-sha256", zero}, 4, "differs", -1, "false", "its SHA-256 is "},
+        {{"--compare", "same.bin"}, 0, "matches", -1, "false", nullptr},
+        {{"--compare", "first.bin"}, 4, "differs", 0, "false", "differs from first.bin at byte 0 "},
+        {{"--compare", "middle.bin"}, 4, "differs", 1500, "false", "at byte 1500 "},
+        {{"--compare", "last.bin"}, 4, "differs", 2999, "false", "at byte 2999 "},
+        {{"--compare", "longer.bin"}, 4, "differs", 3000, "false", "the image has 3000 bytes, the file 3001"},
+        {{"--compare", "shorter.bin"}, 4, "differs", 2000, "false", "the image has 3000 bytes, the file 2000"},
+        {{"--compare", "middle.bin", "--expect-sha256", Sha256Of(image)}, 4, "differs", 1500, "false", "byte 1500"},
+        {{}, 0, nullptr, -1, "true", nullptr},  // after the file was changed below
+    };
+    for (auto& row : rows) {
+        if (row.args.empty())
+            std::ofstream(m_dir + "/station.qmf") << "what another station held";
+        std::vector<std::string> args{"--port", m_pty, "--output", "station.qmf", "--json"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const RunResult r = Upload(args);
+        const std::string what = row.args.empty() ? "changed" : row.args[0] + " " + row.args[1];
+        EXPECT_EQ(r.nExit, row.nExit) << what << ": " << r.strErr;
+        EXPECT_TRUE(ReadAll(m_dir + "/station.qmf") == image) << what << ": saved all the same";
+        auto json = Json(r);
+        EXPECT_EQ(json["result"].text, "saved") << what;
+        EXPECT_EQ(json["expected"].nKind == JsonValue::NUL ? "null" : json["expected"].text,
+                  row.pszExpected ? row.pszExpected : "null")
+            << what;
+        EXPECT_EQ(json["first_difference"].nKind == JsonValue::NUL ? -1 : json["first_difference"].number, row.dFirst)
+            << what;
+        const JsonValue& changed = json["changed"];
+        EXPECT_EQ(changed.nKind == JsonValue::NUL ? "null"
+                  : changed.number != 0           ? "true"
+                                                  : "false",
+                  row.pszChanged)
+            << what;
+        EXPECT_EQ(json["message"].nKind == JsonValue::NUL, row.pszSaid == nullptr) << what;
+        if (row.pszSaid) {
+            EXPECT_NE(json["message"].text.find(row.pszSaid), std::string::npos)
+                << what << ": " << json["message"].text;
+            EXPECT_NE(r.strErr.find(row.pszSaid), std::string::npos) << what << ": " << r.strErr;
+        }
+        const char* pszLineEnd = changed.nKind == JsonValue::NUL ? ""
+                                 : changed.number != 0           ? "; changed"
+                                                                 : "; unchanged";
+        EXPECT_NE(r.strErr.find(Sha256Of(image) + pszLineEnd), std::string::npos) << what << ": " << r.strErr;
+    }
+
+    // A file to compare with that cannot be read is a usage error: no port
+    // is opened, nothing written.
+    const auto before = Served().size();
+    for (const char* pszFile : {"missing.bin", "."}) {
+        const RunResult r = Upload({"--port", m_pty, "--output", "other.qmf", "--json", "--compare", pszFile});
+        EXPECT_EQ(r.nExit, 2) << pszFile;
+        EXPECT_EQ(r.strOut, "") << pszFile;
+        EXPECT_NE(r.strErr.find(std::string("--compare ") + pszFile + ": cannot read it: "), std::string::npos)
+            << r.strErr;
+    }
+    EXPECT_EQ(Upload({"--port", m_pty, "--output", "x.qmf", "--expect-sha256", "12ab"}).nExit, 2);
+    EXPECT_EQ(Served().size(), before) << "the station was not asked";
+    EXPECT_FALSE(std::filesystem::exists(m_dir + "/other.qmf"));
+}
+
+// Each port's run adds its line to the run log, whether it saved or failed;
+// --no-log adds none; a log that cannot be written costs the run nothing and
+// is said once, with --verbose.
+TEST_F(UploadToolTest, EachPortsRunIsLoggedUnlessToldNot)
+{
+    StartSim({"--size", "2000"});
+    const std::string missing = m_dir + "/no-such-port";
+    const std::string log = m_dir + "/state/tcc-upload/runs.jsonl";
+    ChildSetup setup;
+    setup.env = {"XDG_STATE_HOME=" + m_dir + "/state"};
+    RunResult r = Upload({"-p", m_pty, "-p", missing, "-o", "{port}.qmf", "--quiet"}, setup);
+    EXPECT_EQ(r.nExit, 1) << r.strErr;
+    std::map<std::string, std::map<std::string, JsonValue>> lines = JsonByPort(ReadAll(log));
+    ASSERT_EQ(lines.size(), 2u) << ReadAll(log);
+    EXPECT_EQ(lines[m_pty]["result"].text, "saved");
+    EXPECT_EQ(lines[m_pty]["sha256"].text, Sha256Of(ReadAll(m_dir + "/served.bin")));
+    EXPECT_EQ(lines[missing]["error"].text, "port_not_found");
+    for (auto& [port, line] : lines) {
+        EXPECT_EQ(line["front_end"].text, "tcc-upload") << port;
+        EXPECT_TRUE(std::regex_match(line["time"].text, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")))
+            << line["time"].text;
+        EXPECT_FALSE(line["version"].text.empty());
+    }
+
+    const std::string logged = ReadAll(log);
+    r = Upload({"-p", m_pty, "-o", "again.qmf", "--no-log"}, setup);
+    EXPECT_EQ(r.nExit, 0) << r.strErr;
+    EXPECT_EQ(ReadAll(log), logged) << "--no-log";
+
+    setup.env = {"XDG_STATE_HOME=" + m_dir + "/served.bin"};  // a file where the folder goes
+    r = Upload({"-p", m_pty, "-p", missing, "-o", "{port}-3.qmf", "--verbose"}, setup);
+    EXPECT_EQ(r.nExit, 1) << r.strErr;
+    EXPECT_NE(r.strErr.find(m_pty + ": saved 2000 bytes"), std::string::npos) << r.strErr;
+    EXPECT_EQ(Occurrences(r.strErr, "; runs are not logged"), 1u) << r.strErr;
 }
 
 // --baud replaces UploadConfig.ini; without it the file decides as it does

@@ -173,6 +173,7 @@ case_probe() {
 
 case_upload() {
   native_tools
+  find "$WINEPREFIX/drive_c/users" -name runs.jsonl -delete 2>/dev/null || true
   start_sim --size 70000 --seed 11 --unpaced --save-image "$work/served.bin"
   prepare_prefix COM1 "$slave"
   start_app
@@ -205,8 +206,35 @@ case_upload() {
   drv close "Save As" || fail "could not cancel the Save As dialog"
   drv wait-text "$TITLE" $IDC_STATUS "Completed OK" 20 || fail "cancelled Save As: no \"Completed OK\""
   cmp "$work/served.bin" "$out" || fail "the saved file changed after a cancelled Save As"
+
+  # A third run that fails: the port typed does not open.
+  drv type "$TITLE" $IDC_PORT "com99" || fail "could not type into the port field"
+  drv click "$TITLE" $IDC_UPLOAD || fail "could not press Upload a third time"
+  drv msgbox "$CAPTION" 30 >/dev/null || fail "no box for the port that cannot open"
+  drv wait-text "$TITLE" $IDC_STATUS "Failed" 10 || fail "the third run never read \"Failed\""
   close_app
-  check_profile 0 "$win_out"
+  check_profile -1 "$win_out"
+  check_run_log "$out"
+}
+
+# The window's three runs in the user's run log, in order: saved (with the
+# saved file's SHA-256), fetched but not saved, failed.
+check_run_log() {  # saved file
+  local log
+  log="$(find "$WINEPREFIX/drive_c/users" -path '*/TandrelConfigurationController/runs.jsonl' 2>/dev/null | head -n 1)"
+  [ -n "$log" ] || fail "no TandrelConfigurationController\\runs.jsonl under the user's folders"
+  note "run log ${log#"$WINEPREFIX/"}"
+  case "$log" in */AppData/Local/*) ;; *) fail "the run log is not in the local app-data folder: $log" ;; esac
+  python3 - "$log" "$(sha256sum <"$1" | cut -c1-64)" <<'PY' || fail "the run log is not what the three runs left"
+import json, sys
+lines = [json.loads(l) for l in open(sys.argv[1], encoding="utf-8")]
+got = [(l["front_end"], l["result"], l["error"], l["port"]) for l in lines]
+want = [("window", "saved", None, "COM1"), ("window", "not_saved", None, "COM1"), ("window", "failed", "port_not_found", "COM99")]
+assert got == want, got
+assert lines[0]["sha256"] == sys.argv[2] and lines[0]["output"].endswith("saved.qmf"), lines[0]
+assert lines[1]["output"] is None and lines[1]["sha256"] == sys.argv[2], lines[1]
+print("-- run log:", *(json.dumps({k: l[k] for k in ("time", "result", "port", "output", "sha256", "error")}) for l in lines), sep="\n   ")
+PY
 }
 
 case_port_fails() {

@@ -7,13 +7,16 @@
 #include <memory>
 #include <thread>
 
+#include "platform/RunLog.h"
+#include "record/ImageCompare.h"
+#include "record/RunLogLine.h"
+#include "record/Sha256.h"
 #include "retrieval/MapUploader.h"
 #include "tools/tcc-upload/Console.h"
 #include "tools/tcc-upload/OutputName.h"
 #include "tools/tcc-upload/Platform.h"
 #include "tools/tcc-upload/Report.h"
 #include "tools/tcc-upload/RetryWait.h"
-#include "tools/tcc-upload/Sha256.h"
 #include "tools/tcc-upload/Trace.h"
 
 namespace {
@@ -74,6 +77,7 @@ private:
     void OnFinished(Clock::time_point now);
     void StepRetryWait(Clock::time_point now);
     RunFailure Save();
+    void Verify(const std::uint8_t* pImage, std::uint32_t dwCount);
     RunFailure SaveToStandardOutput(const std::uint8_t* pImage, std::uint32_t dwCount);
     void Finish(Clock::time_point now, RunFailure cause, const std::string& message);
     void Drop();
@@ -86,10 +90,10 @@ private:
     std::unique_ptr<CRetryWait> m_pRetryWait;   // between a failed attempt and the next
     Clock::time_point m_start, m_attemptStart, m_dataStart, m_lastChange;
     std::uint32_t m_dwTotal = 0, m_dwReceived = 0;  // as last polled
-    std::atomic<std::uint64_t> m_qwSent{0}, m_qwReceived{0};
     PortTrace m_trace;
     bool m_bDone = false;
     bool m_bSilenceNoted = false;
+    std::string m_strVerdict;  // how a saved image differs from what was expected
 };
 
 CPortRun::CPortRun(const PortJob& job, const BatchSettings& settings, bool bLabelled)
@@ -130,21 +134,17 @@ void CPortRun::StartAttempt(Clock::time_point now)
     m_bSilenceNoted = false;  // a silence of the attempt before is no news of this one
     UploadOptions options;
     options.dwFixedBaudRate = m_settings.dwBaud;
-    options.pfnTrace = OnLinkEvent;
-    options.pTraceContext = this;
+    if (m_settings.bTrace) {
+        options.pfnTrace = OnLinkEvent;
+        options.pTraceContext = this;
+    }
     m_pUploader = std::make_unique<CMapUploader>(m_report.strPort, options);
     m_pUploader->Start();
 }
 
 void CPortRun::OnLinkEvent(void* pContext, int nDirection, const std::uint8_t* pBytes, std::uint32_t count)
 {
-    CPortRun* pRun = static_cast<CPortRun*>(pContext);
-    if (nDirection == LINK_TRACE_WRITE)
-        pRun->m_qwSent.fetch_add(count, std::memory_order_relaxed);
-    else if (nDirection == LINK_TRACE_BURST)
-        pRun->m_qwReceived.fetch_add(count, std::memory_order_relaxed);
-    if (pRun->m_settings.bTrace)
-        TraceLinkEvent(&pRun->m_trace, nDirection, pBytes, count);
+    TraceLinkEvent(&static_cast<CPortRun*>(pContext)->m_trace, nDirection, pBytes, count);
 }
 
 void CPortRun::Poll(Clock::time_point now)
@@ -180,13 +180,12 @@ void CPortRun::OnFinished(Clock::time_point now)
 {
     m_report.dAttemptSeconds = Seconds(now - m_attemptStart);
     m_report.dwBytes = m_dwReceived;
-    m_report.dwFramesDropped += m_pUploader->GetFramesDropped();
-    AddAttemptCounts(&m_report, m_pUploader->GetDrops(), m_pUploader->GetLineErrors());
+    AddAttemptCounts(&m_report, m_pUploader->GetLinkCounts());
     if (m_pUploader->GetBaudRate() != 0)
         m_report.dwBaud = m_pUploader->GetBaudRate();
     if (m_pUploader->Succeeded()) {
         const RunFailure cause = Save();
-        Finish(now, cause, cause == RunFailure::none ? std::string() : m_report.strMessage);
+        Finish(now, cause, cause == RunFailure::none ? m_strVerdict : m_report.strMessage);
         return;
     }
     const RunFailure cause = m_pUploader->GetFailure();
@@ -227,6 +226,7 @@ RunFailure CPortRun::Save()
     CSha256 sha;
     sha.Update(pImage, dwCount);
     m_report.strSha256 = sha.FinishHex();
+    Verify(pImage, dwCount);
     if (m_bStdout)
         return SaveToStandardOutput(pImage, dwCount);
     const bool bWritten = m_file.Write(pImage, dwCount) != 0;
@@ -234,11 +234,41 @@ RunFailure CPortRun::Save()
         m_report.strMessage = FailureMessage(RunFailure::interrupted);
         return RunFailure::interrupted;
     }
-    if (bWritten && m_file.Commit())
+    // Read before the file is replaced; said only of a file that was.
+    const std::optional<bool> changed = bWritten ? DiffersFromFile(pImage, dwCount, m_report.strOutput) : false;
+    if (bWritten && m_file.Commit()) {
+        m_report.changed = changed;
         return RunFailure::none;
+    }
     m_report.strMessage = m_file.ErrorText();
     m_report.bLeftOnDisk = m_file.LeftOnDisk();
     return RunFailure::saveFailed;
+}
+
+// The image held against --expect-sha256 and --compare; a difference is
+// said in the report's message, and the image is saved all the same: it is
+// what the station holds.
+void CPortRun::Verify(const std::uint8_t* pImage, std::uint32_t dwCount)
+{
+    std::vector<std::string> differences;
+    if (!m_settings.strExpectSha256.empty() && m_report.strSha256 != m_settings.strExpectSha256)
+        differences.push_back("its SHA-256 is " + m_report.strSha256 + ", not " + m_settings.strExpectSha256);
+    if (m_settings.pCompare != nullptr) {
+        const FileBytes& file = *m_settings.pCompare;
+        m_report.firstDifference = FirstDifference(pImage, dwCount, file);
+        if (m_report.firstDifference)
+            differences.push_back("it differs from " + m_settings.strCompare + " at byte " +
+                                  std::to_string(*m_report.firstDifference) + " (the image has " +
+                                  std::to_string(dwCount) + " bytes, the file " + (file.bLonger ? "more than " : "") +
+                                  std::to_string(file.bytes.size()) + ")");
+    }
+    if (m_settings.strExpectSha256.empty() && m_settings.pCompare == nullptr)
+        return;
+    m_report.expectedMatches = differences.empty();
+    std::string message;
+    for (const std::string& difference : differences)
+        message += (message.empty() ? "" : "; ") + difference;
+    m_strVerdict = message.empty() ? std::string() : "saved, but not what was expected: " + message;
 }
 
 // The image waits for a slow reader, but never past an interruption, after
@@ -277,8 +307,6 @@ void CPortRun::Finish(Clock::time_point now, RunFailure cause, const std::string
     m_report.nFailure = cause;
     m_report.strMessage = message;
     m_report.dSeconds = Seconds(now - m_start);
-    m_report.qwWireSent = m_qwSent.load(std::memory_order_relaxed);
-    m_report.qwWireReceived = m_qwReceived.load(std::memory_order_relaxed);
     m_bDone = true;
 }
 
@@ -292,8 +320,7 @@ void CPortRun::Interrupt(Clock::time_point now)
         return;
     if (m_pUploader != nullptr) {
         m_report.dwBytes = m_pUploader->GetReceived();
-        m_report.dwFramesDropped += m_pUploader->GetFramesDropped();
-        AddAttemptCounts(&m_report, m_pUploader->GetDrops(), m_pUploader->GetLineErrors());
+        AddAttemptCounts(&m_report, m_pUploader->GetLinkCounts());
         if (m_pUploader->GetBaudRate() != 0)
             m_report.dwBaud = m_pUploader->GetBaudRate();
     }
@@ -332,14 +359,29 @@ std::string CPortRun::ProgressText(Clock::time_point now, bool bAlone) const
 }
 
 // What each port's end prints: its closing line (none for a saved image
-// under --quiet) and its JSON object.
-void ReportPort(const CPortRun& run, const BatchSettings& settings)
+// under --quiet) and its JSON object; and its line in the run log.
+class CPortReporter {
+public:
+    explicit CPortReporter(const BatchSettings& settings)
+        : m_settings(settings), m_log(settings.bLog, settings.bVerbose)
+    {
+    }
+    const BatchSettings& Settings() const { return m_settings; }
+    void Report(const CPortRun& run);
+
+private:
+    const BatchSettings& m_settings;
+    CToolRunLog m_log;
+};
+
+void CPortReporter::Report(const CPortRun& run)
 {
     const RunReport& report = run.Report();
-    if (!settings.bQuiet || !report.bSaved)
+    if (!m_settings.bQuiet || !report.bSaved || !report.strMessage.empty())
         ConsoleLine(FormatSummary(report));
-    if (settings.bJson)
+    if (m_settings.bJson)
         OutputBytes(FormatJson(report) + "\n");
+    m_log.Write(report);
 }
 
 // The progress of every port on one line: redrawn on a terminal, written
@@ -386,17 +428,17 @@ void CProgress::Show(std::vector<std::unique_ptr<CPortRun>>& runs, Clock::time_p
 
 // Every output is created before any port is opened; a port whose output
 // cannot be ends there, unopened, and the others run.
-void PrepareOutputs(std::vector<std::unique_ptr<CPortRun>>& runs, const BatchSettings& settings)
+void PrepareOutputs(std::vector<std::unique_ptr<CPortRun>>& runs, CPortReporter& reporter)
 {
     for (auto& run : runs)
         if (!run->PrepareOutput())
-            ReportPort(*run, settings);
+            reporter.Report(*run);
 }
 
 // Polls until every port has ended or the user interrupts.
-void PollAll(std::vector<std::unique_ptr<CPortRun>>& runs, const BatchSettings& settings)
+void PollAll(std::vector<std::unique_ptr<CPortRun>>& runs, CPortReporter& reporter)
 {
-    CProgress progress(settings, Clock::now());
+    CProgress progress(reporter.Settings(), Clock::now());
     for (;;) {
         const auto now = Clock::now();
         if (WasInterrupted()) {
@@ -404,7 +446,7 @@ void PollAll(std::vector<std::unique_ptr<CPortRun>>& runs, const BatchSettings& 
             for (auto& run : runs)
                 if (!run->IsDone()) {
                     run->Interrupt(now);
-                    ReportPort(*run, settings);
+                    reporter.Report(*run);
                 }
             return;
         }
@@ -414,7 +456,7 @@ void PollAll(std::vector<std::unique_ptr<CPortRun>>& runs, const BatchSettings& 
             run->Poll(now);
             if (!bWasDone && run->IsDone()) {
                 ConsoleEndProgress();
-                ReportPort(*run, settings);
+                reporter.Report(*run);
             }
             bAllDone = bAllDone && run->IsDone();
         }
@@ -427,6 +469,23 @@ void PollAll(std::vector<std::unique_ptr<CPortRun>>& runs, const BatchSettings& 
 
 }  // namespace
 
+CToolRunLog::CToolRunLog(bool bOn, bool bVerbose) : m_bOn(bOn), m_bVerbose(bVerbose) {}
+
+void CToolRunLog::Write(const RunReport& report)
+{
+    if (!m_bOn)
+        return;
+    const unsigned long dwError = WriteRunLog(report, kFrontEndTool);
+    if (dwError == 0 || !m_bVerbose || m_bSaid)
+        return;
+    m_bSaid = true;
+    const std::string path = RunLogPath();
+    ConsoleLine(
+        "tcc-upload: the run log " +
+        (path.empty() ? std::string("has no folder") : path + " cannot be written: " + SystemErrorText(dwError)) +
+        "; runs are not logged");
+}
+
 int RunBatch(const std::vector<PortJob>& jobs, const BatchSettings& settings)
 {
     std::vector<std::unique_ptr<CPortRun>> runs;
@@ -434,14 +493,15 @@ int RunBatch(const std::vector<PortJob>& jobs, const BatchSettings& settings)
         runs.push_back(std::make_unique<CPortRun>(job, settings, jobs.size() > 1));
     // From here on Ctrl-C only sets a flag, so that temporary files go.
     InstallInterruptHandler();
-    PrepareOutputs(runs, settings);
+    CPortReporter reporter(settings);
+    PrepareOutputs(runs, reporter);
     const auto start = Clock::now();
     for (auto& run : runs)
         if (!run->IsDone())
             run->StartAttempt(start);
-    PollAll(runs, settings);
+    PollAll(runs, reporter);
     int nExit = 0;
     for (auto& run : runs)
-        nExit = WorseExitStatus(nExit, ExitStatusOf(run->Report().nFailure));
+        nExit = WorseExitStatus(nExit, ExitStatusOf(run->Report()));
     return nExit;
 }

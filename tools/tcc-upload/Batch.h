@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+struct FileBytes;
+struct RunReport;
+
 struct BatchSettings {
     std::uint32_t dwBaud = 0;   // the rate every port is set to
     std::string strBaudSource;  // "--baud", the baud-rate file read (BaudRateReading::strFile) or "default"
@@ -16,6 +19,23 @@ struct BatchSettings {
     bool bTrace = false;
     bool bTerminal = false;      // standard error is a terminal
     bool bStdoutClosed = false;  // the program was started without one: --output - has nowhere to go
+    bool bVerbose = false;
+    bool bLog = true;                     // a line per port in the user's run log (not with --no-log)
+    std::string strExpectSha256;          // --expect-sha256, lower case; empty: none
+    const FileBytes* pCompare = nullptr;  // --compare's bytes, read before any port opens
+    std::string strCompare;               // --compare's file, as given
+};
+
+// The user's run log as tcc-upload writes it: a line per port's run. A log
+// that cannot be written is skipped; with --verbose that is said, once.
+class CToolRunLog {
+public:
+    CToolRunLog(bool bOn, bool bVerbose);
+    void Write(const RunReport& report);
+
+private:
+    bool m_bOn, m_bVerbose;
+    bool m_bSaid = false;
 };
 
 struct PortJob {

@@ -1,12 +1,16 @@
 // tcc-upload: configuration retrievals from the command line, one per port,
 // each driven through CMapUploader exactly as the upload window drives it.
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
 
 #include "platform/RunningMark.h"
+#include "record/ImageCompare.h"
+#include "retrieval/MapUploader.h"
 #include "serial/BaudRateFile.h"
 #include "Version.h"
 #include "tools/tcc-upload/Batch.h"
@@ -43,6 +47,7 @@ enum { EXIT_OK = 0, EXIT_USAGE = 2 };
     "                     (usb, uart, other), description, vid, pid, serial,\n"          \
     "                     manufacturer and product (null where unknown)\n"               \
     "      --all          with --list-ports: accepted (Windows has no ptys to add)\n"
+#define TCC_HELP_RUN_LOG "%LOCALAPPDATA%\\TandrelConfigurationController\\runs.jsonl."
 #define TCC_HELP_TAIL                                                     \
     "\n"                                                                  \
     "Examples:\n"                                                         \
@@ -73,6 +78,8 @@ enum { EXIT_OK = 0, EXIT_USAGE = 2 };
     "                     serial, manufacturer, product and, on Linux, by_id (null\n"   \
     "                     where unknown)\n"                                             \
     "      --all          with --list-ports: pseudo terminals (ptys) too\n"
+#define TCC_HELP_RUN_LOG \
+    "$XDG_STATE_HOME/tcc-upload/runs.jsonl\n  (~/.local/state/tcc-upload/runs.jsonl when XDG_STATE_HOME is unset)."
 #define TCC_HELP_TAIL                                                               \
     "\n"                                                                            \
     "Environment:\n"                                                                \
@@ -105,7 +112,15 @@ const char kUsageHead[] =
     "  -q, --quiet        nothing on standard error unless a port fails\n"
     "  -v, --verbose      also the line rate and where it came from, and the system's\n"
     "                     own messages\n"
-    "      --trace        hex dump of every frame sent and received on standard error\n" TCC_HELP_LIST_PORTS
+    "      --trace        hex dump of every frame sent and received on standard error\n"
+    "      --expect-sha256 HEX\n"
+    "                     after a retrieval, hold the image's SHA-256 against HEX (64\n"
+    "                     hex digits, as sha256sum prints them); an image that\n"
+    "                     differs is saved all the same, and the exit status is 4\n"
+    "      --compare FILE as --expect-sha256, against FILE's bytes; the message and\n"
+    "                     the JSON key first_difference give the first byte that\n"
+    "                     differs. A FILE that cannot be read is a usage error\n"
+    "      --no-log       no line in the run log (below)\n" TCC_HELP_LIST_PORTS
     "  -h, --help         this text\n"
     "  -V, --version      the program's name and version\n"
     "Options take their value as --opt VALUE or --opt=VALUE.\n"
@@ -130,11 +145,20 @@ const char kUsageHead[] =
     "                       address or control byte)\n"
     "  line_errors          the line's own errors as the serial driver counted them:\n"
     "                       {\"parity\": n, \"framing\": n, \"overrun\": n}\n"
-    "  message              why the port failed; null when saved\n"
+    "  message              why the port failed, or how a saved image differs from\n"
+    "                       what was expected; null otherwise\n"
     "  error                the cause's class (below); null when saved\n"
     "  attempt_errors       the class of each failed attempt, in order; empty when\n"
     "                       the first attempt succeeds\n"
     "  sha256               the SHA-256 of the bytes written; null when not saved\n"
+    "  expected             with --expect-sha256 or --compare: \"matches\" or\n"
+    "                       \"differs\"; null without them or when nothing was\n"
+    "                       retrieved\n"
+    "  first_difference     with --compare: the offset of the first byte that\n"
+    "                       differs (the shorter length when one is the start of\n"
+    "                       the other); null when equal\n"
+    "  changed              false when the saved image equals the file it replaced,\n"
+    "                       true when it differs; null when there was no such file\n"
     "The byte, frame and error counts cover every attempt. A usage error prints no\n"
     "JSON, but for --port auto or usb:... finding no adapter or several.\n"
     "\n"
@@ -151,10 +175,18 @@ const char kUsageHead[] =
     "                       framing or overrun errors; told rather than no_reply or\n"
     "                       bad_reply, which noise brings about\n"
     "  save_failed          the output could not be written\n"
-    "  interrupted          Ctrl-C, SIGTERM or a closed terminal\n"
+    "  interrupted          Ctrl-C, SIGTERM, a closed terminal or another signal\n"
+    "                       that ends a program\n"
     "  no_adapter           --port auto or usb:... found no matching USB serial\n"
     "                       adapter\n"
     "  several_adapters     --port auto or usb:... found more than one\n"
+    "\n"
+    "Run log:\n"
+    "  Each port's run adds its JSON object, with the keys time (UTC), version and\n"
+    "  front_end, as one line to the user's run log for support: " TCC_HELP_RUN_LOG
+    "\n"
+    "  At 1 MiB it moves to runs.1.jsonl beside it. A log that cannot be written\n"
+    "  is skipped (--verbose says so).\n"
     "\n";
 
 const char kUsageTail[] = TCC_HELP_TAIL;
@@ -174,6 +206,9 @@ struct Options {
     bool bVerbose = false;
     bool bTrace = false;
     bool bListPorts = false;
+    bool bNoLog = false;
+    std::string strExpectSha256;  // lower case
+    std::string strCompare;
     std::vector<std::string> given;  // the long name of each option given
 };
 
@@ -290,6 +325,21 @@ const OptionRow kOptions[] = {
          return Usage("--retry-wait " + value + ": seconds from 0 to " + std::to_string(kMaxRetryWait));
      }},
     {"--all", nullptr, false, SetFlag<&Options::bAll>},
+    {"--no-log", nullptr, false, SetFlag<&Options::bNoLog>},
+    {"--expect-sha256", nullptr, true,
+     [](Options& opt, const std::string& value) {
+         opt.strExpectSha256 = value;
+         for (char& ch : opt.strExpectSha256)
+             ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+         if (value.size() == 64 && value.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos)
+             return -1;
+         return Usage("--expect-sha256 " + value + ": 64 hexadecimal digits, as sha256sum prints them");
+     }},
+    {"--compare", nullptr, true,
+     [](Options& opt, const std::string& value) {
+         opt.strCompare = value;
+         return -1;
+     }},
 };
 
 // --name=value or --name value (or -n value); sets *pRow, or returns the usage
@@ -371,13 +421,15 @@ int ResolveAdapterSpec(std::string* pPort, const Options& opt)
         return -1;
     }
     ConsoleText(PortChoiceMessage(*pPort, choice));
-    if (opt.bJson && !choice.bUsage) {
+    if (!choice.bUsage) {
         RunReport report;
         report.strPort = *pPort;
         report.strOutput = opt.strOutput;
         report.nFailure = choice.nFailure;
         report.strMessage = FailureMessage(choice.nFailure);
-        std::printf("%s\n", FormatJson(report).c_str());
+        if (opt.bJson)
+            std::printf("%s\n", FormatJson(report).c_str());
+        CToolRunLog(!opt.bNoLog, opt.bVerbose).Write(report);
     }
     return EXIT_USAGE;
 }
@@ -421,11 +473,7 @@ void ChooseBaudRate(const Options& opt, BatchSettings* pSettings)
     }
     const BaudRateReading reading = ReadBaudRateFileQuietly();
     pSettings->dwBaud = reading.dwRate;
-    const bool bFromFile = reading.nOrigin == RATE_FROM_FILE || reading.nOrigin == RATE_VALUE_UNSUPPORTED;
-    // The file as it was found: "UploadConfig.ini" from the working
-    // directory, as scripts have always seen it, or the full path of the one
-    // beside the program, which they could not otherwise tell apart.
-    pSettings->strBaudSource = bFromFile ? reading.strFile : "default";
+    pSettings->strBaudSource = BaudRateSource(reading);
     if (reading.nOrigin == RATE_VALUE_UNSUPPORTED && !opt.bQuiet)
         ConsoleLine("tcc-upload: " + reading.strFile + " names " + std::to_string(reading.nValue) +
                     " baud, which the station does not speak; using " + std::to_string(reading.dwRate));
@@ -437,7 +485,17 @@ int Retrieve(const Options& opt, int nClosedStreams)
     const int nExit = MakeJobs(opt, &jobs);
     if (nExit >= 0)
         return nExit;
+    // No image is larger: what lies beyond only says that the file is longer.
+    FileBytes compare;
+    if (!opt.strCompare.empty())
+        if (const int nError = ReadFileBytes(opt.strCompare, CMapUploader::kMaxImageSize, &compare))
+            return Usage("--compare " + opt.strCompare + ": cannot read it: " + std::strerror(nError));
     BatchSettings settings;
+    settings.strExpectSha256 = opt.strExpectSha256;
+    settings.pCompare = opt.strCompare.empty() ? nullptr : &compare;
+    settings.strCompare = opt.strCompare;
+    settings.bLog = !opt.bNoLog;
+    settings.bVerbose = opt.bVerbose;
     ChooseBaudRate(opt, &settings);
     settings.dwRetries = opt.dwRetries;
     settings.dwRetryWaitMs = opt.dwRetryWait * 1000;

@@ -1,4 +1,4 @@
-#include "tools/tcc-upload/Sha256.h"
+#include "record/Sha256.h"
 
 #include <cstring>
 
