@@ -143,6 +143,10 @@ bool ConsoleFinish(const std::function<bool()>& bStop)
     }
     if (!ErrorWriter().WaitWritten(giveUp) && ErrorWriter().Error() == 0)
         bDelivered = false;
+    // Writers left idle end here; one held up by a reader that stopped is
+    // left to the process's end.
+    OutputWriter().StopIfIdle();
+    ErrorWriter().StopIfIdle();
     return bDelivered;
 }
 

@@ -54,5 +54,6 @@ void OutputAbandon();
 // both streams are written, or, once bStop returns true, until a stream has
 // held a write for a moment (its reader has stopped). Returns false when it
 // gave up on a stream that still held output, which is lost (and said on
-// standard error, when that is not the stream that held it).
+// standard error, when that is not the stream that held it). Nothing may be
+// written after it: the writers that were idle have ended.
 bool ConsoleFinish(const std::function<bool()>& bStop);

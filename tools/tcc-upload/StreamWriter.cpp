@@ -125,6 +125,20 @@ std::uint64_t CStreamWriter::Abandon()
     return qwLost;
 }
 
+bool CStreamWriter::StopIfIdle()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_bWriting || !m_queue.empty())
+            return false;
+        m_bStop = true;
+    }
+    m_cvQueued.notify_one();
+    if (m_thread.joinable())
+        m_thread.join();
+    return true;
+}
+
 bool CStreamWriter::WaitWritten(const std::function<bool(Duration stalled)>& giveUp)
 {
     std::unique_lock<std::mutex> lock(m_lock);

@@ -51,6 +51,12 @@ public:
     // text under way, the piece being written included; 0 once abandoned.
     std::uint64_t Abandon();
 
+    // Ends the thread once nothing is queued or under way, and waits for it:
+    // a program should not end with threads that write. False, and nothing
+    // waited for, while the stream still holds up a write. Nothing may be
+    // queued afterwards.
+    bool StopIfIdle();
+
     unsigned long Error();         // the first write error, 0 when none
     std::uint64_t WrittenBytes();  // what the stream has taken so far
     std::uint64_t DroppedTexts();
