@@ -14,7 +14,7 @@
 namespace {
 
 constexpr int kOpenTries = 5;
-constexpr int kLockPolls = 100;  // of 2 ms: a writer holds it for one line
+constexpr int kLockPolls = 50;  // of 2 ms: a writer holds it for one line
 constexpr long kLockPollNs = 2000000;
 
 // Each missing folder above the log, private to the user as the XDG state
@@ -23,6 +23,19 @@ void MakeFolders(const std::string& path)
 {
     for (std::size_t nSlash = path.find('/', 1); nSlash != std::string::npos; nSlash = path.find('/', nSlash + 1))
         mkdir(path.substr(0, nSlash).c_str(), 0700);
+}
+
+// Non-blocking: a FIFO in the log's place would otherwise hold the run until
+// something reads it. Only a regular file is a log.
+int OpenLog(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+    struct stat st {};
+    if (fd < 0 || (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)))
+        return fd;
+    close(fd);
+    errno = EINVAL;
+    return -1;
 }
 
 bool TakeLock(int fd)
@@ -38,7 +51,7 @@ bool TakeLock(int fd)
     return false;
 }
 
-enum OpenedLog { LOG_READY, LOG_MOVED, LOG_FAILED };
+enum OpenedLog { LOG_READY, LOG_MOVED };
 
 // With the lock: a log another process moved meanwhile is opened again, a
 // full one is moved. Without it the line goes where the descriptor points.
@@ -49,7 +62,7 @@ OpenedLog CheckLog(int fd, const std::string& path)
     struct stat open {
     }, named{};
     if (fstat(fd, &open) != 0)
-        return LOG_FAILED;
+        return LOG_READY;
     if (stat(path.c_str(), &named) != 0 || named.st_ino != open.st_ino || named.st_dev != open.st_dev)
         return LOG_MOVED;
     if (static_cast<std::uint64_t>(open.st_size) < kRunLogLimit)
@@ -57,12 +70,19 @@ OpenedLog CheckLog(int fd, const std::string& path)
     return rename(path.c_str(), RunLogOlderPath(path).c_str()) == 0 ? LOG_MOVED : LOG_READY;
 }
 
+// A line cut short (a full disk, a file size limit) still gets its end, so
+// that the next run's line starts a line of its own.
 int WriteWhole(int fd, const std::string& text)
 {
     const ssize_t n = write(fd, text.data(), text.size());
-    if (n < 0)
-        return errno;
-    return static_cast<std::size_t>(n) == text.size() ? 0 : ENOSPC;
+    if (n >= 0 && static_cast<std::size_t>(n) == text.size())
+        return 0;
+    const int nError = n < 0 ? errno : ENOSPC;
+    if (n > 0) {
+        const ssize_t nEnd = write(fd, "\n", 1);  // the best that can be done
+        static_cast<void>(nEnd);
+    }
+    return nError;
 }
 
 }  // namespace
@@ -78,19 +98,22 @@ std::string RunLogPath()
     return std::string(pszHome) + "/.local/state/tcc-upload/runs.jsonl";
 }
 
-unsigned long AppendRunLogLine(const std::string& path, const std::string& line)
+unsigned long AppendRunLogLine(const std::string& path, const std::string& line, RunLogOpenedHook pfnOpened,
+                               void* pContext)
 {
     if (path.empty())
         return ENOENT;
     MakeFolders(path);
     for (int nTry = 0; nTry < kOpenTries; ++nTry) {
-        const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+        const int fd = OpenLog(path);
         if (fd < 0)
             return static_cast<unsigned long>(errno);
+        if (pfnOpened != nullptr)
+            pfnOpened(pContext);
         const OpenedLog nOpened = CheckLog(fd, path);
-        const int nError = nOpened == LOG_READY ? WriteWhole(fd, line + "\n") : nOpened == LOG_FAILED ? errno : 0;
+        const int nError = nOpened == LOG_READY ? WriteWhole(fd, line + "\n") : 0;
         close(fd);  // and the lock with it
-        if (nOpened != LOG_MOVED)
+        if (nOpened == LOG_READY)
             return static_cast<unsigned long>(nError);
     }
     return EAGAIN;

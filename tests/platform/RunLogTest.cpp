@@ -1,35 +1,38 @@
 // The run log: whole lines from writers at once, the move at the limit, a
-// folder that cannot be written, and where the log is looked for.
+// log moved by another writer meanwhile, what is not a log, and where the log
+// is looked for. Natively the writers are processes; under Wine threads,
+// each with its own handles.
 #include "platform/RunLog.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <thread>
+#else
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include "tests/fakes/TempFolder.h"
+#endif
 
 namespace {
 
-std::vector<std::string> ReadLines(const std::string& path)
+namespace fs = std::filesystem;
+
+std::vector<std::string> ReadLines(const fs::path& path)
 {
     std::ifstream in(path);
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
-}
-
-std::uintmax_t SizeOf(const std::string& path)
-{
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 ? static_cast<std::uintmax_t>(st.st_size) : 0;
 }
 
 // A line of about 100 bytes that says who wrote it and which it is.
@@ -39,36 +42,34 @@ std::string Line(char writer, int n)
            std::string(60, writer) + "\"}";
 }
 
-class RunLogTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        m_folder = MakeTempFolder("tcc-runlog");
-        ASSERT_FALSE(m_folder.empty());
-        m_log = m_folder + "/state/tcc-upload/runs.jsonl";
-    }
-    void TearDown() override { std::system(("chmod -R u+w '" + m_folder + "'; rm -rf '" + m_folder + "'").c_str()); }
-
-    std::string m_folder, m_log;
-};
-
-// Two processes append 1000 lines each to a log just under the limit, so
-// that one of them moves it mid-way: every line lands whole, once, in one of
-// the two files, and each writer's lines keep their order.
-TEST_F(RunLogTest, TwoWritersAtOnceLoseAndTearNoLine)
+void AppendMany(const std::string& log, char writer, int* pFailures)
 {
-    ASSERT_EQ(AppendRunLogLine(m_log, Line('p', 0)), 0u);
-    std::ofstream(m_log, std::ios::app) << std::string(kRunLogLimit - 200, 'x') << "\n";
-    const std::size_t nBefore = ReadLines(m_log).size();
+    for (int n = 0; n < 1000; ++n)
+        if (AppendRunLogLine(log, Line(writer, n)) != 0)
+            ++*pFailures;
+}
+
+#ifdef _WIN32
+void AppendAtOnce(const std::string& log)
+{
+    int nFailuresA = 0, nFailuresB = 0;
+    std::thread a(AppendMany, log, 'a', &nFailuresA);
+    std::thread b(AppendMany, log, 'b', &nFailuresB);
+    a.join();
+    b.join();
+    EXPECT_EQ(nFailuresA + nFailuresB, 0);
+}
+#else
+void AppendAtOnce(const std::string& log)
+{
     std::vector<pid_t> writers;
     for (char writer : {'a', 'b'}) {
         const pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            for (int n = 0; n < 1000; ++n)
-                if (AppendRunLogLine(m_log, Line(writer, n)) != 0)
-                    _exit(1);
-            _exit(0);
+            int nFailures = 0;
+            AppendMany(log, writer, &nFailures);
+            _exit(nFailures == 0 ? 0 : 1);
         }
         writers.push_back(pid);
     }
@@ -77,8 +78,40 @@ TEST_F(RunLogTest, TwoWritersAtOnceLoseAndTearNoLine)
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a writer failed, status " << status;
     }
+}
+#endif
+
+class RunLogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const testing::TestInfo* pInfo = testing::UnitTest::GetInstance()->current_test_info();
+        m_folder = fs::temp_directory_path() /
+                   (std::string("tcc-runlog-") + pInfo->name() + "-" + std::to_string(static_cast<long>(std::rand())));
+        fs::remove_all(m_folder);
+        m_log = (m_folder / "state" / "tcc-upload" / "runs.jsonl").string();
+    }
+    void TearDown() override
+    {
+        std::error_code error;
+        fs::remove_all(m_folder, error);
+    }
+
+    fs::path m_folder;
+    std::string m_log;
+};
+
+// Two writers append 1000 lines each to a log just under the limit, so that
+// one of them moves it mid-way: every line lands whole, once, in one of the
+// two files, and each writer's lines keep their order.
+TEST_F(RunLogTest, TwoWritersAtOnceLoseAndTearNoLine)
+{
+    ASSERT_EQ(AppendRunLogLine(m_log, Line('p', 0)), 0u);
+    std::ofstream(m_log, std::ios::app | std::ios::binary) << std::string(kRunLogLimit - 200, 'x') << "\n";
+    const std::size_t nBefore = ReadLines(m_log).size();
+    AppendAtOnce(m_log);
     std::vector<std::string> lines = ReadLines(RunLogOlderPath(m_log));
-    ASSERT_EQ(lines.size() >= nBefore, true) << "the full log was not moved";
+    ASSERT_GE(lines.size(), nBefore) << "the full log was not moved";
     for (const std::string& line : ReadLines(m_log))
         lines.push_back(line);
     std::map<char, int> next{{'a', 0}, {'b', 0}};
@@ -99,7 +132,7 @@ TEST_F(RunLogTest, AFullLogMovesAsideBeforeTheNextLine)
     ASSERT_EQ(AppendRunLogLine(RunLogOlderPath(m_log), "older generation"), 0u);
     ASSERT_EQ(AppendRunLogLine(m_log, std::string(kRunLogLimit - 10, 'x')), 0u);
     ASSERT_EQ(AppendRunLogLine(m_log, "over the limit"), 0u);
-    EXPECT_EQ(SizeOf(m_log), kRunLogLimit - 10 + 1 + 15);
+    EXPECT_EQ(fs::file_size(m_log), kRunLogLimit - 10 + 1 + 15);
     ASSERT_EQ(AppendRunLogLine(m_log, "first of the new"), 0u);
     EXPECT_EQ(ReadLines(m_log), std::vector<std::string>{"first of the new"});
     const std::vector<std::string> older = ReadLines(RunLogOlderPath(m_log));
@@ -107,16 +140,51 @@ TEST_F(RunLogTest, AFullLogMovesAsideBeforeTheNextLine)
     EXPECT_EQ(older[1], "over the limit");
 }
 
-// Root writes any folder, so the folder's place is taken by a file.
-TEST_F(RunLogTest, AFolderThatCannotBeMadeIsAnErrorNotACrash)
+// Another writer moves the log between this writer's opening it and its
+// lock: the line goes to the new log, not after the moved one.
+TEST_F(RunLogTest, ALogMovedMeanwhileIsOpenedAgain)
 {
-    std::ofstream(m_folder + "/state") << "a file where the folder goes";
-    EXPECT_NE(AppendRunLogLine(m_log, "lost"), 0u);
-    EXPECT_NE(AppendRunLogLine("", "nowhere"), 0u);
+    ASSERT_EQ(AppendRunLogLine(m_log, "before the move"), 0u);
+    struct Mover {
+        std::string log;
+        int nCalls = 0;
+    } mover{m_log};
+    const auto move = [](void* pContext) {
+        Mover& m = *static_cast<Mover*>(pContext);
+        if (m.nCalls++ > 0)
+            return;
+        std::rename(m.log.c_str(), RunLogOlderPath(m.log).c_str());
+        std::ofstream(m.log, std::ios::binary) << "the other writer's\n";
+    };
+    ASSERT_EQ(AppendRunLogLine(m_log, "after the move", move, &mover), 0u);
+    EXPECT_EQ(ReadLines(RunLogOlderPath(m_log)), std::vector<std::string>{"before the move"});
+    EXPECT_EQ(ReadLines(m_log), (std::vector<std::string>{"the other writer's", "after the move"}));
 }
 
-TEST(RunLogPathTest, StateHomeThenHome)
+// What is no log: a file where a folder goes, an empty path, and natively a
+// FIFO in the log's place, which must not hold the writer until it is read.
+TEST_F(RunLogTest, WhatIsNoLogIsAnErrorNotAWait)
 {
+    fs::create_directories(m_folder);
+    std::ofstream(m_folder / "state") << "a file where the folder goes";
+    EXPECT_NE(AppendRunLogLine(m_log, "lost"), 0u);
+    EXPECT_NE(AppendRunLogLine("", "nowhere"), 0u);
+#ifndef _WIN32
+    const std::string fifo = (m_folder / "fifo.jsonl").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_NE(AppendRunLogLine(fifo, "into a pipe"), 0u);
+#endif
+}
+
+TEST(RunLogPathTest, WhereTheLogIsLookedFor)
+{
+    EXPECT_EQ(RunLogOlderPath("/s/runs.jsonl"), "/s/runs.1.jsonl");
+#ifdef _WIN32
+    const std::string path = RunLogPath();
+    const std::string tail = "\\TandrelConfigurationController\\runs.jsonl";
+    ASSERT_GT(path.size(), tail.size());
+    EXPECT_EQ(path.substr(path.size() - tail.size()), tail);
+#else
     struct Row {
         const char* pszState;
         const char* pszHome;
@@ -138,7 +206,7 @@ TEST(RunLogPathTest, StateHomeThenHome)
     }
     setenv("XDG_STATE_HOME", savedState.c_str(), 1);
     setenv("HOME", savedHome.c_str(), 1);
-    EXPECT_EQ(RunLogOlderPath("/s/runs.jsonl"), "/s/runs.1.jsonl");
+#endif
 }
 
 }  // namespace
