@@ -4,6 +4,14 @@
 
 #include <string>
 
-// BOOL: the path (a link followed) is a regular file. One source file per
-// platform, picked by the build.
-int IsRegularFile(const std::string& path);
+enum PathKind {
+    PATH_MISSING,  // nothing by that name (a dangling link included)
+    PATH_REGULAR,  // a regular file, a link to one included
+    PATH_OTHER     // a folder, FIFO, socket or device, or what may not be looked at
+};
+
+// One source file per platform, picked by the build.
+PathKind KindOfPath(const std::string& path);
+
+// BOOL: the path (a link followed) is a regular file.
+inline int IsRegularFile(const std::string& path) { return KindOfPath(path) == PATH_REGULAR ? 1 : 0; }

@@ -6,10 +6,12 @@
 
 #include "platform/RegularFile.h"
 
-int IsRegularFile(const std::string& path)
+PathKind KindOfPath(const std::string& path)
 {
     const DWORD dwAttributes = ::GetFileAttributesA(path.c_str());
-    if (dwAttributes == INVALID_FILE_ATTRIBUTES)
-        return 0;
-    return (dwAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0 ? 1 : 0;
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD dwError = ::GetLastError();
+        return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ? PATH_MISSING : PATH_OTHER;
+    }
+    return (dwAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0 ? PATH_REGULAR : PATH_OTHER;
 }

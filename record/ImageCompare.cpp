@@ -1,5 +1,7 @@
 #include "record/ImageCompare.h"
 
+#include "platform/RegularFile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -29,11 +31,15 @@ std::optional<std::uint64_t> FirstDifference(const std::uint8_t* pImage, std::si
     return std::nullopt;
 }
 
+// Looked at before it is opened: a FIFO put in the file's place would hold
+// the save until something wrote to it.
 std::optional<bool> DiffersFromFile(const std::uint8_t* pImage, std::size_t nImage, const std::string& path)
 {
+    switch (KindOfPath(path)) {
+    case PATH_MISSING: return std::nullopt;
+    case PATH_OTHER: return true;
+    case PATH_REGULAR: break;
+    }
     FileBytes file;
-    const int nError = ReadFileBytes(path, nImage, &file);
-    if (nError == ENOENT)
-        return std::nullopt;
-    return nError != 0 || FirstDifference(pImage, nImage, file).has_value();
+    return ReadFileBytes(path, nImage, &file) != 0 || FirstDifference(pImage, nImage, file).has_value();
 }

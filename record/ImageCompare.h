@@ -24,6 +24,6 @@ int ReadFileBytes(const std::string& path, std::size_t nLimit, FileBytes* pFile)
 std::optional<std::uint64_t> FirstDifference(const std::uint8_t* pImage, std::size_t nImage, const FileBytes& file);
 
 // Whether the image differs from the file at path, which a save is about to
-// replace: none when there is no such file, true when it cannot be read
-// (nothing says it is the same).
+// replace: none when there is no such file, true when it is no regular file
+// or cannot be read (nothing says it is the same).
 std::optional<bool> DiffersFromFile(const std::uint8_t* pImage, std::size_t nImage, const std::string& path);

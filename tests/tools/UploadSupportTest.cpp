@@ -15,6 +15,7 @@
 #include <map>
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@
 #include "tools/station-sim/StationSim.h"
 #include "tools/tcc-upload/Console.h"
 #include "tools/tcc-upload/OutputName.h"
+#include "record/ImageCompare.h"
 #include "record/Sha256.h"
 #include "tests/tools/FlatJson.h"
 #include "tools/tcc-upload/Platform.h"
@@ -793,10 +795,56 @@ TEST(ReportTest, EachCauseHasOneExitStatusAndTheGravestWins)
         EXPECT_EQ(ExitStatusOf(cause), nStatus) << RunFailureClass(cause);
         EXPECT_EQ(std::string(RunFailureText(cause)).empty(), cause == RunFailure::none);
     }
+    // A difference from what was expected is 4 only for an image saved.
+    const struct {
+        bool bSaved;
+        RunFailure cause;
+        std::optional<bool> expectedMatches;
+        int nStatus;
+    } reports[] = {{true, RunFailure::none, std::nullopt, 0},
+                   {true, RunFailure::none, true, 0},
+                   {true, RunFailure::none, false, 4},
+                   {false, RunFailure::saveFailed, false, 3},
+                   {false, RunFailure::interrupted, false, 130}};
+    for (const auto& row : reports) {
+        RunReport report;
+        report.bSaved = row.bSaved;
+        report.nFailure = row.cause;
+        report.expectedMatches = row.expectedMatches;
+        EXPECT_EQ(ExitStatusOf(report), row.nStatus) << RunFailureClass(row.cause);
+    }
     const int order[] = {0, 4, 1, 3, 2, 130};
     for (int a = 0; a < 6; ++a)
         for (int b = 0; b < 6; ++b)
             EXPECT_EQ(WorseExitStatus(order[a], order[b]), order[std::max(a, b)]) << order[a] << " " << order[b];
+}
+
+// What a save is about to replace, held against the image: nothing there,
+// the same bytes (through a link too), other bytes, and what is no file,
+// which must not hold the save (a FIFO is never opened).
+TEST(ImageCompareTest, WhatASaveReplacesIsToldChangedOrNot)
+{
+    const std::string dir = std::filesystem::temp_directory_path() / "tcc-image-compare";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir + "/folder");
+    const std::string image = "the station's image";
+    std::ofstream(dir + "/same") << image;
+    std::ofstream(dir + "/other") << "another image";
+    std::ofstream(dir + "/longer") << image << "!";
+    std::filesystem::create_symlink(dir + "/same", dir + "/link");
+    std::filesystem::create_symlink(dir + "/gone", dir + "/dangling");
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    const struct {
+        const char* pszName;
+        std::optional<bool> changed;
+    } rows[] = {{"missing", std::nullopt}, {"dangling", std::nullopt}, {"same", false}, {"link", false},
+                {"other", true},           {"longer", true},           {"fifo", true},  {"folder", true}};
+    for (const auto& row : rows)
+        EXPECT_EQ(
+            DiffersFromFile(reinterpret_cast<const std::uint8_t*>(image.data()), image.size(), dir + "/" + row.pszName),
+            row.changed)
+            << row.pszName;
+    std::filesystem::remove_all(dir);
 }
 
 // The published vectors (FIPS 180-4 examples and the padding edges at 55, 56,

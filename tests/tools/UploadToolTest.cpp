@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -55,6 +56,7 @@ struct ChildSetup {
     int nIgnored = 0;              // a signal the child starts with ignored
     int errFd = -1;                // standard error, instead of the file errPath
     std::vector<std::string> env;  // NAME=VALUE entries added
+    long nFileSizeLimit = -1;      // ulimit -f, in bytes; -1: none set
 };
 
 ChildSetup Closing(int nMask)
@@ -86,6 +88,10 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& dir, int ou
             close(fd);
     if (setup.nIgnored != 0)
         signal(setup.nIgnored, SIG_IGN);
+    if (setup.nFileSizeLimit >= 0) {
+        const rlimit limit{static_cast<rlim_t>(setup.nFileSizeLimit), static_cast<rlim_t>(setup.nFileSizeLimit)};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
     std::vector<char*> args;
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
@@ -180,6 +186,9 @@ protected:
         ASSERT_FALSE(m_dir.empty());
         // Without this file the serial controller says it uses its defaults.
         std::ofstream(m_dir + "/UploadConfig.ini") << "BAUDRATE=115200\n";
+        // The programs' run log goes to the test's own folder, however the
+        // test is started (a case may name another in the child's setup).
+        setenv("XDG_STATE_HOME", (m_dir + "/state").c_str(), 1);
     }
     void TearDown() override
     {
@@ -321,7 +330,7 @@ protected:
             while (dirent* e = readdir(d)) {
                 const std::string n = e->d_name;
                 if (n != "." && n != ".." && n != "UploadConfig.ini" && n.rfind("served", 0) != 0 &&
-                    n.rfind("sim", 0) != 0 && n != "upload.err" && n != "upload.out")
+                    n.rfind("sim", 0) != 0 && n != "upload.err" && n != "upload.out" && n != "state")
                     names.push_back(n);
             }
             closedir(d);
@@ -660,17 +669,25 @@ TEST_F(UploadToolTest, AnImageIsHeldAgainstWhatWasExpected)
         {{"--compare", "longer.bin"}, 4, "differs", 3000, "false", "the image has 3000 bytes, the file 3001"},
         {{"--compare", "shorter.bin"}, 4, "differs", 2000, "false", "the image has 3000 bytes, the file 2000"},
         {{"--compare", "middle.bin", "--expect-sha256", Sha256Of(image)}, 4, "differs", 1500, "false", "byte 1500"},
-        {{}, 0, nullptr, -1, "true", nullptr},  // after the file was changed below
+        {{}, 0, nullptr, -1, "true", nullptr},   // after the file was changed below
+        {{}, 0, nullptr, -1, "false", nullptr},  // through a link to the same bytes
     };
     for (auto& row : rows) {
-        if (row.args.empty())
+        if (row.args.empty() && row.pszChanged == std::string("true"))
             std::ofstream(m_dir + "/station.qmf") << "what another station held";
+        if (row.args.empty() && row.pszChanged == std::string("false")) {
+            std::rename((m_dir + "/station.qmf").c_str(), (m_dir + "/kept.qmf").c_str());
+            symlink("kept.qmf", (m_dir + "/station.qmf").c_str());
+        }
         std::vector<std::string> args{"--port", m_pty, "--output", "station.qmf", "--json"};
         args.insert(args.end(), row.args.begin(), row.args.end());
         const RunResult r = Upload(args);
         const std::string what = row.args.empty() ? "changed" : row.args[0] + " " + row.args[1];
         EXPECT_EQ(r.nExit, row.nExit) << what << ": " << r.strErr;
         EXPECT_TRUE(ReadAll(m_dir + "/station.qmf") == image) << what << ": saved all the same";
+        if (std::filesystem::is_symlink(m_dir + "/station.qmf")) {
+            EXPECT_TRUE(ReadAll(m_dir + "/kept.qmf") == image) << "the link's file replaced, the link kept";
+        }
         auto json = Json(r);
         EXPECT_EQ(json["result"].text, "saved") << what;
         EXPECT_EQ(json["expected"].nKind == JsonValue::NUL ? "null" : json["expected"].text,
@@ -740,11 +757,39 @@ TEST_F(UploadToolTest, EachPortsRunIsLoggedUnlessToldNot)
     EXPECT_EQ(r.nExit, 0) << r.strErr;
     EXPECT_EQ(ReadAll(log), logged) << "--no-log";
 
-    setup.env = {"XDG_STATE_HOME=" + m_dir + "/served.bin"};  // a file where the folder goes
-    r = Upload({"-p", m_pty, "-p", missing, "-o", "{port}-3.qmf", "--verbose"}, setup);
-    EXPECT_EQ(r.nExit, 1) << r.strErr;
-    EXPECT_NE(r.strErr.find(m_pty + ": saved 2000 bytes"), std::string::npos) << r.strErr;
-    EXPECT_EQ(Occurrences(r.strErr, "; runs are not logged"), 1u) << r.strErr;
+    // A file where the folder goes, and a FIFO nothing reads in the log's
+    // place: the runs go on, and --verbose says so once.
+    std::filesystem::create_directories(m_dir + "/fifo-state/tcc-upload");
+    ASSERT_EQ(mkfifo((m_dir + "/fifo-state/tcc-upload/runs.jsonl").c_str(), 0600), 0);
+    for (const std::string& state : {m_dir + "/served.bin", m_dir + "/fifo-state"}) {
+        setup.env = {"XDG_STATE_HOME=" + state};
+        const pid_t pid = SpawnUpload({"-p", m_pty, "-p", missing, "-o", "{port}-3.qmf", "--verbose"}, -1, setup);
+        EXPECT_EQ(WaitExitOrKill(pid, 20), 1) << state;
+        const std::string err = ReadAll(m_dir + "/upload.err");
+        EXPECT_NE(err.find(m_pty + ": saved 2000 bytes"), std::string::npos) << err;
+        EXPECT_EQ(Occurrences(err, "; runs are not logged"), 1u) << err;
+    }
+}
+
+// A file size limit (ulimit -f) that an image exceeds fails that port's save
+// as the file system would, and no other: the signal the limit raises is no
+// request to stop, and a run log line that does not fit is skipped.
+TEST_F(UploadToolTest, AFileSizeLimitFailsTheSaveThatExceedsIt)
+{
+    const std::string big = StartStation(0, {"--size", "5000"});
+    const std::string small = StartStation(1, {"--size", "500"});
+    ChildSetup setup;
+    setup.nFileSizeLimit = 2000;
+    setup.env = {"XDG_STATE_HOME=" + m_dir + "/state"};
+    std::filesystem::create_directories(m_dir + "/state/tcc-upload");
+    std::ofstream(m_dir + "/state/tcc-upload/runs.jsonl") << std::string(1900, 'x') << "\n";
+    const RunResult r = Upload({"-p", big, "-p", small, "-o", "{port}.qmf", "--json"}, setup);
+    EXPECT_EQ(r.nExit, 3) << r.strErr;
+    auto json = JsonByPort(r.strOut);
+    EXPECT_EQ(json[big]["error"].text, "save_failed") << r.strOut;
+    EXPECT_NE(json[big]["message"].text.find("File too large"), std::string::npos) << r.strOut;
+    EXPECT_EQ(json[small]["result"].text, "saved") << r.strOut;
+    EXPECT_NE(r.strErr.find(small + ": saved 500 bytes"), std::string::npos) << r.strErr;
 }
 
 // --baud replaces UploadConfig.ini; without it the file decides as it does
@@ -1543,8 +1588,8 @@ TEST_F(UploadToolTest, OneBadOutputFailsItsPortAlone)
 // aside): each must end the run as Ctrl-C does.
 std::vector<int> EndingSignals()
 {
-    return {SIGHUP,  SIGINT,  SIGQUIT,   SIGUSR1, SIGUSR2, SIGALRM, SIGTERM,  SIGSTKFLT,
-            SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGRTMIN, SIGRTMAX};
+    return {SIGHUP,  SIGINT,    SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,  SIGTERM, SIGSTKFLT,
+            SIGXCPU, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGRTMIN, SIGRTMAX};
 }
 
 enum class Moment { WaitingForStation, MidTransfer, RetryWait, SavingToAStalledPipe, ReportingToAStalledPipe };

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <thread>
 
@@ -230,12 +231,12 @@ RunFailure CPortRun::Save()
     if (m_bStdout)
         return SaveToStandardOutput(pImage, dwCount);
     const bool bWritten = m_file.Write(pImage, dwCount) != 0;
+    // Read before the file is replaced; said only of a file that was.
+    const std::optional<bool> changed = bWritten ? DiffersFromFile(pImage, dwCount, m_report.strOutput) : false;
     if (bWritten && WasInterrupted()) {
         m_report.strMessage = FailureMessage(RunFailure::interrupted);
         return RunFailure::interrupted;
     }
-    // Read before the file is replaced; said only of a file that was.
-    const std::optional<bool> changed = bWritten ? DiffersFromFile(pImage, dwCount, m_report.strOutput) : false;
     if (bWritten && m_file.Commit()) {
         m_report.changed = changed;
         return RunFailure::none;
@@ -475,7 +476,7 @@ void CToolRunLog::Write(const RunReport& report)
 {
     if (!m_bOn)
         return;
-    const unsigned long dwError = WriteRunLog(report, kFrontEndTool);
+    const unsigned long dwError = WriteRunLog(report, kFrontEndTool, std::time(nullptr));
     if (dwError == 0 || !m_bVerbose || m_bSaid)
         return;
     m_bSaid = true;

@@ -25,10 +25,10 @@ void OnInterrupt(int) { g_bInterrupted.store(1); }
 
 // Every signal whose default action ends the process, but for those a fault
 // of the process itself raises (SEGV, BUS, FPE, ILL, TRAP, SYS, ABRT), which
-// must go on ending it, and SIGPIPE, which is ignored; the real-time signals
-// are added to these.
-const int kEndingSignals[] = {SIGHUP,    SIGINT,  SIGQUIT, SIGUSR1,   SIGUSR2, SIGALRM, SIGTERM,
-                              SIGSTKFLT, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR};
+// must go on ending it, and SIGPIPE and SIGXFSZ, which are ignored; the
+// real-time signals are added to these.
+const int kEndingSignals[] = {SIGHUP,    SIGINT,  SIGQUIT,   SIGUSR1, SIGUSR2, SIGALRM, SIGTERM,
+                              SIGSTKFLT, SIGXCPU, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR};
 
 // A signal the program's starter ignores stays ignored (nohup ignores
 // SIGHUP, a shell's background job SIGINT and SIGQUIT).
@@ -175,10 +175,14 @@ void InstallInterruptHandler()
     // A reader that went away (`| head -1`, a dropped ssh session) would end
     // the process at its next write, with the other ports' runs cut off and
     // their temporary files left; ignored, the write fails with EPIPE instead.
+    // Likewise a write past the file size limit (ulimit -f) fails with EFBIG,
+    // as a save that does not fit or a run log line it cannot take, rather
+    // than interrupting every port.
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     sigaction(SIGPIPE, &ignore, nullptr);
+    sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
 int WasInterrupted() { return g_bInterrupted.load(); }
