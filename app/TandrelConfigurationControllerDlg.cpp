@@ -262,6 +262,7 @@ void CUploaderDlg::EndRun()
     // previous run (or the control's 0..100), not as a full bar.
     ShowProgress(m_ctlProgress, m_pUploader->GetTotalSize(), m_pUploader->GetReceived());
     m_btnUpload.EnableWindow(TRUE);
+    NoteRunEnd(m_pUploader->GetFailure());
 
     if (m_pUploader->Succeeded()) {
         m_strStatus = "Completed OK";
@@ -271,7 +272,7 @@ void CUploaderDlg::EndRun()
         m_strStatus = "Failed";
     }
     UpdateData();
-    LogRun(m_pUploader->GetFailure());
+    WriteRunLog(m_run, kFrontEndWindow, m_runEndTime);
 
     // Out of the member first: the wait in the delete serves sent messages.
     delete std::exchange(m_pUploader, nullptr);  // waits for its threads and closes the port
@@ -296,7 +297,7 @@ void CUploaderDlg::SaveImageAs()
     int nDialogFailures = 0;
     while (nDialogFailures < kSaveAsDialogTries) {
         switch (SaveAsDialog(m_hWnd, kSaveFilter, kSaveDefaultExt, strPath)) {
-        case SaveAsCancelled: return;
+        case SaveAsCancelled: AddToRunMessage("Save As was cancelled"); return;
         case SaveAsChosen:
             if (SaveImageTo(strPath))
                 return;
@@ -308,6 +309,7 @@ void CUploaderDlg::SaveImageAs()
             break;
         }
     }
+    AddToRunMessage("Save As could not be shown");
 }
 
 // TRUE once the image is in strPath and remembered; otherwise the box has
@@ -318,27 +320,37 @@ BOOL CUploaderDlg::SaveImageTo(const std::string& strPath)
     // Read before the file is replaced, for the run log.
     const std::optional<bool> changed = DiffersFromFile(m_pUploader->GetData(), m_pUploader->GetReceived(), strPath);
     switch (SaveFileReplacing(strPath, m_pUploader->GetData(), m_pUploader->GetReceived(), &cause)) {
-    case SaveCantOpen:
-        AppMessageBox(Substitute("Can't open file %s", "%s", strPath).c_str(), MB_OK | MB_ICONEXCLAMATION);
+    case SaveCantOpen: {
+        const std::string strText = Substitute("Can't open file %s", "%s", strPath);
+        AddToRunMessage(strText);
+        AppMessageBox(strText.c_str(), MB_OK | MB_ICONEXCLAMATION);
         return FALSE;
-    case SaveFailed: AppMessageBox(FileErrorText(cause, strPath).c_str(), MB_OK | MB_ICONSTOP); return FALSE;
+    }
+    case SaveFailed:
+        AddToRunMessage(FileErrorText(cause, strPath));
+        AppMessageBox(FileErrorText(cause, strPath).c_str(), MB_OK | MB_ICONSTOP);
+        return FALSE;
     case SaveOk: break;
     }
     m_run.bSaved = TRUE;
     m_run.strOutput = strPath;
     m_run.changed = changed;
+    m_run.strMessage.clear();  // the boxes before it are history
     m_strConfigFile = strPath;
     AfxGetApp()->WriteProfileString(kSectionMain, kKeyConfigFile, m_strConfigFile);
     return TRUE;
 }
 
 // The run's line in the user's run log, for support: the uploader's counts
-// with what the window kept. A log that cannot be written costs the run
-// nothing, and is not worth a box.
-void CUploaderDlg::LogRun(RunFailure cause)
+// and the time, taken as the run ends (not once Save As has closed), with
+// what the window kept. The save then adds where the image went, or why it
+// went nowhere. A log that cannot be written costs the run nothing, and is
+// not worth a box.
+void CUploaderDlg::NoteRunEnd(RunFailure cause)
 {
     CMapUploader& uploader = *m_pUploader;
-    m_run.nFailure = m_run.bSaved ? RunFailure::none : cause;
+    m_runEndTime = std::time(nullptr);
+    m_run.nFailure = cause;
     m_run.dwBaud = uploader.GetBaudRate();
     m_run.dwBytes = uploader.GetReceived();
     m_run.dSeconds = m_run.dAttemptSeconds =
@@ -354,7 +366,16 @@ void CUploaderDlg::LogRun(RunFailure cause)
         m_run.strMessage = FailureMessage(cause, cause == RunFailure::interrupted ? "" : uploader.GetFailureDetail());
         m_run.attemptErrors.push_back(cause);
     }
-    WriteRunLog(m_run, kFrontEndWindow);
+}
+
+// Why a retrieved image was not saved, sentence by sentence: each box the
+// save showed, then how it ended.
+void CUploaderDlg::AddToRunMessage(const std::string& strText)
+{
+    std::string& strMessage = m_run.strMessage;
+    if (!strMessage.empty())
+        strMessage += strMessage.back() == '.' ? " " : ". ";
+    strMessage += strText;
 }
 
 void CUploaderDlg::OnCancel()
@@ -366,7 +387,8 @@ void CUploaderDlg::OnCancel()
     if (m_pUploader != nullptr) {
         KillTimer(m_nTimer);
         m_nTimer = 0;
-        LogRun(RunFailure::interrupted);
+        NoteRunEnd(RunFailure::interrupted);
+        WriteRunLog(m_run, kFrontEndWindow, m_runEndTime);
         // Out of the member first: the wait in the delete serves sent
         // messages, and none of them may reach this uploader again.
         delete std::exchange(m_pUploader, nullptr);  // abandons the run: its threads stop, the port closes

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 #include "app/UploadWindowState.h"
@@ -54,7 +55,8 @@ private:
     void ShowPort(const std::string& strName) const;
     void EndRun();
     BOOL SaveImageTo(const std::string& strPath);
-    void LogRun(RunFailure cause);
+    void NoteRunEnd(RunFailure cause);
+    void AddToRunMessage(const std::string& strText);
     BOOL Takes(UploadWindowCommand command) const { return UploadWindowTakes(m_state, command); }
 
     CButton m_btnUpload;
@@ -71,6 +73,7 @@ private:
     // before the uploader goes (port, rate's source, start, the file saved).
     RunReport m_run;
     std::chrono::steady_clock::time_point m_runStart;
+    std::time_t m_runEndTime = 0;
 };
 
 class CAboutDlg : public CDialog {

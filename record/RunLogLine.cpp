@@ -8,11 +8,7 @@
 const char kFrontEndWindow[] = "window";
 const char kFrontEndTool[] = "tcc-upload";
 
-namespace {
-
-// ISO 8601 in UTC from the calendar arithmetic itself: gmtime's shared
-// buffer is no thing to lean on with other threads about.
-std::string IsoUtc(std::time_t when)
+std::string FormatUtc(std::time_t when, const char* pszFormat)
 {
     const long long nSeconds = static_cast<long long>(when);
     long long nDays = nSeconds / 86400;
@@ -32,21 +28,19 @@ std::string IsoUtc(std::time_t when)
     const long long month = mp < 10 ? mp + 3 : mp - 9;
     const long long year = yoe + era * 400 + (month <= 2 ? 1 : 0);
     char sz[96];  // room for any long long, as the compiler counts
-    std::snprintf(sz, sizeof sz, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", year, month, day, nOfDay / 3600,
-                  nOfDay / 60 % 60, nOfDay % 60);
+    std::snprintf(sz, sizeof sz, pszFormat, year, month, day, nOfDay / 3600, nOfDay / 60 % 60, nOfDay % 60);
     return sz;
 }
-
-}  // namespace
 
 std::string FormatRunLogLine(const RunReport& report, const char* pszFrontEnd, std::time_t when)
 {
     const std::string object = FormatJson(report);  // "{" and the report's keys
-    return "{\"time\": " + JsonQuote(IsoUtc(when)) + ", \"version\": " + JsonQuote(TCC_VERSION) +
-           ", \"front_end\": " + JsonQuote(pszFrontEnd) + ", " + object.substr(1);
+    return "{\"time\": " + JsonQuote(FormatUtc(when, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ")) +
+           ", \"version\": " + JsonQuote(TCC_VERSION) + ", \"front_end\": " + JsonQuote(pszFrontEnd) + ", " +
+           object.substr(1);
 }
 
-unsigned long WriteRunLog(const RunReport& report, const char* pszFrontEnd)
+unsigned long WriteRunLog(const RunReport& report, const char* pszFrontEnd, std::time_t when)
 {
-    return AppendRunLogLine(RunLogPath(), FormatRunLogLine(report, pszFrontEnd, std::time(nullptr)));
+    return AppendRunLogLine(RunLogPath(), FormatRunLogLine(report, pszFrontEnd, when));
 }

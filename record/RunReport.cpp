@@ -145,7 +145,7 @@ std::string FormatJson(const RunReport& r)
                                                  {"framing", r.lineErrors.dwFraming},
                                                  {"overrun", r.lineErrors.dwOverrun}});
     // Once saved, only a difference from what was expected is worth a word.
-    out += ", \"message\": " + NullOr(!bRetrieved || r.expectedMatches == false ? r.strMessage : std::string());
+    out += ", \"message\": " + NullOr(!r.bSaved || r.expectedMatches == false ? r.strMessage : std::string());
     const char* pszClass = bRetrieved ? nullptr : RunFailureClass(r.nFailure);
     out += ", \"error\": " + NullOr(pszClass ? pszClass : "");
     out += ", \"attempt_errors\": " + ClassList(r.attemptErrors);

@@ -43,9 +43,18 @@ protected:
         mkdir((m_strRoot + "/out").c_str(), 0700);
         HeadlessSetFolders(m_strRoot + "/appdata", m_strRoot + "/windows");
         HeadlessSetModulePath(m_strRoot + "/bin/TandrelConfigurationController.exe");
+        // The window's run log goes to the test's own folder, however the
+        // test is started.
+        const char* pszState = std::getenv("XDG_STATE_HOME");
+        m_strSavedState = pszState ? pszState : "";
+        setenv("XDG_STATE_HOME", (m_strRoot + "/state").c_str(), 1);
     }
 
-    void TearDown() override { std::system(("rm -rf '" + m_strRoot + "'").c_str()); }
+    void TearDown() override
+    {
+        setenv("XDG_STATE_HOME", m_strSavedState.c_str(), 1);
+        std::system(("rm -rf '" + m_strRoot + "'").c_str());
+    }
 
     // One program run; fnDriver plays the user in the upload window.
     int RunProgram(HeadlessDriver fnDriver)
@@ -101,5 +110,8 @@ protected:
         ASSERT_EQ(1, HeadlessTick(hDlg));
     }
 
+    std::string RunLogPath() const { return m_strRoot + "/state/tcc-upload/runs.jsonl"; }
+
     std::string m_strRoot;
+    std::string m_strSavedState;
 };

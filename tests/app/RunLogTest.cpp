@@ -23,7 +23,7 @@ std::vector<std::map<std::string, JsonValue>> LogLines(const std::string& strPat
     return lines;
 }
 
-enum class RunEnd { saved, savedAgain, saveCancelled, failed, closedWhileRunning };
+enum class RunEnd { saved, savedAgain, saveCancelled, saveFailedThenCancelled, failed, closedWhileRunning };
 
 struct RunLogCase {
     const char* pszName;
@@ -33,33 +33,20 @@ struct RunLogCase {
     bool bOutput;
     bool bSha256;
     const char* pszChanged;  // "null", "false" or "true"
+    const char* pszMessage;  // what the message holds; null: JSON null
 };
 
 const RunLogCase kCases[] = {
-    {"saved", RunEnd::saved, "saved", nullptr, true, true, "null"},
-    {"savedAgain", RunEnd::savedAgain, "saved", nullptr, true, true, "false"},
-    {"saveCancelled", RunEnd::saveCancelled, "not_saved", nullptr, false, true, "null"},
-    {"failed", RunEnd::failed, "failed", "no_reply", false, false, "null"},
-    {"closedWhileRunning", RunEnd::closedWhileRunning, "failed", "interrupted", false, false, "null"},
+    {"saved", RunEnd::saved, "saved", nullptr, true, true, "null", nullptr},
+    {"savedAgain", RunEnd::savedAgain, "saved", nullptr, true, true, "false", nullptr},
+    {"saveCancelled", RunEnd::saveCancelled, "not_saved", nullptr, false, true, "null", "Save As was cancelled"},
+    {"saveFailedThenCancelled", RunEnd::saveFailedThenCancelled, "not_saved", nullptr, false, true, "null",
+     "no-such-folder/station.qmf. Save As was cancelled"},
+    {"failed", RunEnd::failed, "failed", "no_reply", false, false, "null", "The station did not answer."},
+    {"closedWhileRunning", RunEnd::closedWhileRunning, "failed", "interrupted", false, false, "null", "interrupted"},
 };
 
-class RunLogTest : public AppTest, public ::testing::WithParamInterface<RunLogCase> {
-protected:
-    void SetUp() override
-    {
-        AppTest::SetUp();
-        const char* pszState = std::getenv("XDG_STATE_HOME");
-        m_strSavedState = pszState ? pszState : "";
-        setenv("XDG_STATE_HOME", (m_strRoot + "/state").c_str(), 1);
-    }
-    void TearDown() override
-    {
-        setenv("XDG_STATE_HOME", m_strSavedState.c_str(), 1);
-        AppTest::TearDown();
-    }
-
-    std::string m_strSavedState;
-};
+class RunLogTest : public AppTest, public ::testing::WithParamInterface<RunLogCase> {};
 
 TEST_P(RunLogTest, EachRunLeavesOneLineThatSaysHowItEnded)
 {
@@ -68,7 +55,11 @@ TEST_P(RunLogTest, EachRunLeavesOneLineThatSaysHowItEnded)
     const std::string strPath = OutPath("station.qmf");
     if (c.nEnd == RunEnd::savedAgain)
         WriteWholeFile(strPath, std::string(image.begin(), image.end()));
-    AnswerSaveAs(c.nEnd == RunEnd::saveCancelled ? "" : strPath);
+    if (c.nEnd == RunEnd::saveFailedThenCancelled)
+        AnswerSaveAsInTurn({OutPath("no-such-folder/station.qmf"), ""});
+    else
+        AnswerSaveAs(c.nEnd == RunEnd::saveCancelled ? "" : strPath);
+    HeadlessSetMessageBoxHandler([](const HeadlessMessageBox&) { return IDOK; });
     RunProgram([&](HWND hDlg) {
         ASSERT_TRUE(HeadlessClick(hDlg, IDC_UPLOAD));
         if (c.nEnd == RunEnd::failed) {
@@ -83,7 +74,7 @@ TEST_P(RunLogTest, EachRunLeavesOneLineThatSaysHowItEnded)
         EXPECT_TRUE(HeadlessClick(hDlg, IDCANCEL));
     });
 
-    const auto lines = LogLines(m_strRoot + "/state/tcc-upload/runs.jsonl");
+    const auto lines = LogLines(RunLogPath());
     ASSERT_EQ(lines.size(), 1u) << "one line a run";
     auto line = lines[0];
     EXPECT_EQ(line["front_end"].text, "window");
@@ -92,7 +83,10 @@ TEST_P(RunLogTest, EachRunLeavesOneLineThatSaysHowItEnded)
     EXPECT_EQ(line["result"].text, c.pszResult);
     EXPECT_EQ(line["port"].text, FakeUploader().portNames.at(0));
     EXPECT_EQ(line["error"].nKind == JsonValue::NUL ? "null" : line["error"].text, c.pszError ? c.pszError : "null");
-    EXPECT_EQ(line["message"].nKind == JsonValue::NUL, c.pszError == nullptr);
+    if (c.pszMessage == nullptr)
+        EXPECT_EQ(line["message"].nKind, JsonValue::NUL) << line["message"].text;
+    else
+        EXPECT_NE(line["message"].text.find(c.pszMessage), std::string::npos) << "[" << line["message"].text << "]";
     EXPECT_EQ(line["output"].nKind == JsonValue::NUL ? "" : line["output"].text, c.bOutput ? strPath : "");
     CSha256 sha;
     sha.Update(image.data(), image.size());
@@ -113,9 +107,7 @@ INSTANTIATE_TEST_SUITE_P(Ends, RunLogTest, ::testing::ValuesIn(kCases),
 // no box speaks of the log.
 TEST_F(AppTest, ARunLogThatCannotBeWrittenIsSkipped)
 {
-    const std::string strSaved = std::getenv("XDG_STATE_HOME") ? std::getenv("XDG_STATE_HOME") : "";
     WriteWholeFile(m_strRoot + "/state", "a file where the folder goes");
-    setenv("XDG_STATE_HOME", (m_strRoot + "/state").c_str(), 1);
     const std::vector<std::uint8_t> image(100, 0x11);
     AnswerSaveAs(OutPath("kept.qmf"));
     RunProgram([&](HWND hDlg) {
@@ -123,7 +115,6 @@ TEST_F(AppTest, ARunLogThatCannotBeWrittenIsSkipped)
         EXPECT_EQ("Completed OK", Status(hDlg));
         EXPECT_TRUE(HeadlessClick(hDlg, IDCANCEL));
     });
-    setenv("XDG_STATE_HOME", strSaved.c_str(), 1);
     EXPECT_EQ(std::string(image.begin(), image.end()), ReadWholeFile(OutPath("kept.qmf")));
     EXPECT_TRUE(HeadlessMessageBoxes().empty());
 }

@@ -6,6 +6,8 @@
 #include <map>
 #include <vector>
 
+#include "record/RunLogLine.h"
+
 namespace {
 
 const char kFields[] = "{port}, {serial} and {date}";
@@ -138,15 +140,7 @@ std::string SafePortName(const std::string& port)
     return name.empty() ? "port" : name;
 }
 
-std::string UtcStamp(std::time_t when)
-{
-    // Called once, before any thread of the run starts.
-    const std::tm utc = *std::gmtime(&when);
-    char sz[32];
-    std::snprintf(sz, sizeof sz, "%04d%02d%02d-%02d%02d%02d", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
-                  utc.tm_hour, utc.tm_min, utc.tm_sec);
-    return sz;
-}
+std::string UtcStamp(std::time_t when) { return FormatUtc(when, "%04lld%02lld%02lld-%02lld%02lld%02lld"); }
 
 namespace {
 
