@@ -47,7 +47,9 @@ enum { EXIT_OK = 0, EXIT_USAGE = 2 };
     "                     (usb, uart, other), description, vid, pid, serial,\n"          \
     "                     manufacturer and product (null where unknown)\n"               \
     "      --all          with --list-ports: accepted (Windows has no ptys to add)\n"
-#define TCC_HELP_RUN_LOG "%LOCALAPPDATA%\\TandrelConfigurationController\\runs.jsonl."
+#define TCC_HELP_RUN_LOG                                                        \
+    "  %LOCALAPPDATA%\\TandrelConfigurationController\\runs.jsonl, which the\n" \
+    "  window writes to as well.\n"
 #define TCC_HELP_TAIL                                                     \
     "\n"                                                                  \
     "Examples:\n"                                                         \
@@ -78,8 +80,9 @@ enum { EXIT_OK = 0, EXIT_USAGE = 2 };
     "                     serial, manufacturer, product and, on Linux, by_id (null\n"   \
     "                     where unknown)\n"                                             \
     "      --all          with --list-ports: pseudo terminals (ptys) too\n"
-#define TCC_HELP_RUN_LOG \
-    "$XDG_STATE_HOME/tcc-upload/runs.jsonl\n  (~/.local/state/tcc-upload/runs.jsonl when XDG_STATE_HOME is unset)."
+#define TCC_HELP_RUN_LOG                                                         \
+    "  $XDG_STATE_HOME/tcc-upload/runs.jsonl (~/.local/state/tcc-upload/ when\n" \
+    "  XDG_STATE_HOME is unset).\n"
 #define TCC_HELP_TAIL                                                               \
     "\n"                                                                            \
     "Environment:\n"                                                                \
@@ -109,13 +112,14 @@ const char kUsageHead[] =
     "                     up to as long again\n"
     "      --json         one JSON object per port on standard output, one a line, as\n"
     "                     each port ends (keys below)\n"
-    "  -q, --quiet        nothing on standard error unless a port fails\n"
+    "  -q, --quiet        nothing on standard error unless a port fails or its image\n"
+    "                     is not what was expected\n"
     "  -v, --verbose      also the line rate and where it came from, and the system's\n"
     "                     own messages\n"
     "      --trace        hex dump of every frame sent and received on standard error\n"
     "      --expect-sha256 HEX\n"
-    "                     after a retrieval, hold the image's SHA-256 against HEX (64\n"
-    "                     hex digits, as sha256sum prints them); an image that\n"
+    "                     after a retrieval, hold the image's SHA-256 against HEX\n"
+    "                     (64 hex digits, as sha256sum prints them); an image that\n"
     "                     differs is saved all the same, and the exit status is 4\n"
     "      --compare FILE as --expect-sha256, against FILE's bytes; the message and\n"
     "                     the JSON key first_difference give the first byte that\n"
@@ -159,7 +163,8 @@ const char kUsageHead[] =
     "                       differs (the shorter length when one is the start of\n"
     "                       the other); null when equal\n"
     "  changed              false when the saved image equals the file it replaced,\n"
-    "                       true when it differs; null when there was no such file\n"
+    "                       true when it differs (or that file could not be read);\n"
+    "                       null when there was no such file\n"
     "The byte, frame and error counts cover every attempt. A usage error prints no\n"
     "JSON, but for --port auto or usb:... finding no adapter or several.\n"
     "\n"
@@ -184,8 +189,7 @@ const char kUsageHead[] =
     "\n"
     "Run log:\n"
     "  Each port's run adds its JSON object, with the keys time (UTC), version and\n"
-    "  front_end, as one line to the user's run log for support: " TCC_HELP_RUN_LOG
-    "\n"
+    "  front_end in front, as one line to the user's run log for support:\n" TCC_HELP_RUN_LOG
     "  At 1 MiB it moves to runs.1.jsonl beside it. A log that cannot be written\n"
     "  is skipped (--verbose says so).\n"
     "\n";
