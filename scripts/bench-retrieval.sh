@@ -32,7 +32,7 @@ run_once() {
     { echo "bench: the simulator did not start" >&2; exit 1; }
   local pty="$station_pty"
   local TIMEFORMAT='%3R %3U %3S' times
-  times="$( { time "$upload" --port "$pty" --output out.bin --quiet 2> upload.err; } 2>&1 )" || {
+  times="$( { time "$upload" --port "$pty" --output out.bin --quiet --no-log 2> upload.err; } 2>&1 )" || {
     echo "bench: tcc-upload failed:" >&2; cat upload.err >&2; exit 1; }
   wait "$station_pid" || true
   station_pid=""

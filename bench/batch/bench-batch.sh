@@ -15,17 +15,8 @@ bench_build_tools "${1:-}"
 baud=115200
 size=65536
 
-# shellcheck source=../../tests/wine/station.sh
-. "$root/tests/wine/station.sh"
-work="$(mktemp -d /tmp/tcc-bench-batch.XXXXXX)"
-pids=() ptys=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
-cd "$work"
+bench_workspace batch
+ptys=()
 
 # start_station N: the simulator N on a pty, in folder st-N; appends to
 # ports, ptys and pids.
@@ -45,7 +36,7 @@ run_batch() {  # count
   rm -rf ./*.bin st-* out.json
   for ((n = 1; n <= count; n++)); do start_station "$n"; done
   local TIMEFORMAT='%3R %3U %3S' times
-  times="$( { time "$upload" "${ports[@]}" --output 'out-{port}.bin' --baud "$baud" --json --quiet \
+  times="$( { time "$upload" "${ports[@]}" --output 'out-{port}.bin' --baud "$baud" --json --quiet --no-log \
                >out.json 2>upload.err; } 2>&1 )" || { echo "bench: tcc-upload failed:" >&2; cat upload.err >&2; exit 1; }
   for pid in "${pids[@]}"; do wait "$pid" || true; done
   pids=()

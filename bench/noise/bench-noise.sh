@@ -19,17 +19,7 @@ baud=115200
 size=65536
 runs="${RUNS:-16}"
 
-# shellcheck source=../../tests/wine/station.sh
-. "$root/tests/wine/station.sh"
-work="$(mktemp -d /tmp/tcc-bench-noise.XXXXXX)"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
-cd "$work"
+bench_workspace noise
 
 # run_row P RETRIES FIRST_SEED: RUNS stations at once, seeds FIRST_SEED on;
 # their JSON lines go to row.json.
@@ -45,7 +35,7 @@ run_row() {
     pids+=("$station_pid")
     ports+=(--port "$station_pty")
   done
-  "$upload" "${ports[@]}" --output 'out-{port}.bin' --baud "$baud" --retries "$retries" --json --quiet \
+  "$upload" "${ports[@]}" --output 'out-{port}.bin' --baud "$baud" --retries "$retries" --json --quiet --no-log \
     >row.json 2>upload.err || true
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
