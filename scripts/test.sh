@@ -33,7 +33,9 @@ export TCC_BUILD_ROOT="$root/build"
 jobs="$(nproc)"
 summary=()
 
-stage() { echo; echo "==== $*"; }
+stage() { echo; echo "==== $*"; stage_start=$SECONDS; }
+# Each stage's time since its heading, so that a slow one shows in the summary.
+passed() { summary+=("$1: ok ($((SECONDS - stage_start)) s)"); }
 configure_build() {  # dir, cmake args...
   local dir="$1"; shift
   cmake -S "$root" -B "$dir" -G "Unix Makefiles" -DTCC_WERROR=ON "$@" >/dev/null
@@ -42,16 +44,16 @@ configure_build() {  # dir, cmake args...
 run_ctest() {  # name, dir, ctest args...
   local name="$1" dir="$2"; shift 2
   ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@"
-  summary+=("$name: ok")
+  passed "$name"
 }
 
 if want native; then
   stage "layout: include rules and function length"
   "$root/scripts/check-layout.sh"
-  summary+=("layout: ok")
+  passed layout
   stage "format: clang-format --dry-run --Werror"
   git -C "$root" ls-files -z '*.cpp' '*.h' '*.c' | (cd "$root" && xargs -0 clang-format --dry-run --Werror)
-  summary+=("format: ok")
+  passed format
 fi
 
 # The native build also serves the Wine stage (the simulator and the shim run
@@ -82,7 +84,7 @@ fi
 if want fuzz; then
   stage "fuzzing (libFuzzer, bounded)"
   "$root/scripts/fuzz.sh" "$TCC_BUILD_ROOT/asan" "${TCC_FUZZ_SECONDS:-60}"
-  summary+=("fuzz: ok")
+  passed fuzz
 fi
 
 if want wine || want release; then
@@ -109,9 +111,10 @@ if want release; then
   SIGN_PFX="$cert/signer.pfx" SIGN_PASSWORD="$(cat "$cert/password")" \
     "$root/scripts/package.sh" "$TCC_BUILD_ROOT/native" "$TCC_BUILD_ROOT/win" "$TCC_BUILD_ROOT/release-check"
   TCC_SIGN_CERT="$cert/signer.pem" bash "$root/tests/release/check_release.sh" "$TCC_BUILD_ROOT/release-check"
-  summary+=("release: ok")
+  passed release
 fi
 
 echo
 echo "==== summary"
 printf '%s\n' "${summary[@]}"
+echo "total: $SECONDS s"
