@@ -120,6 +120,16 @@ TEST_P(LineSettingsTest, ReachTheTtyAndReadBackOrAreRefusedWhole)
     EXPECT_EQ(std::memcmp(&back, &dcb, sizeof dcb), 0);
 }
 
+void ExpectSameSettings(const termios& after, const termios& before)
+{
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(std::memcmp(after.c_cc, before.c_cc, sizeof after.c_cc), 0);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+}
+
 // A mistyped port may be someone's terminal: closing it gives the tty back
 // the settings it had before the port opened, whatever was set meanwhile.
 TEST_P(LineSettingsTest, CloseGivesTheTtyItsOwnSettingsBack)
@@ -128,13 +138,7 @@ TEST_P(LineSettingsTest, CloseGivesTheTtyItsOwnSettingsBack)
     SetCommState(m_hComm, &dcb);  // taken or refused whole, the close puts back the same
     ASSERT_TRUE(CloseHandle(m_hComm));
     m_hComm = INVALID_HANDLE_VALUE;
-    const termios after = LineSeen();
-    EXPECT_EQ(after.c_iflag, m_lineAtOpen.c_iflag);
-    EXPECT_EQ(after.c_oflag, m_lineAtOpen.c_oflag);
-    EXPECT_EQ(after.c_cflag, m_lineAtOpen.c_cflag);
-    EXPECT_EQ(after.c_lflag, m_lineAtOpen.c_lflag);
-    EXPECT_EQ(std::memcmp(after.c_cc, m_lineAtOpen.c_cc, sizeof after.c_cc), 0);
-    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&m_lineAtOpen));
+    ExpectSameSettings(LineSeen(), m_lineAtOpen);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, LineSettingsTest, ::testing::ValuesIn(kLineCases),
@@ -180,12 +184,7 @@ TEST(LineSettingsEnds, EveryEndLeavesTheTtyAsItWasFound)
             CloseHandle(h);
         termios after{};
         ASSERT_EQ(tcgetattr(slave, &after), 0);
-        EXPECT_EQ(after.c_iflag, found.c_iflag);
-        EXPECT_EQ(after.c_oflag, found.c_oflag);
-        EXPECT_EQ(after.c_cflag, found.c_cflag);
-        EXPECT_EQ(after.c_lflag, found.c_lflag);
-        EXPECT_EQ(std::memcmp(after.c_cc, found.c_cc, sizeof after.c_cc), 0);
-        EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&found));
+        ExpectSameSettings(after, found);
         int nExclusive = -1;
         EXPECT_EQ(ioctl(slave, TIOCGEXCL, &nExclusive), 0);
         EXPECT_EQ(nExclusive, 0) << "TIOCEXCL left set";
