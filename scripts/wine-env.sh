@@ -34,3 +34,13 @@ done
 if [ -d /usr/share/wine/fonts ]; then
   cp -n /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
 fi
+# Without a window manager Wine draws the window frames itself only when told
+# to (Decorated), and the screenshots want the captions. Unmanaged windows:
+# Wine otherwise waits two seconds at every window it hides for a window
+# manager to confirm it, a box closed or a program ending alike.
+if ! grep -q '^"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null ||
+   ! grep -q '^"Decorated"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1 &&
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 &&
+    wineserver -w || { echo "wine-env: could not set the X11 driver's Decorated and Managed values" >&2; return 1; }
+fi

@@ -97,12 +97,9 @@ start_sim() {  # simulator arguments...
 }
 
 # Wine reads its port mapping when its server starts, so the server is
-# restarted after the registry has changed. Without a window manager Wine
-# draws the window frames itself only when told to, and the screenshots want
-# the captions.
+# restarted after the registry has changed (the X11 driver's settings are
+# the prefix's, from scripts/wine-env.sh).
 prepare_prefix() {  # [port, unix device path]
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1 ||
-    fail "could not set the X11 driver's Decorated value"
   if [ $# -eq 2 ]; then
     station_map_com "$1" "$2" || fail "could not map $1 in the registry"
   fi
