@@ -22,12 +22,14 @@ std::string RunLogOlderPath(const std::string& path);
 // Appends line and a newline in one write, creating the log's folders. A log
 // of kRunLogLimit bytes or more is first moved to RunLogOlderPath. Several
 // processes may append at once: a lock serialises the move, and each line
-// lands whole. Waits a tenth of a second at most for the lock: without it the
-// line is appended all the same and the move waits for a later run. What is
-// not a regular file (a FIFO, a folder) is no log and is not opened for long.
+// lands whole; a line an earlier writer left cut short is ended first.
+// Waits a tenth of a second at most for the lock: without it the line is
+// appended all the same and the move waits for a later run. What is not a
+// regular file (a FIFO, a folder, a device) is no log and is not opened.
 // Returns 0 or the system's error code (errno, or GetLastError's).
-// Tests: pfnOpened is called just before the lock is asked for, where
-// another writer may move the log.
+// Tests: pfnOpened is called where another writer may move the log under
+// this one: on POSIX systems between the open and the lock, on Windows
+// (which locks before it opens) before the lock.
 typedef void (*RunLogOpenedHook)(void* pContext);
 unsigned long AppendRunLogLine(const std::string& path, const std::string& line, RunLogOpenedHook pfnOpened = nullptr,
                                void* pContext = nullptr);

@@ -25,17 +25,30 @@ void MakeFolders(const std::string& path)
         mkdir(path.substr(0, nSlash).c_str(), 0700);
 }
 
-// Non-blocking: a FIFO in the log's place would otherwise hold the run until
-// something reads it. Only a regular file is a log.
+// Only a regular file is a log: what is not (a FIFO nothing reads, a device
+// linked in its place) is refused before it is opened, and the open does not
+// block should one appear in between. Opened for reading too, where the
+// mode allows, so that the log's last byte can be looked at.
 int OpenLog(const std::string& path)
 {
-    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
     struct stat st {};
-    if (fd < 0 || (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)))
-        return fd;
-    close(fd);
-    errno = EINVAL;
-    return -1;
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
+    const int nFlags = O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    int fd = open(path.c_str(), O_RDWR | nFlags, 0600);
+    if (fd < 0 && errno == EACCES)
+        fd = open(path.c_str(), O_WRONLY | nFlags, 0600);
+    if (fd < 0)
+        return -1;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
 }
 
 bool TakeLock(int fd)
@@ -70,19 +83,32 @@ OpenedLog CheckLog(int fd, const std::string& path)
     return rename(path.c_str(), RunLogOlderPath(path).c_str()) == 0 ? LOG_MOVED : LOG_READY;
 }
 
-// A line cut short (a full disk, a file size limit) still gets its end, so
-// that the next run's line starts a line of its own.
+// BOOL: the log is empty or its last line is whole. One cut short (a full
+// disk, a file size limit, a crash) gets its end from the next line, so that
+// each stays a line of its own. Unreadable: taken as whole.
+int EndsLine(int fd)
+{
+    struct stat st {};
+    char cLast = '\n';
+    if (fstat(fd, &st) == 0 && st.st_size > 0 && pread(fd, &cLast, 1, st.st_size - 1) != 1)
+        cLast = '\n';
+    return cLast == '\n' ? 1 : 0;
+}
+
+// The system's error when the text does not fit (EFBIG past a file size
+// limit, ENOSPC on a full disk).
 int WriteWhole(int fd, const std::string& text)
 {
-    const ssize_t n = write(fd, text.data(), text.size());
-    if (n >= 0 && static_cast<std::size_t>(n) == text.size())
-        return 0;
-    const int nError = n < 0 ? errno : ENOSPC;
-    if (n > 0) {
-        const ssize_t nEnd = write(fd, "\n", 1);  // the best that can be done
-        static_cast<void>(nEnd);
+    std::size_t nDone = 0;
+    while (nDone < text.size()) {
+        const ssize_t n = write(fd, text.data() + nDone, text.size() - nDone);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : ENOSPC;
+        nDone += static_cast<std::size_t>(n);
     }
-    return nError;
+    return 0;
 }
 
 }  // namespace
@@ -111,7 +137,7 @@ unsigned long AppendRunLogLine(const std::string& path, const std::string& line,
         if (pfnOpened != nullptr)
             pfnOpened(pContext);
         const OpenedLog nOpened = CheckLog(fd, path);
-        const int nError = nOpened == LOG_READY ? WriteWhole(fd, line + "\n") : 0;
+        const int nError = nOpened == LOG_READY ? WriteWhole(fd, (EndsLine(fd) ? "" : "\n") + line + "\n") : 0;
         close(fd);  // and the lock with it
         if (nOpened == LOG_READY)
             return static_cast<unsigned long>(nError);

@@ -15,7 +15,9 @@
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
+#include <process.h>
 #include <thread>
+#define getpid _getpid
 #else
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -85,10 +87,16 @@ class RunLogTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const testing::TestInfo* pInfo = testing::UnitTest::GetInstance()->current_test_info();
-        m_folder = fs::temp_directory_path() /
-                   (std::string("tcc-runlog-") + pInfo->name() + "-" + std::to_string(static_cast<long>(std::rand())));
-        fs::remove_all(m_folder);
+        // A folder of this test's own, made here: another run of the tests
+        // at the same time has its own.
+        const std::string name = std::string("tcc-runlog-") +
+                                 testing::UnitTest::GetInstance()->current_test_info()->name() + "-" +
+                                 std::to_string(static_cast<long>(getpid())) + "-";
+        std::error_code error;
+        for (int n = 0; m_folder.empty() && n < 1000; ++n)
+            if (fs::create_directory(fs::temp_directory_path() / (name + std::to_string(n)), error))
+                m_folder = fs::temp_directory_path() / (name + std::to_string(n));
+        ASSERT_FALSE(m_folder.empty()) << "no folder of its own in " << fs::temp_directory_path();
         m_log = (m_folder / "state" / "tcc-upload" / "runs.jsonl").string();
     }
     void TearDown() override
@@ -161,11 +169,21 @@ TEST_F(RunLogTest, ALogMovedMeanwhileIsOpenedAgain)
     EXPECT_EQ(ReadLines(m_log), (std::vector<std::string>{"the other writer's", "after the move"}));
 }
 
+// A line an earlier writer left cut short (a full disk, a crash) is ended
+// before the next, which stays a line of its own.
+TEST_F(RunLogTest, ALineCutShortIsEndedByTheNext)
+{
+    fs::create_directories(fs::path(m_log).parent_path());
+    std::ofstream(m_log, std::ios::binary) << "whole\n{\"cut";
+    ASSERT_EQ(AppendRunLogLine(m_log, "next"), 0u);
+    EXPECT_EQ(ReadLines(m_log), (std::vector<std::string>{"whole", "{\"cut", "next"}));
+}
+
 // What is no log: a file where a folder goes, an empty path, and natively a
-// FIFO in the log's place, which must not hold the writer until it is read.
+// FIFO in the log's place, which must not hold the writer until it is read,
+// and a device linked there.
 TEST_F(RunLogTest, WhatIsNoLogIsAnErrorNotAWait)
 {
-    fs::create_directories(m_folder);
     std::ofstream(m_folder / "state") << "a file where the folder goes";
     EXPECT_NE(AppendRunLogLine(m_log, "lost"), 0u);
     EXPECT_NE(AppendRunLogLine("", "nowhere"), 0u);
@@ -173,6 +191,9 @@ TEST_F(RunLogTest, WhatIsNoLogIsAnErrorNotAWait)
     const std::string fifo = (m_folder / "fifo.jsonl").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_NE(AppendRunLogLine(fifo, "into a pipe"), 0u);
+    const std::string device = (m_folder / "device.jsonl").string();
+    fs::create_symlink("/dev/null", device);
+    EXPECT_NE(AppendRunLogLine(device, "into a device"), 0u);
 #endif
 }
 
