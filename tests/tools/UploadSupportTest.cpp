@@ -824,8 +824,8 @@ TEST(ReportTest, EachCauseHasOneExitStatusAndTheGravestWins)
 // which must not hold the save (a FIFO is never opened).
 TEST(ImageCompareTest, WhatASaveReplacesIsToldChangedOrNot)
 {
-    const std::string dir = std::filesystem::temp_directory_path() / "tcc-image-compare";
-    std::filesystem::remove_all(dir);
+    const std::string dir = MakeTempFolder("tcc-image-compare");
+    ASSERT_FALSE(dir.empty());
     std::filesystem::create_directories(dir + "/folder");
     const std::string image = "the station's image";
     std::ofstream(dir + "/same") << image;

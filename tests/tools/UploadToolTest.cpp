@@ -772,24 +772,39 @@ TEST_F(UploadToolTest, EachPortsRunIsLoggedUnlessToldNot)
 }
 
 // A file size limit (ulimit -f) that an image exceeds fails that port's save
-// as the file system would, and no other: the signal the limit raises is no
-// request to stop, and a run log line that does not fit is skipped.
+// as the file system would, and no other; the signal the limit raises is no
+// request to stop, from the first write on (an adapter's usage error is
+// logged before any port opens). The run log line that did not fit is cut
+// short, and the next run's line still starts a line of its own.
 TEST_F(UploadToolTest, AFileSizeLimitFailsTheSaveThatExceedsIt)
 {
     const std::string big = StartStation(0, {"--size", "5000"});
     const std::string small = StartStation(1, {"--size", "500"});
-    ChildSetup setup;
-    setup.nFileSizeLimit = 2000;
-    setup.env = {"XDG_STATE_HOME=" + m_dir + "/state"};
+    const std::string log = m_dir + "/state/tcc-upload/runs.jsonl";
     std::filesystem::create_directories(m_dir + "/state/tcc-upload");
-    std::ofstream(m_dir + "/state/tcc-upload/runs.jsonl") << std::string(1900, 'x') << "\n";
-    const RunResult r = Upload({"-p", big, "-p", small, "-o", "{port}.qmf", "--json"}, setup);
+    std::ofstream(log) << std::string(3900, 'x') << "\n";
+    ChildSetup setup;
+    setup.nFileSizeLimit = 4000;
+    RunResult r = Upload({"-p", big, "-p", small, "-o", "{port}.qmf", "--json"}, setup);
     EXPECT_EQ(r.nExit, 3) << r.strErr;
     auto json = JsonByPort(r.strOut);
     EXPECT_EQ(json[big]["error"].text, "save_failed") << r.strOut;
     EXPECT_NE(json[big]["message"].text.find("File too large"), std::string::npos) << r.strOut;
     EXPECT_EQ(json[small]["result"].text, "saved") << r.strOut;
     EXPECT_NE(r.strErr.find(small + ": saved 500 bytes"), std::string::npos) << r.strErr;
+    EXPECT_EQ(std::filesystem::file_size(log), 4000u) << "a line cut short at the limit";
+
+    r = Upload({"-p", "usb:NOPE", "-o", "x.qmf"}, setup);
+    EXPECT_EQ(r.nExit, 2) << r.strErr;
+
+    r = Upload({"-p", small, "-o", "again.qmf"});
+    EXPECT_EQ(r.nExit, 0) << r.strErr;
+    const std::string text = ReadAll(log);
+    const std::size_t nLast = text.rfind('\n', text.size() - 2) + 1;
+    std::map<std::string, JsonValue> object;
+    EXPECT_TRUE(CFlatJson().Parse(text.substr(nLast), &object)) << text.substr(nLast);
+    EXPECT_EQ(object["result"].text, "saved");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3) << "the old line, the cut one, the new one";
 }
 
 // --baud replaces UploadConfig.ini; without it the file decides as it does

@@ -18,6 +18,11 @@
 // streams that were closed (bit n for stream n).
 int OpenClosedStandardStreams();
 
+// A write to a reader that went away, or past the file size limit, fails
+// with an error the program reports instead of raising a signal that ends
+// it. Called at start-up, before anything is written.
+void IgnoreWriteSignals();
+
 // Writes bytes to standard output (1) or error (2); blocks until the system
 // has taken them all. 0 or the system's error code.
 unsigned long WriteStandardStream(int nStream, const void* pBytes, std::size_t count);

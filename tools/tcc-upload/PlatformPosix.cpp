@@ -172,12 +172,16 @@ void InstallInterruptHandler()
         HandleUnlessIgnored(nSignal, sa);
     for (int nSignal = SIGRTMIN; nSignal <= SIGRTMAX; ++nSignal)
         HandleUnlessIgnored(nSignal, sa);
-    // A reader that went away (`| head -1`, a dropped ssh session) would end
-    // the process at its next write, with the other ports' runs cut off and
-    // their temporary files left; ignored, the write fails with EPIPE instead.
-    // Likewise a write past the file size limit (ulimit -f) fails with EFBIG,
-    // as a save that does not fit or a run log line it cannot take, rather
-    // than interrupting every port.
+}
+
+// A reader that went away (`| head -1`, a dropped ssh session) would end the
+// process at its next write, with the other ports' runs cut off and their
+// temporary files left; ignored, the write fails with EPIPE instead.
+// Likewise a write past the file size limit (ulimit -f) fails with EFBIG, as
+// a save that does not fit or a run log line it cannot take, rather than
+// ending every port.
+void IgnoreWriteSignals()
+{
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);

@@ -222,6 +222,9 @@ void SetStdoutBinary() { _setmode(_fileno(stdout), _O_BINARY); }
 
 void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 
+// Windows raises nothing at a write that fails: it returns the error.
+void IgnoreWriteSignals() {}
+
 int WasInterrupted() { return g_bInterrupted.load(); }
 
 // The serial port drivers publish their ports under SERIALCOMM: the value's

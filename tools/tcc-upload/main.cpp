@@ -533,6 +533,7 @@ int ListPorts(const Options& opt)
 int main(int argc, char** argv)
 {
     const int nClosedStreams = OpenClosedStandardStreams();  // first: nothing may land on a closed 0-2
+    IgnoreWriteSignals();
     AnnounceRunning();  // an uninstaller must not remove the executable under a run
     Options opt;
     int nExit = ParseOptions(argc, argv, &opt);
