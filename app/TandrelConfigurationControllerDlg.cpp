@@ -368,8 +368,8 @@ void CUploaderDlg::NoteRunEnd(RunFailure cause)
     }
 }
 
-// Why a retrieved image was not saved, sentence by sentence: each box the
-// save showed, then how it ended.
+// Why a retrieved image was not saved, sentence by sentence: each failed
+// save's box, then how the saving ended.
 void CUploaderDlg::AddToRunMessage(const std::string& strText)
 {
     std::string& strMessage = m_run.strMessage;

@@ -24,7 +24,10 @@ bench_workspace() {
   . "$root/tests/wine/station.sh"
   work="$(mktemp -d "/tmp/tcc-bench-$1.XXXXXX")"
   pids=()
-  trap bench_cleanup EXIT INT TERM
+  # Interrupted, the benchmark ends there, its table unfinished.
+  trap bench_cleanup EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
   cd "$work"
 }
 

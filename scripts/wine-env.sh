@@ -13,7 +13,7 @@ if [ -z "${DISPLAY:-}" ]; then
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
   export TCC_XVFB_PID=$!
   for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
-  [ -s "$displayfile" ] || { echo "wine-env: Xvfb did not start" >&2; return 1; }
+  [ -s "$displayfile" ] || { echo "wine-env: Xvfb did not start" >&2; kill "$TCC_XVFB_PID" 2>/dev/null; return 1; }
   export DISPLAY=":$(head -n1 "$displayfile")"
   rm -f "$displayfile"
 fi
@@ -42,5 +42,9 @@ if ! grep -q '^"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null ||
    ! grep -q '^"Decorated"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1 &&
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 &&
-    wineserver -w || { echo "wine-env: could not set the X11 driver's Decorated and Managed values" >&2; return 1; }
+    wineserver -w || {
+    echo "wine-env: could not set the X11 driver's Decorated and Managed values" >&2
+    if [ -n "${TCC_XVFB_PID:-}" ]; then kill "$TCC_XVFB_PID" 2>/dev/null; fi
+    return 1
+  }
 fi
