@@ -3,6 +3,7 @@
 // loss leaves the old file or the new one, and success means the new one.
 #include "platform/ReplacingFile.h"
 #include "platform/ReplacingFilePosix.h"
+#include "platform/WriteAllPosix.h"
 
 #include <cerrno>
 #include <climits>
@@ -103,19 +104,7 @@ unsigned long CReplacingFile::Create(const std::string& targetPath)
 
 unsigned long CReplacingFile::Write(const void* pBytes, std::size_t count)
 {
-    const char* p = static_cast<const char*>(pBytes);
-    while (count > 0) {
-        const ssize_t n = write(static_cast<int>(m_hFile), p, count);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return static_cast<unsigned long>(errno);
-        if (n == 0)
-            return EIO;
-        p += n;
-        count -= static_cast<std::size_t>(n);
-    }
-    return 0;
+    return WriteAll(static_cast<int>(m_hFile), pBytes, count);
 }
 
 unsigned long CReplacingFile::Commit()

@@ -1,6 +1,7 @@
 // The run log on POSIX systems: O_APPEND writes, and flock on the log itself
 // around the size check and the move.
 #include "platform/RunLog.h"
+#include "platform/WriteAllPosix.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -95,22 +96,6 @@ int EndsLine(int fd)
     return cLast == '\n' ? 1 : 0;
 }
 
-// The system's error when the text does not fit (EFBIG past a file size
-// limit, ENOSPC on a full disk).
-int WriteWhole(int fd, const std::string& text)
-{
-    std::size_t nDone = 0;
-    while (nDone < text.size()) {
-        const ssize_t n = write(fd, text.data() + nDone, text.size() - nDone);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : ENOSPC;
-        nDone += static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
 }  // namespace
 
 std::string RunLogPath()
@@ -137,10 +122,14 @@ unsigned long AppendRunLogLine(const std::string& path, const std::string& line,
         if (pfnOpened != nullptr)
             pfnOpened(pContext);
         const OpenedLog nOpened = CheckLog(fd, path);
-        const int nError = nOpened == LOG_READY ? WriteWhole(fd, (EndsLine(fd) ? "" : "\n") + line + "\n") : 0;
+        unsigned long dwError = 0;
+        if (nOpened == LOG_READY) {
+            const std::string text = (EndsLine(fd) ? "" : "\n") + line + "\n";
+            dwError = WriteAll(fd, text.data(), text.size());
+        }
         close(fd);  // and the lock with it
         if (nOpened == LOG_READY)
-            return static_cast<unsigned long>(nError);
+            return dwError;
     }
     return EAGAIN;
 }

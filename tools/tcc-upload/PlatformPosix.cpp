@@ -1,6 +1,8 @@
 #include "tools/tcc-upload/Platform.h"
 #include "tools/tcc-upload/Ports.h"
 
+#include "platform/WriteAllPosix.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -128,17 +130,7 @@ int OpenClosedStandardStreams()
 
 unsigned long WriteStandardStream(int nStream, const void* pBytes, std::size_t count)
 {
-    const char* p = static_cast<const char*>(pBytes);
-    while (count > 0) {
-        const ssize_t n = write(nStream, p, count);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? static_cast<unsigned long>(errno) : EIO;
-        p += n;
-        count -= static_cast<std::size_t>(n);
-    }
-    return 0;
+    return WriteAll(nStream, pBytes, count);
 }
 
 int StderrIsTerminal() { return isatty(STDERR_FILENO) ? 1 : 0; }
