@@ -326,10 +326,12 @@ BOOL CUploaderDlg::SaveImageTo(const std::string& strPath)
         AppMessageBox(strText.c_str(), MB_OK | MB_ICONEXCLAMATION);
         return FALSE;
     }
-    case SaveFailed:
-        AddToRunMessage(FileErrorText(cause, strPath));
-        AppMessageBox(FileErrorText(cause, strPath).c_str(), MB_OK | MB_ICONSTOP);
+    case SaveFailed: {
+        const std::string strText = FileErrorText(cause, strPath);
+        AddToRunMessage(strText);
+        AppMessageBox(strText.c_str(), MB_OK | MB_ICONSTOP);
         return FALSE;
+    }
     case SaveOk: break;
     }
     m_run.bSaved = TRUE;
@@ -358,9 +360,7 @@ void CUploaderDlg::NoteRunEnd(RunFailure cause)
     m_run.dwAttempts = 1;
     AddAttemptCounts(&m_run, uploader.GetLinkCounts());
     if (cause == RunFailure::none) {
-        CSha256 sha;
-        sha.Update(uploader.GetData(), uploader.GetReceived());
-        m_run.strSha256 = sha.FinishHex();
+        m_run.strSha256 = Sha256Hex(uploader.GetData(), uploader.GetReceived());
     }
     else {
         m_run.strMessage = FailureMessage(cause, cause == RunFailure::interrupted ? "" : uploader.GetFailureDetail());

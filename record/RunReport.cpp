@@ -88,7 +88,6 @@ std::string FailureMessage(RunFailure cause, const std::string& strDetail)
 
 void AddAttemptCounts(RunReport* pReport, const LinkCounts& counts)
 {
-    pReport->dwFramesDropped += counts.drops.Total();
     for (int nReason = 0; nReason < DROP_REASONS; ++nReason)
         pReport->drops.adwCount[nReason] += counts.drops.adwCount[nReason];
     pReport->lineErrors.dwParity += counts.lineErrors.dwParity;
@@ -137,7 +136,7 @@ std::string FormatJson(const RunReport& r)
     out += ", \"attempts\": " + std::to_string(r.dwAttempts);
     out += ", \"wire_bytes_sent\": " + std::to_string(r.qwWireSent);
     out += ", \"wire_bytes_received\": " + std::to_string(r.qwWireReceived);
-    out += ", \"frames_dropped\": " + std::to_string(r.dwFramesDropped);
+    out += ", \"frames_dropped\": " + std::to_string(r.drops.Total());
     out += ", \"drops\": " + CountsObject({{"bad_check", r.drops.adwCount[DROP_BAD_CHECK]},
                                            {"overlong", r.drops.adwCount[DROP_OVERLONG]},
                                            {"unwanted", r.drops.adwCount[DROP_UNWANTED]}});

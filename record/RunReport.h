@@ -34,8 +34,7 @@ struct RunReport {
     std::uint32_t dwAttempts = 0;
     std::uint64_t qwWireSent = 0;  // every attempt
     std::uint64_t qwWireReceived = 0;
-    std::uint32_t dwFramesDropped = 0;
-    FrameDrops drops{};                     // by reason, every attempt
+    FrameDrops drops{};                     // by reason, every attempt; frames_dropped is their total
     LineErrorCounts lineErrors;             // every attempt
     std::vector<RunFailure> attemptErrors;  // each failed attempt's cause, in order
     // Why the run failed, or how a saved image differs from what was
@@ -50,7 +49,7 @@ struct RunReport {
 };
 
 // One attempt's counts (CMapUploader::GetLinkCounts), added to the run's:
-// dropped frames (all and by reason), the line's error counts and the bytes
+// dropped frames by reason, the line's error counts and the bytes
 // on the wire.
 void AddAttemptCounts(RunReport* pReport, const LinkCounts& counts);
 

@@ -86,3 +86,10 @@ std::string CSha256::FinishHex()
             hex += kDigits[(dw >> shift) & 15];
     return hex;
 }
+
+std::string Sha256Hex(const std::uint8_t* pBytes, std::size_t count)
+{
+    CSha256 sha;
+    sha.Update(pBytes, count);
+    return sha.FinishHex();
+}

@@ -21,3 +21,6 @@ private:
     std::size_t m_nBuffered = 0;
     std::uint64_t m_qwBytes = 0;
 };
+
+// The digest of count bytes at once, as FinishHex gives it.
+std::string Sha256Hex(const std::uint8_t* pBytes, std::size_t count);

@@ -88,9 +88,8 @@ TEST_P(RunLogTest, EachRunLeavesOneLineThatSaysHowItEnded)
     else
         EXPECT_NE(line["message"].text.find(c.pszMessage), std::string::npos) << "[" << line["message"].text << "]";
     EXPECT_EQ(line["output"].nKind == JsonValue::NUL ? "" : line["output"].text, c.bOutput ? strPath : "");
-    CSha256 sha;
-    sha.Update(image.data(), image.size());
-    EXPECT_EQ(line["sha256"].nKind == JsonValue::NUL ? "" : line["sha256"].text, c.bSha256 ? sha.FinishHex() : "");
+    EXPECT_EQ(line["sha256"].nKind == JsonValue::NUL ? "" : line["sha256"].text,
+              c.bSha256 ? Sha256Hex(image.data(), image.size()) : "");
     const JsonValue& changed = line["changed"];
     EXPECT_EQ(changed.nKind == JsonValue::NUL ? "null" : changed.number != 0 ? "true" : "false", c.pszChanged);
     EXPECT_EQ(line["bytes"].number, c.nEnd == RunEnd::closedWhileRunning ? 0 : c.nEnd == RunEnd::failed ? 1013 : 3000);

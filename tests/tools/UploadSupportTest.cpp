@@ -645,7 +645,6 @@ TEST(ReportTest, JsonParsesWithEveryDocumentedKey)
     report.dwAttempts = 3;
     report.qwWireSent = 66;
     report.qwWireReceived = 5000000000ull;
-    report.dwFramesDropped = 7;
     report.drops = FrameDrops{{5, 1, 1}};
     report.lineErrors = LineErrorCounts{5, 5, 1};
     report.attemptErrors = {RunFailure::lineLost, RunFailure::portNotFound, RunFailure::noReply};

@@ -346,9 +346,7 @@ protected:
 
 std::string Sha256Of(const std::string& bytes)
 {
-    CSha256 sha;
-    sha.Update(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    return sha.FinishHex();
+    return Sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
 // The file name {port} gives a pty, as the tool makes it.

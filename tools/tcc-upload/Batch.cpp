@@ -76,6 +76,7 @@ public:
 private:
     static void OnLinkEvent(void* pContext, int nDirection, const std::uint8_t* pBytes, std::uint32_t count);
     void OnFinished(Clock::time_point now);
+    void KeepAttemptCounts(std::uint32_t dwBytes);
     void StepRetryWait(Clock::time_point now);
     RunFailure Save();
     void Verify(const std::uint8_t* pImage, std::uint32_t dwCount);
@@ -175,15 +176,22 @@ void CPortRun::Poll(Clock::time_point now)
         OnFinished(now);
 }
 
-// The window's end of a run: save on success; a failed retrieval is tried
+// What the attempt under way leaves in the report, when it ends or is
+// interrupted: its image bytes, its counts and the rate it used.
+void CPortRun::KeepAttemptCounts(std::uint32_t dwBytes)
+{
+    m_report.dwBytes = dwBytes;
+    AddAttemptCounts(&m_report, m_pUploader->GetLinkCounts());
+    if (m_pUploader->GetBaudRate() != 0)
+        m_report.dwBaud = m_pUploader->GetBaudRate();
+}
+
+// An attempt's end: save on success; a failed retrieval is tried
 // again with a new uploader while retries are left.
 void CPortRun::OnFinished(Clock::time_point now)
 {
     m_report.dAttemptSeconds = Seconds(now - m_attemptStart);
-    m_report.dwBytes = m_dwReceived;
-    AddAttemptCounts(&m_report, m_pUploader->GetLinkCounts());
-    if (m_pUploader->GetBaudRate() != 0)
-        m_report.dwBaud = m_pUploader->GetBaudRate();
+    KeepAttemptCounts(m_dwReceived);
     if (m_pUploader->Succeeded()) {
         const RunFailure cause = Save();
         Finish(now, cause, cause == RunFailure::none ? m_strVerdict : m_report.strMessage);
@@ -224,9 +232,7 @@ RunFailure CPortRun::Save()
 {
     const std::uint8_t* pImage = m_pUploader->GetData();
     const std::uint32_t dwCount = m_pUploader->GetReceived();
-    CSha256 sha;
-    sha.Update(pImage, dwCount);
-    m_report.strSha256 = sha.FinishHex();
+    m_report.strSha256 = Sha256Hex(pImage, dwCount);
     Verify(pImage, dwCount);
     if (m_bStdout)
         return SaveToStandardOutput(pImage, dwCount);
@@ -319,12 +325,8 @@ void CPortRun::Interrupt(Clock::time_point now)
 {
     if (m_bDone)
         return;
-    if (m_pUploader != nullptr) {
-        m_report.dwBytes = m_pUploader->GetReceived();
-        AddAttemptCounts(&m_report, m_pUploader->GetLinkCounts());
-        if (m_pUploader->GetBaudRate() != 0)
-            m_report.dwBaud = m_pUploader->GetBaudRate();
-    }
+    if (m_pUploader != nullptr)
+        KeepAttemptCounts(m_pUploader->GetReceived());
     Finish(now, RunFailure::interrupted, FailureMessage(RunFailure::interrupted));
 }
 
