@@ -68,8 +68,6 @@ void CHdlcLink::Send(FrameBuffer* pFrame)
     m_worker.Wake().Signal();
 }
 
-std::uint32_t CHdlcLink::FramesDropped() const { return Drops().Total(); }
-
 FrameDrops CHdlcLink::Drops() const
 {
     FrameDrops drops{};

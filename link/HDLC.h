@@ -61,9 +61,7 @@ public:
     static void OnReceive(const std::uint8_t* pBytes, std::uint32_t count, void* pContext);
     static void OnLineLost(void* pContext);
     // Any thread. Received frames this link's decoder has thrown away (bad
-    // FCS, unwanted address or control byte, too long, aborted), for reports:
-    // all of them, and by reason.
-    std::uint32_t FramesDropped() const;
+    // FCS, unwanted address or control byte, too long, aborted), by reason.
     FrameDrops Drops() const;
     // Any thread. The line's parity, framing and overrun errors since the
     // port opened; none when it did not open.

@@ -147,13 +147,7 @@ std::string CMapUploader::GetFailureDetail() { return GetFailure() != RunFailure
 
 std::string CMapUploader::GetAccessGroup() { return m_pLink != nullptr ? m_pLink->AccessGroup() : std::string(); }
 
-std::uint32_t CMapUploader::GetFramesDropped() { return m_pLink != nullptr ? m_pLink->FramesDropped() : 0; }
-
 LinkCounts CMapUploader::GetLinkCounts() { return m_pLink != nullptr ? m_pLink->Counts() : LinkCounts(); }
-
-FrameDrops CMapUploader::GetDrops() { return m_pLink != nullptr ? m_pLink->Drops() : FrameDrops{}; }
-
-LineErrorCounts CMapUploader::GetLineErrors() { return m_pLink != nullptr ? m_pLink->LineErrors() : LineErrorCounts(); }
 
 std::uint32_t CMapUploader::GetBaudRate() { return m_pLink != nullptr ? m_pLink->BaudRate() : 0; }
 

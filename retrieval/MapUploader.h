@@ -58,14 +58,11 @@ public:
     std::string GetFailureDetail();
     // For a refused port, the group that may open it; empty otherwise.
     std::string GetAccessGroup();
-    // This run's line, any thread: frames its link dropped so far (all, and
-    // by reason), the line's own error counts, and the rate set (0 when the
-    // port did not open).
-    std::uint32_t GetFramesDropped();
-    FrameDrops GetDrops();
-    LineErrorCounts GetLineErrors();
+    // Any thread: the rate set on the line (0 when the port did not open).
     std::uint32_t GetBaudRate();
-    // Any thread: all of this run's line counts at once, for its report.
+    // Any thread: this run's line counts so far, all at once, for its report:
+    // the frames its link dropped by reason, the line's own error counts and
+    // the bytes on the wire.
     LinkCounts GetLinkCounts();
 
     // Set once the retrieval has ended, with success or without. The window

@@ -217,7 +217,7 @@ TEST_P(FaultTest, EndsAsItMustAndSaysWhy)
         EXPECT_EQ(FailureMessage(uploader.GetFailure(), uploader.GetFailureDetail()), c.pszWords);
         EXPECT_LE(uploader.GetReceived(), uploader.GetTotalSize());
         if (c.cause == RunFailure::lineNoisy) {
-            EXPECT_GT(uploader.GetDrops().adwCount[DROP_BAD_CHECK], 0u);
+            EXPECT_GT(uploader.GetLinkCounts().drops.adwCount[DROP_BAD_CHECK], 0u);
         }
         ticks.Observe(nullptr);
     }

@@ -128,9 +128,9 @@ protected:
     // buffer with the decoder, to be filled again from the next flag.
     void Feed(const Bytes& frame)
     {
-        const std::uint32_t dwDropped = U().GetFramesDropped();
+        const std::uint32_t dwDropped = U().GetLinkCounts().drops.Total();
         FakeLine::Receive(frame);
-        const std::uint32_t dwHeld = U().GetFramesDropped() != dwDropped ? 1 : 0;
+        const std::uint32_t dwHeld = U().GetLinkCounts().drops.Total() != dwDropped ? 1 : 0;
         ASSERT_TRUE(WaitUntil([&] { return BufferPoolFreeCount() + dwHeld == kPoolBufferCount; }));
     }
     void ToAwaitData(std::uint32_t dwSize)
