@@ -43,6 +43,18 @@ std::string ReadAll(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// What a pipe or a pty's master gives until its writers are gone (end of
+// file, or EIO from a pty), then closed.
+std::string ReadToEnd(int fd)
+{
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
+        text.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+    close(fd);
+    return text;
+}
+
 struct RunResult {
     int nExit = -1;
     std::string strErr;
@@ -1190,12 +1202,7 @@ TEST_F(UploadToolTest, OutputDashWritesTheImageToAPipe)
     ASSERT_EQ(pipe(fds), 0);
     const pid_t pid = SpawnUpload({"-p", m_pty, "-o", "-"}, fds[1]);
     close(fds[1]);
-    std::string out;
-    char buffer[4096];
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) != 0;)
-        if (n > 0)
-            out.append(buffer, static_cast<std::size_t>(n));
-    close(fds[0]);
+    const std::string out = ReadToEnd(fds[0]);
     EXPECT_EQ(WaitExit(pid), 0) << ReadAll(m_dir + "/upload.err");
     const std::string served = ReadAll(m_dir + "/served.bin");
     EXPECT_EQ(out.size(), served.size());
@@ -1401,11 +1408,7 @@ TEST_F(UploadToolTest, ATerminalShowsOneProgressLineForAllPorts)
     ASSERT_GE(master, 0);
     ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
     const pid_t pid = Spawn(argv, m_dir, -1, ptsname(master));
-    std::string screen;
-    char buffer[1024];
-    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
-        screen.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
-    close(master);
+    const std::string screen = ReadToEnd(master);
     EXPECT_EQ(WaitExit(pid), 0) << screen;
     EXPECT_TRUE(std::regex_search(screen, std::regex(R"(\rpts_\d+ \d+%  pts_\d+ \d+%)"))) << screen;
     EXPECT_TRUE(std::regex_search(screen, std::regex(R"(\r +\rtcc-upload: /dev/pts/\d+: saved 12000 bytes)")))
@@ -1834,12 +1837,7 @@ TEST_F(UploadToolTest, ATraceNobodyReadsNeverHoldsUpTheLinks)
     close(outFd);
     close(errPipe[1]);
     const bool bReported = AwaitFact([&] { return Occurrences(ReadAll(m_dir + "/upload.out"), "\n") == 2; });
-    std::string err;
-    char buffer[4096];
-    for (ssize_t n; (n = read(errPipe[0], buffer, sizeof buffer)) != 0;)
-        if (n > 0)
-            err.append(buffer, static_cast<std::size_t>(n));
-    close(errPipe[0]);
+    const std::string err = ReadToEnd(errPipe[0]);
     EXPECT_TRUE(bReported);
     EXPECT_EQ(WaitExitOrKill(pid, 20), 0) << err.substr(err.size() > 2000 ? err.size() - 2000 : 0);
     for (auto& [pty, json] : JsonByPort(ReadAll(m_dir + "/upload.out")))
